@@ -1,0 +1,18 @@
+#include "codecs/register_decoders.h"
+
+#include <mutex>
+
+#include "codecs/bmp/bmp_decoder.h"
+#include "core/format_registry.h"
+
+namespace pv {
+
+void RegisterDecoders() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterBmpDecoder();
+    RegisterFormatTable();
+  });
+}
+
+}  // namespace pv

@@ -1,0 +1,53 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/byte_source.h"
+#include "core/text.h"
+
+namespace pv {
+
+namespace {
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr uint64_t kUnixEpochInFileTime = 11644473600ull * 10000000ull;
+}  // namespace
+
+MappedFileSource::~MappedFileSource() { Close(); }
+
+void MappedFileSource::Close() {
+  if (view_) munmap(const_cast<uint8_t*>(view_), static_cast<size_t>(size_));
+  view_ = nullptr;
+  if (file_ >= 0) close(static_cast<int>(file_));
+  file_ = -1;
+}
+
+bool MappedFileSource::Open(const wchar_t* path) {
+  Close();
+  path_ = path ? path : L"";
+  size_ = 0;
+  int fd = open(WideToUtf8(path_).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  file_ = fd;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    size_ = ~uint64_t{0};
+    return false;
+  }
+  size_ = static_cast<uint64_t>(st.st_size);
+  if (size_ == 0) return false;
+  void* view = mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_PRIVATE, fd, 0);
+  if (view == MAP_FAILED) return false;
+  view_ = static_cast<const uint8_t*>(view);
+  return true;
+}
+
+bool MappedFileSource::LastWriteTime(uint64_t* fileTime) const {
+  struct stat st;
+  if (file_ < 0 || fstat(static_cast<int>(file_), &st) != 0) return false;
+  *fileTime = kUnixEpochInFileTime + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000ull +
+              static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+  return true;
+}
+
+}  // namespace pv

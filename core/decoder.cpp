@@ -1,0 +1,221 @@
+#include "core/decoder.h"
+
+#include <new>
+
+#include "core/checked_math.h"
+#include "core/pixel_convert.h"
+#include "core/text.h"
+
+namespace pv {
+
+namespace {
+
+uint64_t g_pixelLimit = kMaxImagePixels;
+
+// Fits a decoded buffer into a target of another size. The resampler is not
+// part of the image core yet, so only equal sizes can be served.
+Status FitInto(ImageBuffer& target, ImageBuffer& decoded) {
+  if (target.Dimensions() == decoded.Dimensions()) return ConvertInto(target, decoded, true);
+  return kStatusSizeMismatch;
+}
+
+}  // namespace
+
+uint64_t ImagePixelLimit() { return g_pixelLimit; }
+void SetImagePixelLimit(uint64_t pixels) { g_pixelLimit = pixels < kMaxImagePixels ? pixels : kMaxImagePixels; }
+
+const wchar_t* ColourModelName(ColourModel model) {
+  static const wchar_t* const kNames[9] = {L"RGB", L"L", L"K", L"YCbCr", L"CMYK", L"CMYL", L"YCCK", L"XYZ", L"Lab"};
+  uint8_t m = static_cast<uint8_t>(model);
+  return m < 9 ? kNames[m] : L"";
+}
+
+ImageDecoder::ImageDecoder(ByteSource& source, const FormatEntry& entry)
+    : entry_(entry), source_(Ref<ByteSource>::Retain(&source)) {
+  SetStatic(kPropFileFormat, entry.description);
+}
+
+ImageDecoder::~ImageDecoder() {
+  // Release the decoders of later frames in a loop, not by recursion.
+  ImageDecoder* next = next_.Detach();
+  while (next) {
+    ImageDecoder* after = next->RefCount() == 1 ? next->next_.Detach() : nullptr;
+    next->Release();
+    next = after;
+  }
+}
+
+void ImageDecoder::AppendNext(ImageDecoder* next) {
+  ImageDecoder* tail = this;
+  while (tail->next_) tail = tail->next_.get();
+  tail->next_ = Ref<ImageDecoder>(next);
+}
+
+Status ImageDecoder::Open(uint32_t options) {
+  if (!source_->Data() || source_->Size() == 0) return kStatusDamaged;
+  SetStatic(kPropCompression, L"None");
+  SetStatic(kPropPath, source_->Path());
+  wchar_t text[64];
+  uint64_t fileTime;
+  if (source_->LastWriteTime(&fileTime) && FormatFileTime(text, 64, fileTime)) SetText(kPropFileTime, text);
+  if (FormatText(text, 64, L"%llu", static_cast<unsigned long long>(source_->Size())) > 0) SetText(kPropFileSize, text);
+  Status s = ReadHeader(options);
+  if (Failed(s)) return s;
+  if (colourModel_ == ColourModel::Undetermined) colourModel_ = ColourModel::Rgb;
+  if (FormatText(text, 64, L"%u", bitsPerPixel_) > 0) SetText(kPropBitsPerPixel, text);
+  SetStatic(kPropColourModel, ColourModelName(colourModel_));
+  if (!Has(kPropTitle)) {
+    const wchar_t* path = source_->Path();
+    const wchar_t* name = path;
+    for (const wchar_t* p = path; *p; ++p) {
+      if (*p == L'\\' || *p == L'/' || *p == L':') name = p + 1;
+    }
+    std::wstring title(name);
+    size_t dot = title.rfind(L'.');
+    if (dot != std::wstring::npos && dot != 0) title.resize(dot);
+    SetText(kPropTitle, title.c_str());
+  }
+  return kStatusOk;
+}
+
+Status ImageDecoder::DecodeOne(ImageBuffer& target, ProgressSink* progress, const CancelFlag* cancel) {
+  const bool usePreview =
+      HasPreview() && target.Width() <= previewWidth_ && target.Height() <= previewHeight_;
+  const ImageSize size = usePreview ? ImageSize{previewWidth_, previewHeight_} : ImageSize{width_, height_};
+  const bool acceptable = usePreview || (target.RowBytes() >= minRowBytes_ && target.RowCount() >= minRows_);
+  Ref<ImageBuffer> own;
+  ImageBuffer* buffer = &target;
+  if (target.Format() != pixelFormat_ || !acceptable || target.Dimensions() != size) {
+    own = Ref<ImageBuffer>(CreateImageBuffer(pixelFormat_, size, false, usePreview ? 0 : minRowBytes_,
+                                             usePreview ? 0 : minRows_));
+    if (!own) return kStatusOutOfMemory;
+    buffer = own.get();
+  }
+  Status s = DecodePixels(*buffer, usePreview, progress, cancel);
+  if (Succeeded(s) && IsCancelled(cancel)) s = kStatusCancelled;
+  if (Failed(s)) return s;
+  s = ConvertColourModel(*buffer, colourModel_, bitsPerPixel_);
+  if (Failed(s)) return s;
+  if (buffer->Format() == PixelFormat::Indexed8) buffer->PaletteChanged();
+  buffer->SetUsesAlpha(usesAlpha_);
+  if (ImageBuffer* old = buffer->DetachNext()) old->Release();
+  static_cast<FrameFields&>(buffer->Frame()) = frame_;
+  buffer->Frame().previous = nullptr;
+  if (buffer != &target) {
+    s = FitInto(target, *buffer);
+    if (Succeeded(s) && IsCancelled(cancel)) s = kStatusCancelled;
+    if (Failed(s)) return s;
+  }
+  target.SetUsesAlpha(usesAlpha_);
+  target.Properties().CopyFrom(*this);
+  if (progress) progress->Progress(100, 100);
+  return kStatusOk;
+}
+
+Status ImageDecoder::Decode(ImageBuffer& target, bool decodeRest, ProgressSink* progress, const CancelFlag* cancel) {
+  Ref<ProgressSink> hold = Ref<ProgressSink>::Retain(progress);
+  Status s = DecodeOne(target, progress, cancel);
+  if (Failed(s)) return s;
+  // Later frames and pages, decoded in a loop behind the target.
+  uint32_t count = 1;
+  ImageBuffer* tail = &target;
+  for (ImageDecoder* d = decodeRest ? next_.get() : nullptr; d; d = d->next_.get()) {
+    if (IsCancelled(cancel)) return kStatusCancelled;
+    if (++count > kMaxFrameCount) break;
+    Ref<ImageBuffer> frame;
+    s = CreateBufferFor(*d, target.IsScreenCompatible(), false, &frame);
+    if (Succeeded(s)) s = d->DecodeOne(*frame, nullptr, nullptr);
+    if (Failed(s)) return s;
+    tail->SetNext(frame.Detach());
+    tail = tail->Frame().next;
+  }
+  // Pages: a frame that waits for the user ends a page.
+  uint32_t pages = 1;
+  for (ImageDecoder* d = this; d && d->next_; d = d->next_.get()) {
+    if (d->frame_.delay == kDelayWaitForUser) ++pages;
+  }
+  if (pages >= 2 && decodeRest) {
+    uint32_t page = 1;
+    for (ImageBuffer* b = &target; b; b = b->Frame().next) {
+      wchar_t text[32];
+      if (FormatText(text, 32, L"%u:%u", page, pages) > 0) b->Properties().SetText(kPropPage, text);
+      if (b->Frame().delay == kDelayWaitForUser) ++page;
+    }
+  }
+  return kStatusOk;
+}
+
+Status CreateBufferFor(const ImageDecoder& decoder, bool screenCompatible, bool usePreview, Ref<ImageBuffer>* out) {
+  if (uint64_t{decoder.Width()} * decoder.Height() == 0) return kStatusUnknownFormat;
+  PixelFormat format = decoder.OutputFormat();
+  if (screenCompatible) {
+    if (format == PixelFormat::Rgba16 || format == PixelFormat::RgbaF) format = PixelFormat::Rgba8;
+    if (format == PixelFormat::Grey16 || format == PixelFormat::GreyF) format = PixelFormat::Grey8;
+  }
+  ImageBuffer* b;
+  if (usePreview && decoder.HasPreview()) {
+    b = CreateImageBuffer(format, {decoder.PreviewWidth(), decoder.PreviewHeight()}, screenCompatible,
+                          decoder.PreviewWidth() * BytesPerPixel(format), decoder.PreviewHeight());
+  } else {
+    b = CreateImageBuffer(format, {decoder.Width(), decoder.Height()}, screenCompatible, decoder.MinRowBytes(),
+                          decoder.MinRows());
+  }
+  if (!b) return kStatusOutOfMemory;
+  *out = Ref<ImageBuffer>(b);
+  return kStatusOk;
+}
+
+Status OpenImage(const FormatRegistry& registry, const wchar_t* path, bool allowContentProbe,
+                 Ref<ImageDecoder>* out) {
+  Ref<MappedFileSource> source(new (std::nothrow) MappedFileSource());
+  if (!source) return kStatusOutOfMemory;
+  if (!source->Open(path)) return kStatusCannotOpen;
+  if (source->Size() == 0) return kStatusUnknownFormat;
+  FormatEntry* entry = nullptr;
+  int index = registry.FindFormatByExtension(path);
+  if (index >= 0) {
+    FormatEntry* byExtension = registry.Entry(static_cast<uint32_t>(index));
+    if (byExtension->probe && Succeeded(byExtension->probe(*source))) entry = byExtension;
+  }
+  if (!entry && allowContentProbe) {
+    for (uint32_t i = 0; i < registry.Count() && !entry; ++i) {
+      FormatEntry* e = registry.Entry(i);
+      if (static_cast<int>(i) != index && e->create && e->probe && Succeeded(e->probe(*source))) entry = e;
+    }
+  }
+  if (!entry) return kStatusUnknownFormat;
+  Ref<ImageDecoder> decoder(entry->create(*source, *entry));
+  if (!decoder) return kStatusOutOfMemory;
+  Status s = decoder->Open(0);
+  if (Failed(s)) return s;
+  *out = std::move(decoder);
+  return kStatusOk;
+}
+
+Status OpenImage(const wchar_t* path, bool allowContentProbe, Ref<ImageDecoder>* out) {
+  return OpenImage(Formats(), path, allowContentProbe, out);
+}
+
+Status LoadImage(const wchar_t* path, const LoadOptions& options, Ref<ImageBuffer>* out) {
+  Ref<ImageDecoder> decoder;
+  Status s = OpenImage(path, options.allowContentProbe, &decoder);
+  if (Failed(s)) return s;
+  Ref<ImageBuffer> buffer;
+  if (options.size.width && options.size.height) {
+    Ref<ImageBuffer> natural;
+    s = CreateBufferFor(*decoder, options.screenCompatible, false, &natural);
+    if (Failed(s)) return s;
+    buffer = Ref<ImageBuffer>(
+        CreateImageBuffer(natural->Format(), options.size, options.screenCompatible));
+    if (!buffer) return kStatusOutOfMemory;
+  } else {
+    s = CreateBufferFor(*decoder, options.screenCompatible, false, &buffer);
+    if (Failed(s)) return s;
+  }
+  s = decoder->Decode(*buffer, options.decodeRest, options.progress, options.cancel);
+  if (Failed(s)) return s;
+  *out = std::move(buffer);
+  return kStatusOk;
+}
+
+}  // namespace pv

@@ -1,0 +1,22 @@
+#pragma once
+#include <cstdint>
+
+namespace pv {
+
+// A platform file handle (HANDLE or file descriptor); kNoFile when none.
+using FileHandle = intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+FileHandle OpenFileForRead(const wchar_t* path);
+FileHandle CreateFileForWrite(const wchar_t* path);  // creates or truncates
+void CloseFile(FileHandle file);
+
+// True only when exactly count bytes were read or written.
+bool ReadExact(FileHandle file, void* buffer, uint32_t count);
+bool WriteExact(FileHandle file, const void* buffer, uint32_t count);
+// New position from the start, or -1.
+int64_t SeekTo(FileHandle file, int64_t offset);
+// Size in bytes, or -1.
+int64_t FileSize64(FileHandle file);
+
+}  // namespace pv

@@ -1,0 +1,55 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/file_io.h"
+#include "core/text.h"
+
+namespace pv {
+
+FileHandle OpenFileForRead(const wchar_t* path) {
+  return open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+FileHandle CreateFileForWrite(const wchar_t* path) {
+  return open(WideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+void CloseFile(FileHandle file) {
+  if (file >= 0) close(static_cast<int>(file));
+}
+
+bool ReadExact(FileHandle file, void* buffer, uint32_t count) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t n = read(static_cast<int>(file), p + done, count - done);
+    if (n <= 0) return false;
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool WriteExact(FileHandle file, const void* buffer, uint32_t count) {
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t n = write(static_cast<int>(file), p + done, count - done);
+    if (n <= 0) return false;
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+int64_t SeekTo(FileHandle file, int64_t offset) {
+  off_t r = lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET);
+  return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+int64_t FileSize64(FileHandle file) {
+  struct stat st;
+  if (fstat(static_cast<int>(file), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+}  // namespace pv

@@ -1,0 +1,48 @@
+#include <windows.h>
+
+#include "core/file_io.h"
+
+namespace pv {
+
+namespace {
+HANDLE H(FileHandle f) { return reinterpret_cast<HANDLE>(f); }
+}  // namespace
+
+FileHandle OpenFileForRead(const wchar_t* path) {
+  return reinterpret_cast<FileHandle>(
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+FileHandle CreateFileForWrite(const wchar_t* path) {
+  return reinterpret_cast<FileHandle>(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+}
+
+void CloseFile(FileHandle file) {
+  if (H(file) != INVALID_HANDLE_VALUE) CloseHandle(H(file));
+}
+
+bool ReadExact(FileHandle file, void* buffer, uint32_t count) {
+  DWORD done = 0;
+  return ReadFile(H(file), buffer, count, &done, nullptr) && done == count;
+}
+
+bool WriteExact(FileHandle file, const void* buffer, uint32_t count) {
+  DWORD done = 0;
+  return WriteFile(H(file), buffer, count, &done, nullptr) && done == count;
+}
+
+int64_t SeekTo(FileHandle file, int64_t offset) {
+  LONG high = static_cast<LONG>(offset >> 32);
+  DWORD low = SetFilePointer(H(file), static_cast<LONG>(offset & 0xFFFFFFFF), &high, FILE_BEGIN);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+  return (static_cast<int64_t>(high) << 32) | low;
+}
+
+int64_t FileSize64(FileHandle file) {
+  DWORD high = 0;
+  DWORD low = GetFileSize(H(file), &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return -1;
+  return (static_cast<int64_t>(high) << 32) | low;
+}
+
+}  // namespace pv

@@ -1,0 +1,164 @@
+#include "core/property_set.h"
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "core/text.h"
+
+namespace pv {
+
+namespace {
+
+wchar_t* CopyWide(const wchar_t* text, size_t length) {
+  auto* out = new wchar_t[length + 1];
+  std::wmemcpy(out, text, length);
+  out[length] = 0;
+  return out;
+}
+
+// Length of a NUL-terminated text, at most limit units.
+template <class C>
+size_t BoundedLength(const C* text, size_t limit) {
+  size_t n = 0;
+  while (n < limit && text[n]) ++n;
+  return n;
+}
+
+}  // namespace
+
+PropertySet::~PropertySet() { PropertySet::Clear(); }
+
+void PropertySet::Free(Slot& s) {
+  if (s.kind == TextKind::OwnedWide) delete[] static_cast<const wchar_t*>(s.text);
+  s = Slot();
+}
+
+void PropertySet::Adopt(uint32_t id, wchar_t* owned) {
+  Free(slots_[id]);
+  slots_[id].text = owned;
+  slots_[id].kind = TextKind::OwnedWide;
+}
+
+bool PropertySet::Has(uint32_t id) const {
+  if (id >= kPropertyCount) return false;
+  const Slot& s = slots_[id];
+  if (!s.text) return false;
+  switch (s.kind) {
+    case TextKind::OwnedWide:
+    case TextKind::Wide:
+    case TextKind::WideLength:
+      return static_cast<const wchar_t*>(s.text)[0] != 0;
+    default:
+      return static_cast<const char*>(s.text)[0] != 0;
+  }
+}
+
+const wchar_t* PropertySet::GetText(uint32_t id) {
+  if (id >= kPropertyCount) return nullptr;
+  Slot& s = slots_[id];
+  if (!s.text) return nullptr;
+  if (s.kind == TextKind::OwnedWide || s.kind == TextKind::Wide) return static_cast<const wchar_t*>(s.text);
+  std::wstring wide;
+  const auto* bytes = static_cast<const uint8_t*>(s.text);
+  switch (s.kind) {
+    case TextKind::Cp1252:
+      wide = Windows1252ToWide(bytes, BoundedLength(bytes, 65535));
+      break;
+    case TextKind::Cp1252Length:
+      wide = Windows1252ToWide(bytes, BoundedLength(bytes, s.length));
+      break;
+    case TextKind::Utf8:
+      wide = Utf8ToWide(bytes, BoundedLength(bytes, 65535));
+      break;
+    case TextKind::Utf8Length:
+      wide = Utf8ToWide(bytes, BoundedLength(bytes, s.length));
+      break;
+    case TextKind::WideLength: {
+      const auto* w = static_cast<const wchar_t*>(s.text);
+      wide.assign(w, BoundedLength(w, s.length));
+      break;
+    }
+    default:
+      break;
+  }
+  Adopt(id, CopyWide(wide.c_str(), wide.size()));
+  return static_cast<const wchar_t*>(s.text);
+}
+
+void PropertySet::SetText(uint32_t id, const wchar_t* text) {
+  if (id >= kPropertyCount) return;
+  if (!text || !text[0]) {
+    Free(slots_[id]);
+    return;
+  }
+  Adopt(id, CopyWide(text, BoundedLength(text, 65535)));
+}
+
+void PropertySet::Clear() {
+  for (Slot& s : slots_) Free(s);
+}
+
+void PropertySet::SetBorrowed(uint32_t id, const void* text, uint32_t length, TextEncoding encoding) {
+  if (id >= kPropertyCount || !text) return;
+  Free(slots_[id]);
+  if (length == 0) {
+    static constexpr TextKind kTerminated[3] = {TextKind::Cp1252, TextKind::Utf8, TextKind::Wide};
+    slots_[id].text = text;
+    slots_[id].kind = kTerminated[static_cast<int>(encoding) % 3];
+    return;
+  }
+  // Drop trailing blanks; texts from files are often padded.
+  if (encoding == TextEncoding::Wide) {
+    const auto* w = static_cast<const wchar_t*>(text);
+    while (length > 0 && (w[length - 1] == L' ' || w[length - 1] == 0)) --length;
+  } else {
+    const auto* b = static_cast<const char*>(text);
+    while (length > 0 && (b[length - 1] == ' ' || b[length - 1] == 0)) --length;
+  }
+  if (length == 0) return;
+  // The length is always kept: reading the unit after it to learn whether the
+  // text is terminated could read past the end of the mapped file.
+  static constexpr TextKind kCounted[3] = {TextKind::Cp1252Length, TextKind::Utf8Length, TextKind::WideLength};
+  slots_[id].text = text;
+  slots_[id].kind = kCounted[static_cast<int>(encoding) % 3];
+  slots_[id].length = static_cast<uint16_t>(length > 65535 ? 65535 : length);
+}
+
+void PropertySet::SetNarrow(uint32_t id, const char* text) {
+  if (id >= kPropertyCount) return;
+  Free(slots_[id]);
+  if (!text) return;
+  slots_[id].text = text;
+  slots_[id].kind = TextKind::Cp1252;
+}
+
+void PropertySet::SetStatic(uint32_t id, const wchar_t* text) {
+  if (id >= kPropertyCount) return;
+  Free(slots_[id]);
+  if (!text) return;
+  slots_[id].text = text;
+  slots_[id].kind = TextKind::Wide;
+}
+
+void PropertySet::SetClean(uint32_t id, const wchar_t* text) {
+  if (id >= kPropertyCount) return;
+  if (!text) {
+    Free(slots_[id]);
+    return;
+  }
+  while (*text == L' ') ++text;
+  std::wstring clean(text, BoundedLength(text, 65535));
+  for (wchar_t& c : clean) {
+    if (static_cast<uint32_t>(c) < 32) c = L' ';
+  }
+  SetText(id, clean.c_str());
+}
+
+void PropertySet::CopyFrom(PropertySet& other) {
+  for (uint32_t id = 0; id < kPropertyCount; ++id) {
+    if (other.Has(id)) SetText(id, other.GetText(id));
+  }
+}
+
+}  // namespace pv

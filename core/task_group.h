@@ -1,0 +1,55 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+namespace pv {
+
+// Raised by every parallel job while it runs; a job that finds it non-zero
+// runs in one band, so parallel operations never nest.
+extern std::atomic<int> ParallelNesting;
+
+// A set of tasks on the process-wide pool that can be waited for and
+// cancelled together. Destroying a group cancels and waits for it.
+class TaskGroup {
+ public:
+  TaskGroup() = default;
+  TaskGroup(const TaskGroup&) = delete;
+  TaskGroup& operator=(const TaskGroup&) = delete;
+  ~TaskGroup();
+
+  // Queues a task on the shared pool.
+  void Run(std::function<void()> task);
+  // Runs a task that may block for long (a watcher, a folder reader) on a
+  // thread of its own, so it never holds a pool worker.
+  void RunLongRunning(std::function<void()> task);
+  // Waits until every task has finished; runs queued tasks of this group on
+  // the calling thread meanwhile, so waiting from a worker cannot deadlock.
+  void Wait();
+  // Drops the tasks that have not started and marks the group cancelled;
+  // running tasks see IsCancelled() and finish early.
+  void Cancel();
+  bool IsCancelled() const { return cancelled_.load(std::memory_order_acquire); }
+  // Clears the cancelled mark once the group is idle, for reuse.
+  void Reset();
+  bool HasPending() const;
+
+ private:
+  friend class TaskPool;
+  void Finished();
+
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;
+  uint32_t pending_ = 0;
+  std::atomic<bool> cancelled_{false};
+};
+
+// Runs body(band) for band in [0, bands): on the calling thread when there is
+// one band, one processor, or another parallel job is running; otherwise as
+// tasks of a fresh group with ParallelNesting raised. Returns the number of
+// bands actually used in parallel (1 when it ran inline).
+uint32_t RunBands(uint32_t bands, const std::function<void(uint32_t band)>& body);
+
+}  // namespace pv

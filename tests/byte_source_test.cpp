@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/byte_reader.h"
+#include "core/byte_source.h"
+#include "core/file_io.h"
+#include "tests/test_support.h"
+#include "tools/image_writers.h"
+
+namespace {
+
+TEST(ByteSource, MapsAWholeFileAndKnowsItsTime) {
+  std::string dir = pvtest::ScratchDir("bytesource");
+  std::vector<uint8_t> bytes(70000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+  std::wstring path = pvtest::Widen(dir + "/data.bin");
+  ASSERT_TRUE(pv::WriteWholeFile(path, bytes));
+  pv::Ref<pv::MappedFileSource> s(new pv::MappedFileSource());
+  ASSERT_TRUE(s->Open(path.c_str()));
+  ASSERT_EQ(s->Size(), bytes.size());
+  EXPECT_EQ(std::memcmp(s->Data(), bytes.data(), bytes.size()), 0);
+  EXPECT_EQ(std::wstring(s->Path()), path);
+  uint64_t t = 0;
+  ASSERT_TRUE(s->LastWriteTime(&t));
+  EXPECT_GT(t, 125911584000000000ull);  // after 2000
+
+  // A file held by a source can still be read by others.
+  pv::FileHandle other = pv::OpenFileForRead(path.c_str());
+  ASSERT_NE(other, pv::kNoFile);
+  uint8_t first[3];
+  EXPECT_TRUE(pv::ReadExact(other, first, 3));
+  EXPECT_EQ(first[1], 7);
+  EXPECT_EQ(pv::FileSize64(other), 70000);
+  EXPECT_EQ(pv::SeekTo(other, 69999), 69999);
+  EXPECT_FALSE(pv::ReadExact(other, first, 2));  // only one byte is left
+  pv::CloseFile(other);
+}
+
+TEST(ByteSource, MissingAndEmptyFilesFail) {
+  std::string dir = pvtest::ScratchDir("bytesource-empty");
+  std::wstring empty = pvtest::Widen(dir + "/empty.bin");
+  ASSERT_TRUE(pv::WriteWholeFile(empty, {}));
+  pv::Ref<pv::MappedFileSource> s(new pv::MappedFileSource());
+  EXPECT_FALSE(s->Open(empty.c_str()));
+  EXPECT_EQ(s->Data(), nullptr);
+  EXPECT_FALSE(s->Open(pvtest::Widen(dir + "/missing.bin").c_str()));
+  EXPECT_EQ(s->Data(), nullptr);
+}
+
+TEST(ByteSource, MemorySourceViewsARange) {
+  const uint8_t block[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  pv::Ref<pv::MemorySource> m(new pv::MemorySource(block + 2, 4));
+  EXPECT_EQ(m->Data()[0], 3);
+  EXPECT_EQ(m->Size(), 4u);
+  EXPECT_STREQ(m->Path(), L"");
+  uint64_t t;
+  EXPECT_FALSE(m->LastWriteTime(&t));
+}
+
+TEST(ByteReader, ReadsFailCleanlyAtTheEnd) {
+  const uint8_t data[6] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+  pv::ByteReader r(data, sizeof data);
+  uint32_t v32;
+  uint16_t v16;
+  ASSERT_TRUE(r.U32LE(v32));
+  EXPECT_EQ(v32, 0x04030201u);
+  EXPECT_FALSE(r.U32BE(v32));  // two bytes left
+  EXPECT_EQ(r.Offset(), 4u);   // a failed read leaves the position
+  ASSERT_TRUE(r.U16BE(v16));
+  EXPECT_EQ(v16, 0x0506);
+  EXPECT_TRUE(r.AtEnd());
+  EXPECT_FALSE(r.Skip(1));
+  EXPECT_TRUE(r.Seek(6));
+  EXPECT_FALSE(r.Seek(7));
+  EXPECT_EQ(r.Span(5, 1), data + 5);
+  EXPECT_EQ(r.Span(5, 2), nullptr);
+  EXPECT_EQ(r.Span(~uint64_t{0}, 2), nullptr);  // no wrap-around
+  EXPECT_FALSE(r.U16LEAt(~uint64_t{0} - 1, v16));
+  pv::ByteReader empty(nullptr, 100);
+  EXPECT_EQ(empty.Size(), 0u);
+}
+
+}  // namespace

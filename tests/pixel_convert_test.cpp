@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "core/image_buffer.h"
+#include "core/pixel_convert.h"
+
+namespace {
+
+using pv::ImageBuffer;
+using pv::PixelFormat;
+using pv::Ref;
+
+Ref<ImageBuffer> Make(PixelFormat f, uint32_t w, uint32_t h) {
+  return Ref<ImageBuffer>(pv::CreateImageBuffer(f, {w, h}, false));
+}
+
+// Resets the process-wide options after each test.
+struct OptionsGuard {
+  ~OptionsGuard() { pv::PixelConversionOptions() = pv::ConversionOptions(); }
+};
+
+uint32_t Pixel32(ImageBuffer& b, uint32_t x, uint32_t y) {
+  uint32_t v;
+  std::memcpy(&v, b.Row(y) + 4 * x, 4);
+  return v;
+}
+
+TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
+  // One pixel of each source format holding the colour B=0x20, G=0x80, R=0xFF, A=0x40 (grey: 0x80).
+  struct Case {
+    PixelFormat source;
+    uint32_t rgba8;  // expected into Rgba8
+    uint8_t grey8;   // expected into Grey8 with the plain average
+  };
+  const Case cases[] = {
+      {PixelFormat::Rgba8, 0x40FF8020u, (0x20 + 0x80 + 0xFF + 1) / 3},
+      {PixelFormat::Rgba16, 0x40FF8020u, (0x20 + 0x80 + 0xFF + 1) / 3},
+      {PixelFormat::RgbaF, 0x40FF8020u, (0x20 + 0x80 + 0xFF + 1) / 3},
+      {PixelFormat::Grey8, 0xFF808080u, 0x80},
+      {PixelFormat::Grey16, 0xFF808080u, 0x80},
+      {PixelFormat::GreyF, 0xFF808080u, 0x80},
+      {PixelFormat::Indexed8, 0x40FF8020u, (0x20 + 0x80 + 0xFF + 1) / 3},
+  };
+  OptionsGuard guard;
+  for (const Case& c : cases) {
+    Ref<ImageBuffer> s = Make(c.source, 1, 1);
+    const uint8_t bgra[4] = {0x20, 0x80, 0xFF, 0x40};
+    switch (c.source) {
+      case PixelFormat::Rgba8: std::memcpy(s->Pixels(), bgra, 4); break;
+      case PixelFormat::Rgba16:
+        for (int k = 0; k < 4; ++k) reinterpret_cast<uint16_t*>(s->Pixels())[k] = static_cast<uint16_t>(bgra[k] * 257);
+        break;
+      case PixelFormat::RgbaF:
+        for (int k = 0; k < 4; ++k) reinterpret_cast<float*>(s->Pixels())[k] = bgra[k] / 255.0f;
+        break;
+      case PixelFormat::Grey8: s->Pixels()[0] = 0x80; break;
+      case PixelFormat::Grey16: reinterpret_cast<uint16_t*>(s->Pixels())[0] = 0x8080; break;
+      case PixelFormat::GreyF: reinterpret_cast<float*>(s->Pixels())[0] = 0x80 / 255.0f; break;
+      case PixelFormat::Indexed8:
+        s->Pixels()[0] = 7;
+        s->Palette()[7] = 0x40FF8020u;
+        break;
+      default: break;
+    }
+    s->SetUsesAlpha(1);
+    s->Properties().SetText(8, L"note");
+    Ref<ImageBuffer> t = Make(PixelFormat::Rgba8, 1, 1);
+    ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk) << int(c.source);
+    EXPECT_EQ(Pixel32(*t, 0, 0), c.rgba8) << int(c.source);
+    EXPECT_EQ(t->UsesAlpha(), 1);
+    EXPECT_STREQ(t->Properties().GetText(8), L"note");
+
+    Ref<ImageBuffer> g = Make(PixelFormat::Grey8, 1, 1);
+    ASSERT_EQ(pv::ConvertInto(*g, *s, false), pv::kStatusOk) << int(c.source);
+    EXPECT_EQ(g->Pixels()[0], c.grey8) << int(c.source);
+
+    // Higher precision targets keep the sample values.
+    Ref<ImageBuffer> w16 = Make(PixelFormat::Rgba16, 1, 1);
+    ASSERT_EQ(pv::ConvertInto(*w16, *s, false), pv::kStatusOk);
+    EXPECT_EQ(reinterpret_cast<uint16_t*>(w16->Pixels())[2], ((c.rgba8 >> 16) & 0xFF) * 257) << int(c.source);
+    Ref<ImageBuffer> f = Make(PixelFormat::GreyF, 1, 1);
+    ASSERT_EQ(pv::ConvertInto(*f, *s, false), pv::kStatusOk);
+    EXPECT_NEAR(reinterpret_cast<float*>(f->Pixels())[0], c.grey8 / 255.0f, 1.0f / 255.0f) << int(c.source);
+  }
+}
+
+TEST(PixelConvert, FloatToSixteenBitsClampsAndRounds) {
+  Ref<ImageBuffer> s = Make(PixelFormat::RgbaF, 1, 1);
+  const float in[4] = {-0.5f, 0.5f, 1.5f, 0.25f};
+  std::memcpy(s->Pixels(), in, sizeof in);
+  Ref<ImageBuffer> t = Make(PixelFormat::Rgba16, 1, 1);
+  ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
+  const uint16_t* p = reinterpret_cast<uint16_t*>(t->Pixels());
+  EXPECT_EQ(p[0], 0);
+  EXPECT_EQ(p[1], 32768);
+  EXPECT_EQ(p[2], 65535);
+  EXPECT_EQ(p[3], 16384);
+}
+
+TEST(PixelConvert, SrgbGreyUsesLinearLightLuminance) {
+  struct Case {
+    uint8_t r, g, b, grey;
+  };
+  // Expected values worked out from the sRGB transfer curves by hand.
+  const Case cases[] = {{0, 255, 0, 220}, {255, 0, 0, 127}, {0, 0, 255, 76},
+                        {128, 128, 128, 128}, {0, 0, 0, 0}, {255, 255, 255, 255}};
+  OptionsGuard guard;
+  pv::PixelConversionOptions().sRgbGrey = 1;
+  for (const Case& c : cases) {
+    EXPECT_EQ(pv::SrgbGrey(c.r, c.g, c.b), c.grey);
+    Ref<ImageBuffer> s = Make(PixelFormat::Rgba8, 1, 1);
+    const uint8_t px[4] = {c.b, c.g, c.r, 255};
+    std::memcpy(s->Pixels(), px, 4);
+    Ref<ImageBuffer> t = Make(PixelFormat::Grey8, 1, 1);
+    ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
+    EXPECT_EQ(t->Pixels()[0], c.grey);
+  }
+}
+
+TEST(PixelConvert, ErrorDiffusionKeepsTheMeanAndStaysWithinOneStep) {
+  OptionsGuard guard;
+  pv::PixelConversionOptions().dither = 1;
+  const uint32_t w = 61, h = 23;
+  std::mt19937 rng(7);
+  for (PixelFormat source : {PixelFormat::Grey16, PixelFormat::Rgba16}) {
+    const uint32_t channels = source == PixelFormat::Grey16 ? 1 : 4;
+    Ref<ImageBuffer> s = Make(source, w, h);
+    // A flat field between two 8-bit steps: 0x80 + 3/8 of a step.
+    const uint16_t flat = 0x8060;
+    for (uint32_t y = 0; y < h; ++y) {
+      uint16_t* row = reinterpret_cast<uint16_t*>(s->Row(y));
+      for (uint32_t i = 0; i < w * channels; ++i) row[i] = (channels == 4 && i % 4 == 3) ? 0xABCD : flat;
+    }
+    Ref<ImageBuffer> t = Make(PixelFormat::Rgba8, w, h);
+    ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
+    double sum = 0;
+    for (uint32_t y = 0; y < h; ++y) {
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint8_t* p = t->Row(y) + 4 * x;
+        for (int k = 0; k < 3; ++k) {
+          ASSERT_TRUE(p[k] == 0x80 || p[k] == 0x81) << x << "," << y;
+          sum += p[k];
+        }
+        EXPECT_EQ(p[3], channels == 4 ? 0xAB : 0xFF);
+      }
+    }
+    double mean = sum / (3.0 * w * h);
+    EXPECT_NEAR(mean, flat / 256.0, 0.03);  // truncation alone would give 128.0
+  }
+}
+
+TEST(PixelConvert, WithoutDitherSixteenBitsTakeTheHighByte) {
+  OptionsGuard guard;
+  Ref<ImageBuffer> s = Make(PixelFormat::Grey16, 3, 1);
+  const uint16_t v[3] = {0x00FF, 0x12FF, 0xFFFF};
+  std::memcpy(s->Pixels(), v, sizeof v);
+  Ref<ImageBuffer> t = Make(PixelFormat::Rgba8, 3, 1);
+  ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
+  EXPECT_EQ(Pixel32(*t, 0, 0), 0xFF000000u);
+  EXPECT_EQ(Pixel32(*t, 1, 0), 0xFF121212u);
+  EXPECT_EQ(Pixel32(*t, 2, 0), 0xFFFFFFFFu);
+}
+
+TEST(PixelConvert, SizeMismatchAndColourToIndexedAreRefused) {
+  Ref<ImageBuffer> a = Make(PixelFormat::Rgba8, 2, 2);
+  Ref<ImageBuffer> b = Make(PixelFormat::Rgba8, 3, 2);
+  EXPECT_EQ(pv::ConvertInto(*b, *a, false), pv::kStatusSizeMismatch);
+  Ref<ImageBuffer> idx = Make(PixelFormat::Indexed8, 2, 2);
+  EXPECT_EQ(pv::ConvertInto(*idx, *a, false), pv::kStatusColourFormat);
+  // Grey becomes indexed with the grey ramp.
+  Ref<ImageBuffer> g = Make(PixelFormat::Grey8, 2, 2);
+  g->Row(0)[0] = 9;
+  ASSERT_EQ(pv::ConvertInto(*idx, *g, false), pv::kStatusOk);
+  EXPECT_EQ(idx->Palette()[idx->Row(0)[0]], 0xFF090909u);
+}
+
+TEST(PixelConvert, CloneKeepsOrDropsTheFrameChain) {
+  Ref<ImageBuffer> first = Make(PixelFormat::Grey8, 2, 1);
+  ImageBuffer* second = pv::CreateImageBuffer(PixelFormat::Grey8, {4, 3}, false);
+  second->Row(2)[3] = 99;
+  first->Frame().delay = 40;
+  second->Frame().delay = 50;
+  second->Frame().left = 3;
+  first->SetNext(second);
+
+  Ref<ImageBuffer> keep(pv::CloneImageBuffer(*first, true, false, PixelFormat::Rgba8));
+  ASSERT_TRUE(keep);
+  EXPECT_EQ(keep->Frame().delay, 40u);
+  ImageBuffer* n = keep->Frame().next;
+  ASSERT_NE(n, nullptr);
+  EXPECT_EQ(n->Frame().previous, keep.get());
+  EXPECT_EQ(n->Format(), PixelFormat::Rgba8);
+  EXPECT_EQ(n->Width(), 4u);
+  EXPECT_EQ(n->Frame().left, 3u);
+  EXPECT_EQ(Pixel32(*n, 3, 2), 0xFF636363u);
+
+  Ref<ImageBuffer> single(pv::CloneImageBuffer(*first, false, false));
+  ASSERT_TRUE(single);
+  EXPECT_EQ(single->Frame().next, nullptr);
+  EXPECT_EQ(single->Frame().delay, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "core/cpu.h"
+#include "core/task_group.h"
+
+namespace {
+
+struct ProcessorsGuard {
+  explicit ProcessorsGuard(uint32_t n) : saved(pv::ProcessorCount) { pv::ProcessorCount = n; }
+  ~ProcessorsGuard() { pv::ProcessorCount = saved; }
+  uint32_t saved;
+};
+
+TEST(TaskGroup, RunsEveryTaskBeforeWaitReturns) {
+  pv::TaskGroup group;
+  std::atomic<int> sum{0};
+  for (int i = 1; i <= 1000; ++i) group.Run([&sum, i] { sum += i; });
+  group.Wait();
+  EXPECT_EQ(sum.load(), 500500);
+  EXPECT_FALSE(group.HasPending());
+}
+
+TEST(TaskGroup, CancelDropsQueuedTasksAndMarksTheGroup) {
+  ProcessorsGuard p(2);
+  pv::TaskGroup blocker, group;
+  std::atomic<bool> release{false};
+  std::atomic<int> started{0}, ran{0};
+  // Occupy the workers so the group's tasks stay queued.
+  for (int i = 0; i < 16; ++i) {
+    blocker.Run([&] {
+      ++started;
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+  }
+  while (started.load() < 2) std::this_thread::yield();
+  for (int i = 0; i < 100; ++i) group.Run([&ran] { ++ran; });
+  group.Cancel();
+  EXPECT_TRUE(group.IsCancelled());
+  release = true;
+  group.Wait();
+  blocker.Wait();
+  EXPECT_EQ(ran.load(), 0);
+  group.Reset();
+  EXPECT_FALSE(group.IsCancelled());
+  group.Run([&ran] { ++ran; });
+  group.Wait();
+  EXPECT_EQ(ran.load(), 1);
+}
+
+TEST(TaskGroup, WaitingInsideATaskDoesNotDeadlock) {
+  pv::TaskGroup outer;
+  std::atomic<int> inner{0};
+  for (int i = 0; i < 8; ++i) {
+    outer.Run([&inner] {
+      pv::TaskGroup g;
+      for (int k = 0; k < 8; ++k) g.Run([&inner] { ++inner; });
+      g.Wait();
+    });
+  }
+  outer.Wait();
+  EXPECT_EQ(inner.load(), 64);
+}
+
+TEST(TaskGroup, LongRunningTasksAreWaitedFor) {
+  pv::TaskGroup group;
+  std::atomic<bool> done{false};
+  group.RunLongRunning([&done] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    done = true;
+  });
+  group.Wait();
+  EXPECT_TRUE(done.load());
+}
+
+TEST(RunBands, NestedParallelJobsRunInOneBand) {
+  ProcessorsGuard p(2);
+  std::atomic<int> bands{0};
+  std::atomic<uint32_t> innerParallel{0};
+  uint32_t used = pv::RunBands(4, [&](uint32_t) {
+    ++bands;
+    innerParallel += pv::RunBands(3, [&](uint32_t) { ++bands; });
+  });
+  EXPECT_EQ(used, 4u);
+  EXPECT_EQ(bands.load(), 4 + 4 * 3);
+  EXPECT_EQ(innerParallel.load(), 4u);  // every inner job ran inline
+  EXPECT_EQ(pv::ParallelNesting.load(), 0);
+
+  ProcessorsGuard one(1);
+  EXPECT_EQ(pv::RunBands(4, [](uint32_t) {}), 1u);
+}
+
+}  // namespace

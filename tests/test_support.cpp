@@ -1,0 +1,113 @@
+#include "tests/test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "codecs/register_decoders.h"
+#include "core/cpu.h"
+#include "core/decoder.h"
+#include "core/text.h"
+#include "tools/image_writers.h"
+
+namespace pvtest {
+
+namespace fs = std::filesystem;
+
+std::string CorpusDir(const char* format) {
+  std::string dir = std::string(PV_CORPUS_DIR) + "/" + format;
+  std::error_code ec;
+  return fs::is_directory(fs::path(Widen(dir)), ec) ? dir : std::string();
+}
+
+std::string OwnDataDir(const char* format) { return std::string(PV_OWN_DATA_DIR) + "/" + format; }
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(fs::path(Widen(path)), std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<CorpusCase> ReadManifest(const std::string& dir) {
+  std::vector<CorpusCase> cases;
+  std::vector<uint8_t> bytes = ReadFileBytes(dir + "/MANIFEST.tsv");
+  std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+  std::string line;
+  std::getline(lines, line);  // header
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> cols;
+    std::string col;
+    std::istringstream fields(line);
+    while (std::getline(fields, col, '\t')) cols.push_back(col);
+    if (cols.size() < 5) continue;
+    CorpusCase c;
+    c.file = cols[0];
+    c.exercises = cols[3];
+    c.expected = cols[4];
+    if (cols.size() > 5 && !cols[5].empty()) c.reference = cols[5].substr(0, cols[5].find(' '));
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+bool ReadPam(const std::string& path, Pam* out) {
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  std::string text(bytes.begin(), bytes.end());
+  size_t end = text.find("ENDHDR\n");
+  if (text.rfind("P7\n", 0) != 0 || end == std::string::npos) return false;
+  std::istringstream header(text.substr(3, end - 3));
+  std::string key;
+  while (header >> key) {
+    if (key == "WIDTH") header >> out->width;
+    else if (key == "HEIGHT") header >> out->height;
+    else if (key == "DEPTH") header >> out->depth;
+    else if (key == "MAXVAL") header >> out->maxval;
+    else if (key == "TUPLTYPE") header >> key;
+  }
+  size_t start = end + 7;
+  size_t need = size_t{out->width} * out->height * out->depth;
+  if (out->maxval != 255 || bytes.size() < start + need) return false;
+  out->data.assign(bytes.begin() + static_cast<long>(start), bytes.begin() + static_cast<long>(start + need));
+  return true;
+}
+
+std::vector<uint8_t> PamAsRgba(const Pam& pam) {
+  std::vector<uint8_t> rgba(size_t{pam.width} * pam.height * 4);
+  for (size_t i = 0; i < size_t{pam.width} * pam.height; ++i) {
+    const uint8_t* p = &pam.data[i * pam.depth];
+    uint8_t* q = &rgba[i * 4];
+    if (pam.depth >= 3) {
+      q[0] = p[0], q[1] = p[1], q[2] = p[2];
+      q[3] = pam.depth == 4 ? p[3] : 255;
+    } else {
+      q[0] = q[1] = q[2] = p[0];
+      q[3] = pam.depth == 2 ? p[1] : 255;
+    }
+  }
+  return rgba;
+}
+
+std::wstring Widen(const std::string& s) { return pv::Utf8ToWide(s); }
+
+std::string ScratchDir(const char* name) {
+  fs::path dir = fs::temp_directory_path() / "pixvane-tests" / name;
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  fs::create_directories(dir, ec);
+  return pv::WideToUtf8(dir.wstring());
+}
+
+bool DecodeToRgba(const std::wstring& path, std::vector<uint8_t>* rgba, uint32_t* width, uint32_t* height,
+                  pv::Status* status) {
+  pv::ReadProcessorFeatures();
+  pv::RegisterDecoders();
+  pv::Ref<pv::ImageBuffer> image;
+  *status = pv::LoadImage(path.c_str(), pv::LoadOptions(), &image);
+  if (pv::Failed(*status)) return false;
+  *width = image->Width();
+  *height = image->Height();
+  *status = pv::ToStraightRgba(*image, rgba);
+  return pv::Succeeded(*status);
+}
+
+}  // namespace pvtest

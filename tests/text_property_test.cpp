@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/property_set.h"
+#include "core/text.h"
+
+namespace {
+
+using pv::PropertySet;
+using pv::TextEncoding;
+using pv::TextKind;
+
+std::wstring CodePoints(std::initializer_list<uint32_t> cps) {
+  std::wstring s;
+  for (uint32_t c : cps) pv::AppendCodePoint(s, c);
+  return s;
+}
+
+TEST(Text, Windows1252HighBytesGoThroughTheCodePage) {
+  const uint8_t bytes[] = {0x80, 0x85, 0x92, 0x9F, 0x81, 0xA0, 0xE9, 'A'};
+  std::wstring w = pv::Windows1252ToWide(bytes, sizeof bytes);
+  ASSERT_EQ(w.size(), 8u);
+  EXPECT_EQ(static_cast<uint32_t>(w[0]), 0x20ACu);  // euro sign
+  EXPECT_EQ(static_cast<uint32_t>(w[1]), 0x2026u);  // ellipsis
+  EXPECT_EQ(static_cast<uint32_t>(w[2]), 0x2019u);
+  EXPECT_EQ(static_cast<uint32_t>(w[3]), 0x0178u);  // Y with diaeresis
+  EXPECT_EQ(static_cast<uint32_t>(w[4]), 0x81u);    // undefined byte maps to itself
+  EXPECT_EQ(static_cast<uint32_t>(w[5]), 0xA0u);
+  EXPECT_EQ(static_cast<uint32_t>(w[6]), 0xE9u);
+}
+
+TEST(Text, Utf8DecodesOneToFourByteSequences) {
+  struct Case {
+    std::vector<uint8_t> in;
+    std::wstring out;
+  };
+  const Case cases[] = {
+      {{'a', 'b'}, L"ab"},
+      {{0xC3, 0xA9}, CodePoints({0xE9})},
+      {{0xE2, 0x82, 0xAC}, CodePoints({0x20AC})},
+      {{0xF0, 0x9F, 0x98, 0x80}, CodePoints({0x1F600})},
+      {{0xC3}, CodePoints({0xFFFD})},                      // cut sequence
+      {{0xC0, 0xAF}, CodePoints({0xFFFD, 0xFFFD})},        // overlong
+      {{0xFF, 'x'}, CodePoints({0xFFFD, 'x'})},
+      {{0xE2, 0x28, 0xA1}, CodePoints({0xFFFD, '(', 0xFFFD})},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(pv::Utf8ToWide(c.in.data(), c.in.size()), c.out);
+  }
+}
+
+TEST(Text, CodePointsAboveBmpBecomeSurrogatePairsOnSixteenBitWchar) {
+  std::wstring s = CodePoints({0x1F600});
+  if (sizeof(wchar_t) == 2) {
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(static_cast<uint32_t>(s[0]), 0xD83Du);
+    EXPECT_EQ(static_cast<uint32_t>(s[1]), 0xDE00u);
+  } else {
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(static_cast<uint32_t>(s[0]), 0x1F600u);
+  }
+  // Both ways round trip through UTF-8.
+  EXPECT_EQ(pv::WideToUtf8(s), "\xF0\x9F\x98\x80");
+}
+
+TEST(Text, WideToWindows1252MapsToNearestLetters) {
+  struct Case {
+    uint32_t in;
+    char out;
+  };
+  const Case cases[] = {{0x100, 'A'}, {0x107, 'c'}, {0x142, 'l'}, {0x17E, 'z'},  {0x2018, '\''},
+                        {0x201C, '"'}, {0x2022, '*'}, {0x2026, '.'}, {0x2039, '<'}, {0x203A, '>'},
+                        {0x20AC, 'E'}, {0x2C6, '^'},  {0x4E00, '?'}, {0xE9, '\xE9'}};
+  for (const Case& c : cases) {
+    std::wstring w = CodePoints({c.in});
+    char out[4];
+    EXPECT_TRUE(pv::WideToWindows1252(out, sizeof out, w.c_str()));
+    EXPECT_EQ(out[0], c.out) << std::hex << c.in;
+  }
+}
+
+TEST(Text, EncodersStopAtTheDestinationAndSaySo) {
+  char out[4];
+  EXPECT_FALSE(pv::WideToWindows1252(out, sizeof out, L"abcdef"));
+  EXPECT_STREQ(out, "abc");
+  EXPECT_TRUE(pv::WideToUtf8(out, sizeof out, L"abc"));
+  // A two-byte character that does not fit whole is left out, not cut.
+  std::wstring w = L"ab" + CodePoints({0xE9});
+  EXPECT_FALSE(pv::WideToUtf8(out, sizeof out, w.c_str()));
+  EXPECT_STREQ(out, "ab");
+}
+
+TEST(Text, FormatTextReportsTruncationAndLeavesNoCutText) {
+  wchar_t buf[8];
+  EXPECT_EQ(pv::FormatText(buf, 8, L"%d x %d", 12, 34), 7);
+  EXPECT_STREQ(buf, L"12 x 34");
+  // "x.jpg.pva" cut to "x.jpg" would name the image itself.
+  EXPECT_EQ(pv::FormatText(buf, 6, L"%ls.pva", L"x.jpg"), -1);
+  EXPECT_STREQ(buf, L"");
+  EXPECT_EQ(pv::FormatText(buf, 0, L"x"), -1);
+}
+
+TEST(Text, FileTimesFormatAsCalendarTextWithoutTimeZone) {
+  struct Case {
+    uint64_t fileTime;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {0, L"1601-01-01, 00:00:00"},
+      {125911584000000000ull, L"2000-01-01, 00:00:00"},
+      {125911583990000000ull, L"1999-12-31, 23:59:59"},
+      {133536836960000000ull, L"2024-02-29, 12:34:56"},
+      {157520197230000000ull, L"2100-03-01, 01:02:03"},
+  };
+  for (const Case& c : cases) {
+    wchar_t buf[32];
+    ASSERT_TRUE(pv::FormatFileTime(buf, 32, c.fileTime));
+    EXPECT_STREQ(buf, c.text);
+  }
+}
+
+TEST(Text, UnitToU16RoundsAndClamps) {
+  EXPECT_EQ(pv::UnitToU16(-0.5f), 0);
+  EXPECT_EQ(pv::UnitToU16(0.0f), 0);
+  EXPECT_EQ(pv::UnitToU16(0.5f), 32768);
+  EXPECT_EQ(pv::UnitToU16(1.0f), 65535);
+  EXPECT_EQ(pv::UnitToU16(7.0f), 65535);
+}
+
+TEST(PropertySet, BorrowedKindsConvertOnceIntoOwnedWideText) {
+  PropertySet p;
+  static const char kNarrow[] = "Caf\xE9";
+  static const char kUtf8[] = "Caf\xC3\xA9 \xE2\x82\xAC   ";
+  p.SetNarrow(8, kNarrow);
+  EXPECT_EQ(p.Kind(8), TextKind::Cp1252);
+  EXPECT_EQ(std::wstring(p.GetText(8)), L"Caf" + CodePoints({0xE9}));
+  EXPECT_EQ(p.Kind(8), TextKind::OwnedWide);
+
+  p.SetBorrowed(9, kUtf8, static_cast<uint32_t>(std::strlen(kUtf8)), TextEncoding::Utf8);
+  EXPECT_EQ(p.Kind(9), TextKind::Utf8Length);
+  EXPECT_EQ(std::wstring(p.GetText(9)), L"Caf" + CodePoints({0xE9, ' ', 0x20AC}));  // trailing blanks dropped
+
+  p.SetBorrowed(10, "x", 0, TextEncoding::Utf8);
+  EXPECT_EQ(p.Kind(10), TextKind::Utf8);
+  p.SetBorrowed(11, L"wide   ", 7, TextEncoding::Wide);
+  EXPECT_STREQ(p.GetText(11), L"wide");
+}
+
+TEST(PropertySet, BlankOrEmptyTextsAreNotStored) {
+  PropertySet p;
+  p.SetBorrowed(7, "    ", 4, TextEncoding::Cp1252);
+  EXPECT_FALSE(p.Has(7));
+  p.SetText(7, L"");
+  EXPECT_FALSE(p.Has(7));
+  p.SetText(7, L"t");
+  EXPECT_TRUE(p.Has(7));
+  p.SetText(7, nullptr);
+  EXPECT_FALSE(p.Has(7));
+  EXPECT_FALSE(p.Has(38));
+  EXPECT_EQ(p.GetText(200), nullptr);
+}
+
+TEST(PropertySet, LongTextsAreClampedNotWrapped) {
+  std::string big(70000, 'a');
+  PropertySet p;
+  p.SetBorrowed(8, big.data(), static_cast<uint32_t>(big.size()), TextEncoding::Cp1252);
+  // 70000 in 16 bits would wrap to 4464.
+  EXPECT_EQ(std::wcslen(p.GetText(8)), 65535u);
+}
+
+TEST(PropertySet, SetCleanSkipsLeadingBlanksAndBlanksControls) {
+  PropertySet p;
+  p.SetClean(8, L"   a\tb\nc");
+  EXPECT_STREQ(p.GetText(8), L"a b c");
+}
+
+TEST(PropertySet, CopyFromMakesOwnedCopiesAndClearEmpties) {
+  PropertySet a, b;
+  a.SetNarrow(3, "RLE");
+  a.SetText(12, L"1:3");
+  b.SetText(4, L"kept");
+  b.CopyFrom(a);
+  EXPECT_EQ(b.Kind(3), TextKind::OwnedWide);
+  EXPECT_STREQ(b.GetText(3), L"RLE");
+  EXPECT_STREQ(b.GetText(12), L"1:3");
+  EXPECT_STREQ(b.GetText(4), L"kept");
+  b.Clear();
+  for (uint32_t id = 0; id < pv::kPropertyCount; ++id) EXPECT_FALSE(b.Has(id));
+}
+
+}  // namespace
