@@ -196,7 +196,7 @@ Status OpenImage(const wchar_t* path, bool allowContentProbe, Ref<ImageDecoder>*
   return OpenImage(Formats(), path, allowContentProbe, out);
 }
 
-Status LoadImage(const wchar_t* path, const LoadOptions& options, Ref<ImageBuffer>* out) {
+Status LoadImageFile(const wchar_t* path, const LoadOptions& options, Ref<ImageBuffer>* out) {
   Ref<ImageDecoder> decoder;
   Status s = OpenImage(path, options.allowContentProbe, &decoder);
   if (Failed(s)) return s;

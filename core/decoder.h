@@ -125,6 +125,6 @@ struct LoadOptions {
   ProgressSink* progress = nullptr;
   const CancelFlag* cancel = nullptr;
 };
-Status LoadImage(const wchar_t* path, const LoadOptions& options, Ref<ImageBuffer>* out);
+Status LoadImageFile(const wchar_t* path, const LoadOptions& options, Ref<ImageBuffer>* out);
 
 }  // namespace pv

@@ -11,9 +11,9 @@ class ImageBuffer;
 // Routines that turn one row of file data into buffer pixels, or convert
 // pixels in place from a colour model to RGB. Destination first; counts in
 // pixels unless said otherwise. Vector forms are chosen at run time
-// (CpuHasSsse3) and give exactly the scalar result; they read only input
-// bytes that exist and may write whole 16-byte units into the row slack of
-// an ImageBuffer.
+// (CpuHasSsse3) and give exactly the scalar result; they load 16 bytes only
+// while 16 input bytes remain (the input may end on a page boundary) and
+// write only the output asked for.
 
 void CopyBytes(void* dst, const void* src, size_t n);
 void SwapBytes(void* a, void* b, size_t n);

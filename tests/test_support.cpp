@@ -102,7 +102,7 @@ bool DecodeToRgba(const std::wstring& path, std::vector<uint8_t>* rgba, uint32_t
   pv::ReadProcessorFeatures();
   pv::RegisterDecoders();
   pv::Ref<pv::ImageBuffer> image;
-  *status = pv::LoadImage(path.c_str(), pv::LoadOptions(), &image);
+  *status = pv::LoadImageFile(path.c_str(), pv::LoadOptions(), &image);
   if (pv::Failed(*status)) return false;
   *width = image->Width();
   *height = image->Height();

@@ -71,7 +71,7 @@ int WriteDecoded(const std::wstring& file, const std::wstring& outPath, long fra
   options.decodeRest = frame > 0;
   options.size = {w, h};
   Ref<ImageBuffer> image;
-  Status s = LoadImage(file.c_str(), options, &image);
+  Status s = LoadImageFile(file.c_str(), options, &image);
   if (Failed(s)) return Fail(err, s);
   ImageBuffer* chosen = image.get();
   for (long i = 0; i < frame && chosen; ++i) chosen = chosen->Frame().next;

@@ -1,0 +1,736 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "codecs/bmp/bmp_decoder.h"
+#include "core/decoder.h"
+#include "core/endian.h"
+#include "core/format_registry.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using pv::Status;
+
+// ---------------------------------------------------------------------------
+// A small bitmap writer: array prefix, file header, info header, the bytes
+// between header and pixel data (palette or masks), then the pixel data.
+
+struct BmpFile {
+  uint32_t headerSize = 40;
+  int32_t width = 1, height = 1;  // height < 0: rows stored top-down
+  uint16_t planes = 1, bits = 8;
+  uint32_t compression = 0;
+  int32_t hres = 0, vres = 0;
+  std::vector<uint32_t> headerMasks;  // red, green, blue[, alpha] at header offset 40
+  std::vector<uint8_t> gap;           // palette entries or masks after the header
+  std::vector<uint8_t> pixels;
+  bool arrayPrefix = false;
+};
+
+void Put16(std::vector<uint8_t>& v, size_t at, uint32_t x) { pv::StoreU16LE(&v[at], static_cast<uint16_t>(x)); }
+void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) { pv::StoreU32LE(&v[at], x); }
+
+std::vector<uint8_t> Write(const BmpFile& f) {
+  const size_t base = f.arrayPrefix ? 14 : 0;
+  const size_t info = base + 14;
+  // Room for the Windows fields even when the header claims to be shorter.
+  std::vector<uint8_t> out(info + std::max<size_t>(f.headerSize, 40));
+  if (f.arrayPrefix) {
+    out[0] = 'B', out[1] = 'A';
+    Put32(out, 2, 40);
+  }
+  out[base] = 'B', out[base + 1] = 'M';
+  const size_t pixelOffset = info + f.headerSize + f.gap.size();
+  Put32(out, base + 2, static_cast<uint32_t>(pixelOffset + f.pixels.size()));
+  Put32(out, base + 10, static_cast<uint32_t>(pixelOffset));  // from the start of the file
+  Put32(out, info, f.headerSize);
+  if (f.headerSize == 12) {
+    Put16(out, info + 4, static_cast<uint32_t>(f.width));
+    Put16(out, info + 6, static_cast<uint32_t>(f.height));
+    Put16(out, info + 8, f.planes);
+    Put16(out, info + 10, f.bits);
+  } else {
+    Put32(out, info + 4, static_cast<uint32_t>(f.width));
+    Put32(out, info + 8, static_cast<uint32_t>(f.height));
+    Put16(out, info + 12, f.planes);
+    Put16(out, info + 14, f.bits);
+    Put32(out, info + 16, f.compression);
+    Put32(out, info + 24, static_cast<uint32_t>(f.hres));
+    Put32(out, info + 28, static_cast<uint32_t>(f.vres));
+    for (size_t i = 0; i < f.headerMasks.size() && 40 + 4 * i + 4 <= f.headerSize; ++i)
+      Put32(out, info + 40 + 4 * i, f.headerMasks[i]);
+  }
+  out.resize(info + f.headerSize);
+  out.insert(out.end(), f.gap.begin(), f.gap.end());
+  out.insert(out.end(), f.pixels.begin(), f.pixels.end());
+  return out;
+}
+
+// Palette entries B, G, R[, 0] for colours given as 0xRRGGBB.
+std::vector<uint8_t> PaletteBytes(const std::vector<uint32_t>& colours, size_t entrySize) {
+  std::vector<uint8_t> out;
+  for (uint32_t c : colours) {
+    out.push_back(static_cast<uint8_t>(c));
+    out.push_back(static_cast<uint8_t>(c >> 8));
+    out.push_back(static_cast<uint8_t>(c >> 16));
+    if (entrySize == 4) out.push_back(0);
+  }
+  return out;
+}
+
+// Rows given top row first, stored in file order and padded to 4 bytes.
+std::vector<uint8_t> StoreRows(const std::vector<std::vector<uint8_t>>& rows, bool topDown) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::vector<uint8_t>& row = rows[topDown ? i : rows.size() - 1 - i];
+    out.insert(out.end(), row.begin(), row.end());
+    out.resize((out.size() + 3) / 4 * 4, 0);
+  }
+  return out;
+}
+
+// Packs indices of `bits` bits, most significant first.
+std::vector<uint8_t> PackIndices(const std::vector<uint8_t>& indices, uint32_t bits) {
+  std::vector<uint8_t> out((indices.size() * bits + 7) / 8, 0);
+  for (size_t i = 0; i < indices.size(); ++i) {
+    const size_t bit = i * bits;
+    out[bit / 8] |= static_cast<uint8_t>(indices[i] << (8 - bits - bit % 8));
+  }
+  return out;
+}
+
+// Little-endian pixel words of `bytes` bytes each.
+std::vector<uint8_t> Words(const std::vector<uint32_t>& values, size_t bytes) {
+  std::vector<uint8_t> out;
+  for (uint32_t v : values) {
+    for (size_t i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Decoding from memory through the decoder's own open and decode calls.
+
+struct Decoded {
+  std::vector<uint8_t> file;  // the source's bytes, kept alive beside the decoder
+  Status open = 0;
+  Status decode = 0;
+  pv::Ref<pv::ImageDecoder> decoder;
+  pv::Ref<pv::ImageBuffer> buffer;
+
+  uint32_t Pixel(uint32_t x, uint32_t y) const { return pv::LoadU32LE(buffer->Row(y) + 4 * x); }
+  uint8_t Index(uint32_t x, uint32_t y) const { return buffer->Row(y)[x]; }
+};
+
+class ProgressLog : public pv::ProgressSink {
+ public:
+  void Progress(int32_t done, int32_t total) override { calls.emplace_back(done, total); }
+  std::vector<std::pair<int32_t, int32_t>> calls;
+};
+
+// Opens and decodes `file`, which is held in a block of its own exact size,
+// so that a read past its end is an error under the address sanitizer.
+Decoded DecodeBytes(std::vector<uint8_t> file, const pv::CancelFlag* cancel = nullptr,
+                    pv::ProgressSink* progress = nullptr) {
+  Decoded d;
+  d.file.assign(file.begin(), file.end());
+  pv::Ref<pv::ByteSource> source(new pv::MemorySource(d.file.data(), static_cast<uint32_t>(d.file.size())));
+  d.decoder = pv::Ref<pv::ImageDecoder>(pv::CreateBmpDecoder(*source, *pv::FindFormatEntry(L"bmp")));
+  d.open = d.decoder->Open(0);
+  if (pv::Failed(d.open)) return d;
+  d.decode = pv::CreateBufferFor(*d.decoder, false, false, &d.buffer);
+  if (pv::Failed(d.decode)) return d;
+  // Stale pixels, so that pixels the decoder fails to write show up.
+  std::memset(d.buffer->Pixels(), 0xA5, d.buffer->RowBytes() * d.buffer->Height());
+  d.decode = d.decoder->Decode(*d.buffer, true, progress, cancel);
+  return d;
+}
+
+constexpr uint32_t Argb(uint32_t a, uint32_t rgb) { return (a << 24) | rgb; }
+
+// ---------------------------------------------------------------------------
+// Palette images.
+
+struct PaletteCase {
+  const char* name;
+  uint32_t headerSize;  // 12: OS/2 with 3-byte entries; 40: Windows with 4-byte entries
+  uint16_t bits;
+  int32_t width, height;
+  bool topDown;
+  bool arrayPrefix;
+};
+
+class BmpPalette : public testing::TestWithParam<PaletteCase> {};
+
+TEST_P(BmpPalette, IndicesAndPaletteEntriesArriveUnchanged) {
+  const PaletteCase& c = GetParam();
+  const uint32_t colours = 1u << c.bits;
+  std::vector<uint32_t> palette;
+  for (uint32_t i = 0; i < colours && i < 6; ++i) palette.push_back(0x102030u * (i + 1) + 0x0A0000u * (i & 1));
+  std::vector<std::vector<uint8_t>> rows;
+  for (int32_t y = 0; y < c.height; ++y) {
+    std::vector<uint8_t> indices;
+    for (int32_t x = 0; x < c.width; ++x) indices.push_back(static_cast<uint8_t>((x * 3 + y * 5) % palette.size()));
+    rows.push_back(indices);
+  }
+  std::vector<std::vector<uint8_t>> packed;
+  for (const auto& r : rows) packed.push_back(PackIndices(r, c.bits));
+
+  BmpFile f;
+  f.headerSize = c.headerSize;
+  f.width = c.width;
+  f.height = c.topDown ? -c.height : c.height;
+  f.bits = c.bits;
+  f.gap = PaletteBytes(palette, c.headerSize == 12 ? 3 : 4);
+  f.pixels = StoreRows(packed, c.topDown);
+  f.arrayPrefix = c.arrayPrefix;
+  Decoded d = DecodeBytes(Write(f));
+  ASSERT_EQ(d.open, pv::kStatusOk);
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  ASSERT_EQ(d.buffer->Format(), pv::PixelFormat::Indexed8);
+  EXPECT_EQ(d.decoder->BitsPerPixel(), c.bits);
+  EXPECT_EQ(d.buffer->UsesAlpha(), 0);
+  for (int32_t y = 0; y < c.height; ++y) {
+    for (int32_t x = 0; x < c.width; ++x) ASSERT_EQ(d.Index(x, y), rows[y][x]) << "at " << x << "," << y;
+  }
+  const uint32_t* entries = d.buffer->Palette();
+  for (size_t i = 0; i < palette.size(); ++i) EXPECT_EQ(entries[i], Argb(0xFF, palette[i])) << "entry " << i;
+  // Entries the file does not give keep the buffer's presets.
+  EXPECT_EQ(entries[254], 0xFFFFFFFFu);
+  EXPECT_EQ(entries[255], 0xFF000000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bmp, BmpPalette,
+    testing::Values(PaletteCase{"Os2OneBit", 12, 1, 11, 3, false, false},
+                    PaletteCase{"Os2FourBit", 12, 4, 5, 2, false, false},
+                    PaletteCase{"Os2EightBit", 12, 8, 3, 3, false, false},
+                    PaletteCase{"WindowsOneBit", 40, 1, 33, 2, false, false},
+                    PaletteCase{"WindowsFourBit", 40, 4, 7, 3, false, false},
+                    PaletteCase{"WindowsEightBit", 40, 8, 5, 4, false, false},
+                    PaletteCase{"TopDownOneBit", 40, 1, 9, 3, true, false},
+                    PaletteCase{"TopDownFourBit", 40, 4, 3, 3, true, false},
+                    PaletteCase{"TopDownEightBit", 40, 8, 6, 2, true, false},
+                    PaletteCase{"ArrayPrefixOs2", 12, 8, 3, 2, false, true},
+                    PaletteCase{"ArrayPrefixWindows", 40, 4, 5, 2, false, true}),
+    [](const testing::TestParamInfo<PaletteCase>& i) { return std::string(i.param.name); });
+
+// ---------------------------------------------------------------------------
+// Direct colour: 16, 24 and 32 bits, plain and with bit fields. Expected
+// pixels are 0xAARRGGBB, top row first, two rows of two pixels.
+
+struct DirectCase {
+  const char* name;
+  uint32_t headerSize;
+  uint16_t bits;
+  uint32_t compression;
+  std::vector<uint32_t> headerMasks;
+  std::vector<uint8_t> gap;
+  bool topDown;
+  std::vector<uint32_t> stored;    // pixel values as stored, top row first
+  std::vector<uint32_t> expected;  // 0xAARRGGBB
+  uint8_t usesAlpha;
+};
+
+class BmpDirect : public testing::TestWithParam<DirectCase> {};
+
+TEST_P(BmpDirect, PixelsBecomeBgra) {
+  const DirectCase& c = GetParam();
+  const size_t bytes = c.bits / 8;
+  std::vector<std::vector<uint8_t>> rows = {Words({c.stored[0], c.stored[1]}, bytes),
+                                            Words({c.stored[2], c.stored[3]}, bytes)};
+  BmpFile f;
+  f.headerSize = c.headerSize;
+  f.width = 2;
+  f.height = c.topDown ? -2 : 2;
+  f.bits = c.bits;
+  f.compression = c.compression;
+  f.headerMasks = c.headerMasks;
+  f.gap = c.gap;
+  f.pixels = StoreRows(rows, c.topDown);
+  Decoded d = DecodeBytes(Write(f));
+  ASSERT_EQ(d.open, pv::kStatusOk);
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  ASSERT_EQ(d.buffer->Format(), pv::PixelFormat::Rgba8);
+  EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha);
+  for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(d.Pixel(i % 2, i / 2), c.expected[i]) << std::hex << "pixel " << i;
+}
+
+const uint32_t kRgb555[] = {0x7C00, 0x3E0, 0x1F};
+const uint32_t kRgb565[] = {0xF800, 0x7E0, 0x1F};
+
+INSTANTIATE_TEST_SUITE_P(
+    Bmp, BmpDirect,
+    testing::Values(
+        DirectCase{"TwentyFourBit", 40, 24, 0, {}, {}, false,
+                   {0x123456, 0xABCDEF, 0x000000, 0xFFFFFF},
+                   {0xFF123456, 0xFFABCDEF, 0xFF000000, 0xFFFFFFFF}, 0},
+        DirectCase{"TwentyFourBitTopDown", 40, 24, 0, {}, {}, true,
+                   {0x010203, 0x040506, 0x070809, 0x0A0B0C},
+                   {0xFF010203, 0xFF040506, 0xFF070809, 0xFF0A0B0C}, 0},
+        DirectCase{"TwentyFourBitOs2", 12, 24, 0, {}, {}, false,
+                   {0x102030, 0x405060, 0x708090, 0xA0B0C0},
+                   {0xFF102030, 0xFF405060, 0xFF708090, 0xFFA0B0C0}, 0},
+        // 5-5-5 fields are shifted up, not replicated: 31 becomes 248; the top bit is unused.
+        DirectCase{"SixteenBitPlainIs555", 40, 16, 0, {}, {}, false,
+                   {0x7C00, 0x03E0, 0x801F, 0x0421},
+                   {0xFFF80000, 0xFF00F800, 0xFF0000F8, 0xFF080808}, 0},
+        DirectCase{"SixteenBit565InHeader", 56, 16, 3, {0xF800, 0x7E0, 0x1F, 0}, {}, false,
+                   {0xF800, 0x07E0, 0x001F, 0xFFFF},
+                   {0xFFF80000, 0xFF00FC00, 0xFF0000F8, 0xFFF8FCF8}, 0},
+        DirectCase{"SixteenBit565In52ByteHeaderTopDown", 52, 16, 3, {0xF800, 0x7E0, 0x1F}, {}, true,
+                   {0x0821, 0x0000, 0xF81F, 0x07E0},
+                   {0xFF080408, 0xFF000000, 0xFFF800F8, 0xFF00FC00}, 0},
+        // A 40-byte header keeps its three masks right after it.
+        DirectCase{"SixteenBit565AfterShortHeader", 40, 16, 3, {}, Words({0xF800, 0x7E0, 0x1F}, 4), false,
+                   {0xF800, 0x07E0, 0x001F, 0x0000},
+                   {0xFFF80000, 0xFF00FC00, 0xFF0000F8, 0xFF000000}, 0},
+        DirectCase{"SixteenBit555BitFields", 56, 16, 3, {kRgb555[0], kRgb555[1], kRgb555[2], 0}, {}, false,
+                   {0x7FFF, 0x0001, 0x0020, 0x0400},
+                   {0xFFF8F8F8, 0xFF000008, 0xFF000800, 0xFF080000}, 0},
+        DirectCase{"SixteenBitArgb4444", 56, 16, 3, {0x0F00, 0x00F0, 0x000F, 0xF000}, {}, false,
+                   {0xF123, 0x0FFF, 0x8000, 0x7ABC},
+                   {0xF0102030, 0x00F0F0F0, 0x80000000, 0x70A0B0C0}, 1},
+        // Without an alpha mask in the header all-zero alpha bytes mean opaque...
+        DirectCase{"ThirtyTwoBitZeroAlphaIsOpaque", 40, 32, 0, {}, {}, false,
+                   {0x00112233, 0x00445566, 0x00778899, 0x00AABBCC},
+                   {0xFF112233, 0xFF445566, 0xFF778899, 0xFFAABBCC}, 0},
+        // ...and any non-zero alpha byte keeps all of them.
+        DirectCase{"ThirtyTwoBitAlphaKept", 40, 32, 0, {}, {}, false,
+                   {0x00112233, 0x80445566, 0xFF778899, 0x01AABBCC},
+                   {0x00112233, 0x80445566, 0xFF778899, 0x01AABBCC}, 1},
+        DirectCase{"ThirtyTwoBit52ByteHeaderAlphaKept", 52, 32, 0, {}, {}, true,
+                   {0x10112233, 0x00445566, 0x00778899, 0x00AABBCC},
+                   {0x10112233, 0x00445566, 0x00778899, 0x00AABBCC}, 1},
+        // A header with room for an alpha mask decides alone: none given, so opaque.
+        DirectCase{"ThirtyTwoBitV5PlainIsOpaque", 124, 32, 0, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {}, false,
+                   {0x80112233, 0x00445566, 0xFF778899, 0x01AABBCC},
+                   {0xFF112233, 0xFF445566, 0xFF778899, 0xFFAABBCC}, 0},
+        DirectCase{"ThirtyTwoBitFieldsStandardWithAlpha", 56, 32, 3, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {},
+                   false, {0x00112233, 0x80445566, 0xFF778899, 0x01AABBCC},
+                   {0x00112233, 0x80445566, 0xFF778899, 0x01AABBCC}, 1},
+        DirectCase{"ThirtyTwoBitFieldsStandardNoAlpha", 108, 32, 3, {0xFF0000, 0xFF00, 0xFF, 0}, {}, false,
+                   {0x00112233, 0x80445566, 0xFF778899, 0x01AABBCC},
+                   {0xFF112233, 0xFF445566, 0xFF778899, 0xFFAABBCC}, 0},
+        DirectCase{"ThirtyTwoBitFieldsShortHeaderUsesStandardMasks", 40, 32, 3, {}, {}, false,
+                   {0x00112233, 0x80445566, 0xFF778899, 0x01AABBCC},
+                   {0xFF112233, 0xFF445566, 0xFF778899, 0xFFAABBCC}, 0},
+        // Fields wider than 8 bits keep their top 8 bits.
+        DirectCase{"ThirtyTwoBit10_10_10", 56, 32, 3, {0x3FF00000, 0xFFC00, 0x3FF, 0}, {}, false,
+                   {0x3FF00000, 0x00080000, 0x00000003, 0xC0000201},
+                   {0xFFFF0000, 0xFF008000, 0xFF000000, 0xFF000080}, 0},
+        DirectCase{"ThirtyTwoBitSwappedChannels", 56, 32, 3, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, {}, false,
+                   {0x80123456, 0xFF0000FF, 0x00FF0000, 0x01000000},
+                   {0x80563412, 0xFFFF0000, 0x000000FF, 0x01000000}, 1}),
+    [](const testing::TestParamInfo<DirectCase>& i) { return std::string(i.param.name); });
+
+// ---------------------------------------------------------------------------
+// Run-length streams. Expected indices are the picture, top row first.
+
+struct RleCase {
+  const char* name;
+  uint32_t compression;  // 1 RLE8, 2 RLE4
+  int32_t width, height;
+  std::vector<uint8_t> stream;
+  std::vector<uint8_t> expected;
+};
+
+class BmpRle : public testing::TestWithParam<RleCase> {};
+
+TEST_P(BmpRle, StreamPaintsTheRowsItReaches) {
+  const RleCase& c = GetParam();
+  BmpFile f;
+  f.width = c.width;
+  f.height = c.height;
+  f.bits = c.compression == 1 ? 8 : 4;
+  f.compression = c.compression;
+  std::vector<uint32_t> colours;
+  for (uint32_t i = 0; i < 16; ++i) colours.push_back(0x400000u + i * 0x000811u);
+  f.gap = PaletteBytes(colours, 4);
+  f.pixels = c.stream;
+  Decoded d = DecodeBytes(Write(f));
+  ASSERT_EQ(d.open, pv::kStatusOk);
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  ASSERT_EQ(d.buffer->Format(), pv::PixelFormat::Indexed8);
+  const uint32_t rows = static_cast<uint32_t>(c.height < 0 ? -c.height : c.height);
+  ASSERT_EQ(c.expected.size(), size_t{rows} * c.width);
+  for (uint32_t y = 0; y < rows; ++y) {
+    for (int32_t x = 0; x < c.width; ++x) EXPECT_EQ(d.Index(x, y), c.expected[y * c.width + x]) << x << "," << y;
+  }
+  EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), L"RLE");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bmp, BmpRle,
+    testing::Values(
+        // Decoding starts at the bottom row; end of line moves up one row.
+        RleCase{"Rle8RunsAndEndOfLine", 1, 4, 2, {4, 1, 0, 0, 2, 2, 2, 3, 0, 1}, {2, 2, 3, 3, 1, 1, 1, 1}},
+        // An odd literal is padded to a 16-bit boundary before the next code.
+        RleCase{"Rle8OddLiteralIsPadded", 1, 5, 1, {0, 3, 5, 6, 7, 0, 2, 9, 0, 1}, {5, 6, 7, 9, 9}},
+        RleCase{"Rle8EvenLiteralIsNotPadded", 1, 5, 1, {0, 4, 5, 6, 7, 8, 1, 9, 0, 1}, {5, 6, 7, 8, 9}},
+        // The delta moves right and up; what it skips, and the rows never reached, are 0.
+        RleCase{"Rle8DeltaSkipsPixels", 1, 4, 3, {1, 7, 0, 2, 1, 1, 1, 8, 0, 1},
+                {0, 0, 0, 0, 0, 0, 8, 0, 7, 0, 0, 0}},
+        RleCase{"Rle8EndOfBitmapLeavesTheRestZero", 1, 3, 2, {2, 4, 0, 1, 3, 5}, {0, 0, 0, 4, 4, 0}},
+        RleCase{"Rle8StreamCutInsideALiteral", 1, 4, 2, {0, 4, 1, 2}, {0, 0, 0, 0, 1, 2, 0, 0}},
+        RleCase{"Rle8StreamWithoutEndCode", 1, 2, 2, {1, 3}, {0, 0, 3, 0}},
+        RleCase{"Rle8TopDown", 1, 2, -2, {2, 1, 0, 0, 2, 2, 0, 1}, {1, 1, 2, 2}},
+        // A run past the row end is cut there and does not spill into the next row.
+        RleCase{"Rle8RunPastRowEnd", 1, 3, 2, {10, 4, 1, 6, 0, 0, 1, 5, 0, 1}, {5, 0, 0, 4, 4, 4}},
+        RleCase{"Rle8LiteralPastRowEnd", 1, 2, 2, {0, 4, 1, 2, 3, 4, 0, 0, 1, 9, 0, 1}, {9, 0, 1, 2}},
+        RleCase{"Rle8DeltaPastRowEnd", 1, 2, 2, {0, 2, 200, 0, 1, 4, 0, 0, 1, 6, 0, 1}, {6, 0, 0, 0}},
+        RleCase{"Rle8DeltaPastTheImageEnds", 1, 2, 2, {1, 3, 0, 2, 0, 2, 1, 4, 0, 1}, {0, 0, 3, 0}},
+        RleCase{"Rle8EndOfLineOnLastRowEnds", 1, 2, 1, {1, 1, 0, 0, 1, 2, 0, 1}, {1, 0}},
+        RleCase{"Rle8OversizedCountsStayInside", 1, 3, 2, {255, 1, 255, 2, 0, 255, 0, 0, 1, 3}, {0, 0, 0, 1, 1, 1}},
+        // RLE4 runs alternate the value's high and low nibble.
+        RleCase{"Rle4RunAlternatesNibbles", 2, 5, 2, {5, 0x12, 0, 0, 3, 0x3F, 0, 1}, {3, 15, 3, 0, 0, 1, 2, 1, 2, 1}},
+        // Five nibbles take three bytes, padded by one.
+        RleCase{"Rle4OddLiteralIsPadded", 2, 7, 1, {0, 5, 0x12, 0x34, 0x50, 0, 2, 0x67, 0, 1}, {1, 2, 3, 4, 5, 6, 7}},
+        RleCase{"Rle4ThreeNibbleLiteralTakesTwoBytes", 2, 4, 1, {0, 3, 0xAB, 0xC0, 1, 0xD0, 0, 1}, {10, 11, 12, 13}},
+        RleCase{"Rle4DeltaAndEndOfLine", 2, 3, 3, {1, 0x90, 0, 2, 1, 1, 1, 0x80, 0, 0, 3, 0x77, 0, 1},
+                {7, 7, 7, 0, 0, 8, 9, 0, 0}},
+        RleCase{"Rle4RunPastRowEnd", 2, 3, 1, {9, 0x12, 0, 1}, {1, 2, 1}}),
+    [](const testing::TestParamInfo<RleCase>& i) { return std::string(i.param.name); });
+
+// ---------------------------------------------------------------------------
+// Properties.
+
+TEST(BmpProperties, DensityAndCompressionTexts) {
+  struct Case {
+    const char* name;
+    BmpFile file;
+    const wchar_t* density;  // null: no density
+    const wchar_t* compression;
+  };
+  BmpFile plain;
+  plain.pixels = {0, 0, 0, 0};
+  BmpFile dense = plain;
+  dense.hres = 2835;
+  dense.vres = 3780;
+  BmpFile oneAxis = plain;
+  oneAxis.hres = 2835;
+  BmpFile rle = dense;
+  rle.compression = 1;
+  rle.pixels = {0, 1};
+  const Case cases[] = {
+      {"no resolution", plain, nullptr, L"None"},
+      {"both resolutions", dense, L"2835 x 3780 ppm", L"None"},
+      {"one resolution missing", oneAxis, nullptr, L"None"},
+      {"run-length", rle, L"2835 x 3780 ppm", L"RLE"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoded d = DecodeBytes(Write(c.file));
+    ASSERT_EQ(d.open, pv::kStatusOk);
+    if (c.density) {
+      EXPECT_STREQ(d.decoder->GetText(pv::kPropDensity), c.density);
+    } else {
+      EXPECT_FALSE(d.decoder->Has(pv::kPropDensity));
+    }
+    EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), c.compression);
+    EXPECT_STREQ(d.decoder->GetText(pv::kPropBitsPerPixel), L"8");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Probing, damaged and unsupported headers.
+
+BmpFile SmallEightBit() {
+  BmpFile f;
+  f.width = 3;
+  f.height = 2;
+  f.gap = PaletteBytes({0x112233, 0x445566, 0x778899}, 4);
+  f.pixels = StoreRows({{0, 1, 2}, {2, 1, 0}}, false);
+  return f;
+}
+
+TEST(BmpProbe, SignatureAndHeaderSize) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    Status expected;
+  };
+  std::vector<uint8_t> good = Write(SmallEightBit());
+  BmpFile array = SmallEightBit();
+  array.arrayPrefix = true;
+  std::vector<uint8_t> badSignature = good;
+  badSignature[1] = 'X';
+  std::vector<uint8_t> os2v2 = good;
+  Put32(os2v2, 14, 64);
+  std::vector<uint8_t> shortFile(good.begin(), good.begin() + 43);
+  BmpFile core = SmallEightBit();
+  core.headerSize = 12;
+  const Case cases[] = {
+      {"windows header", good, pv::kStatusOk},
+      {"core header", Write(core), pv::kStatusOk},
+      {"array prefix", Write(array), pv::kStatusOk},
+      {"other signature", badSignature, pv::kStatusUnknownFormat},
+      {"header size 64", os2v2, pv::kStatusUnsupported},
+      {"shorter than 44 bytes", shortFile, pv::kStatusUnknownFormat},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    pv::Ref<pv::ByteSource> source(new pv::MemorySource(c.bytes.data(), static_cast<uint32_t>(c.bytes.size())));
+    EXPECT_EQ(pv::ProbeBmp(*source), c.expected);
+  }
+}
+
+TEST(BmpDamaged, HeaderFaultsGiveStatus) {
+  struct Case {
+    const char* name;
+    void (*change)(BmpFile&);
+    Status expected;
+  };
+  const Case cases[] = {
+      {"header size 64", [](BmpFile& f) { f.headerSize = 64; }, pv::kStatusUnsupported},
+      {"header size 20", [](BmpFile& f) { f.headerSize = 20; }, pv::kStatusUnsupported},
+      {"two planes", [](BmpFile& f) { f.planes = 2; }, pv::kStatusUnsupported},
+      {"two bits", [](BmpFile& f) { f.bits = 2; }, pv::kStatusUnsupported},
+      {"zero bits", [](BmpFile& f) { f.bits = 0; }, pv::kStatusUnsupported},
+      {"seven bits", [](BmpFile& f) { f.bits = 7; }, pv::kStatusUnsupported},
+      {"compression 4", [](BmpFile& f) { f.compression = 4; }, pv::kStatusUnsupported},
+      {"compression 5", [](BmpFile& f) { f.compression = 5; }, pv::kStatusUnsupported},
+      {"RLE8 at 24 bits", [](BmpFile& f) { f.compression = 1, f.bits = 24; }, pv::kStatusUnsupported},
+      {"RLE4 at 1 bit", [](BmpFile& f) { f.compression = 2, f.bits = 1; }, pv::kStatusUnsupported},
+      {"bit fields at 8 bits", [](BmpFile& f) { f.compression = 3; }, pv::kStatusUnsupported},
+      {"bit fields at 24 bits", [](BmpFile& f) { f.compression = 3, f.bits = 24; }, pv::kStatusUnsupported},
+      {"zero width", [](BmpFile& f) { f.width = 0; }, pv::kStatusUnknownFormat},
+      {"zero height", [](BmpFile& f) { f.height = 0; }, pv::kStatusUnknownFormat},
+      {"negative width", [](BmpFile& f) { f.width = -3; }, pv::kStatusDamaged},
+      {"huge width", [](BmpFile& f) { f.width = 0x7FFFFFFF; }, pv::kStatusUnsupported},
+      {"huge height", [](BmpFile& f) { f.height = 0x7FFFFFFF; }, pv::kStatusUnsupported},
+      {"most negative height", [](BmpFile& f) { f.height = INT32_MIN; }, pv::kStatusUnsupported},
+      {"too many pixels", [](BmpFile& f) { f.width = 1 << 18, f.height = 1 << 18; }, pv::kStatusUnsupported},
+      // The core header's sizes are unsigned 16-bit values.
+      {"core width 0xFFFF", [](BmpFile& f) { f.headerSize = 12, f.width = 0xFFFF; }, pv::kStatusOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BmpFile f = SmallEightBit();
+    c.change(f);
+    std::vector<uint8_t> bytes = Write(f);
+    pv::Ref<pv::ByteSource> source(new pv::MemorySource(bytes.data(), static_cast<uint32_t>(bytes.size())));
+    pv::Ref<pv::ImageDecoder> decoder(pv::CreateBmpDecoder(*source, *pv::FindFormatEntry(L"bmp")));
+    EXPECT_EQ(decoder->Open(0), c.expected);
+  }
+}
+
+TEST(BmpDamaged, InfoHeaderCutByTheFileEnd) {
+  BmpFile f = SmallEightBit();
+  f.headerSize = 124;
+  std::vector<uint8_t> bytes = Write(f);
+  bytes.resize(14 + 100);
+  Decoded d = DecodeBytes(bytes);
+  EXPECT_EQ(d.open, pv::kStatusDamaged);
+}
+
+// Rows the file does not hold are zero; a row cut inside keeps the bytes it has.
+TEST(BmpDamaged, TruncatedPixelDataLeavesMissingPixelsZero) {
+  BmpFile f;
+  f.width = 3;
+  f.height = 3;
+  f.bits = 24;
+  f.pixels = StoreRows({{1, 2, 3, 4, 5, 6, 7, 8, 9}, {11, 12, 13, 14, 15, 16, 17, 18, 19},
+                        {21, 22, 23, 24, 25, 26, 27, 28, 29}},
+                       false);
+  std::vector<uint8_t> bytes = Write(f);
+  bytes.resize(bytes.size() - 12 - 12 + 4);  // the bottom row and 4 bytes of the middle row
+  Decoded d = DecodeBytes(bytes);
+  ASSERT_EQ(d.open, pv::kStatusOk);
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  const uint32_t expected[3][3] = {{0, 0, 0}, {0xFF0D0C0B, 0, 0}, {0xFF171615, 0xFF1A1918, 0xFF1D1C1B}};
+  for (uint32_t y = 0; y < 3; ++y) {
+    for (uint32_t x = 0; x < 3; ++x) EXPECT_EQ(d.Pixel(x, y), expected[y][x]) << x << "," << y;
+  }
+}
+
+// The palette fills the bytes up to the pixel data; what lies beyond the file is not read.
+TEST(BmpDamaged, PaletteClippedToTheFile) {
+  BmpFile f;
+  f.width = 2;
+  f.height = 1;
+  f.gap = PaletteBytes({0x123456, 0x654321, 0x0A0B0C}, 4);
+  f.gap.resize(f.gap.size() - 2);  // the file ends inside the third entry
+  std::vector<uint8_t> bytes = Write(f);
+  Put32(bytes, 10, 0x00FFFFF0);  // pixel data far beyond the end
+  Decoded d = DecodeBytes(bytes);
+  ASSERT_EQ(d.open, pv::kStatusOk);
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  const uint32_t* entries = d.buffer->Palette();
+  EXPECT_EQ(entries[0], 0xFF123456u);
+  EXPECT_EQ(entries[1], 0xFF654321u);
+  EXPECT_EQ(entries[254], 0xFFFFFFFFu);
+  EXPECT_EQ(d.Index(0, 0), 0);
+  EXPECT_EQ(d.Index(1, 0), 0);
+}
+
+// Every prefix of a file opens and decodes, or fails with a status.
+TEST(BmpDamaged, EveryPrefixDecodesOrFails) {
+  struct Case {
+    const char* name;
+    BmpFile file;
+  };
+  BmpFile eight = SmallEightBit();
+  BmpFile core = SmallEightBit();
+  core.headerSize = 12;
+  core.gap = PaletteBytes({0x112233, 0x445566, 0x778899}, 3);
+  BmpFile array = SmallEightBit();
+  array.arrayPrefix = true;
+  BmpFile four = SmallEightBit();
+  four.bits = 4;
+  four.width = 5;
+  four.pixels = StoreRows({{0x01, 0x20, 0x10}, {0x21, 0x02, 0x00}}, false);
+  BmpFile rle8 = SmallEightBit();
+  rle8.compression = 1;
+  rle8.pixels = {2, 1, 0, 0, 0, 3, 2, 1, 0, 0, 2, 0, 1, 2, 0, 2, 0, 0, 1, 1, 0, 1};
+  BmpFile rle4 = rle8;
+  rle4.compression = 2;
+  rle4.bits = 4;
+  BmpFile fields;
+  fields.headerSize = 56;
+  fields.bits = 32;
+  fields.compression = 3;
+  fields.width = 2;
+  fields.height = 2;
+  fields.headerMasks = {0xFF0, 0xF000F, 0xFF000000, 0xF00000};
+  fields.pixels = Words({0x12345678, 0x9ABCDEF0, 0x0F1E2D3C, 0x4B5A6978}, 4);
+  BmpFile alpha = fields;
+  alpha.headerSize = 40;
+  alpha.compression = 0;
+  BmpFile rgb16 = fields;
+  rgb16.bits = 16;
+  rgb16.compression = 0;
+  rgb16.pixels = Words({0x1234, 0x5678, 0x9ABC, 0xDEF0}, 2);
+  const Case cases[] = {{"8-bit", eight},      {"core", core},       {"array", array},
+                        {"4-bit", four},       {"RLE8", rle8},       {"RLE4", rle4},
+                        {"bit fields", fields}, {"alpha", alpha},    {"16-bit", rgb16}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> whole = Write(c.file);
+    Decoded full = DecodeBytes(whole);
+    ASSERT_EQ(full.open, pv::kStatusOk);
+    ASSERT_EQ(full.decode, pv::kStatusOk);
+    for (size_t n = 0; n < whole.size(); ++n) {
+      SCOPED_TRACE(n);
+      Decoded d = DecodeBytes(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(n)));
+      if (pv::Failed(d.open)) {
+        EXPECT_TRUE(d.open == pv::kStatusDamaged || d.open == pv::kStatusUnknownFormat) << std::hex << d.open;
+        continue;
+      }
+      EXPECT_EQ(d.decode, pv::kStatusOk);
+      EXPECT_EQ(d.buffer->Dimensions(), full.buffer->Dimensions());
+    }
+  }
+}
+
+// Of an uncompressed 8-bit file cut anywhere in its pixel data, every pixel
+// whose byte is there equals the whole file's pixel and every other is 0.
+TEST(BmpDamaged, CutPixelDataKeepsWhatIsThere) {
+  BmpFile f;
+  f.width = 5;
+  f.height = 4;
+  f.gap = PaletteBytes({0x010101, 0x020304, 0x050607, 0x08090A, 0x0B0C0D}, 4);
+  std::vector<std::vector<uint8_t>> rows = {{1, 2, 3, 4, 0}, {4, 3, 2, 1, 0}, {2, 2, 2, 2, 2}, {1, 1, 3, 3, 4}};
+  f.pixels = StoreRows(rows, false);
+  const std::vector<uint8_t> whole = Write(f);
+  const size_t pixelOffset = whole.size() - f.pixels.size();
+  const size_t stride = 8;
+  for (size_t n = pixelOffset; n <= whole.size(); ++n) {
+    SCOPED_TRACE(n);
+    Decoded d = DecodeBytes(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(n)));
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    for (size_t y = 0; y < 4; ++y) {
+      const size_t fileRow = 3 - y;
+      for (size_t x = 0; x < 5; ++x) {
+        const bool present = pixelOffset + fileRow * stride + x < n;
+        ASSERT_EQ(d.Index(static_cast<uint32_t>(x), static_cast<uint32_t>(y)), present ? rows[y][x] : 0)
+            << x << "," << y;
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Progress every 32 rows, and cancellation between rows.
+
+TEST(BmpDecode, ProgressAndCancel) {
+  struct Case {
+    const char* name;
+    uint32_t compression;
+  };
+  for (const Case& c : {Case{"plain", 0}, Case{"RLE8", 1}}) {
+    SCOPED_TRACE(c.name);
+    BmpFile f;
+    f.width = 4;
+    f.height = 70;
+    f.gap = PaletteBytes({0xFF0000, 0x00FF00}, 4);
+    f.compression = c.compression;
+    for (int i = 0; i < 70; ++i) {
+      const std::vector<uint8_t> row = c.compression ? std::vector<uint8_t>{4, 1, 0, 0}
+                                                     : std::vector<uint8_t>{1, 1, 1, 1};
+      f.pixels.insert(f.pixels.end(), row.begin(), row.end());
+    }
+    pv::Ref<ProgressLog> log(new ProgressLog);
+    Decoded d = DecodeBytes(Write(f), nullptr, log.get());
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    const std::vector<std::pair<int32_t, int32_t>> expected = {{31, 70}, {63, 70}, {100, 100}};
+    EXPECT_EQ(log->calls, expected);
+    EXPECT_EQ(d.Index(3, 0), 1);
+
+    pv::CancelFlag cancel{1};
+    Decoded cancelled = DecodeBytes(Write(f), &cancel);
+    EXPECT_EQ(cancelled.decode, pv::kStatusCancelled);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The shared corpus: outcomes from its manifest, pixels against reference
+// decodes where they exist.
+
+TEST(BmpCorpus, ManifestOutcomesAndReferencePixels) {
+  const std::string dir = pvtest::CorpusDir("bmp");
+  if (dir.empty()) GTEST_SKIP() << "no corpus at " PV_CORPUS_DIR "/bmp: every BMP corpus case skipped";
+  const std::vector<pvtest::CorpusCase> cases = pvtest::ReadManifest(dir);
+  ASSERT_FALSE(cases.empty());
+  size_t compared = 0;
+  for (const pvtest::CorpusCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::vector<uint8_t> rgba;
+    uint32_t width = 0, height = 0;
+    Status status = 0;
+    const bool decoded = pvtest::DecodeToRgba(pvtest::Widen(dir + "/" + c.file), &rgba, &width, &height, &status);
+    if (c.expected == "decode") {
+      EXPECT_TRUE(decoded) << std::hex << status;
+    } else if (c.expected == "reject") {
+      EXPECT_FALSE(decoded);
+      EXPECT_TRUE(pv::Failed(status));
+    } else {
+      EXPECT_EQ(c.expected, "either");
+    }
+    if (c.reference.empty() || !decoded) continue;
+    pvtest::Pam pam;
+    ASSERT_TRUE(pvtest::ReadPam(dir + "/" + c.reference, &pam));
+    ASSERT_EQ(pam.width, width);
+    ASSERT_EQ(pam.height, height);
+    const std::vector<uint8_t> want = pvtest::PamAsRgba(pam);
+    ASSERT_EQ(want.size(), rgba.size());
+    size_t mismatches = 0, first = want.size();
+    for (size_t i = 0; i < want.size(); ++i) {
+      if (want[i] != rgba[i]) {
+        ++mismatches;
+        if (first == want.size()) first = i;
+      }
+    }
+    EXPECT_EQ(mismatches, 0u) << "first at pixel " << first / 4 << " channel " << first % 4;
+    ++compared;
+  }
+  EXPECT_GT(compared, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,474 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/counted.h"
+#include "core/cpu.h"
+#include "core/image_buffer.h"
+#include "core/row_helpers.h"
+#include "core/task_group.h"
+
+namespace pv {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+bool MachineHasSsse3() { return __builtin_cpu_supports("ssse3"); }
+
+// Sets a process-wide value for the length of a test.
+template <class T>
+class ScopedValue {
+ public:
+  ScopedValue(T& target, T value) : target_(target), saved_(target) { target_ = value; }
+  ~ScopedValue() { target_ = saved_; }
+
+ private:
+  T& target_;
+  T saved_;
+};
+
+Bytes Repeat(const Bytes& unit, size_t times) {
+  Bytes out;
+  for (size_t i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
+  return out;
+}
+
+Bytes RandomBytes(std::mt19937& rng, size_t n) {
+  Bytes out(n);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
+}
+
+// Vector paths on and off, as far as this machine allows.
+std::vector<bool> VectorSettings() {
+  if (MachineHasSsse3()) return {false, true};
+  return {false};
+}
+
+TEST(RowHelpers, UnpackBitsExamples) {
+  using Unpack = void (*)(uint8_t*, const uint8_t*, size_t);
+  struct Case {
+    const char* name;
+    Unpack unpack;
+    uint8_t in;
+    Bytes out;
+  };
+  const Case cases[] = {
+      {"1 bit A5", UnpackBits1, 0xA5, {1, 0, 1, 0, 0, 1, 0, 1}},
+      {"1 bit 01", UnpackBits1, 0x01, {0, 0, 0, 0, 0, 0, 0, 1}},
+      {"2 bits E4", UnpackBits2, 0xE4, {3, 2, 1, 0}},
+      {"2 bits 1B", UnpackBits2, 0x1B, {0, 1, 2, 3}},
+      {"4 bits 3C", UnpackBits4, 0x3C, {3, 12}},
+      {"4 bits F0", UnpackBits4, 0xF0, {15, 0}},
+  };
+  // One byte takes the scalar form; 37 bytes into an aligned row take the
+  // vector form (where present) and its tail.
+  alignas(16) uint8_t out[37 * 8];
+  for (const Case& c : cases) {
+    for (bool vector : VectorSettings()) {
+      ScopedValue<bool> flag(CpuHasSsse3, vector);
+      for (size_t count : {size_t{1}, size_t{37}}) {
+        SCOPED_TRACE(std::string(c.name) + (vector ? " vector " : " scalar ") + std::to_string(count));
+        const Bytes in(count, c.in);
+        c.unpack(out, in.data(), count);
+        EXPECT_EQ(Bytes(out, out + count * c.out.size()), Repeat(c.out, count));
+      }
+    }
+  }
+}
+
+TEST(RowHelpers, PlanesToIndicesExamples) {
+  struct Case {
+    uint32_t width, planes;
+    Bytes in;
+    Bytes out;
+  };
+  const Case cases[] = {
+      {1, 4, {0x80, 0x80, 0x00, 0x80}, {11}},
+      {10, 2, {0xF0, 0x40, 0x3C, 0xC0}, {1, 1, 3, 3, 2, 2, 0, 0, 2, 3}},
+      {8, 8, Bytes(8, 0xFF), Bytes(8, 255)},
+      {8, 8, {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01}, {1, 2, 4, 8, 16, 32, 64, 128}},
+      {3, 1, {0x60}, {0, 1, 1}},
+      {0, 3, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.planes));
+    // Exactly width bytes, so a write past the row is caught.
+    Bytes out(c.width, 0xEE);
+    PlanesToIndices(out.data(), c.in.data(), c.width, c.planes);
+    EXPECT_EQ(out, c.out);
+  }
+}
+
+TEST(RowHelpers, PlanesToIndicesMatchesPerPixelSum) {
+  std::mt19937 rng(7);
+  for (uint32_t planes = 1; planes <= 8; ++planes) {
+    for (uint32_t width = 1; width <= 41; ++width) {
+      const size_t planeBytes = (width + 7) / 8;
+      const Bytes in = RandomBytes(rng, planeBytes * planes);
+      Bytes expected(width, 0);
+      for (uint32_t x = 0; x < width; ++x)
+        for (uint32_t p = 0; p < planes; ++p)
+          expected[x] |= static_cast<uint8_t>(((in[p * planeBytes + x / 8] >> (7 - x % 8)) & 1) << p);
+      Bytes out(width);
+      PlanesToIndices(out.data(), in.data(), width, planes);
+      ASSERT_EQ(out, expected) << width << " pixels, " << planes << " planes";
+    }
+  }
+}
+
+// A row routine seen as bytes in, bytes out, so that every form can be run
+// through the same harness.
+struct Kernel {
+  const char* name;
+  size_t inBytesPerItem;
+  size_t (*outBytes)(size_t n);
+  size_t dstAlignment;
+  void (*scalarForm)(uint8_t* dst, const uint8_t* src, size_t n);
+  void (*vectorForm)(uint8_t* dst, const uint8_t* src, size_t n);
+  void (*dispatched)(uint8_t* dst, const uint8_t* src, size_t n);
+};
+
+template <uint32_t kChannels, bool kSwap>
+Kernel Copy16Kernel(const char* name) {
+  return {name,
+          2,
+          [](size_t n) { return (kChannels == 1 ? n : n / kChannels * 4) * 2; },
+          2,
+          [](uint8_t* d, const uint8_t* s, size_t n) { scalar::Copy16(reinterpret_cast<uint16_t*>(d), s, n, kChannels, kSwap); },
+          [](uint8_t* d, const uint8_t* s, size_t n) { ssse3::Copy16(reinterpret_cast<uint16_t*>(d), s, n, kChannels, kSwap); },
+          [](uint8_t* d, const uint8_t* s, size_t n) { Copy16(reinterpret_cast<uint16_t*>(d), s, n, kChannels, kSwap); }};
+}
+
+// The entries are converted where they lie; the copy makes the same source
+// serve all three forms.
+template <void (*kConvert)(uint8_t*, size_t)>
+void InPlace(uint8_t* d, const uint8_t* s, size_t n) {
+  if (n) std::memcpy(d, s, 4 * n);
+  kConvert(d, n);
+}
+
+TEST(RowHelpers, VectorFormsMatchScalarTwins) {
+  if (!MachineHasSsse3()) GTEST_SKIP() << "no SSSE3 on this processor";
+  const Kernel kernels[] = {
+      {"UnpackBits1", 1, [](size_t n) { return 8 * n; }, 1, scalar::UnpackBits1, ssse3::UnpackBits1, UnpackBits1},
+      {"UnpackBits2", 1, [](size_t n) { return 4 * n; }, 1, scalar::UnpackBits2, ssse3::UnpackBits2, UnpackBits2},
+      {"UnpackBits4", 1, [](size_t n) { return 2 * n; }, 1, scalar::UnpackBits4, ssse3::UnpackBits4, UnpackBits4},
+      {"BgrToRgba8", 3, [](size_t n) { return 4 * n; }, 1, scalar::BgrToRgba8, ssse3::BgrToRgba8, BgrToRgba8},
+      {"RgbToRgba8", 3, [](size_t n) { return 4 * n; }, 4,
+       [](uint8_t* d, const uint8_t* s, size_t n) { scalar::RgbToRgba8(reinterpret_cast<uint32_t*>(d), s, n); },
+       [](uint8_t* d, const uint8_t* s, size_t n) { ssse3::RgbToRgba8(reinterpret_cast<uint32_t*>(d), s, n); },
+       [](uint8_t* d, const uint8_t* s, size_t n) { RgbToRgba8(reinterpret_cast<uint32_t*>(d), s, n); }},
+      Copy16Kernel<1, false>("Copy16 1 channel"),
+      Copy16Kernel<1, true>("Copy16 1 channel swapped"),
+      Copy16Kernel<3, false>("Copy16 3 channels"),
+      Copy16Kernel<3, true>("Copy16 3 channels swapped"),
+      Copy16Kernel<4, false>("Copy16 4 channels"),
+      Copy16Kernel<4, true>("Copy16 4 channels swapped"),
+      {"YccToRgb", 4, [](size_t n) { return 4 * n; }, 4, InPlace<scalar::YccToRgb>, InPlace<ssse3::YccToRgb>,
+       InPlace<YccToRgb>},
+  };
+  ScopedValue<bool> flag(CpuHasSsse3, true);
+  std::mt19937 rng(2024);
+  for (const Kernel& k : kernels) {
+    for (size_t n = 0; n <= 300; ++n) {
+      for (size_t srcOffset = 0; srcOffset < 16; ++srcOffset) {
+        const size_t dstOffset = (srcOffset * 7 + n) % 16 / k.dstAlignment * k.dstAlignment;
+        // Both blocks are sized exactly: the source ends at the end of its
+        // allocation and the output may not pass its last byte.
+        Bytes src = RandomBytes(rng, srcOffset + n * k.inBytesPerItem);
+        const size_t outBytes = k.outBytes(n);
+        Bytes expected(dstOffset + outBytes, 0xCD), vector = expected, dispatched = expected;
+        k.scalarForm(expected.data() + dstOffset, src.data() + srcOffset, n);
+        k.vectorForm(vector.data() + dstOffset, src.data() + srcOffset, n);
+        k.dispatched(dispatched.data() + dstOffset, src.data() + srcOffset, n);
+        ASSERT_EQ(vector, expected) << k.name << " n=" << n << " src+" << srcOffset << " dst+" << dstOffset;
+        ASSERT_EQ(dispatched, expected) << k.name << " n=" << n << " src+" << srcOffset << " dst+" << dstOffset;
+      }
+    }
+  }
+}
+
+TEST(RowHelpers, TriplesAndPlanesToEntries) {
+  for (bool vector : VectorSettings()) {
+    ScopedValue<bool> flag(CpuHasSsse3, vector);
+    SCOPED_TRACE(vector ? "vector" : "scalar");
+    // 11 triples reach the vector loop where it exists.
+    const Bytes triples = Repeat({0x12, 0x34, 0x56}, 11);
+
+    Bytes rgba(4 * 11);
+    BgrToRgba8(rgba.data(), triples.data(), 11);
+    EXPECT_EQ(rgba, Repeat({0x12, 0x34, 0x56, 0xFF}, 11));
+
+    std::vector<uint32_t> palette(11);
+    RgbToRgba8(palette.data(), triples.data(), 11);
+    EXPECT_EQ(palette, std::vector<uint32_t>(11, 0xFF123456u));
+  }
+
+  // Planes 4 bytes apart, of which 3 are used.
+  const Bytes planes = {10, 11, 12, 99, 20, 21, 22, 99, 30, 31, 32, 99};
+  Bytes out(12);
+  PlanarRgbToRgba8(out.data(), planes.data(), 3, 4);
+  EXPECT_EQ(out, (Bytes{30, 20, 10, 255, 31, 21, 11, 255, 32, 22, 12, 255}));
+}
+
+TEST(RowHelpers, Copy16Samples) {
+  struct Case {
+    uint32_t channels;
+    bool swap;
+    Bytes in;  // one pixel (or two samples for one channel)
+    std::vector<uint16_t> out;
+  };
+  const Case cases[] = {
+      {1, false, {0x34, 0x12, 0x78, 0x56}, {0x1234, 0x5678}},
+      {1, true, {0x34, 0x12, 0x78, 0x56}, {0x3412, 0x7856}},
+      {3, false, {1, 0, 2, 0, 3, 0}, {3, 2, 1, 0xFFFF}},
+      {3, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}, {0x9ABC, 0x5678, 0x1234, 0xFFFF}},
+      {4, false, {1, 0, 2, 0, 3, 0, 4, 0}, {3, 2, 1, 4}},
+      {4, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}, {0x9ABC, 0x5678, 0x1234, 0xDEF0}},
+  };
+  for (const Case& c : cases) {
+    for (bool vector : VectorSettings()) {
+      ScopedValue<bool> flag(CpuHasSsse3, vector);
+      for (size_t times : {size_t{1}, size_t{13}}) {
+        SCOPED_TRACE(std::to_string(c.channels) + (c.swap ? " swapped" : "") + (vector ? " vector " : " scalar ") +
+                     std::to_string(times));
+        const Bytes in = Repeat(c.in, times);
+        std::vector<uint16_t> out(c.out.size() * times);
+        Copy16(out.data(), in.data(), in.size() / 2, c.channels, c.swap);
+        std::vector<uint16_t> expected;
+        for (size_t i = 0; i < times; ++i) expected.insert(expected.end(), c.out.begin(), c.out.end());
+        EXPECT_EQ(out, expected);
+      }
+    }
+  }
+
+  // A sample that does not complete a pixel is not written anywhere.
+  const Bytes seven = {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0};
+  std::vector<uint16_t> two(8);
+  Copy16(two.data(), seven.data(), 7, 3, false);
+  EXPECT_EQ(two, (std::vector<uint16_t>{3, 2, 1, 0xFFFF, 6, 5, 4, 0xFFFF}));
+}
+
+TEST(RowHelpers, Copy32Samples) {
+  const uint32_t one = std::bit_cast<uint32_t>(1.0f);
+  const uint32_t quarter = std::bit_cast<uint32_t>(0.25f), half = std::bit_cast<uint32_t>(0.5f);
+  struct Case {
+    uint32_t channels;
+    bool swap;
+    Bytes in;
+    std::vector<uint32_t> out;
+  };
+  const Case cases[] = {
+      {1, false, {0x78, 0x56, 0x34, 0x12}, {0x12345678}},
+      {1, true, {0x78, 0x56, 0x34, 0x12}, {0x78563412}},
+      // Floats 0.25, 0.5, 1.0 as R, G, B; no alpha, which reads as 1.0.
+      {3, false, {0, 0, 0x80, 0x3E, 0, 0, 0, 0x3F, 0, 0, 0x80, 0x3F}, {one, half, quarter, one}},
+      {3, true, {0x3E, 0x80, 0, 0, 0x3F, 0, 0, 0, 0x3F, 0x80, 0, 0}, {one, half, quarter, one}},
+      {4, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+       {0x090A0B0C, 0x05060708, 0x01020304, 0x0D0E0F10}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.channels) + (c.swap ? " swapped" : ""));
+    std::vector<uint32_t> out(c.out.size());
+    Copy32(out.data(), c.in.data(), c.in.size() / 4, c.channels, c.swap);
+    EXPECT_EQ(out, c.out);
+  }
+}
+
+TEST(RowHelpers, RelayoutRows) {
+  struct Case {
+    const char* name;
+    size_t dstPitch, srcPitch;
+    uint32_t rows;
+    bool inPlace;
+  };
+  const Case cases[] = {
+      {"spread in place", 8, 5, 4, true},
+      {"spread in place, wide", 32, 3, 6, true},
+      {"pack in place", 5, 8, 4, true},
+      {"same pitch in place", 6, 6, 3, true},
+      {"to a wider block", 6, 4, 3, false},
+      {"to a narrower block", 3, 5, 3, false},
+      {"no rows", 8, 4, 0, false},
+  };
+  constexpr uint8_t kUntouched = 0xEE;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t srcSize = c.srcPitch * c.rows, dstSize = c.dstPitch * c.rows;
+    Bytes src(srcSize);
+    for (size_t i = 0; i < srcSize; ++i) src[i] = static_cast<uint8_t>(i / c.srcPitch * 16 + i % c.srcPitch);
+    Bytes block;
+    uint8_t* dst;
+    if (c.inPlace) {
+      block.assign(std::max(srcSize, dstSize), kUntouched);
+      std::copy(src.begin(), src.end(), block.begin());
+      dst = block.data();
+      RelayoutRows(dst, dst, c.dstPitch, c.srcPitch, c.rows);
+    } else {
+      block.assign(dstSize, kUntouched);
+      dst = block.data();
+      RelayoutRows(dst, src.data(), c.dstPitch, c.srcPitch, c.rows);
+    }
+    const size_t copied = std::min(c.dstPitch, c.srcPitch);
+    for (uint32_t r = 0; r < c.rows; ++r)
+      for (size_t x = 0; x < copied; ++x)
+        ASSERT_EQ(dst[r * c.dstPitch + x], r * 16 + x) << "row " << r << " byte " << x;
+    if (!c.inPlace) {
+      for (uint32_t r = 0; r < c.rows; ++r)
+        for (size_t x = copied; x < c.dstPitch; ++x) ASSERT_EQ(dst[r * c.dstPitch + x], kUntouched);
+    }
+  }
+}
+
+TEST(RowHelpers, ByteMoves) {
+  Bytes a = {1, 2, 3, 4, 5}, b = {9, 8, 7, 6, 5};
+  SwapBytes(a.data(), b.data(), 4);
+  EXPECT_EQ(a, (Bytes{9, 8, 7, 6, 5}));
+  EXPECT_EQ(b, (Bytes{1, 2, 3, 4, 5}));
+
+  Bytes copy(5, 0);
+  CopyBytes(copy.data(), a.data(), 3);
+  EXPECT_EQ(copy, (Bytes{9, 8, 7, 0, 0}));
+  CopyBytes(nullptr, nullptr, 0);
+
+  // Overlapping move to a higher address keeps the original bytes.
+  Bytes row = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  CopyBackward(row.data() + 3, row.data(), 7);
+  EXPECT_EQ(row, (Bytes{0, 1, 2, 0, 1, 2, 3, 4, 5, 6}));
+}
+
+TEST(RowHelpers, ColourConversions) {
+  enum class Model { Ycc, Cmyk, Cmyl, Xyz };
+  struct Case {
+    Model model;
+    Bytes in;
+    Bytes out;  // B, G, R, A
+  };
+  const Case cases[] = {
+      {Model::Ycc, {128, 128, 128, 7}, {128, 128, 128, 255}},
+      // Rounding shifts go toward minus infinity: (-22912 + 64) >> 7 is -179.
+      {Model::Ycc, {0, 0, 0, 0}, {0, 135, 0, 255}},
+      {Model::Ycc, {255, 128, 255, 0}, {255, 165, 255, 255}},
+      {Model::Ycc, {100, 200, 50, 0}, {228, 131, 0, 255}},
+      {Model::Ycc, {200, 100, 128, 0}, {150, 210, 200, 255}},
+      {Model::Cmyk, {0, 0, 0, 0}, {255, 255, 255, 255}},
+      {Model::Cmyk, {255, 0, 0, 0}, {255, 255, 0, 255}},
+      {Model::Cmyk, {10, 0, 0, 100}, {155, 155, 148, 255}},
+      {Model::Cmyk, {0, 0, 0, 255}, {0, 0, 0, 255}},
+      {Model::Cmyl, {128, 64, 0, 255}, {0, 64, 128, 255}},
+      {Model::Cmyl, {255, 255, 255, 0}, {0, 0, 0, 255}},
+      {Model::Xyz, {0, 0, 0, 9}, {0, 0, 0, 255}},
+      {Model::Xyz, {0, 255, 0, 0}, {0, 255, 0, 255}},
+      {Model::Xyz, {100, 0, 0, 0}, {41, 0, 255, 255}},
+      // Blue stays on the linear part of the transfer curve.
+      {Model::Xyz, {1, 0, 0, 0}, {1, 0, 30, 255}},
+      {Model::Xyz, {60, 60, 60, 0}, {127, 130, 145, 255}},
+      {Model::Xyz, {30, 40, 50, 0}, {118, 120, 58, 255}},
+      {Model::Xyz, {200, 210, 230, 0}, {235, 234, 234, 255}},
+  };
+  for (const Case& c : cases) {
+    for (bool vector : VectorSettings()) {
+      ScopedValue<bool> flag(CpuHasSsse3, vector);
+      // Nineteen entries reach the vector loop and its tail.
+      constexpr size_t kEntries = 19;
+      Bytes entries = Repeat(c.in, kEntries);
+      switch (c.model) {
+        case Model::Ycc: YccToRgb(entries.data(), kEntries); break;
+        case Model::Cmyk: CmykToRgb(entries.data(), kEntries, false); break;
+        case Model::Cmyl: CmykToRgb(entries.data(), kEntries, true); break;
+        case Model::Xyz: XyzToRgb(entries.data(), kEntries); break;
+      }
+      EXPECT_EQ(entries, Repeat(c.out, kEntries))
+          << "model " << static_cast<int>(c.model) << " in " << +c.in[0] << "," << +c.in[1] << "," << +c.in[2] << ","
+          << +c.in[3] << (vector ? " vector" : " scalar");
+    }
+  }
+}
+
+TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
+  ScopedValue<uint32_t> processors(ProcessorCount, 2);
+  ScopedValue<bool> flag(CpuHasSsse3, MachineHasSsse3());
+  std::mt19937 rng(99);
+  // Two and three bands of uneven length, and one band again while another
+  // parallel job is marked as running.
+  struct Case {
+    size_t entries;
+    int nesting;
+  };
+  for (const Case c : {Case{2 * 131072 + 5, 0}, Case{3 * 131072 + 7, 0}, Case{2 * 131072 + 5, 1}}) {
+    SCOPED_TRACE(std::to_string(c.entries) + " entries, nesting " + std::to_string(c.nesting));
+    const Bytes in = RandomBytes(rng, 4 * c.entries);
+    Bytes expected = in, banded = in;
+    scalar::YccToRgb(expected.data(), c.entries);
+    ParallelNesting += c.nesting;
+    YccToRgb(banded.data(), c.entries);
+    ParallelNesting -= c.nesting;
+    EXPECT_EQ(banded, expected);
+    EXPECT_EQ(ParallelNesting.load(), 0);
+  }
+}
+
+TEST(RowHelpers, ExpandGrey) {
+  struct Case {
+    PixelFormat format;
+    uint32_t bits;
+    bool invert;
+    std::vector<double> in, out;
+  };
+  const Case cases[] = {
+      {PixelFormat::Grey8, 1, false, {0, 1}, {0, 255}},
+      {PixelFormat::Grey8, 1, true, {0, 1}, {255, 0}},
+      {PixelFormat::Grey8, 2, false, {0, 1, 2, 3}, {0, 85, 170, 255}},
+      {PixelFormat::Grey8, 4, false, {15, 1, 0, 8}, {255, 17, 0, 136}},
+      {PixelFormat::Grey8, 4, true, {15, 1}, {0, 238}},
+      {PixelFormat::Grey8, 7, false, {127, 64}, {255, 128}},
+      {PixelFormat::Grey8, 8, true, {0, 0x12, 255}, {255, 0xED, 0}},
+      {PixelFormat::Grey8, 8, false, {0x12, 200}, {0x12, 200}},
+      {PixelFormat::Grey16, 16, true, {0, 0x1234}, {65535, 0xEDCB}},
+      {PixelFormat::Grey16, 16, false, {0x1234}, {0x1234}},
+      {PixelFormat::GreyF, 32, true, {0.25, 1.0, 0.0}, {0.75, 0.0, 1.0}},
+      {PixelFormat::GreyF, 32, false, {0.25}, {0.25}},
+  };
+  constexpr uint32_t kHeight = 3;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("format " + std::to_string(static_cast<int>(c.format)) + ", " + std::to_string(c.bits) + " bits" +
+                 (c.invert ? ", inverted" : ""));
+    const uint32_t width = static_cast<uint32_t>(c.in.size());
+    Ref<ImageBuffer> buffer(CreateImageBuffer(c.format, {width, kHeight}, false));
+    ASSERT_TRUE(buffer);
+    auto put = [&](uint8_t* row, uint32_t x, double v) {
+      if (c.format == PixelFormat::Grey8) row[x] = static_cast<uint8_t>(v);
+      if (c.format == PixelFormat::Grey16) reinterpret_cast<uint16_t*>(row)[x] = static_cast<uint16_t>(v);
+      if (c.format == PixelFormat::GreyF) reinterpret_cast<float*>(row)[x] = static_cast<float>(v);
+    };
+    auto get = [&](const uint8_t* row, uint32_t x) -> double {
+      if (c.format == PixelFormat::Grey8) return row[x];
+      if (c.format == PixelFormat::Grey16) return reinterpret_cast<const uint16_t*>(row)[x];
+      return reinterpret_cast<const float*>(row)[x];
+    };
+    for (uint32_t y = 0; y < kHeight; ++y)
+      for (uint32_t x = 0; x < width; ++x) put(buffer->Row(y), x, c.in[x]);
+    ASSERT_EQ(ExpandGrey(*buffer, c.bits, c.invert), kStatusOk);
+    for (uint32_t y = 0; y < kHeight; ++y)
+      for (uint32_t x = 0; x < width; ++x) EXPECT_EQ(get(buffer->Row(y), x), c.out[x]) << "row " << y << " pixel " << x;
+  }
+
+  for (PixelFormat format : {PixelFormat::Rgba8, PixelFormat::Rgba16, PixelFormat::RgbaF, PixelFormat::Indexed8}) {
+    Ref<ImageBuffer> buffer(CreateImageBuffer(format, {4, 2}, false));
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(ExpandGrey(*buffer, 8, true), kStatusColourFormat) << static_cast<int>(format);
+  }
+  // A depth of no bits has no levels to stretch.
+  Ref<ImageBuffer> grey(CreateImageBuffer(PixelFormat::Grey8, {4, 2}, false));
+  ASSERT_TRUE(grey);
+  EXPECT_EQ(ExpandGrey(*grey, 0, false), kStatusSizeMismatch);
+}
+
+}  // namespace
+}  // namespace pv
