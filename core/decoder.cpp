@@ -165,31 +165,36 @@ Status CreateBufferFor(const ImageDecoder& decoder, bool screenCompatible, bool 
   return kStatusOk;
 }
 
-Status OpenImage(const FormatRegistry& registry, const wchar_t* path, bool allowContentProbe,
-                 Ref<ImageDecoder>* out) {
-  Ref<MappedFileSource> source(new (std::nothrow) MappedFileSource());
-  if (!source) return kStatusOutOfMemory;
-  if (!source->Open(path)) return kStatusCannotOpen;
-  if (source->Size() == 0) return kStatusUnknownFormat;
+Status OpenImageSource(const FormatRegistry& registry, ByteSource& source, const wchar_t* path,
+                       bool allowContentProbe, Ref<ImageDecoder>* out) {
+  if (!source.Data() || source.Size() == 0) return kStatusUnknownFormat;
   FormatEntry* entry = nullptr;
   int index = registry.FindFormatByExtension(path);
   if (index >= 0) {
     FormatEntry* byExtension = registry.Entry(static_cast<uint32_t>(index));
-    if (byExtension->probe && Succeeded(byExtension->probe(*source))) entry = byExtension;
+    if (byExtension->probe && Succeeded(byExtension->probe(source))) entry = byExtension;
   }
   if (!entry && allowContentProbe) {
     for (uint32_t i = 0; i < registry.Count() && !entry; ++i) {
       FormatEntry* e = registry.Entry(i);
-      if (static_cast<int>(i) != index && e->create && e->probe && Succeeded(e->probe(*source))) entry = e;
+      if (static_cast<int>(i) != index && e->create && e->probe && Succeeded(e->probe(source))) entry = e;
     }
   }
   if (!entry) return kStatusUnknownFormat;
-  Ref<ImageDecoder> decoder(entry->create(*source, *entry));
+  Ref<ImageDecoder> decoder(entry->create(source, *entry));
   if (!decoder) return kStatusOutOfMemory;
   Status s = decoder->Open(0);
   if (Failed(s)) return s;
   *out = std::move(decoder);
   return kStatusOk;
+}
+
+Status OpenImage(const FormatRegistry& registry, const wchar_t* path, bool allowContentProbe,
+                 Ref<ImageDecoder>* out) {
+  Ref<MappedFileSource> source(new (std::nothrow) MappedFileSource());
+  if (!source) return kStatusOutOfMemory;
+  if (!source->Open(path)) return kStatusCannotOpen;
+  return OpenImageSource(registry, *source, path, allowContentProbe, out);
 }
 
 Status OpenImage(const wchar_t* path, bool allowContentProbe, Ref<ImageDecoder>* out) {

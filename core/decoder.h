@@ -114,6 +114,9 @@ Status CreateBufferFor(const ImageDecoder& decoder, bool screenCompatible, bool 
 // allowed), creates the decoder and opens it.
 Status OpenImage(const FormatRegistry& registry, const wchar_t* path, bool allowContentProbe,
                  Ref<ImageDecoder>* out);
+// The same for bytes already in a source; `path` only chooses the extension.
+Status OpenImageSource(const FormatRegistry& registry, ByteSource& source, const wchar_t* path,
+                       bool allowContentProbe, Ref<ImageDecoder>* out);
 Status OpenImage(const wchar_t* path, bool allowContentProbe, Ref<ImageDecoder>* out);
 
 // The road of one file: open, allocate, decode with every frame or page.

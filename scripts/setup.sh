@@ -33,7 +33,7 @@ if [ ! -f "$deps/lib/libwebp.a" ]; then
   aptopts=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/apt"
            -o Dir::State::Lists="$work/apt/lists" -qq)
   apt-get "${aptopts[@]}" update
-  (cd "$work" && apt-get "${aptopts[@]}" source --download-only libwebp >/dev/null)
+  (cd "$work" && apt-get "${aptopts[@]}" source --download-only libwebp >/dev/null 2>&1)
   tarball=$(ls "$work"/libwebp_*.orig.tar.* | head -n 1)
   tar -xf "$tarball" -C "$work"
   srcdir=$(find "$work" -maxdepth 1 -type d -name 'libwebp-*' | head -n 1)
