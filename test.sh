@@ -49,7 +49,7 @@ fuzz() {
   mkdir -p "$seeds"
   [ -d ../shared/testdata ] && find ../shared/testdata -type f ! -name '*.pam' ! -name '*.tsv' ! -name '*.md' \
     -size -200k -exec cp -n {} "$seeds/" \;
-  for target in build/fuzz/*_fuzz; do
+  for target in $(find build/fuzz -name '*_fuzz' -type f -perm -u+x | sort); do
     mkdir -p "$target.corpus"
     echo "$target: ${PV_FUZZ_SECONDS:-60} s"
     "$target" -max_total_time="${PV_FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2560 -print_final_stats=0 \

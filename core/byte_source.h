@@ -36,7 +36,7 @@ class MappedFileSource final : public ByteSource {
 
   intptr_t file_ = -1;       // HANDLE or file descriptor
   uint64_t size_ = 0;
-  void* mapping_ = nullptr;  // file-mapping handle (Windows)
+  void* mapping_ = nullptr;  // the file-mapping handle, or the mapped region where mmap is used
   const uint8_t* view_ = nullptr;
   std::wstring path_;
 };

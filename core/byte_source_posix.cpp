@@ -16,7 +16,8 @@ constexpr uint64_t kUnixEpochInFileTime = 11644473600ull * 10000000ull;
 MappedFileSource::~MappedFileSource() { Close(); }
 
 void MappedFileSource::Close() {
-  if (view_) munmap(const_cast<uint8_t*>(view_), static_cast<size_t>(size_));
+  if (mapping_) munmap(mapping_, static_cast<size_t>(size_));
+  mapping_ = nullptr;
   view_ = nullptr;
   if (file_ >= 0) close(static_cast<int>(file_));
   file_ = -1;
@@ -38,6 +39,7 @@ bool MappedFileSource::Open(const wchar_t* path) {
   if (size_ == 0) return false;
   void* view = mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_PRIVATE, fd, 0);
   if (view == MAP_FAILED) return false;
+  mapping_ = view;
   view_ = static_cast<const uint8_t*>(view);
   return true;
 }

@@ -92,6 +92,8 @@ bool ImageBuffer::AddGreyPalette() {
 bool ImageBuffer::CreatePalette(bool greyRamp) {
   if (!palette_) palette_ = AllocatePalette();
   if (!palette_) return false;
+  // Entries a file does not give are transparent black, never stale memory.
+  std::memset(palette_, 0, 1024);
   if (greyRamp) {
     FillGreyRamp(palette_);
   } else {

@@ -7,12 +7,13 @@ jobs=$(nproc)
 
 # Configures (first time) and builds one build folder quietly; warnings and
 # errors still show.
+# Builds take a lock so that two of them never share the two cores.
 build() {
   local dir=$1
   shift
   if [ ! -f "$root/$dir/build.ninja" ]; then
-    cmake -S "$root" -B "$root/$dir" -G Ninja "$@" >/dev/null
+    flock /tmp/pv-build.lock cmake -S "$root" -B "$root/$dir" -G Ninja "$@" >/dev/null || return 1
   fi
-  cmake --build "$root/$dir" -j"$jobs" | grep -v -E '^\[[0-9]+/[0-9]+\]|^ninja: (no work|Entering)' || true
+  flock /tmp/pv-build.lock cmake --build "$root/$dir" -j"$jobs" | grep -v -E '^\[[0-9]+/[0-9]+\]|^ninja: (no work|Entering)'
   [ "${PIPESTATUS[0]}" -eq 0 ]
 }

@@ -24,6 +24,8 @@ constexpr uint64_t kMinProbeSize = 44;
 
 constexpr uint32_t kRedMask = 0xFF0000, kGreenMask = 0xFF00, kBlueMask = 0xFF;
 constexpr uint32_t kAlphaMask = 0xFF000000;
+// The palette entry a new buffer presets to transparent black.
+constexpr uint8_t kTransparentEntry = 253;
 
 bool IsInfoHeaderSize(uint32_t n) { return n == 12 || n == 40 || n == 52 || n == 56 || n == 108 || n == 124; }
 
@@ -247,16 +249,17 @@ Status BmpDecoder::SetBitFields(const ByteReader& r, uint64_t info, uint32_t hea
   return kStatusOk;
 }
 
-void BmpDecoder::WritePalette(const ByteReader& r, PaletteView& palette) const {
-  if (pixelOffset_ <= paletteOffset_ || paletteOffset_ >= r.Size()) return;
+uint32_t BmpDecoder::WritePalette(const ByteReader& r, PaletteView& palette) const {
+  if (pixelOffset_ <= paletteOffset_ || paletteOffset_ >= r.Size()) return 0;
   // The palette fills the gap up to the pixel data, clipped to the file.
   const uint64_t count = std::min({(pixelOffset_ - paletteOffset_) / paletteEntrySize_,
                                    (r.Size() - paletteOffset_) / paletteEntrySize_, uint64_t{1} << bitsPerPixel_});
   const uint8_t* src = r.Span(paletteOffset_, count * paletteEntrySize_);
-  if (!src) return;
+  if (!src) return 0;
   uint32_t* dst = palette.Palette();
   for (uint64_t i = 0; i < count; ++i, src += paletteEntrySize_)
     dst[i] = 0xFF000000u | (uint32_t{src[2]} << 16) | (uint32_t{src[1]} << 8) | src[0];
+  return static_cast<uint32_t>(count);
 }
 
 const uint8_t* BmpDecoder::SourceRow(const ByteReader& r, uint32_t fileRow, uint64_t want, uint64_t* got) const {
@@ -283,20 +286,37 @@ void BmpDecoder::InspectAlpha(const ByteReader& r) {
   }
 }
 
+void BmpDecoder::MarkMissing(uint8_t* pixels, size_t bytes, uint32_t bytesPerPixel) {
+  // Colour pixels become 0 (transparent black); palette pixels the transparent slot if there is one.
+  std::memset(pixels, bytesPerPixel == 1 ? missingIndex_ : 0, bytes);
+  if (bytesPerPixel != 1 || missingIndex_ == kTransparentEntry) usesAlpha_ = 1;
+}
+
 uint8_t* BmpDecoder::BufferRow(ImageBuffer& buffer, uint32_t fileRow) const {
   return buffer.Row(topDown_ ? fileRow : height_ - 1 - fileRow);
 }
 
 Status BmpDecoder::DecodePixels(ImageBuffer& buffer, bool, ProgressSink* progress, const CancelFlag* cancel) {
   const ByteReader r = Reader();
-  if (PaletteView* palette = buffer.AsIndexed8()) WritePalette(r, *palette);
+  missingIndex_ = 0;
+  if (PaletteView* palette = buffer.AsIndexed8()) {
+    // Entry 253 is preset to transparent black; use it unless the file's palette reaches it.
+    if (WritePalette(r, *palette) <= kTransparentEntry) missingIndex_ = kTransparentEntry;
+  }
   if (inspectAlpha_) InspectAlpha(r);
-  if (coding_ == Coding::Rle8 || coding_ == Coding::Rle4) return DecodeRle(r, buffer, progress, cancel);
+  if (coding_ == Coding::Rle8 || coding_ == Coding::Rle4) {
+    const Status s = DecodeRle(r, buffer, progress, cancel);
+    // Unreached pixels make the image partly transparent.
+    for (uint32_t y = 0; y < height_ && missingIndex_ == kTransparentEntry && !usesAlpha_; ++y) {
+      if (std::memchr(buffer.Row(y), kTransparentEntry, width_)) usesAlpha_ = 1;
+    }
+    return s;
+  }
   return DecodeRows(r, buffer, progress, cancel);
 }
 
 Status BmpDecoder::DecodeRows(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress,
-                              const CancelFlag* cancel) const {
+                              const CancelFlag* cancel) {
   const RowConverter converter(width_, bitsPerPixel_, coding_ == Coding::BitFields, masks_);
   const uint64_t need = converter.SourceBytes();
   const uint32_t outPixel = buffer.BytesPerPixel();
@@ -318,7 +338,7 @@ Status BmpDecoder::DecodeRows(const ByteReader& r, ImageBuffer& buffer, Progress
     } else {
       converter.Convert(dst, src);
     }
-    std::memset(dst + size_t{complete} * outPixel, 0, size_t{width_ - complete} * outPixel);
+    if (complete < width_) MarkMissing(dst + size_t{complete} * outPixel, size_t{width_ - complete} * outPixel, outPixel);
     if (IsCancelled(cancel)) return kStatusOk;
     ReportRow(progress, y + 1, height_);
   }
@@ -326,9 +346,10 @@ Status BmpDecoder::DecodeRows(const ByteReader& r, ImageBuffer& buffer, Progress
 }
 
 Status BmpDecoder::DecodeRle(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress,
-                             const CancelFlag* cancel) const {
-  // Pixels the stream never reaches (skipped by a delta, or after an early end) are 0.
-  for (uint32_t y = 0; y < height_; ++y) std::memset(buffer.Row(y), 0, width_);
+                             const CancelFlag* cancel) {
+  // Pixels the stream never reaches (skipped by a delta, or after an early
+  // end) are transparent black; whether any remain is known only at the end.
+  for (uint32_t y = 0; y < height_; ++y) std::memset(buffer.Row(y), missingIndex_, width_);
   ByteReader in = r;
   if (!in.Seek(pixelOffset_)) return kStatusOk;
   const bool nibbles = coding_ == Coding::Rle4;

@@ -22,14 +22,14 @@ class BmpDecoder final : public ImageDecoder {
 
   Status SetUncompressed(uint32_t bits, uint32_t headerSize);
   Status SetBitFields(const ByteReader& r, uint64_t info, uint32_t headerSize, uint32_t bits);
-  void WritePalette(const ByteReader& r, PaletteView& palette) const;
+  // Returns the number of entries the file gave.
+  uint32_t WritePalette(const ByteReader& r, PaletteView& palette) const;
   const uint8_t* SourceRow(const ByteReader& r, uint32_t fileRow, uint64_t want, uint64_t* got) const;
   void InspectAlpha(const ByteReader& r);
-  Status DecodeRows(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress,
-                    const CancelFlag* cancel) const;
-  Status DecodeRle(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress,
-                   const CancelFlag* cancel) const;
+  Status DecodeRows(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress, const CancelFlag* cancel);
+  Status DecodeRle(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress, const CancelFlag* cancel);
   uint8_t* BufferRow(ImageBuffer& buffer, uint32_t fileRow) const;
+  void MarkMissing(uint8_t* pixels, size_t bytes, uint32_t bytesPerPixel);
 
   Coding coding_ = Coding::Plain;
   uint64_t paletteOffset_ = 0;
@@ -38,6 +38,9 @@ class BmpDecoder final : public ImageDecoder {
   uint8_t paletteEntrySize_ = 4;
   bool topDown_ = false;
   bool inspectAlpha_ = false;
+  // Index of pixels the file never gives: a transparent black palette slot
+  // when the palette leaves one free, else 0.
+  uint8_t missingIndex_ = 0;
 };
 
 // 0 when the source starts like a bitmap (after an optional OS/2 array header).
