@@ -29,11 +29,7 @@ sanitized() {
 }
 windows() {
   build build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" || return 1
-  wineserver -p
-  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build/win --output-on-failure
-  local rc=$?
-  wineserver -k
-  return $rc
+  xvfb-run -a -s "-screen 0 1280x1024x24" scripts/with-wine.sh ctest --test-dir build/win --output-on-failure
 }
 same_output() {
   # Both builds of the tool give the same --info text and the same pixels.

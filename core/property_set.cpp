@@ -104,8 +104,7 @@ void PropertySet::SetBorrowed(uint32_t id, const void* text, uint32_t length, Te
   Free(slots_[id]);
   if (length == 0) {
     static constexpr TextKind kTerminated[3] = {TextKind::Cp1252, TextKind::Utf8, TextKind::Wide};
-    slots_[id].text = text;
-    slots_[id].kind = kTerminated[static_cast<int>(encoding) % 3];
+    Borrow(id, text, kTerminated[static_cast<int>(encoding) % 3]);
     return;
   }
   // Drop trailing blanks; texts from files are often padded.
@@ -125,21 +124,17 @@ void PropertySet::SetBorrowed(uint32_t id, const void* text, uint32_t length, Te
   slots_[id].length = static_cast<uint16_t>(length > 65535 ? 65535 : length);
 }
 
-void PropertySet::SetNarrow(uint32_t id, const char* text) {
+void PropertySet::Borrow(uint32_t id, const void* text, TextKind kind) {
   if (id >= kPropertyCount) return;
   Free(slots_[id]);
   if (!text) return;
   slots_[id].text = text;
-  slots_[id].kind = TextKind::Cp1252;
+  slots_[id].kind = kind;
 }
 
-void PropertySet::SetStatic(uint32_t id, const wchar_t* text) {
-  if (id >= kPropertyCount) return;
-  Free(slots_[id]);
-  if (!text) return;
-  slots_[id].text = text;
-  slots_[id].kind = TextKind::Wide;
-}
+void PropertySet::SetNarrow(uint32_t id, const char* text) { Borrow(id, text, TextKind::Cp1252); }
+
+void PropertySet::SetStatic(uint32_t id, const wchar_t* text) { Borrow(id, text, TextKind::Wide); }
 
 void PropertySet::SetClean(uint32_t id, const wchar_t* text) {
   if (id >= kPropertyCount) return;

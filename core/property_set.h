@@ -90,6 +90,7 @@ class PropertySet {
   };
   void Free(Slot& s);
   void Adopt(uint32_t id, wchar_t* owned);
+  void Borrow(uint32_t id, const void* text, TextKind kind);
 
   Slot slots_[kPropertyCount];
 };

@@ -1,0 +1,35 @@
+#pragma once
+// The benchmark harness: suites register themselves by name; each measures
+// our code and a reference on the same input, alternating, and prints one
+// TSV row per input.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pvbench {
+
+using SuiteFunction = std::function<int(const std::vector<std::string>& inputs)>;
+
+// Registers a suite at static initialisation; returns true.
+bool RegisterSuite(const char* name, const char* usage, SuiteFunction run);
+
+struct Timing {
+  double oursSeconds = 0;       // median
+  double referenceSeconds = 0;  // median
+  double Ratio() const { return oursSeconds > 0 ? referenceSeconds / oursSeconds : 0; }
+};
+
+// Runs ours and reference alternately `runs` times each (after one warm-up
+// of each) and returns the medians.
+Timing MeasurePair(const std::function<void()>& ours, const std::function<void()>& reference, int runs);
+
+// PSNR in dB of two equally long 8-bit sample arrays (infinity when equal).
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
+std::vector<uint8_t> ReadFile(const std::string& path);
+
+// One TSV row: name, our median ms, reference median ms, ratio, extra columns.
+void PrintRow(const std::string& name, const Timing& t, const std::vector<std::string>& extra);
+
+}  // namespace pvbench
