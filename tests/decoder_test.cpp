@@ -103,6 +103,7 @@ TEST(Decoder, ColourModelsBecomeRgb) {
       {"CMYL", ColourModel::Cmyl, {255, 128, 0, 255}, 0xFF008000u | 0x00FF0000u},
       {"YCCK", ColourModel::Ycck, {100, 128, 128, 128}, 0xFF554D4Du},
       {"Lab black", ColourModel::Lab, {0, 0, 0, 0}, 0xFF000000u},
+      {"Lab colour", ColourModel::Lab, {128, 20, 236, 0}, 0xFF402651u},  // L 50.2, a 20, b -20
   };
   for (const Case& c : cases) {
     Fixture fx;
@@ -204,7 +205,7 @@ TEST(Decoder, GreyRampPaletteArrivesAsGrey8) {
   EXPECT_EQ(b->UsesAlpha(), 0);
 }
 
-TEST(Decoder, DecodingIntoAnotherFormatConvertsAndAnotherSizeIsRefused) {
+TEST(Decoder, DecodingIntoAnotherFormatConvertsAndAnotherSizeResamples) {
   Fixture fx;
   Ref<FakeDecoder> d(new FakeDecoder(*fx.source, PixelFormat::Grey8, ColourModel::Rgb, 8, 2, 1,
                                      [](ImageBuffer& b) { FillBytes(b, {10, 20}); }));
@@ -213,8 +214,11 @@ TEST(Decoder, DecodingIntoAnotherFormatConvertsAndAnotherSizeIsRefused) {
   ASSERT_EQ(d->Decode(*rgba, false, nullptr, nullptr), pv::kStatusOk);
   EXPECT_EQ(Pixel32(*rgba, 1), 0xFF141414u);
   EXPECT_STREQ(rgba->Properties().GetText(pv::kPropFileFormat), L"Test format");
+  // Half the width: the cubic filter at 2:1 falls on the first of each pair.
   Ref<ImageBuffer> other(pv::CreateImageBuffer(PixelFormat::Rgba8, {1, 1}, false));
-  EXPECT_EQ(d->Decode(*other, false, nullptr, nullptr), pv::kStatusSizeMismatch);
+  ASSERT_EQ(d->Decode(*other, false, nullptr, nullptr), pv::kStatusOk);
+  EXPECT_EQ(Pixel32(*other, 0), 0xFF0A0A0Au);
+  EXPECT_STREQ(other->Properties().GetText(pv::kPropFileFormat), L"Test format");
 }
 
 TEST(Decoder, ATargetOfThePreviewSizeDecodesOnlyThePreview) {
