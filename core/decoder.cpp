@@ -4,6 +4,7 @@
 
 #include "core/checked_math.h"
 #include "core/pixel_convert.h"
+#include "core/resample.h"
 #include "core/text.h"
 
 namespace pv {
@@ -12,11 +13,14 @@ namespace {
 
 uint64_t g_pixelLimit = kMaxImagePixels;
 
-// Fits a decoded buffer into a target of another size. The resampler is not
-// part of the image core yet, so only equal sizes can be served.
-Status FitInto(ImageBuffer& target, ImageBuffer& decoded) {
+// Fits a decoded buffer into the caller's target: a conversion at equal
+// sizes, a resampling otherwise.
+Status FitInto(ImageBuffer& target, ImageBuffer& decoded, const CancelFlag* cancel) {
   if (target.Dimensions() == decoded.Dimensions()) return ConvertInto(target, decoded, true);
-  return kStatusSizeMismatch;
+  if (ImageBuffer* old = target.DetachNext()) old->Release();
+  Status s = ResampleInto(target, decoded, cancel);
+  if (Succeeded(s)) static_cast<FrameFields&>(target.Frame()) = decoded.Frame();
+  return s;
 }
 
 }  // namespace
@@ -102,7 +106,7 @@ Status ImageDecoder::DecodeOne(ImageBuffer& target, ProgressSink* progress, cons
   static_cast<FrameFields&>(buffer->Frame()) = frame_;
   buffer->Frame().previous = nullptr;
   if (buffer != &target) {
-    s = FitInto(target, *buffer);
+    s = FitInto(target, *buffer, cancel);
     if (Succeeded(s) && IsCancelled(cancel)) s = kStatusCancelled;
     if (Failed(s)) return s;
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/checked_math.h"
+#include "core/colour_reduction.h"
 #include "core/text.h"
 
 namespace pv {
@@ -251,7 +252,11 @@ Status IntoGreyF(ImageBuffer& t, ImageBuffer& s) {
 }
 
 Status IntoIndexed8(ImageBuffer& t, ImageBuffer& s) {
-  if (s.Format() != PixelFormat::Indexed8 && s.Format() != PixelFormat::Grey8) return kStatusColourFormat;
+  if (s.Format() != PixelFormat::Indexed8 && s.Format() != PixelFormat::Grey8) {
+    ReductionOptions options;
+    options.dither = PixelConversionOptions().dither != 0;
+    return ReduceColours(t, s, options);
+  }
   for (uint32_t y = 0; y < s.Height(); ++y) std::memcpy(t.Row(y), s.Row(y), s.Width());
   if (s.Format() == PixelFormat::Indexed8) {
     t.SetPalette(s.Palette(), 256);

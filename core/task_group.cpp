@@ -1,5 +1,6 @@
 #include "core/task_group.h"
 
+#include <algorithm>
 #include <deque>
 #include <thread>
 #include <vector>
@@ -169,6 +170,13 @@ uint32_t RunBands(uint32_t bands, const std::function<void(uint32_t band)>& body
   }
   ParallelNesting.fetch_sub(1, std::memory_order_acq_rel);
   return bands;
+}
+
+uint32_t BandCountFor(uint32_t width, uint32_t height, uint64_t minBandPixels) {
+  if (ProcessorCount <= 1 || ParallelNesting.load(std::memory_order_acquire) != 0) return 1;
+  const uint64_t byPixels = uint64_t{width} * height / std::max<uint64_t>({minBandPixels, width, 1});
+  const uint64_t bands = std::min<uint64_t>({uint64_t{8} * ProcessorCount, 128, byPixels});
+  return bands == 0 ? 1 : static_cast<uint32_t>(bands);
 }
 
 }  // namespace pv

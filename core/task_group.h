@@ -52,4 +52,9 @@ class TaskGroup {
 // bands actually used in parallel (1 when it ran inline).
 uint32_t RunBands(uint32_t bands, const std::function<void(uint32_t band)>& body);
 
+// How many row bands a width × height operation is worth: 1 on one
+// processor or inside another parallel job, else up to 8 per processor
+// (at most 128), each band of at least minBandPixels (and at least a row).
+uint32_t BandCountFor(uint32_t width, uint32_t height, uint64_t minBandPixels);
+
 }  // namespace pv

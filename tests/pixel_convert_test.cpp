@@ -163,12 +163,17 @@ TEST(PixelConvert, WithoutDitherSixteenBitsTakeTheHighByte) {
   EXPECT_EQ(Pixel32(*t, 2, 0), 0xFFFFFFFFu);
 }
 
-TEST(PixelConvert, SizeMismatchAndColourToIndexedAreRefused) {
+TEST(PixelConvert, SizeMismatchIsRefusedAndIndexedTargetsGetAPalette) {
   Ref<ImageBuffer> a = Make(PixelFormat::Rgba8, 2, 2);
+  const uint32_t colours[2] = {0xFF102030u, 0xFFC0B0A0u};
+  for (uint32_t y = 0; y < 2; ++y) std::memcpy(a->Row(y), colours, sizeof colours);
   Ref<ImageBuffer> b = Make(PixelFormat::Rgba8, 3, 2);
   EXPECT_EQ(pv::ConvertInto(*b, *a, false), pv::kStatusSizeMismatch);
+  // Colour becomes indexed through colour reduction, which keeps few colours exactly.
   Ref<ImageBuffer> idx = Make(PixelFormat::Indexed8, 2, 2);
-  EXPECT_EQ(pv::ConvertInto(*idx, *a, false), pv::kStatusColourFormat);
+  ASSERT_EQ(pv::ConvertInto(*idx, *a, false), pv::kStatusOk);
+  EXPECT_EQ(idx->Palette()[idx->Row(1)[0]], colours[0]);
+  EXPECT_EQ(idx->Palette()[idx->Row(1)[1]], colours[1]);
   // Grey becomes indexed with the grey ramp.
   Ref<ImageBuffer> g = Make(PixelFormat::Grey8, 2, 2);
   g->Row(0)[0] = 9;
