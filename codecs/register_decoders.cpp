@@ -3,6 +3,8 @@
 #include <mutex>
 
 #include "codecs/bmp/bmp_decoder.h"
+#include "codecs/gif/gif_decoder.h"
+#include "codecs/png/png_decoder.h"
 #include "core/format_registry.h"
 
 namespace pv {
@@ -11,6 +13,9 @@ void RegisterDecoders() {
   static std::once_flag once;
   std::call_once(once, [] {
     RegisterBmpDecoder();
+    RegisterGifDecoder();
+    RegisterJpegDecoder();
+    RegisterPngDecoder();
     RegisterFormatTable();
   });
 }

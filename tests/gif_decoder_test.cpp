@@ -1,0 +1,615 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codecs/gif/gif_decoder.h"
+#include "codecs/gif/lzw.h"
+#include "core/checked_math.h"
+#include "core/decoder.h"
+#include "core/endian.h"
+#include "core/format_registry.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using pv::Status;
+
+// ---------------------------------------------------------------------------
+// A small GIF writer: the blocks are appended in the order a test gives.
+
+void Put16(Bytes& out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+// Bits of a table of n entries (n a power of two from 2 to 256).
+uint8_t TableBits(size_t n) {
+  uint8_t bits = 1;
+  while ((size_t{1} << bits) < n) ++bits;
+  return bits;
+}
+
+void PutTable(Bytes& out, const std::vector<uint32_t>& table) {
+  for (size_t i = 0; i < (size_t{1} << TableBits(table.size())); ++i) {
+    const uint32_t c = i < table.size() ? table[i] : 0;
+    out.push_back(static_cast<uint8_t>(c >> 16));
+    out.push_back(static_cast<uint8_t>(c >> 8));
+    out.push_back(static_cast<uint8_t>(c));
+  }
+}
+
+Bytes Header(uint32_t width, uint32_t height, const std::vector<uint32_t>& global, uint8_t background = 0,
+             uint8_t resolution = 8) {
+  Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
+  Put16(out, width);
+  Put16(out, height);
+  uint8_t packed = static_cast<uint8_t>((resolution - 1) << 4);
+  if (!global.empty()) packed |= 0x80 | (TableBits(global.size()) - 1);
+  out.push_back(packed);
+  out.push_back(background);
+  out.push_back(0);
+  if (!global.empty()) PutTable(out, global);
+  return out;
+}
+
+// Graphic control: flags bit 0 transparency, bit 1 user input, bits 2-4 disposal.
+Bytes Control(uint8_t flags, uint16_t delay, uint8_t transparentIndex) {
+  Bytes out = {0x21, 0xF9, 4, flags};
+  Put16(out, delay);
+  out.push_back(transparentIndex);
+  out.push_back(0);
+  return out;
+}
+
+Bytes Extension(uint8_t label, const std::vector<std::string>& blocks) {
+  Bytes out = {0x21, label};
+  for (const std::string& b : blocks) {
+    out.push_back(static_cast<uint8_t>(b.size()));
+    out.insert(out.end(), b.begin(), b.end());
+  }
+  out.push_back(0);
+  return out;
+}
+
+Bytes Netscape(uint16_t loops) {
+  return Extension(0xFF, {"NETSCAPE2.0", std::string{1, static_cast<char>(loops & 255), static_cast<char>(loops >> 8)}});
+}
+
+struct GifImage {
+  uint16_t left = 0, top = 0, width = 1, height = 1;
+  Bytes indices;                  // top row first
+  std::vector<uint32_t> local;    // 0xRRGGBB; empty: no local table
+  bool interlaced = false;
+  const Bytes* data = nullptr;    // LZW data as stored, instead of encoding `indices`
+};
+
+// The rows in the order an interlaced image stores them.
+Bytes InterlaceOrder(const Bytes& indices, uint32_t width, uint32_t height) {
+  Bytes out;
+  const uint32_t start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+  for (int p = 0; p < 4; ++p) {
+    for (uint32_t y = start[p]; y < height; y += step[p])
+      out.insert(out.end(), indices.begin() + y * width, indices.begin() + (y + 1) * width);
+  }
+  return out;
+}
+
+Bytes Image(const GifImage& img) {
+  Bytes out = {0x2C};
+  Put16(out, img.left);
+  Put16(out, img.top);
+  Put16(out, img.width);
+  Put16(out, img.height);
+  uint8_t packed = img.interlaced ? 0x40 : 0;
+  if (!img.local.empty()) packed |= 0x80 | (TableBits(img.local.size()) - 1);
+  out.push_back(packed);
+  if (!img.local.empty()) PutTable(out, img.local);
+  if (img.data) {
+    out.insert(out.end(), img.data->begin(), img.data->end());
+    return out;
+  }
+  const Bytes order = img.interlaced ? InterlaceOrder(img.indices, img.width, img.height) : img.indices;
+  Bytes lzw(pv::LzwEncodeBound(order.size()));
+  lzw.resize(pv::LzwEncode(lzw.data(), order.data(), order.size()));
+  out.insert(out.end(), lzw.begin(), lzw.end());
+  return out;
+}
+
+Bytes Join(const std::vector<Bytes>& parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+const Bytes kTrailer = {0x3B};
+
+// ---------------------------------------------------------------------------
+// Decoding from memory with every frame.
+
+struct Decoded {
+  Bytes file;
+  Status open = 0, decode = 0;
+  pv::Ref<pv::ImageDecoder> decoder;
+  pv::Ref<pv::ImageBuffer> buffer;
+
+  std::vector<pv::ImageBuffer*> Frames() const {
+    std::vector<pv::ImageBuffer*> out;
+    for (pv::ImageBuffer* b = buffer.get(); b; b = b->Frame().next) out.push_back(b);
+    return out;
+  }
+  size_t DecoderCount() const {
+    size_t n = 0;
+    for (pv::ImageDecoder* d = decoder.get(); d; d = d->Next()) ++n;
+    return n;
+  }
+};
+
+Decoded DecodeBytes(const Bytes& file, const pv::CancelFlag* cancel = nullptr) {
+  Decoded d;
+  d.file = file;
+  pv::Ref<pv::ByteSource> source(new pv::MemorySource(d.file.data(), static_cast<uint32_t>(d.file.size())));
+  d.decoder = pv::Ref<pv::ImageDecoder>(pv::CreateGifDecoder(*source, *pv::FindFormatEntry(L"gif")));
+  d.open = d.decoder->Open(0);
+  if (pv::Failed(d.open)) return d;
+  d.decode = pv::CreateBufferFor(*d.decoder, false, false, &d.buffer);
+  if (pv::Failed(d.decode)) return d;
+  std::memset(d.buffer->Pixels(), 0xA5, d.buffer->RowBytes() * d.buffer->Height());
+  d.decode = d.decoder->Decode(*d.buffer, true, nullptr, cancel);
+  return d;
+}
+
+Bytes Pixels(const pv::ImageBuffer& b) {
+  Bytes out;
+  for (uint32_t y = 0; y < b.Height(); ++y) out.insert(out.end(), b.Row(y), b.Row(y) + b.Width());
+  return out;
+}
+
+Bytes Ramp(size_t n, uint32_t mod) {
+  Bytes out(n);
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((i * 7 + i / 5) % mod);
+  return out;
+}
+
+const std::vector<uint32_t> kGlobal = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
+const std::vector<uint32_t> kLocal = {0x101010, 0x202020, 0x303030, 0x404040, 0x505050, 0x606060, 0x707070, 0x808080};
+
+// ---------------------------------------------------------------------------
+// Frames: one file of four images, each row the fields its blocks give.
+
+TEST(GifFrames, EveryImageBecomesAFrameWithItsFields) {
+  struct Expected {
+    const char* name;
+    uint32_t left, top, width, height;
+    uint32_t delay;
+    uint8_t disposal, blend, usesAlpha;
+    const std::vector<uint32_t>* table;
+    int transparent;  // -1: none
+    const char* page;
+  };
+  GifImage first{0, 0, 4, 3, Ramp(12, 4), {}, false, nullptr};
+  GifImage second{1, 1, 2, 2, Ramp(4, 8), kLocal, false, nullptr};
+  GifImage third{0, 2, 3, 1, Ramp(3, 4), {}, false, nullptr};
+  GifImage fourth{0, 0, 2, 9, Ramp(18, 4), {}, true, nullptr};
+  const Bytes file = Join({Header(4, 3, kGlobal, 2), Control(1 << 2, 30, 0), Image(first),
+                           // transparent index 1, restore background
+                           Control(2 << 2 | 1, 0, 1), Image(second),
+                           // restore previous, waits for the user
+                           Control(3 << 2 | 2, 7, 0), Image(third),
+                           // no control block: the third's does not carry over
+                           Image(fourth), kTrailer});
+  const Expected expected[] = {
+      {"full frame, global table", 0, 0, 4, 3, 300, 0, 0, 0, &kGlobal, -1, "1:2"},
+      {"local table, transparent", 1, 1, 2, 2, 0, 1, 1, 1, &kLocal, 1, "1:2"},
+      {"back to the global table, user input", 0, 2, 3, 1, pv::kDelayWaitForUser, 2, 0, 0, &kGlobal, -1, "1:2"},
+      {"interlaced, no control block", 0, 0, 2, 9, 0, 0, 0, 0, &kGlobal, -1, "2:2"},
+  };
+  const GifImage* images[] = {&first, &second, &third, &fourth};
+  Decoded d = DecodeBytes(file);
+  ASSERT_EQ(d.open, pv::kStatusOk);
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  const std::vector<pv::ImageBuffer*> frames = d.Frames();
+  ASSERT_EQ(frames.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    const Expected& e = expected[i];
+    SCOPED_TRACE(e.name);
+    const pv::ImageBuffer& b = *frames[i];
+    ASSERT_EQ(b.Format(), pv::PixelFormat::Indexed8);
+    EXPECT_EQ(b.Width(), e.width);
+    EXPECT_EQ(b.Height(), e.height);
+    const pv::FrameInfo& f = b.Frame();
+    EXPECT_EQ(f.canvasWidth, 4u);
+    EXPECT_EQ(f.canvasHeight, 3u);
+    EXPECT_EQ(f.left, e.left);
+    EXPECT_EQ(f.top, e.top);
+    EXPECT_EQ(f.delay, e.delay);
+    EXPECT_EQ(f.disposal, e.disposal);
+    EXPECT_EQ(f.blend, e.blend);
+    EXPECT_EQ(b.UsesAlpha(), e.usesAlpha);
+    EXPECT_EQ(f.background, 0xFF00FF00u);  // entry 2 of the global table, on every frame
+    EXPECT_EQ(Pixels(b), images[i]->indices);
+    const uint32_t* palette = const_cast<pv::ImageBuffer&>(b).Palette();
+    for (size_t k = 0; k < e.table->size(); ++k) {
+      const uint32_t alpha = static_cast<int>(k) == e.transparent ? 0 : 0xFF000000u;
+      EXPECT_EQ(palette[k], alpha | (*e.table)[k]) << "entry " << k;
+    }
+    EXPECT_STREQ(const_cast<pv::ImageBuffer&>(b).Properties().GetText(pv::kPropPage), pvtest::Widen(e.page).c_str());
+  }
+}
+
+TEST(GifHeader, LoopFlagFromTheNetscapeBlock) {
+  struct Case {
+    const char* name;
+    Bytes loopBlock;
+    bool afterFirstImage;
+    uint8_t loop;
+  };
+  const Case cases[] = {
+      {"loop count 0 repeats for ever", Netscape(0), false, 1},
+      {"loop count 5", Netscape(5), false, 1},
+      {"loop count 1 plays once", Netscape(1), false, 0},
+      {"no block", {}, false, 0},
+      {"block after the first image", Netscape(0), true, 1},
+      {"other application", Extension(0xFF, {"ANIMEXTS1.0", std::string{1, 0, 0}}), false, 0},
+      {"four data bytes", Extension(0xFF, {"NETSCAPE2.0", std::string{1, 0, 0, 0}}), false, 0},
+  };
+  GifImage img{0, 0, 2, 2, Ramp(4, 4), {}, false, nullptr};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes file = c.afterFirstImage
+                           ? Join({Header(2, 2, kGlobal), Image(img), c.loopBlock, Image(img), kTrailer})
+                           : Join({Header(2, 2, kGlobal), c.loopBlock, Image(img), Image(img), kTrailer});
+    Decoded d = DecodeBytes(file);
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    for (pv::ImageBuffer* b : d.Frames()) EXPECT_EQ(b->Frame().loop, c.loop);
+  }
+}
+
+TEST(GifHeader, BackgroundColour) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> global;
+    uint8_t background;
+    Bytes control;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"global table entry", kGlobal, 3, {}, 0xFF0000FF},
+      {"index 0 of a transparent first frame", kGlobal, 0, Control(1, 0, 2), 0},
+      {"index that is the transparent one", kGlobal, 3, Control(1, 0, 3), 0},
+      {"transparency elsewhere", kGlobal, 1, Control(1, 0, 2), 0xFFFF0000},
+      {"index beyond the table", kGlobal, 9, {}, 0},
+      {"no global table", {}, 1, {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GifImage img{0, 0, 1, 1, {0}, c.global.empty() ? kLocal : std::vector<uint32_t>{}, false, nullptr};
+    Decoded d = DecodeBytes(Join({Header(1, 1, c.global, c.background), c.control, Image(img), kTrailer}));
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    EXPECT_EQ(d.buffer->Frame().background, c.expected);
+  }
+}
+
+TEST(GifHeader, CommentsBitsAndCompression) {
+  struct Case {
+    const char* name;
+    std::vector<Bytes> comments;
+    const wchar_t* comment;  // null: none
+  };
+  const Case cases[] = {
+      {"one block, trailing blanks dropped", {Extension(0xFE, {"made here  "})}, L"made here"},
+      {"several blocks joined", {Extension(0xFE, {"first ", "second"})}, L"first second"},
+      {"Windows-1252 text", {Extension(0xFE, {"\x80 5"})}, L"\u20AC 5"},
+      {"only the first comment", {Extension(0xFE, {"one"}), Extension(0xFE, {"two"})}, L"one"},
+      {"an empty comment does not count", {Extension(0xFE, {}), Extension(0xFE, {"two"})}, L"two"},
+      {"none", {}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Bytes> parts = {Header(2, 1, kGlobal, 0, 5)};
+    parts.insert(parts.end(), c.comments.begin(), c.comments.end());
+    parts.push_back(Image(GifImage{0, 0, 2, 1, {1, 2}, kLocal, false, nullptr}));
+    parts.push_back(kTrailer);
+    Decoded d = DecodeBytes(Join(parts));
+    ASSERT_EQ(d.open, pv::kStatusOk);
+    if (c.comment) {
+      EXPECT_STREQ(d.decoder->GetText(pv::kPropComment), c.comment);
+    } else {
+      EXPECT_FALSE(d.decoder->Has(pv::kPropComment));
+    }
+    // Colour resolution 5 against a global table of 2 bits and a local one of 3.
+    EXPECT_STREQ(d.decoder->GetText(pv::kPropBitsPerPixel), L"5");
+    EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), L"LZW");
+  }
+}
+
+// Without any colour table the palette is the grey ramp, which the decoder
+// base turns into a grey image.
+TEST(GifDecode, NoColourTableGivesGrey) {
+  GifImage img{0, 0, 3, 2, {0, 100, 255, 7, 8, 9}, {}, false, nullptr};
+  Decoded d = DecodeBytes(Join({Header(3, 2, {}), Image(img), kTrailer}));
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  EXPECT_EQ(d.buffer->Format(), pv::PixelFormat::Grey8);
+  EXPECT_EQ(Pixels(*d.buffer), img.indices);
+}
+
+// Interlaced and plain storage of the same picture give the same pixels, for
+// heights that end in every pass.
+TEST(GifDecode, InterlacedRowsReturnToTheirPlace) {
+  for (uint16_t h = 1; h <= 17; ++h) {
+    SCOPED_TRACE(h);
+    GifImage plain{0, 0, 5, h, Ramp(5u * h, 4), {}, false, nullptr};
+    GifImage laced = plain;
+    laced.interlaced = true;
+    Decoded a = DecodeBytes(Join({Header(5, h, kGlobal), Image(plain), kTrailer}));
+    Decoded b = DecodeBytes(Join({Header(5, h, kGlobal), Image(laced), kTrailer}));
+    ASSERT_EQ(a.decode, pv::kStatusOk);
+    ASSERT_EQ(b.decode, pv::kStatusOk);
+    EXPECT_EQ(Pixels(*a.buffer), plain.indices);
+    EXPECT_EQ(Pixels(*b.buffer), plain.indices);
+  }
+}
+
+TEST(GifDecode, CancelledDecodeSaysSo) {
+  GifImage img{0, 0, 4, 4, Ramp(16, 4), {}, false, nullptr};
+  pv::CancelFlag cancel{1};
+  Decoded d = DecodeBytes(Join({Header(4, 4, kGlobal), Image(img), kTrailer}), &cancel);
+  EXPECT_EQ(d.decode, pv::kStatusCancelled);
+}
+
+// ---------------------------------------------------------------------------
+// Damaged files.
+
+// Pixels the data never reaches take the frame's transparent index, else
+// the preset transparent black entry 253 when the table leaves it free,
+// else index 0.
+TEST(GifDamaged, CutImageDataLeavesTheRestMissing) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> table;
+    Bytes control;
+    uint8_t missing;
+    uint8_t usesAlpha;
+  };
+  std::vector<uint32_t> full(256);
+  for (uint32_t i = 0; i < 256; ++i) full[i] = i * 0x010203u;
+  const Case cases[] = {
+      {"small table", kGlobal, {}, 253, 1},
+      {"transparent index", kGlobal, Control(1, 0, 3), 3, 1},
+      {"full table", full, {}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Uncompressible pixels, so that a cut stream has decoded few of them.
+    Bytes indices(40 * 30);
+    std::mt19937 rng(5);
+    for (auto& v : indices) v = static_cast<uint8_t>(rng() & 3);
+    GifImage img{0, 0, 40, 30, indices, {}, false, nullptr};
+    const Bytes head = Join({Header(40, 30, c.table), c.control});
+    const Bytes image = Image(img);
+    // Cut in the middle of the data: no terminator, no trailer.
+    Bytes file = Join({head, Bytes(image.begin(), image.begin() + static_cast<long>(image.size() / 2))});
+    Decoded d = DecodeBytes(file);
+    ASSERT_EQ(d.open, pv::kStatusOk);
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    const Bytes got = Pixels(*d.buffer);
+    size_t kept = 0;
+    while (kept < got.size() && got[kept] == indices[kept]) ++kept;
+    EXPECT_GT(kept, 100u);
+    EXPECT_LT(kept, got.size());
+    for (size_t i = kept; i < got.size(); ++i) ASSERT_EQ(got[i], c.missing) << i;
+    EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha);
+    if (c.missing == 253) {
+      EXPECT_EQ(d.buffer->Palette()[253], 0u);
+    }
+  }
+}
+
+// A code beyond the next free one stops the image there.
+TEST(GifDamaged, UndefinedCodeStopsTheImage) {
+  // Minimum code size 2: clear, 1, then 7 while 6 is the next free code.
+  const Bytes data = {2, 2, 0xCC, 0x01, 0};
+  GifImage img{0, 0, 3, 2, {}, {}, false, &data};
+  Decoded d = DecodeBytes(Join({Header(3, 2, kGlobal), Image(img), kTrailer}));
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  EXPECT_EQ(Pixels(*d.buffer), (Bytes{1, 253, 253, 253, 253, 253}));
+  EXPECT_EQ(d.buffer->UsesAlpha(), 1);
+}
+
+TEST(GifDamaged, HeaderFaultsGiveStatus) {
+  struct Case {
+    const char* name;
+    Bytes file;
+    Status open;
+    size_t frames;
+  };
+  GifImage img{0, 0, 2, 2, Ramp(4, 4), {}, false, nullptr};
+  const Bytes bigCode = {12, 1, 0, 0};
+  const Bytes zeroCode = {0, 1, 0, 0};
+  GifImage badCode{0, 0, 2, 2, {}, {}, false, &bigCode};
+  GifImage noCode{0, 0, 2, 2, {}, {}, false, &zeroCode};
+  GifImage sized{0, 0, 0, 0, Ramp(6, 4), {}, false, nullptr};
+  GifImage huge{0, 0, 0, 0, {}, {}, false, &zeroCode};
+  Bytes cutGlobal = Header(2, 2, kLocal);
+  cutGlobal.resize(20);
+  Bytes cutLocal = Join({Header(2, 2, {}), Image(GifImage{0, 0, 2, 2, Ramp(4, 4), kLocal, false, nullptr})});
+  cutLocal.resize(13 + 10 + 5);
+  const Case cases[] = {
+      {"not a GIF", Bytes{'G', 'I', 'X', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0}, pv::kStatusUnknownFormat, 0},
+      {"header cut", Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0}, pv::kStatusDamaged, 0},
+      {"no image", Join({Header(2, 2, kGlobal), kTrailer}), pv::kStatusDamaged, 0},
+      {"unknown block first", Join({Header(2, 2, kGlobal), Bytes{0x99}, Image(img)}), pv::kStatusDamaged, 0},
+      {"unknown block after an image", Join({Header(2, 2, kGlobal), Image(img), Bytes{0x99}, Image(img)}),
+       pv::kStatusOk, 1},
+      {"zero introducer ends", Join({Header(2, 2, kGlobal), Image(img), Bytes{0}, Image(img)}), pv::kStatusOk, 1},
+      {"no trailer", Join({Header(2, 2, kGlobal), Image(img), Image(img)}), pv::kStatusOk, 2},
+      {"code size 12", Join({Header(2, 2, kGlobal), Image(badCode), kTrailer}), pv::kStatusDamaged, 0},
+      {"code size 0", Join({Header(2, 2, kGlobal), Image(noCode), kTrailer}), pv::kStatusDamaged, 0},
+      {"bad second image ends the file", Join({Header(2, 2, kGlobal), Image(img), Image(badCode), Image(img)}),
+       pv::kStatusOk, 1},
+      {"global table cut", cutGlobal, pv::kStatusDamaged, 0},
+      {"local table cut", cutLocal, pv::kStatusDamaged, 0},
+      {"size 0 takes the screen's", Join({Header(3, 2, kGlobal), Image(sized), kTrailer}), pv::kStatusOk, 1},
+      {"size 0 everywhere", Join({Header(0, 0, kGlobal), Image(sized), kTrailer}), pv::kStatusDamaged, 0},
+      {"oversized", Join({Header(65535, 65535, kGlobal), Image(huge), kTrailer}), pv::kStatusUnsupported, 0},
+      {"extension cut", Join({Header(2, 2, kGlobal), Image(img), Bytes{0x21, 0xFE, 9, 'a'}}), pv::kStatusOk, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoded d = DecodeBytes(c.file);
+    EXPECT_EQ(d.open, c.open);
+    if (pv::Failed(c.open)) continue;
+    EXPECT_EQ(d.decode, pv::kStatusOk);
+    EXPECT_EQ(d.DecoderCount(), c.frames);
+    EXPECT_EQ(d.Frames().size(), c.frames);
+  }
+}
+
+TEST(GifDamaged, EveryPrefixDecodesOrFails) {
+  GifImage first{0, 0, 7, 5, Ramp(35, 4), {}, true, nullptr};
+  GifImage second{2, 1, 3, 3, Ramp(9, 8), kLocal, false, nullptr};
+  const Bytes whole = Join({Header(7, 5, kGlobal, 1), Netscape(0), Extension(0xFE, {"note"}), Control(5, 10, 2),
+                            Image(first), Control(9, 20, 0), Image(second), kTrailer});
+  Decoded full = DecodeBytes(whole);
+  ASSERT_EQ(full.decode, pv::kStatusOk);
+  ASSERT_EQ(full.Frames().size(), 2u);
+  for (size_t n = 0; n < whole.size(); ++n) {
+    SCOPED_TRACE(n);
+    Decoded d = DecodeBytes(Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
+    if (pv::Failed(d.open)) {
+      EXPECT_TRUE(d.open == pv::kStatusDamaged || d.open == pv::kStatusUnknownFormat) << std::hex << d.open;
+      continue;
+    }
+    EXPECT_EQ(d.decode, pv::kStatusOk);
+    EXPECT_EQ(d.buffer->Dimensions(), full.buffer->Dimensions());
+  }
+}
+
+// The chain of frames is built in a loop and ends at the frame cap.
+TEST(GifFrames, FrameCapEndsTheChain) {
+  GifImage img{0, 0, 1, 1, {1}, {}, false, nullptr};
+  const Bytes one = Image(img);
+  std::vector<Bytes> parts = {Header(1, 1, kGlobal)};
+  for (uint32_t i = 0; i < pv::kMaxFrameCount + 5; ++i) parts.push_back(one);
+  Decoded d = DecodeBytes(Join(parts));
+  ASSERT_EQ(d.open, pv::kStatusOk);
+  EXPECT_EQ(d.DecoderCount(), pv::kMaxFrameCount);
+}
+
+TEST(GifProbe, SignatureAndLength) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    Status expected;
+  };
+  const Case cases[] = {
+      {"GIF89a", Join({Header(1, 1, kGlobal)}), pv::kStatusOk},
+      {"any version", Bytes{'G', 'I', 'F', '0', '0', '0', 1, 0, 1, 0, 0, 0, 0, 0}, pv::kStatusOk},
+      {"13 bytes", Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, pv::kStatusUnknownFormat},
+      {"other signature", Bytes{'P', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0}, pv::kStatusUnknownFormat},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    pv::Ref<pv::ByteSource> source(new pv::MemorySource(c.bytes.data(), static_cast<uint32_t>(c.bytes.size())));
+    EXPECT_EQ(pv::ProbeGif(*source), c.expected);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The shared corpus.
+
+// Frame counts as ImageMagick's identify reports them.
+struct CorpusFrames {
+  const char* file;
+  size_t frames;
+};
+constexpr CorpusFrames kCorpusFrames[] = {
+    {"gen-anim-dispose.gif", 4},  {"gen-local-tables.gif", 3},      {"giflib-welcome2.gif", 6},
+    {"igif-anim-gr.gif", 2},      {"igif-beacon.gif", 2},           {"igif-moon_impact.gif", 14},
+    {"irs-any-disposal.gif", 5},  {"irs-border_touching_layers.gif", 2}, {"irs-mixed-disposal.gif", 5},
+    {"irs-large-gif-anim-combine.gif", 2}, {"irs-large-gif-anim-full-frame-replace.gif", 2},
+    {"gen-2colour.gif", 1},       {"giflib-treescap-interlaced.gif", 1},
+};
+
+TEST(GifCorpus, OutcomesReferencesAndFrameCounts) {
+  const std::string dir = pvtest::CorpusDir("gif");
+  if (dir.empty()) GTEST_SKIP() << "the shared corpus is absent";
+  size_t compared = 0;
+  for (const pvtest::CorpusCase& c : pvtest::ReadManifest(dir)) {
+    SCOPED_TRACE(c.file);
+    std::vector<uint8_t> rgba;
+    uint32_t w = 0, h = 0;
+    Status s = 0;
+    const bool ok = pvtest::DecodeToRgba(pvtest::Widen(dir + "/" + c.file), &rgba, &w, &h, &s);
+    if (c.expected == "decode") {
+      EXPECT_TRUE(ok) << std::hex << s;
+    } else if (c.expected == "reject") {
+      EXPECT_FALSE(ok);
+    }
+    if (!ok || c.reference.empty()) continue;
+    pvtest::Pam pam;
+    ASSERT_TRUE(pvtest::ReadPam(dir + "/" + c.reference, &pam));
+    ASSERT_EQ(w, pam.width);
+    ASSERT_EQ(h, pam.height);
+    const std::vector<uint8_t> ref = pvtest::PamAsRgba(pam);
+    for (size_t i = 0; i < ref.size(); i += 4) {
+      // Where both are transparent the colour carries no meaning.
+      if (ref[i + 3] == 0 && rgba[i + 3] == 0) continue;
+      ASSERT_TRUE(std::memcmp(&ref[i], &rgba[i], 4) == 0) << "pixel " << i / 4;
+    }
+    ++compared;
+  }
+  EXPECT_GT(compared, 10u);
+  for (const CorpusFrames& f : kCorpusFrames) {
+    SCOPED_TRACE(f.file);
+    Decoded d = DecodeBytes(pvtest::ReadFileBytes(dir + "/" + f.file));
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    EXPECT_EQ(d.Frames().size(), f.frames);
+  }
+}
+
+// Timing, geometry and disposal of two animations, as ImageMagick reports them.
+TEST(GifCorpus, AnimationFieldsMatchImageMagick) {
+  const std::string dir = pvtest::CorpusDir("gif");
+  if (dir.empty()) GTEST_SKIP() << "the shared corpus is absent";
+  struct Frame {
+    uint32_t delay, disposal, width, height, left, top;
+  };
+  struct Case {
+    const char* file;
+    uint8_t loop;
+    std::vector<Frame> frames;
+  };
+  const Case cases[] = {
+      {"gen-anim-dispose.gif", 1,
+       {{300, 0, 227, 149, 0, 0}, {200, 1, 80, 60, 40, 30}, {250, 2, 100, 70, 100, 50}, {0, 0, 30, 30, 5, 5}}},
+      // ImageMagick's "-loop 2" stores a loop count of 1, which clears the flag.
+      {"gen-local-tables.gif", 0, {{500, 0, 227, 149, 0, 0}, {500, 0, 227, 149, 0, 0}, {500, 0, 227, 149, 0, 0}}},
+      {"giflib-welcome2.gif", 1, std::vector<Frame>(6, Frame{1000, 1, 290, 48, 0, 0})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    Decoded d = DecodeBytes(pvtest::ReadFileBytes(dir + "/" + c.file));
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    const std::vector<pv::ImageBuffer*> frames = d.Frames();
+    ASSERT_EQ(frames.size(), c.frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+      SCOPED_TRACE(i);
+      const pv::FrameInfo& f = frames[i]->Frame();
+      const Frame& e = c.frames[i];
+      EXPECT_EQ(f.delay, e.delay);
+      EXPECT_EQ(f.disposal, e.disposal);
+      EXPECT_EQ(frames[i]->Width(), e.width);
+      EXPECT_EQ(frames[i]->Height(), e.height);
+      EXPECT_EQ(f.left, e.left);
+      EXPECT_EQ(f.top, e.top);
+      EXPECT_EQ(f.loop, c.loop);
+    }
+  }
+}
+
+}  // namespace

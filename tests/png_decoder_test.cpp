@@ -1,0 +1,948 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "codecs/png/png_decoder.h"
+#include "codecs/png/png_rows.h"
+#include "core/cpu.h"
+#include "core/decoder.h"
+#include "core/endian.h"
+#include "core/format_registry.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using pv::Status;
+
+// ---------------------------------------------------------------------------
+// A small PNG writer: chunks with their CRCs, scanlines filtered by the
+// textbook definitions, zlib from the library.
+
+struct Chunk {
+  std::string type;
+  Bytes data;
+};
+
+void Put32(Bytes& out, uint32_t v) {
+  for (int i = 3; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void Put16(Bytes& out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v >> 8));
+  out.push_back(static_cast<uint8_t>(v));
+}
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Png(const std::vector<Chunk>& chunks) {
+  Bytes out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  for (const Chunk& c : chunks) {
+    Put32(out, static_cast<uint32_t>(c.data.size()));
+    const size_t start = out.size();
+    out.insert(out.end(), c.type.begin(), c.type.end());
+    out.insert(out.end(), c.data.begin(), c.data.end());
+    Put32(out, static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+  }
+  return out;
+}
+
+Chunk Ihdr(uint32_t w, uint32_t h, uint8_t depth, uint8_t type, uint8_t interlace = 0) {
+  Bytes d;
+  Put32(d, w);
+  Put32(d, h);
+  d.insert(d.end(), {depth, type, 0, 0, interlace});
+  return {"IHDR", d};
+}
+
+Bytes Zlib(const Bytes& raw) {
+  uLongf n = compressBound(static_cast<uLong>(raw.size()));
+  Bytes out(n);
+  compress2(out.data(), &n, raw.data(), static_cast<uLong>(raw.size()), 6);
+  out.resize(n);
+  return out;
+}
+
+int Paeth(int a, int b, int c) {
+  const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// Filters packed rows (each `rowBytes` long), row i with filter i % 5.
+Bytes FilterRows(const std::vector<Bytes>& rows, uint32_t bpp) {
+  Bytes out;
+  Bytes prior;
+  for (size_t y = 0; y < rows.size(); ++y) {
+    const Bytes& row = rows[y];
+    const uint8_t filter = static_cast<uint8_t>(y % 5);
+    if (prior.size() != row.size()) prior.assign(row.size(), 0);
+    out.push_back(filter);
+    for (size_t i = 0; i < row.size(); ++i) {
+      const int a = i >= bpp ? row[i - bpp] : 0, b = prior[i], c = i >= bpp ? prior[i - bpp] : 0;
+      const int predictor[5] = {0, a, b, (a + b) / 2, Paeth(a, b, c)};
+      out.push_back(static_cast<uint8_t>(row[i] - predictor[filter]));
+    }
+    prior = row;
+  }
+  return out;
+}
+
+// A picture as samples per pixel, top row first.
+struct Picture {
+  uint32_t width = 0, height = 0;
+  uint8_t depth = 8, type = 2;
+  std::vector<std::vector<uint16_t>> samples;  // width * height pixels, channels each
+  const std::vector<uint16_t>& At(uint32_t x, uint32_t y) const { return samples[size_t{y} * width + x]; }
+};
+
+uint32_t ChannelsOf(uint8_t type) { return type == 0 || type == 3 ? 1 : type == 2 ? 3 : type == 4 ? 2 : 4; }
+
+// The packed scanline of pixels x0, x0 + dx, ... of row y.
+Bytes PackRow(const Picture& p, uint32_t y, uint32_t x0, uint32_t dx) {
+  Bytes row;
+  uint32_t acc = 0, bits = 0;
+  for (uint32_t x = x0; x < p.width; x += dx) {
+    for (uint16_t s : p.At(x, y)) {
+      if (p.depth == 16) {
+        Put16(row, s);
+      } else if (p.depth == 8) {
+        row.push_back(static_cast<uint8_t>(s));
+      } else {
+        acc = acc << p.depth | s;
+        bits += p.depth;
+        if (bits == 8) row.push_back(static_cast<uint8_t>(acc)), acc = bits = 0;
+      }
+    }
+  }
+  if (bits) row.push_back(static_cast<uint8_t>(acc << (8 - bits)));
+  return row;
+}
+
+// Filtered, interlaced where asked, scanlines of the picture.
+Bytes Scanlines(const Picture& p, bool interlaced) {
+  const uint32_t bpp = std::max(1u, ChannelsOf(p.type) * p.depth / 8);
+  if (!interlaced) {
+    std::vector<Bytes> rows;
+    for (uint32_t y = 0; y < p.height; ++y) rows.push_back(PackRow(p, y, 0, 1));
+    return FilterRows(rows, bpp);
+  }
+  const uint32_t pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                               {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  Bytes out;
+  for (const auto& s : pass) {
+    if (s[0] >= p.width) continue;
+    std::vector<Bytes> rows;
+    for (uint32_t y = s[1]; y < p.height; y += s[3]) rows.push_back(PackRow(p, y, s[0], s[2]));
+    const Bytes f = FilterRows(rows, bpp);
+    out.insert(out.end(), f.begin(), f.end());
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Decoding from memory with every frame.
+
+struct Decoded {
+  Bytes file;
+  Status open = 0, decode = 0;
+  pv::Ref<pv::ImageDecoder> decoder;
+  pv::Ref<pv::ImageBuffer> buffer;
+
+  std::vector<pv::ImageBuffer*> Frames() const {
+    std::vector<pv::ImageBuffer*> out;
+    for (pv::ImageBuffer* b = buffer.get(); b; b = b->Frame().next) out.push_back(b);
+    return out;
+  }
+};
+
+class ProgressLog : public pv::ProgressSink {
+ public:
+  void Progress(int32_t done, int32_t total) override { calls.emplace_back(done, total); }
+  std::vector<std::pair<int32_t, int32_t>> calls;
+};
+
+Decoded DecodeBytes(const Bytes& file, const pv::CancelFlag* cancel = nullptr, pv::ProgressSink* progress = nullptr) {
+  Decoded d;
+  d.file = file;
+  pv::Ref<pv::ByteSource> source(new pv::MemorySource(d.file.data(), static_cast<uint32_t>(d.file.size())));
+  d.decoder = pv::Ref<pv::ImageDecoder>(pv::CreatePngDecoder(*source, *pv::FindFormatEntry(L"png")));
+  d.open = d.decoder->Open(0);
+  if (pv::Failed(d.open)) return d;
+  d.decode = pv::CreateBufferFor(*d.decoder, false, false, &d.buffer);
+  if (pv::Failed(d.decode)) return d;
+  std::memset(d.buffer->Pixels(), 0xA5, d.buffer->RowBytes() * d.buffer->Height());
+  d.decode = d.decoder->Decode(*d.buffer, true, progress, cancel);
+  return d;
+}
+
+// A pixel as R, G, B, A at the buffer's own depth (grey fills R, G and B;
+// palette pixels give their index in R).
+std::array<uint32_t, 4> ReadPixel(pv::ImageBuffer& b, uint32_t x, uint32_t y) {
+  const uint8_t* row = b.Row(y);
+  switch (b.Format()) {
+    case pv::PixelFormat::Grey8:
+      return {row[x], row[x], row[x], 255};
+    case pv::PixelFormat::Indexed8:
+      return {row[x], 0, 0, 0};
+    case pv::PixelFormat::Grey16: {
+      const uint32_t v = reinterpret_cast<const uint16_t*>(row)[x];
+      return {v, v, v, 65535};
+    }
+    case pv::PixelFormat::Rgba8:
+      return {row[4 * x + 2], row[4 * x + 1], row[4 * x], row[4 * x + 3]};
+    default: {
+      const uint16_t* p = reinterpret_cast<const uint16_t*>(row) + 4 * x;
+      return {p[2], p[1], p[0], p[3]};
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Every colour type and depth, plain and interlaced, every filter.
+
+struct FormatCase {
+  const char* name;
+  uint8_t type, depth;
+  bool keyed;  // with a tRNS chunk
+  pv::PixelFormat format;
+  uint8_t usesAlpha;
+};
+
+class PngFormats : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(PngFormats, SamplesArriveAsTheFormatSays) {
+  const FormatCase& c = GetParam();
+  const uint32_t max = (1u << c.depth) - 1;
+  const uint32_t channels = ChannelsOf(c.type);
+  std::mt19937 rng(c.type * 100 + c.depth);
+  Picture p;
+  p.width = 13;
+  p.height = 11;
+  p.depth = c.depth;
+  p.type = c.type;
+  // Keyed pictures draw from few values, so that the key occurs.
+  const uint16_t key[3] = {static_cast<uint16_t>(max / 3), static_cast<uint16_t>(max), 0};
+  for (uint32_t i = 0; i < p.width * p.height; ++i) {
+    std::vector<uint16_t> px;
+    const bool pickKey = c.keyed && rng() % 3 == 0;
+    for (uint32_t k = 0; k < channels; ++k) {
+      uint16_t v = static_cast<uint16_t>(rng() & max);
+      if (c.type == 3) v = static_cast<uint16_t>(rng() % std::min<uint32_t>(5, max + 1));
+      if (pickKey) v = key[k];
+      px.push_back(v);
+    }
+    p.samples.push_back(px);
+  }
+  std::vector<uint32_t> palette = {0x102030, 0xFFEEDD, 0x00FF80, 0x123456, 0xABCDEF};
+  const Bytes alphas = {0, 128, 255};
+  for (int interlace = 0; interlace < 2; ++interlace) {
+    SCOPED_TRACE(interlace ? "interlaced" : "plain");
+    std::vector<Chunk> chunks = {Ihdr(p.width, p.height, c.depth, c.type, static_cast<uint8_t>(interlace))};
+    if (c.type == 3) {
+      Bytes plte;
+      for (uint32_t e : palette) plte.insert(plte.end(), {uint8_t(e >> 16), uint8_t(e >> 8), uint8_t(e)});
+      chunks.push_back({"PLTE", plte});
+    }
+    if (c.keyed) {
+      Bytes trns;
+      if (c.type == 3) trns = alphas;
+      for (uint32_t k = 0; k < channels && c.type != 3; ++k) Put16(trns, key[k]);
+      chunks.push_back({"tRNS", trns});
+    }
+    const Bytes data = Zlib(Scanlines(p, interlace));
+    // The data split over two IDAT chunks.
+    chunks.push_back({"IDAT", Bytes(data.begin(), data.begin() + static_cast<long>(data.size() / 3))});
+    chunks.push_back({"IDAT", Bytes(data.begin() + static_cast<long>(data.size() / 3), data.end())});
+    chunks.push_back({"IEND", {}});
+    Decoded d = DecodeBytes(Png(chunks));
+    ASSERT_EQ(d.open, pv::kStatusOk);
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    ASSERT_EQ(d.buffer->Format(), c.format);
+    EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha);
+    EXPECT_EQ(d.decoder->BitsPerPixel(), c.depth * channels);
+    const bool wide = c.format == pv::PixelFormat::Grey16 || c.format == pv::PixelFormat::Rgba16;
+    const uint32_t opaque = wide ? 65535 : 255;
+    for (uint32_t y = 0; y < p.height; ++y) {
+      for (uint32_t x = 0; x < p.width; ++x) {
+        const std::vector<uint16_t>& s = p.At(x, y);
+        // Samples below 8 bits stretch to the full range.
+        auto level = [&](uint32_t v) { return wide || c.depth == 8 ? v : v * 255 / max; };
+        std::array<uint32_t, 4> e;
+        if (c.type == 3) {
+          e = {s[0], 0, 0, 0};
+        } else if (channels <= 2) {
+          e = {level(s[0]), level(s[0]), level(s[0]), channels == 2 ? s[1] : opaque};
+        } else {
+          e = {s[0], s[1], s[2], channels == 4 ? s[3] : opaque};
+        }
+        const bool isKey = c.keyed && c.type != 3 && s[0] == key[0] && (channels == 1 || (s[1] == key[1] && s[2] == key[2]));
+        if (isKey) e[3] = 0;
+        ASSERT_EQ(ReadPixel(*d.buffer, x, y), e) << x << "," << y;
+      }
+    }
+    if (c.type == 3) {
+      const uint32_t* entries = d.buffer->Palette();
+      for (size_t i = 0; i < palette.size(); ++i) {
+        const uint32_t alpha = c.keyed && i < alphas.size() ? alphas[i] : 255;
+        EXPECT_EQ(entries[i], alpha << 24 | palette[i]) << "entry " << i;
+      }
+    }
+  }
+}
+
+using PF = pv::PixelFormat;
+INSTANTIATE_TEST_SUITE_P(
+    Png, PngFormats,
+    testing::Values(FormatCase{"Grey1", 0, 1, false, PF::Grey8, 0}, FormatCase{"Grey2", 0, 2, false, PF::Grey8, 0},
+                    FormatCase{"Grey4", 0, 4, false, PF::Grey8, 0}, FormatCase{"Grey8", 0, 8, false, PF::Grey8, 0},
+                    FormatCase{"Grey16", 0, 16, false, PF::Grey16, 0},
+                    // A grey tRNS turns the image into colour with alpha.
+                    FormatCase{"Grey1Keyed", 0, 1, true, PF::Rgba8, 1},
+                    FormatCase{"Grey2Keyed", 0, 2, true, PF::Rgba8, 1},
+                    FormatCase{"Grey4Keyed", 0, 4, true, PF::Rgba8, 1},
+                    FormatCase{"Grey8Keyed", 0, 8, true, PF::Rgba8, 1},
+                    FormatCase{"Grey16Keyed", 0, 16, true, PF::Rgba16, 1},
+                    FormatCase{"Rgb8", 2, 8, false, PF::Rgba8, 0}, FormatCase{"Rgb16", 2, 16, false, PF::Rgba16, 0},
+                    FormatCase{"Rgb8Keyed", 2, 8, true, PF::Rgba8, 1},
+                    FormatCase{"Rgb16Keyed", 2, 16, true, PF::Rgba16, 1},
+                    FormatCase{"Palette1", 3, 1, false, PF::Indexed8, 0},
+                    FormatCase{"Palette2", 3, 2, false, PF::Indexed8, 0},
+                    FormatCase{"Palette4", 3, 4, false, PF::Indexed8, 0},
+                    FormatCase{"Palette8", 3, 8, false, PF::Indexed8, 0},
+                    FormatCase{"Palette8Alpha", 3, 8, true, PF::Indexed8, 1},
+                    FormatCase{"Palette2Alpha", 3, 2, true, PF::Indexed8, 1},
+                    FormatCase{"GreyAlpha8", 4, 8, false, PF::Rgba8, 1},
+                    FormatCase{"GreyAlpha16", 4, 16, false, PF::Rgba16, 1},
+                    FormatCase{"Rgba8", 6, 8, false, PF::Rgba8, 1}, FormatCase{"Rgba16", 6, 16, false, PF::Rgba16, 1}),
+    [](const testing::TestParamInfo<FormatCase>& i) { return std::string(i.param.name); });
+
+// A 1-bit grey image with tRNS: samples 0 and 1 become 0 and 255, the keyed one transparent.
+TEST(PngFormatsExample, OneBitGreyWithTransparency) {
+  Bytes t;
+  Put16(t, 1);
+  const Bytes raw = {0, 0x40};  // filter none; pixels 0, 1
+  Decoded d = DecodeBytes(Png({Ihdr(2, 1, 1, 0), {"tRNS", t}, {"IDAT", Zlib(raw)}, {"IEND", {}}}));
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  EXPECT_STREQ(d.decoder->GetText(pv::kPropColourModel), L"RGB");
+  EXPECT_EQ(pv::LoadU32LE(d.buffer->Row(0)), 0xFF000000u);
+  EXPECT_EQ(pv::LoadU32LE(d.buffer->Row(0) + 4), 0x00FFFFFFu);
+}
+
+// ---------------------------------------------------------------------------
+// Header faults and damaged data.
+
+std::vector<Chunk> SmallRgb() {
+  Picture p;
+  p.width = 3;
+  p.height = 2;
+  for (int i = 0; i < 6; ++i) p.samples.push_back({uint16_t(i * 40), uint16_t(255 - i), uint16_t(i)});
+  return {Ihdr(3, 2, 8, 2), {"IDAT", Zlib(Scanlines(p, false))}, {"IEND", {}}};
+}
+
+TEST(PngDamaged, HeaderFaultsGiveStatus) {
+  struct Case {
+    const char* name;
+    void (*change)(std::vector<Chunk>&);
+    Status open;
+  };
+  const Case cases[] = {
+      {"no IHDR", [](std::vector<Chunk>& c) { c.erase(c.begin()); }, pv::kStatusDamaged},
+      {"text before IHDR", [](std::vector<Chunk>& c) { c.insert(c.begin(), {"tEXt", Text("Title\0x")}); },
+       pv::kStatusDamaged},
+      {"short IHDR", [](std::vector<Chunk>& c) { c[0].data.resize(12); }, pv::kStatusDamaged},
+      {"width 0", [](std::vector<Chunk>& c) { c[0].data[3] = 0; }, pv::kStatusDamaged},
+      {"width 2^31", [](std::vector<Chunk>& c) { c[0].data[0] = 0x80; }, pv::kStatusDamaged},
+      {"width past the cap", [](std::vector<Chunk>& c) { c[0].data[1] = 0x10; }, pv::kStatusUnsupported},
+      {"area past the cap", [](std::vector<Chunk>& c) { c[0] = Ihdr(1u << 17, 1u << 17, 8, 2); },
+       pv::kStatusUnsupported},
+      {"grey + alpha at 4 bits", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 4, 4); }, pv::kStatusUnsupported},
+      {"RGB at 4 bits", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 4, 2); }, pv::kStatusUnsupported},
+      {"palette at 16 bits", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 16, 3); }, pv::kStatusUnsupported},
+      {"colour type 5", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 8, 5); }, pv::kStatusUnsupported},
+      {"compression 1", [](std::vector<Chunk>& c) { c[0].data[10] = 1; }, pv::kStatusUnsupported},
+      {"filter method 1", [](std::vector<Chunk>& c) { c[0].data[11] = 1; }, pv::kStatusUnsupported},
+      {"interlace 2", [](std::vector<Chunk>& c) { c[0].data[12] = 2; }, pv::kStatusUnsupported},
+      {"palette image without PLTE", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 8, 3); }, pv::kStatusDamaged},
+      {"no IDAT", [](std::vector<Chunk>& c) { c.erase(c.begin() + 1); }, pv::kStatusDamaged},
+      {"digit in a type", [](std::vector<Chunk>& c) { c.insert(c.begin() + 1, {"tEX1", {}}); }, pv::kStatusDamaged},
+      {"unknown ancillary chunk", [](std::vector<Chunk>& c) { c.insert(c.begin() + 1, {"zzZz", {1, 2}}); },
+       pv::kStatusOk},
+      {"no IEND", [](std::vector<Chunk>& c) { c.pop_back(); }, pv::kStatusOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Chunk> chunks = SmallRgb();
+    c.change(chunks);
+    Decoded d = DecodeBytes(Png(chunks));
+    EXPECT_EQ(d.open, c.open) << std::hex << d.open;
+    if (pv::Succeeded(c.open)) {
+      EXPECT_EQ(d.decode, pv::kStatusOk);
+    }
+  }
+}
+
+TEST(PngDamaged, FileFaults) {
+  struct Case {
+    const char* name;
+    Bytes file;
+    Status open, decode;
+  };
+  Bytes badCrc = Png(SmallRgb());
+  badCrc[8 + 8 + 13] ^= 0xFF;  // the IHDR's CRC
+  Bytes badSignature = Png(SmallRgb());
+  badSignature[1] = 'Q';
+  Bytes chunkPastEnd = Png(SmallRgb());
+  chunkPastEnd.resize(chunkPastEnd.size() - 14);  // inside the IDAT's CRC
+  std::vector<Chunk> empty = SmallRgb();
+  empty[1].data.clear();
+  std::vector<Chunk> garbage = SmallRgb();
+  garbage[1].data = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const Case cases[] = {
+      {"CRCs are not checked", badCrc, pv::kStatusOk, pv::kStatusOk},
+      {"signature", badSignature, pv::kStatusUnknownFormat, 0},
+      {"chunk past the end", chunkPastEnd, pv::kStatusDamaged, 0},
+      {"empty image data", Png(empty), pv::kStatusOk, pv::kStatusDamaged},
+      {"broken deflate data", Png(garbage), pv::kStatusOk, pv::kStatusDamaged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoded d = DecodeBytes(c.file);
+    EXPECT_EQ(d.open, c.open);
+    if (pv::Succeeded(c.open)) {
+      EXPECT_EQ(d.decode, c.decode);
+    }
+  }
+}
+
+// Rows the data does not reach are transparent black: 0 in colour images,
+// the preset entry 253 in palette images whose palette leaves it free.
+TEST(PngDamaged, CutDataLeavesTheRestTransparent) {
+  struct Case {
+    const char* name;
+    uint8_t type;
+    uint8_t interlace;
+  };
+  for (const Case& c : {Case{"RGB", 2, 0}, Case{"palette", 3, 0}, Case{"RGB interlaced", 2, 1}}) {
+    SCOPED_TRACE(c.name);
+    Picture p;
+    p.width = 64;
+    p.height = 64;
+    p.type = c.type;
+    std::mt19937 rng(3);
+    for (uint32_t i = 0; i < 64 * 64; ++i) {
+      if (c.type == 3) {
+        p.samples.push_back({uint16_t(rng() % 3)});
+      } else {
+        p.samples.push_back({uint16_t(rng() & 255), uint16_t(rng() & 255), uint16_t(rng() & 255)});
+      }
+    }
+    Bytes data = Zlib(Scanlines(p, c.interlace));
+    data.resize(data.size() / 2);
+    std::vector<Chunk> chunks = {Ihdr(64, 64, 8, c.type, c.interlace)};
+    if (c.type == 3) chunks.push_back({"PLTE", {1, 2, 3, 4, 5, 6, 7, 8, 9}});
+    chunks.push_back({"IDAT", data});
+    Decoded d = DecodeBytes(Png(chunks));
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    EXPECT_EQ(d.buffer->UsesAlpha(), 1);
+    const uint32_t missing = c.type == 3 ? 253 : 0;
+    uint32_t present = 0, absent = 0;
+    for (uint32_t y = 0; y < 64; ++y) {
+      for (uint32_t x = 0; x < 64; ++x) {
+        const std::array<uint32_t, 4> got = ReadPixel(*d.buffer, x, y);
+        const std::vector<uint16_t>& s = p.At(x, y);
+        const std::array<uint32_t, 4> whole =
+            c.type == 3 ? std::array<uint32_t, 4>{s[0], 0, 0, 0} : std::array<uint32_t, 4>{s[0], s[1], s[2], 255};
+        const std::array<uint32_t, 4> gone = c.type == 3 ? std::array<uint32_t, 4>{missing, 0, 0, 0}
+                                                         : std::array<uint32_t, 4>{0, 0, 0, 0};
+        ASSERT_TRUE(got == whole || got == gone) << x << "," << y;
+        (got == whole ? present : absent)++;
+      }
+    }
+    EXPECT_GT(present, 64u);
+    EXPECT_GT(absent, 64u);
+    if (c.type == 3) {
+      EXPECT_EQ(d.buffer->Palette()[253], 0u);
+    }
+  }
+}
+
+TEST(PngDamaged, EveryPrefixDecodesOrFails) {
+  Picture p;
+  p.width = 9;
+  p.height = 7;
+  p.type = 3;
+  p.depth = 4;
+  for (uint32_t i = 0; i < 63; ++i) p.samples.push_back({uint16_t(i % 3)});
+  Bytes frame;
+  Put32(frame, 0);
+  const std::vector<Chunk> files[] = {
+      {Ihdr(9, 7, 4, 3, 1), {"PLTE", {1, 2, 3, 4, 5, 6, 7, 8, 9}}, {"tRNS", {0}}, {"tEXt", Text(std::string("Title\0x", 7))},
+       {"IDAT", Zlib(Scanlines(p, true))}, {"IEND", {}}},
+      SmallRgb(),
+  };
+  for (const std::vector<Chunk>& chunks : files) {
+    const Bytes whole = Png(chunks);
+    Decoded full = DecodeBytes(whole);
+    ASSERT_EQ(full.decode, pv::kStatusOk);
+    for (size_t n = 0; n < whole.size(); ++n) {
+      SCOPED_TRACE(n);
+      Decoded d = DecodeBytes(Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
+      if (pv::Failed(d.open)) {
+        EXPECT_TRUE(d.open == pv::kStatusDamaged || d.open == pv::kStatusUnknownFormat) << std::hex << d.open;
+        continue;
+      }
+      EXPECT_TRUE(d.decode == pv::kStatusOk || d.decode == pv::kStatusDamaged) << std::hex << d.decode;
+    }
+  }
+}
+
+TEST(PngProbe, SignatureAndLength) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    Status expected;
+  };
+  const Bytes good = Png(SmallRgb());
+  Bytes textMode = good;
+  textMode[4] = 0x0A;  // CR LF turned into LF
+  const Case cases[] = {
+      {"whole file", good, pv::kStatusOk},
+      {"22 bytes", Bytes(good.begin(), good.begin() + 22), pv::kStatusOk},
+      {"21 bytes", Bytes(good.begin(), good.begin() + 21), pv::kStatusUnknownFormat},
+      {"damaged signature", textMode, pv::kStatusUnknownFormat},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    pv::Ref<pv::ByteSource> source(new pv::MemorySource(c.bytes.data(), static_cast<uint32_t>(c.bytes.size())));
+    EXPECT_EQ(pv::ProbePng(*source), c.expected);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Ancillary chunks.
+
+Bytes Joined(std::initializer_list<std::string> parts) {
+  Bytes out;
+  bool first = true;
+  for (const std::string& s : parts) {
+    if (!first) out.push_back(0);
+    out.insert(out.end(), s.begin(), s.end());
+    first = false;
+  }
+  return out;
+}
+
+// keyword, compression flag and method, language, translated keyword, text.
+Bytes Itxt(const std::string& keyword, uint8_t compressed, const std::string& language,
+           const std::string& translated, const std::string& text) {
+  Bytes out = Text(keyword);
+  out.insert(out.end(), {0, compressed, 0});
+  out.insert(out.end(), language.begin(), language.end());
+  out.push_back(0);
+  out.insert(out.end(), translated.begin(), translated.end());
+  out.push_back(0);
+  out.insert(out.end(), text.begin(), text.end());
+  return out;
+}
+
+TEST(PngText, KeywordsBecomeProperties) {
+  struct Case {
+    const char* name;
+    std::vector<Chunk> chunks;
+    uint32_t property;
+    const wchar_t* expected;  // null: not set
+  };
+  const Case cases[] = {
+      {"title", {{"tEXt", Joined({"Title", "Sunset"})}}, pv::kPropTitle, L"Sunset"},
+      {"author", {{"tEXt", Joined({"Author", "Ann"})}}, pv::kPropAuthor, L"Ann"},
+      {"description", {{"tEXt", Joined({"Description", "a view"})}}, pv::kPropComment, L"a view"},
+      {"comment", {{"tEXt", Joined({"Comment", "note"})}}, pv::kPropComment, L"note"},
+      {"copyright", {{"tEXt", Joined({"Copyright", "(c) me"})}}, pv::kPropCopyright, L"(c) me"},
+      {"creation time", {{"tEXt", Joined({"Creation Time", "2020"})}}, pv::kPropCreationDate, L"2020"},
+      {"source", {{"tEXt", Joined({"Source", "cam"})}}, pv::kPropSource, L"cam"},
+      {"Latin-1 text", {{"tEXt", Joined({"Author", "Ren\xE9"})}}, pv::kPropAuthor, L"Ren\u00E9"},
+      {"unknown keyword", {{"tEXt", Joined({"Software", "x"})}}, pv::kPropComment, nullptr},
+      {"empty keyword", {{"tEXt", Joined({"", "x"})}}, pv::kPropComment, nullptr},
+      {"no text", {{"tEXt", Text("Comment")}}, pv::kPropComment, nullptr},
+      {"international", {{"iTXt", Itxt("Author", 0, "", "", "Ren\xC3\xA9")}}, pv::kPropAuthor, L"Ren\u00E9"},
+      {"compressed international skipped", {{"iTXt", Itxt("Author", 1, "", "", "xx")}}, pv::kPropAuthor, nullptr},
+      {"English replaces", {{"tEXt", Joined({"Title", "old"})}, {"iTXt", Itxt("Title", 0, "en", "", "new")}},
+       pv::kPropTitle, L"new"},
+      {"German does not replace", {{"tEXt", Joined({"Title", "old"})}, {"iTXt", Itxt("Title", 0, "de", "Titel", "neu")}},
+       pv::kPropTitle, L"old"},
+      {"German when there is none", {{"iTXt", Itxt("Title", 0, "de", "Titel", "neu")}}, pv::kPropTitle, L"neu"},
+      {"compressed text is not read", {{"zTXt", Joined({"Author", std::string(1, '\0')})}}, pv::kPropAuthor, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Chunk> chunks = SmallRgb();
+    chunks.insert(chunks.begin() + 1, c.chunks.begin(), c.chunks.end());
+    Decoded d = DecodeBytes(Png(chunks));
+    ASSERT_EQ(d.open, pv::kStatusOk);
+    if (c.expected) {
+      EXPECT_STREQ(d.decoder->GetText(c.property), c.expected);
+    } else if (c.property != pv::kPropTitle) {
+      EXPECT_FALSE(d.decoder->Has(c.property));
+    }
+  }
+}
+
+TEST(PngProperties, DensityCompressionBits) {
+  struct Case {
+    const char* name;
+    Bytes phys;
+    const wchar_t* density;
+  };
+  Bytes metres, aspect, shortChunk;
+  Put32(metres, 2835);
+  Put32(metres, 3780);
+  metres.push_back(1);
+  aspect = metres;
+  aspect[8] = 0;
+  shortChunk = Bytes(metres.begin(), metres.begin() + 8);
+  const Case cases[] = {{"metres", metres, L"2835 x 3780 ppm"}, {"aspect only", aspect, nullptr},
+                        {"short", shortChunk, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Chunk> chunks = SmallRgb();
+    chunks.insert(chunks.begin() + 1, {"pHYs", c.phys});
+    Decoded d = DecodeBytes(Png(chunks));
+    ASSERT_EQ(d.open, pv::kStatusOk);
+    if (c.density) {
+      EXPECT_STREQ(d.decoder->GetText(pv::kPropDensity), c.density);
+    } else {
+      EXPECT_FALSE(d.decoder->Has(pv::kPropDensity));
+    }
+    EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), L"Inflate");
+    EXPECT_STREQ(d.decoder->GetText(pv::kPropBitsPerPixel), L"24");
+  }
+}
+
+TEST(PngProperties, BackgroundColour) {
+  struct Case {
+    const char* name;
+    Chunk header;
+    std::vector<Chunk> before;  // between IHDR and bKGD
+    Bytes background;
+    uint32_t expected;
+  };
+  const Chunk plte = {"PLTE", {1, 2, 3, 0x40, 0x50, 0x60}};
+  const Case cases[] = {
+      {"palette index", Ihdr(3, 2, 8, 3), {plte}, {1}, 0xFF405060},
+      {"palette index past the palette", Ihdr(3, 2, 8, 3), {plte}, {2}, 0},
+      {"palette not yet known", Ihdr(3, 2, 8, 3), {}, {1}, 0},
+      // 8-bit samples are the values themselves.
+      {"RGB at 8 bits", Ihdr(3, 2, 8, 2), {}, {0, 0x12, 0, 0x34, 0, 0x56}, 0xFF123456},
+      {"RGB at 16 bits", Ihdr(3, 2, 16, 2), {}, {0x12, 0xFF, 0x34, 0xFF, 0x56, 0xFF}, 0xFF123456},
+      {"grey at 4 bits", Ihdr(3, 2, 4, 0), {}, {0, 5}, 0xFF555555},
+      {"grey at 16 bits", Ihdr(3, 2, 16, 0), {}, {0xAB, 0xCD}, 0xFFABABAB},
+      {"too short", Ihdr(3, 2, 8, 2), {}, {0, 1}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Chunk> chunks = {c.header};
+    chunks.insert(chunks.end(), c.before.begin(), c.before.end());
+    chunks.push_back({"bKGD", c.background});
+    if (c.before.empty() && c.header.data[9] == 3) chunks.push_back(plte);
+    chunks.push_back({"IDAT", Zlib(Bytes(64, 0))});
+    Decoded d = DecodeBytes(Png(chunks));
+    ASSERT_EQ(d.open, pv::kStatusOk);
+    EXPECT_EQ(d.decoder->Frame().background, c.expected);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Animation.
+
+Bytes FrameControl(uint32_t seq, uint32_t w, uint32_t h, uint32_t x, uint32_t y, uint16_t num, uint16_t den,
+                   uint8_t dispose, uint8_t blend) {
+  Bytes d;
+  for (uint32_t v : {seq, w, h, x, y}) Put32(d, v);
+  Put16(d, num);
+  Put16(d, den);
+  d.push_back(dispose);
+  d.push_back(blend);
+  return d;
+}
+
+Bytes AnimationControl(uint32_t frames, uint32_t plays) {
+  Bytes d;
+  Put32(d, frames);
+  Put32(d, plays);
+  return d;
+}
+
+// RGBA picture of one colour.
+Bytes Solid(uint32_t w, uint32_t h, uint32_t rgba) {
+  Picture p;
+  p.width = w;
+  p.height = h;
+  p.type = 6;
+  for (uint32_t i = 0; i < w * h; ++i)
+    p.samples.push_back({uint16_t(rgba >> 24), uint16_t((rgba >> 16) & 255), uint16_t((rgba >> 8) & 255),
+                         uint16_t(rgba & 255)});
+  return Zlib(Scanlines(p, false));
+}
+
+Bytes FrameData(uint32_t seq, const Bytes& data) {
+  Bytes d;
+  Put32(d, seq);
+  d.insert(d.end(), data.begin(), data.end());
+  return d;
+}
+
+struct FrameExpect {
+  uint32_t width, height, left, top, delay;
+  uint8_t disposal, blend;
+  uint32_t pixel;  // 0xAARRGGBB of every pixel
+};
+
+void CheckFrames(const Decoded& d, const std::vector<FrameExpect>& expected, uint8_t loop) {
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  const std::vector<pv::ImageBuffer*> frames = d.Frames();
+  ASSERT_EQ(frames.size(), expected.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE(i);
+    const FrameExpect& e = expected[i];
+    const pv::FrameInfo& f = frames[i]->Frame();
+    EXPECT_EQ(frames[i]->Width(), e.width);
+    EXPECT_EQ(frames[i]->Height(), e.height);
+    EXPECT_EQ(f.left, e.left);
+    EXPECT_EQ(f.top, e.top);
+    EXPECT_EQ(f.delay, e.delay);
+    EXPECT_EQ(f.disposal, e.disposal);
+    EXPECT_EQ(f.blend, e.blend);
+    EXPECT_EQ(f.loop, loop);
+    EXPECT_EQ(f.canvasWidth, 4u);
+    EXPECT_EQ(f.canvasHeight, 3u);
+    for (uint32_t y = 0; y < e.height; ++y) {
+      for (uint32_t x = 0; x < e.width; ++x) ASSERT_EQ(pv::LoadU32LE(frames[i]->Row(y) + 4 * x), e.pixel);
+    }
+  }
+}
+
+// RGBA 0x11223344 is stored as R, G, B, A = 11, 22, 33, 44 and read back as 0x44112233.
+TEST(PngAnimation, DefaultImageIsTheFirstFrame) {
+  Decoded d = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
+                               {"acTL", AnimationControl(3, 0)},
+                               {"fcTL", FrameControl(0, 4, 3, 0, 0, 1, 0, 0, 0)},
+                               {"IDAT", Solid(4, 3, 0x112233FF)},
+                               {"fcTL", FrameControl(1, 2, 2, 1, 1, 0, 0, 1, 1)},
+                               {"fdAT", FrameData(2, Solid(2, 2, 0x44556680))},
+                               {"fcTL", FrameControl(3, 1, 3, 3, 0, 1, 3, 2, 0)},
+                               {"fdAT", FrameData(4, Solid(1, 3, 0x77889900))},
+                               {"IEND", {}}}));
+  CheckFrames(d,
+              {{4, 3, 0, 0, 10, 0, 0, 0xFF112233},  // 1/0 s: a denominator of 0 means 1/100
+               {2, 2, 1, 1, 17, 1, 1, 0x80445566},  // 0/0 s: as fast as possible
+               {1, 3, 3, 0, 333, 2, 0, 0x00778899}},
+              1);
+}
+
+TEST(PngAnimation, DefaultImageOutsideTheAnimation) {
+  Decoded d = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
+                               {"acTL", AnimationControl(2, 1)},
+                               {"IDAT", Solid(4, 3, 0x010203FF)},
+                               {"fcTL", FrameControl(0, 3, 2, 1, 1, 5, 10, 0, 1)},
+                               {"fdAT", FrameData(1, Solid(3, 2, 0x0A0B0CFF))},
+                               {"fcTL", FrameControl(2, 4, 3, 0, 0, 1, 1, 0, 0)},
+                               {"fdAT", FrameData(3, Solid(4, 3, 0x0D0E0FFF))},
+                               {"IEND", {}}}));
+  CheckFrames(d, {{3, 2, 1, 1, 500, 0, 1, 0xFF0A0B0C}, {4, 3, 0, 0, 1000, 0, 0, 0xFF0D0E0F}}, 0);
+}
+
+TEST(PngAnimation, FaultyFramesEndTheAnimation) {
+  struct Case {
+    const char* name;
+    Bytes second;  // the second fcTL
+    size_t frames;
+  };
+  const Case cases[] = {
+      {"inside the canvas", FrameControl(1, 2, 2, 2, 1, 1, 1, 0, 0), 3},
+      {"past the right edge", FrameControl(1, 2, 2, 3, 1, 1, 1, 0, 0), 1},
+      {"past the bottom", FrameControl(1, 2, 3, 0, 1, 1, 1, 0, 0), 1},
+      {"offset far out", FrameControl(1, 2, 2, 0xFFFFFFF0, 0, 1, 1, 0, 0), 1},
+      {"zero width", FrameControl(1, 0, 2, 0, 0, 1, 1, 0, 0), 1},
+      {"short", Bytes(20, 0), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoded d = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
+                                 {"acTL", AnimationControl(3, 0)},
+                                 {"fcTL", FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0)},
+                                 {"IDAT", Solid(4, 3, 0x112233FF)},
+                                 {"fcTL", c.second},
+                                 {"fdAT", FrameData(2, Solid(2, 2, 0x44556680))},
+                                 {"fcTL", FrameControl(3, 4, 3, 0, 0, 1, 1, 0, 0)},
+                                 {"fdAT", FrameData(4, Solid(4, 3, 0x44556680))},
+                                 {"IEND", {}}}));
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    EXPECT_EQ(d.Frames().size(), c.frames);
+  }
+}
+
+TEST(PngAnimation, FramesWithoutAnimationControlOrDataStillDecode) {
+  // fcTL without acTL: a still image.
+  Decoded still = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
+                                   {"fcTL", FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0)},
+                                   {"IDAT", Solid(4, 3, 0x112233FF)},
+                                   {"fcTL", FrameControl(1, 4, 3, 0, 0, 1, 1, 0, 0)},
+                                   {"fdAT", FrameData(2, Solid(4, 3, 0x445566FF))}}));
+  ASSERT_EQ(still.decode, pv::kStatusOk);
+  EXPECT_EQ(still.Frames().size(), 1u);
+  // A frame whose data is missing is transparent; the others stay.
+  Decoded gap = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
+                                 {"acTL", AnimationControl(2, 0)},
+                                 {"fcTL", FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0)},
+                                 {"IDAT", Solid(4, 3, 0x112233FF)},
+                                 {"fcTL", FrameControl(1, 2, 2, 0, 0, 1, 1, 0, 0)},
+                                 {"IEND", {}}}));
+  CheckFrames(gap, {{4, 3, 0, 0, 1000, 0, 0, 0xFF112233}, {2, 2, 0, 0, 1000, 0, 0, 0}}, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Progress and cancellation.
+
+TEST(PngDecode, ProgressAndCancel) {
+  Picture p;
+  p.width = 4;
+  p.height = 70;
+  for (uint32_t i = 0; i < 280; ++i) p.samples.push_back({1, 2, 3});
+  const Bytes file = Png({Ihdr(4, 70, 8, 2), {"IDAT", Zlib(Scanlines(p, false))}});
+  pv::Ref<ProgressLog> log(new ProgressLog);
+  Decoded d = DecodeBytes(file, nullptr, log.get());
+  ASSERT_EQ(d.decode, pv::kStatusOk);
+  const std::vector<std::pair<int32_t, int32_t>> expected = {{31, 70}, {63, 70}, {100, 100}};
+  EXPECT_EQ(log->calls, expected);
+  pv::CancelFlag cancel{1};
+  EXPECT_EQ(DecodeBytes(file, &cancel).decode, pv::kStatusCancelled);
+}
+
+// ---------------------------------------------------------------------------
+// The vector row forms against their scalar twins.
+
+TEST(PngRows, VectorFormsMatchScalar) {
+  if (!__builtin_cpu_supports("ssse3")) GTEST_SKIP() << "no SSSE3 on this machine";
+  std::mt19937 rng(11);
+  for (uint32_t bpp = 1; bpp <= 8; ++bpp) {
+    for (uint8_t filter = 0; filter <= 5; ++filter) {
+      // Rows hold whole pixels.
+      for (size_t bytes : {size_t{16} / bpp * bpp, size_t{48} / bpp * bpp, size_t{120}, size_t{999} / bpp * bpp}) {
+        SCOPED_TRACE("bpp " + std::to_string(bpp) + " filter " + std::to_string(filter) + " bytes " +
+                     std::to_string(bytes));
+        Bytes row(bytes + 16), above(bytes + 16);
+        for (auto& b : row) b = static_cast<uint8_t>(rng());
+        for (auto& b : above) b = static_cast<uint8_t>(rng());
+        Bytes a = row, b = row;
+        pv::png::scalar::Unfilter(filter, a.data(), above.data(), bytes, bpp);
+        pv::png::ssse3::Unfilter(filter, b.data(), above.data(), bytes, bpp);
+        ASSERT_TRUE(a == b);
+      }
+    }
+  }
+  for (size_t n : {size_t{1}, size_t{7}, size_t{8}, size_t{33}, size_t{1000}}) {
+    Bytes src(4 * n + 16);
+    for (auto& v : src) v = static_cast<uint8_t>(rng());
+    Bytes a(4 * n, 0), b(4 * n, 1);
+    pv::png::scalar::RgbaToBgra8(a.data(), src.data(), n);
+    pv::png::ssse3::RgbaToBgra8(b.data(), src.data(), n);
+    EXPECT_EQ(a, b) << n;
+    EXPECT_EQ(a[0], src[2]);
+    pv::png::scalar::GreyAlphaToBgra8(a.data(), src.data(), n);
+    pv::png::ssse3::GreyAlphaToBgra8(b.data(), src.data(), n);
+    EXPECT_EQ(a, b) << n;
+    EXPECT_EQ(pv::LoadU32LE(a.data()), uint32_t{src[1]} << 24 | uint32_t{src[0]} * 0x010101u);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The shared corpus.
+
+TEST(PngCorpus, OutcomesAndReferences) {
+  const std::string dir = pvtest::CorpusDir("png");
+  if (dir.empty()) GTEST_SKIP() << "the shared corpus is absent";
+  size_t compared = 0;
+  for (const pvtest::CorpusCase& c : pvtest::ReadManifest(dir)) {
+    SCOPED_TRACE(c.file);
+    std::vector<uint8_t> rgba;
+    uint32_t w = 0, h = 0;
+    Status s = 0;
+    const bool ok = pvtest::DecodeToRgba(pvtest::Widen(dir + "/" + c.file), &rgba, &w, &h, &s);
+    if (c.expected == "decode") {
+      EXPECT_TRUE(ok) << std::hex << s;
+    } else if (c.expected == "reject") {
+      EXPECT_FALSE(ok);
+    }
+    if (!ok || c.reference.empty()) continue;
+    pvtest::Pam pam;
+    ASSERT_TRUE(pvtest::ReadPam(dir + "/" + c.reference, &pam));
+    ASSERT_EQ(w, pam.width);
+    ASSERT_EQ(h, pam.height);
+    // 16-bit samples reach 8 bits by their high byte, as the references were made.
+    const std::vector<uint8_t> ref = pvtest::PamAsRgba(pam);
+    for (size_t i = 0; i < ref.size(); i += 4) {
+      if (ref[i + 3] == 0 && rgba[i + 3] == 0) continue;
+      ASSERT_TRUE(std::memcmp(&ref[i], &rgba[i], 4) == 0) << "pixel " << i / 4;
+    }
+    ++compared;
+  }
+  EXPECT_GT(compared, 100u);
+}
+
+// The frames of the corpus animations against their fcTL chunks, read here
+// on their own: size, offset, delay, disposal and blend of each.
+TEST(PngCorpus, AnimationsFollowTheirFrameControls) {
+  const std::string dir = pvtest::CorpusDir("png");
+  if (dir.empty()) GTEST_SKIP() << "the shared corpus is absent";
+  struct Case {
+    const char* file;
+    size_t frames;
+  };
+  const Case cases[] = {{"apng-basic_f20.png", 20},
+                        {"apng-rgba16.png", 0},
+                        {"apng-wpt-dispose-background-blend-source.png", 0},
+                        {"apng-wpt-dispose-previous-blend-source.png", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Bytes file = pvtest::ReadFileBytes(dir + "/" + c.file);
+    ASSERT_GT(file.size(), 8u);
+    std::vector<FrameExpect> controls;
+    for (size_t pos = 8; pos + 12 <= file.size();) {
+      const uint32_t len = pv::LoadU32BE(&file[pos]);
+      const std::string type(file.begin() + static_cast<long>(pos + 4), file.begin() + static_cast<long>(pos + 8));
+      const uint8_t* p = &file[pos + 8];
+      if (type == "fcTL") {
+        const uint32_t num = pv::LoadU16BE(p + 20), den = pv::LoadU16BE(p + 22) ? pv::LoadU16BE(p + 22) : 100;
+        controls.push_back({pv::LoadU32BE(p + 4), pv::LoadU32BE(p + 8), pv::LoadU32BE(p + 12), pv::LoadU32BE(p + 16),
+                            num ? (num * 1000 + den / 2) / den : 17, p[24], uint8_t(p[25] == 1), 0});
+      }
+      pos += 12 + len;
+    }
+    if (c.frames) {
+      EXPECT_EQ(controls.size(), c.frames);
+    }
+    Decoded d = DecodeBytes(file);
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    const std::vector<pv::ImageBuffer*> frames = d.Frames();
+    ASSERT_EQ(frames.size(), controls.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+      SCOPED_TRACE(i);
+      const pv::FrameInfo& f = frames[i]->Frame();
+      EXPECT_EQ(frames[i]->Width(), controls[i].width);
+      EXPECT_EQ(frames[i]->Height(), controls[i].height);
+      EXPECT_EQ(f.left, controls[i].left);
+      EXPECT_EQ(f.top, controls[i].top);
+      EXPECT_EQ(f.delay, controls[i].delay);
+      EXPECT_EQ(f.disposal, controls[i].disposal);
+      EXPECT_EQ(f.blend, controls[i].blend);
+    }
+  }
+}
+
+}  // namespace
