@@ -1,0 +1,266 @@
+#include "viewer/view_state.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using pv::ImageBuffer;
+using pv::PixelFormat;
+using pv::Ref;
+using pv::StepDirection;
+using pv::ViewState;
+
+uint32_t Px(const ImageBuffer& b, uint32_t x, uint32_t y) { return reinterpret_cast<const uint32_t*>(b.Row(y))[x]; }
+
+Ref<ImageBuffer> Solid(uint32_t w, uint32_t h, uint32_t colour) {
+  Ref<ImageBuffer> b(pv::CreateImageBuffer(PixelFormat::Rgba8, {w, h}, false));
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) reinterpret_cast<uint32_t*>(b->Row(y))[x] = colour;
+  return b;
+}
+
+ImageBuffer* Frame(uint32_t w, uint32_t h, uint32_t colour, uint32_t left, uint32_t top, uint8_t disposal) {
+  Ref<ImageBuffer> f = Solid(w, h, colour);
+  f->Frame().left = left;
+  f->Frame().top = top;
+  f->Frame().disposal = disposal;
+  f->Frame().delay = 100;
+  f->Frame().background = 0xFF0000FFu;
+  return f.Detach();
+}
+
+constexpr uint32_t kRed = 0xFFFF0000u, kGreen = 0xFF00FF00u, kWhite = 0xFFFFFFFFu, kBackground = 0xFF0000FFu;
+
+// A 4 × 4 animation: a red frame, a green square that is undone, a white
+// pixel that is cleared to the background, and a frame hanging off the canvas.
+Ref<ImageBuffer> Animation(uint8_t loop) {
+  Ref<ImageBuffer> first(Frame(4, 4, kRed, 0, 0, 0));
+  first->Frame().canvasWidth = 4;
+  first->Frame().canvasHeight = 4;
+  first->Frame().loop = loop;
+  ImageBuffer* second = Frame(2, 2, kGreen, 1, 1, 2);
+  ImageBuffer* third = Frame(1, 1, kWhite, 0, 0, 1);
+  ImageBuffer* fourth = Frame(2, 2, 0xFF123456u, 3, 3, 0);
+  first->SetNext(second);
+  second->SetNext(third);
+  third->SetNext(fourth);
+  return first;
+}
+
+TEST(ViewState, AnimationDisposesEachFrameAsItSays) {
+  Ref<ImageBuffer> image = Animation(1);
+  Ref<ViewState> view(new ViewState(image.get(), 0));
+  ASSERT_TRUE(view->IsAnimated());
+  view->BuildDisplayImage();
+  ASSERT_TRUE(view->Final());
+  EXPECT_TRUE(view->Final()->IsScreenCompatible());
+  const ImageBuffer& canvas = *view->Composed();
+  EXPECT_EQ(Px(canvas, 0, 0), kRed);
+
+  ASSERT_TRUE(view->StepFrame(StepDirection::Next));
+  EXPECT_EQ(Px(canvas, 1, 1), kGreen);
+  EXPECT_EQ(Px(canvas, 2, 2), kGreen);
+  EXPECT_EQ(Px(canvas, 3, 3), kRed);
+
+  ASSERT_TRUE(view->StepFrame(StepDirection::Next));  // the green square is undone
+  EXPECT_EQ(Px(canvas, 1, 1), kRed);
+  EXPECT_EQ(Px(canvas, 2, 2), kRed);
+  EXPECT_EQ(Px(canvas, 0, 0), kWhite);
+
+  ASSERT_TRUE(view->StepFrame(StepDirection::Next));  // the white pixel becomes background
+  EXPECT_EQ(Px(canvas, 0, 0), kBackground);
+  EXPECT_EQ(Px(canvas, 3, 3), 0xFF123456u);  // the rest of that frame lies off the canvas
+  EXPECT_EQ(view->Composed(), &canvas);
+  EXPECT_EQ(view->Final()->Dimensions(), (pv::ImageSize{4, 4}));
+
+  // Past the last frame a looping animation starts again on a fresh canvas.
+  ASSERT_TRUE(view->StepFrame(StepDirection::Next));
+  EXPECT_EQ(view->Source(), image.get());
+  EXPECT_EQ(Px(*view->Composed(), 0, 0), kRed);
+  EXPECT_EQ(Px(*view->Composed(), 3, 3), kRed);
+}
+
+TEST(ViewState, AnimationWithoutLoopStopsAtItsLastFrame) {
+  Ref<ImageBuffer> image = Animation(0);
+  Ref<ViewState> view(new ViewState(image.get(), 0));
+  view->BuildDisplayImage();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(view->StepFrame(StepDirection::Next));
+  EXPECT_FALSE(view->StepFrame(StepDirection::Next));
+  ASSERT_TRUE(view->StepFrame(StepDirection::First));
+  EXPECT_EQ(view->Source(), image.get());
+}
+
+TEST(ViewState, PagesAreShownOneAtATime) {
+  Ref<ImageBuffer> first = Solid(3, 2, kRed);
+  first->Frame().delay = pv::kDelayWaitForUser;
+  ImageBuffer* second = Solid(5, 7, kGreen).Detach();
+  second->Frame().delay = pv::kDelayWaitForUser;
+  first->SetNext(second);
+  Ref<ViewState> view(new ViewState(first.get(), 0));
+  EXPECT_FALSE(view->IsAnimated());
+  view->BuildDisplayImage();
+  EXPECT_EQ(view->DisplayedSize(), (pv::ImageSize{3, 2}));
+  EXPECT_FALSE(view->StepFrame(StepDirection::Previous));
+  ASSERT_TRUE(view->StepFrame(StepDirection::Next));
+  EXPECT_EQ(view->Source(), second);
+  EXPECT_EQ(view->DisplayedSize(), (pv::ImageSize{5, 7}));
+  EXPECT_EQ(Px(*view->Final(), 4, 6), kGreen);
+  EXPECT_FALSE(view->StepFrame(StepDirection::Next));
+  ASSERT_TRUE(view->StepFrame(StepDirection::Previous));
+  EXPECT_EQ(view->Source(), first.get());
+}
+
+TEST(ViewState, AdjustmentsThenOrientationThenCrop) {
+  Ref<ImageBuffer> grey(pv::CreateImageBuffer(PixelFormat::Grey8, {3, 2}, false));
+  for (uint8_t i = 0; i < 6; ++i) grey->Row(i / 3)[i % 3] = static_cast<uint8_t>(i * 10);
+  Ref<ViewState> view(new ViewState(grey.get(), 0));
+  pv::ViewAdjustments values;
+  values.colour.invert = true;
+  values.orientation = 1;
+  view->SetAdjustments(values);
+  view->SetCrop({0, 1, 2, 1});
+  EXPECT_EQ(view->GeometryCount(), 2);
+  EXPECT_EQ(view->ColourCount(), 1);
+  view->BuildDisplayImage();
+  const ImageBuffer* final = view->Final();
+  ASSERT_TRUE(final);
+  // Turned: 30 0 / 40 10 / 50 20; cropped to the middle row; inverted.
+  ASSERT_EQ(final->Dimensions(), (pv::ImageSize{2, 1}));
+  EXPECT_EQ(final->Format(), PixelFormat::Grey8);
+  EXPECT_TRUE(final->IsScreenCompatible());
+  EXPECT_EQ(final->Row(0)[0], 255 - 40);
+  EXPECT_EQ(final->Row(0)[1], 255 - 10);
+  EXPECT_EQ(view->BaseSize(), (pv::ImageSize{2, 1}));
+
+  // Changing the orientation drops the derived stages.
+  view->SetOrientation(0);
+  EXPECT_EQ(view->Final(), nullptr);
+  EXPECT_EQ(view->Adjusted(), nullptr);
+  view->BuildDisplayImage();
+  EXPECT_EQ(view->Final()->Row(0)[1], 255 - 40);  // row 1 of the unturned image
+}
+
+TEST(ViewState, ZoomScalesTheFinalImageAndRefusesImpossibleValues) {
+  Ref<ImageBuffer> image = Solid(2, 2, 0xFF336699u);
+  Ref<ViewState> view(new ViewState(image.get(), 0));
+  view->BuildDisplayImage();
+  EXPECT_EQ(view->GeometryCount(), 0);
+  ASSERT_TRUE(view->SetZoom(2));
+  EXPECT_EQ(view->Final(), nullptr);
+  EXPECT_NE(view->Adjusted(), nullptr);  // a zoom change drops only the final image
+  view->BuildDisplayImage();
+  ASSERT_TRUE(view->Final());
+  EXPECT_EQ(view->Final()->Dimensions(), (pv::ImageSize{4, 4}));
+  EXPECT_TRUE(view->Final()->IsScreenCompatible());
+  EXPECT_EQ(Px(*view->Final(), 3, 3), 0xFF336699u);
+  EXPECT_EQ(view->GeometryCount(), 1);
+
+  for (double bad : {std::nan(""), std::numeric_limits<double>::infinity(), -1.0, 0.0, 0.5}) {
+    EXPECT_FALSE(view->SetZoom(bad)) << bad;
+    EXPECT_EQ(view->Zoom(), 2.0);
+  }
+  ASSERT_TRUE(view->SetZoom(1e12));
+  EXPECT_LE(view->Zoom(), pv::MaxZoom({2, 2}, 1));
+  EXPECT_GT(view->Zoom(), 1000);
+}
+
+TEST(ViewState, WideSamplesAreConvertedForTheScreen) {
+  Ref<ImageBuffer> wide(pv::CreateImageBuffer(PixelFormat::Rgba16, {2, 1}, false));
+  Ref<ViewState> view(new ViewState(wide.get(), 0));
+  view->BuildDisplayImage();
+  ASSERT_TRUE(view->Final());
+  EXPECT_EQ(view->Final()->Format(), PixelFormat::Rgba8);
+  EXPECT_TRUE(view->Final()->IsScreenCompatible());
+
+  pv::ViewOptions offscreen;
+  offscreen.needScreenBuffer = false;
+  Ref<ViewState> plain(new ViewState(wide.get(), 0, offscreen));
+  plain->BuildDisplayImage();
+  EXPECT_EQ(plain->Final(), wide.get());
+}
+
+TEST(ViewState, TransparentImagesAreFlattenedOnlyWhenNotRenderedWithAlpha) {
+  Ref<ImageBuffer> image = Solid(2, 2, 0x80204060u);
+  image->SetUsesAlpha(1);
+  image->Frame().background = kGreen;
+  pv::ViewOptions flat;
+  flat.renderWithAlpha = false;
+  Ref<ViewState> flattened(new ViewState(image.get(), 0, flat));
+  flattened->BuildDisplayImage();
+  // Half of each colour over half green: green 64 × 128 / 255 + 255 × 127 / 255 = 159.
+  EXPECT_EQ(Px(*flattened->Final(), 1, 1), 0xFF109F30u);
+  EXPECT_EQ(flattened->Final()->UsesAlpha(), 0);
+  // Kept, the colours are multiplied by alpha for blending: 0x20 × 128 / 255 = 16.
+  Ref<ViewState> kept(new ViewState(image.get(), 0));
+  kept->BuildDisplayImage();
+  EXPECT_EQ(Px(*kept->Final(), 1, 1), 0x80102030u);
+  EXPECT_EQ(kept->Final()->UsesAlpha(), 2);
+}
+
+TEST(ViewState, IndexedImagesAreAdjustedThroughTheirColours) {
+  Ref<ImageBuffer> indexed(pv::CreateImageBuffer(PixelFormat::Indexed8, {2, 1}, false));
+  indexed->Palette()[7] = 0xFF0A141Eu;
+  indexed->Row(0)[0] = indexed->Row(0)[1] = 7;
+  Ref<ViewState> view(new ViewState(indexed.get(), 0));
+  pv::ViewAdjustments values;
+  values.colour.invert = true;
+  view->SetAdjustments(values);
+  view->BuildDisplayImage();
+  EXPECT_EQ(Px(*view->Final(), 1, 0), 0xFFF5EBE1u);
+}
+
+TEST(ViewState, CancelledBuildLeavesTheStagesMissing) {
+  Ref<ImageBuffer> image = Solid(2, 2, kRed);
+  Ref<ViewState> view(new ViewState(image.get(), 0));
+  pv::CancelFlag cancel{1};
+  view->BuildDisplayImage(&cancel);
+  EXPECT_EQ(view->Final(), nullptr);
+  EXPECT_EQ(view->Adjusted(), nullptr);
+}
+
+TEST(ViewState, CompanionFileOverridesTheImagesOrientation) {
+  const std::string dir = pvtest::ScratchDir("view-state");
+  const std::wstring path = pvtest::Widen(dir + "/a.png");
+  pv::ViewAdjustments stored;
+  stored.orientation = 2;
+  stored.colour.gamma = 1.5f;
+  ASSERT_TRUE(pv::WriteAdjustmentFile(path.c_str(), stored, 6));
+  Ref<ImageBuffer> image = Solid(2, 2, kRed);
+  Ref<ViewState> view(new ViewState(image.get(), 6));
+  EXPECT_EQ(view->Orientation(), 6);
+  view->LoadAdjustments(L"<clipboard>");
+  EXPECT_EQ(view->Orientation(), 6);
+  view->LoadAdjustments(path.c_str());
+  EXPECT_EQ(view->Orientation(), 2);
+  EXPECT_EQ(view->ColourCount(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ViewState, SharpeningIsTheLastAdjustment) {
+  Ref<ImageBuffer> indexed(pv::CreateImageBuffer(PixelFormat::Indexed8, {3, 3}, false));
+  indexed->Palette()[0] = 0xFF000000u;
+  indexed->Palette()[1] = 0xFF000064u;  // blue 100
+  for (uint32_t y = 0; y < 3; ++y)
+    for (uint32_t x = 0; x < 3; ++x) indexed->Row(y)[x] = x == 1 && y == 1;
+  Ref<ViewState> view(new ViewState(indexed.get(), 0));
+  pv::ViewAdjustments values;
+  values.sharpening = 1;
+  view->SetAdjustments(values);
+  EXPECT_EQ(view->GeometryCount(), 1);
+  view->BuildDisplayImage();
+  // Indexed pixels are sharpened as colour: the dot's blue is 100 + 75.
+  EXPECT_EQ(view->Final()->Format(), PixelFormat::Rgba8);
+  EXPECT_EQ(Px(*view->Final(), 1, 1), 0xFF0000AFu);
+  EXPECT_EQ(Px(*view->Final(), 0, 1), 0xFF000000u);
+}
+
+}  // namespace

@@ -1,0 +1,473 @@
+// Real toolkit windows, driven with messages: each message arrives as its
+// virtual operation with the arguments taken apart.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "toolkit/window.h"
+
+namespace {
+
+using pv::MouseAction;
+using pv::MouseButton;
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[200];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+// Writes one line per call into the log; answers with the configured results.
+class RecordingWindow : public pv::ToolkitWindow {
+ public:
+  std::vector<std::string> log;
+  bool activateResult = true;
+  bool handled = false;  // the answer of the operations that may skip the default
+
+  std::string Last() const { return log.empty() ? "" : log.back(); }
+
+  void OnActivateApp(bool active) override {
+    log.push_back(Format("ActivateApp(%d)", active));
+    ToolkitWindow::OnActivateApp(active);
+  }
+  bool OnActivate(HWND other, UINT state) override {
+    log.push_back(Format("Activate(%p,%u)", static_cast<void*>(other), state));
+    return activateResult;
+  }
+  void OnCreate() override { log.push_back("Create"); }
+  void OnCommand(UINT id, UINT code, HWND control) override {
+    log.push_back(Format("Command(%u,%u,%p)", id, code, static_cast<void*>(control)));
+  }
+  void OnContextMenu(POINT p, bool keyboard) override {
+    log.push_back(Format("ContextMenu(%ld,%ld,%d)", p.x, p.y, keyboard));
+  }
+  void OnDestroy() override { log.push_back("Destroy"); }
+  void OnDropFiles(HDROP drop) override { log.push_back(Format("DropFiles(%p)", static_cast<void*>(drop))); }
+  bool OnEraseBackground(HDC) override {
+    log.push_back("EraseBackground");
+    return handled;
+  }
+  void OnHelp(const HELPINFO* info) override { log.push_back(Format("Help(%d)", info->iCtrlId)); }
+  void OnKey(UINT key, bool down, bool repeat, bool alt) override {
+    log.push_back(Format("Key(%u,%d,%d,%d)", key, down, repeat, alt));
+  }
+  void OnKillFocus(HWND next) override { log.push_back(Format("KillFocus(%p)", static_cast<void*>(next))); }
+  void OnMouseMove(POINT p, UINT keys) override { log.push_back(Format("MouseMove(%ld,%ld,%u)", p.x, p.y, keys)); }
+  void OnMouseHover(POINT p, UINT keys) override { log.push_back(Format("MouseHover(%ld,%ld,%u)", p.x, p.y, keys)); }
+  void OnMouseLeave() override { log.push_back("MouseLeave"); }
+  bool OnMouseButton(MouseButton b, MouseAction a, POINT p, UINT keys) override {
+    log.push_back(Format("MouseButton(%d,%d,%ld,%ld,%u)", int(b), int(a), p.x, p.y, keys));
+    return handled;
+  }
+  void OnMouseWheel(int delta, POINT p, UINT keys) override {
+    log.push_back(Format("MouseWheel(%d,%ld,%ld,%u)", delta, p.x, p.y, keys));
+  }
+  LRESULT OnNotify(UINT id, const NMHDR* header) override {
+    log.push_back(Format("Notify(%u,%u)", id, header->code));
+    return 77;
+  }
+  void OnPaint(HDC dc, const PAINTSTRUCT& paint) override {
+    log.push_back(Format("Paint(%d)", dc != nullptr && paint.hdc == dc));
+  }
+  void OnScroll(bool vertical, UINT code, UINT position, HWND) override {
+    log.push_back(Format("Scroll(%d,%u,%u)", vertical, code, position));
+  }
+  bool OnSetCursor(HWND window, UINT hitTest, UINT message) override {
+    log.push_back(Format("SetCursor(%d,%u,%u)", window == Handle(), hitTest, message));
+    return handled;
+  }
+  void OnSetFocus(HWND previous) override { log.push_back(Format("SetFocus(%p)", static_cast<void*>(previous))); }
+  bool OnPosChanging(WINDOWPOS* pos) override {
+    log.push_back(Format("PosChanging(%d,%d)", pos->x, pos->y));
+    return handled;
+  }
+  bool OnPosChanged(const WINDOWPOS* pos) override {
+    log.push_back(Format("PosChanged(%d,%d)", pos->cx, pos->cy));
+    return handled;
+  }
+  bool OnSizing(UINT edge, RECT* r) override {
+    log.push_back(Format("Sizing(%u,%ld)", edge, r->right));
+    return handled;
+  }
+  void OnSize(UINT kind, SIZE s) override { log.push_back(Format("Size(%u,%ld,%ld)", kind, s.cx, s.cy)); }
+  bool OnMoving(RECT* r) override {
+    log.push_back(Format("Moving(%ld)", r->left));
+    return handled;
+  }
+  void OnMove(POINT p) override { log.push_back(Format("Move(%ld,%ld)", p.x, p.y)); }
+  void OnTimer(UINT_PTR id) override { log.push_back(Format("Timer(%u)", static_cast<unsigned>(id))); }
+  HICON OnGetIcon(bool big, UINT dpi) override {
+    log.push_back(Format("GetIcon(%d,%u)", big, dpi));
+    return nullptr;
+  }
+  void OnDpiChanged(UINT dpi, const RECT* r) override { log.push_back(Format("DpiChanged(%u,%ld)", dpi, r->bottom)); }
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) override {
+    if (message < WM_APP) return false;
+    log.push_back(Format("Message(%u,%u)", message - WM_APP, static_cast<unsigned>(wParam)));
+    *result = 4321;
+    return true;
+  }
+};
+
+HWND CreateTopLevel(pv::ToolkitWindow& window, bool visible = false) {
+  pv::CreateOptions options;
+  options.position = {10, 10};
+  options.size = {200, 150};
+  options.visible = visible;
+  options.title = L"toolkit test";
+  return window.Create(options);
+}
+
+LPARAM Pack(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
+
+TEST(ToolkitWindow, EachMessageReachesItsOperationWithItsArguments) {
+  RecordingWindow w;
+  HWND h = CreateTopLevel(w);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(w.log.front(), "Create");
+  EXPECT_EQ(w.Handle(), h);
+
+  NMHDR header = {h, 5, 99};
+  HELPINFO help = {};
+  help.cbSize = sizeof help;
+  help.iCtrlId = 12;
+  RECT rect = {1, 2, 30, 40};
+  WINDOWPOS pos = {};
+  pos.x = 7;
+  pos.y = 8;
+  pos.cx = 70;
+  pos.cy = 80;
+  const HWND other = reinterpret_cast<HWND>(0x1234);
+  struct Row {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::string expected;
+    LRESULT result;
+  };
+  const Row rows[] = {
+      {WM_COMMAND, MAKEWPARAM(20016, 1), 0, "Command(20016,1,0000000000000000)", 0},
+      {WM_ACTIVATEAPP, 1, 0, "ActivateApp(1)", 0},
+      {WM_ACTIVATE, WA_CLICKACTIVE, reinterpret_cast<LPARAM>(other), "Activate(0000000000001234,2)", 0},
+      {WM_DROPFILES, 0x55, 0, "DropFiles(0000000000000055)", 0},
+      {WM_HELP, 0, reinterpret_cast<LPARAM>(&help), "Help(12)", TRUE},
+      // Repeat from bit 30, Alt from bit 29; key-up messages report down 0.
+      {WM_KEYDOWN, VK_NUMPAD8, 0x40000001, "Key(104,1,1,0)", 0},
+      {WM_KEYDOWN, 'A', 0x00000001, "Key(65,1,0,0)", 0},
+      {WM_KEYUP, 'A', static_cast<LPARAM>(0xC0000001u), "Key(65,0,0,0)", 0},
+      {WM_SYSKEYUP, 'B', static_cast<LPARAM>(0xE0000001u), "Key(66,0,0,1)", 0},
+      {WM_KILLFOCUS, reinterpret_cast<WPARAM>(other), 0, "KillFocus(0000000000001234)", 0},
+      {WM_MOUSEMOVE, MK_SHIFT, Pack(-3, 9), "MouseMove(-3,9,4)", 0},
+      {WM_MOUSEHOVER, MK_LBUTTON, Pack(5, 6), "MouseHover(5,6,1)", 0},
+      {WM_MOUSELEAVE, 0, 0, "MouseLeave", 0},
+      {WM_MOUSEWHEEL, MAKEWPARAM(MK_CONTROL, static_cast<WORD>(-240)), Pack(300, 400), "MouseWheel(-240,300,400,8)", 0},
+      {WM_NOTIFY, 5, reinterpret_cast<LPARAM>(&header), "Notify(5,99)", 77},
+      {WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 33), 0, "Scroll(0,5,33)", 0},
+      {WM_VSCROLL, MAKEWPARAM(SB_LINEDOWN, 0), 0, "Scroll(1,1,0)", 0},
+      {WM_SETFOCUS, reinterpret_cast<WPARAM>(other), 0, "SetFocus(0000000000001234)", 0},
+      {WM_SIZE, SIZE_MAXIMIZED, Pack(640, 480), "Size(2,640,480)", 0},
+      {WM_MOVE, 0, Pack(-20, 30), "Move(-20,30)", 0},
+      {WM_TIMER, 42, 0, "Timer(42)", 0},
+      // The mean of the two DPI values, rounded up.
+      {WM_DPICHANGED, MAKEWPARAM(96, 145), reinterpret_cast<LPARAM>(&rect), "DpiChanged(121,40)", 0},
+      {WM_APP + 3, 9, 0, "Message(3,9)", 4321},
+      // Buttons: 0 left, 1 right, 2 middle, 3 and 4 the extra buttons; actions
+      // 0 down, 1 up, 2 double click, 3 and 4 on the frame.
+      {WM_LBUTTONDOWN, MK_LBUTTON, Pack(4, 5), "MouseButton(0,0,4,5,1)", 0},
+      {WM_RBUTTONUP, 0, Pack(6, 7), "MouseButton(1,1,6,7,0)", 0},
+      {WM_MBUTTONDBLCLK, MK_MBUTTON, Pack(8, 9), "MouseButton(2,2,8,9,16)", 0},
+      {WM_XBUTTONDOWN, MAKEWPARAM(MK_XBUTTON1, XBUTTON1), Pack(1, 1), "MouseButton(3,0,1,1,32)", 0},
+      {WM_XBUTTONUP, MAKEWPARAM(0, XBUTTON2), Pack(2, 2), "MouseButton(4,1,2,2,0)", 0},
+      {WM_NCLBUTTONDOWN, HTCAPTION, Pack(50, 60), "MouseButton(0,3,50,60,2)", 0},
+      {WM_NCRBUTTONUP, HTBORDER, Pack(51, 61), "MouseButton(1,4,51,61,18)", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.expected);
+    w.log.clear();
+    const LRESULT result = SendMessageW(h, row.message, row.wParam, row.lParam);
+    ASSERT_FALSE(w.log.empty());
+    EXPECT_EQ(w.log.front(), row.expected);
+    EXPECT_EQ(result, row.result);
+  }
+
+  // Operations that can take over a message: handled, the default is skipped.
+  w.handled = true;
+  EXPECT_EQ(SendMessageW(h, WM_ERASEBKGND, 0, 0), 1);
+  EXPECT_EQ(SendMessageW(h, WM_SETCURSOR, reinterpret_cast<WPARAM>(h), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
+  EXPECT_EQ(w.Last(), "SetCursor(1,1,512)");
+  EXPECT_EQ(SendMessageW(h, WM_XBUTTONDOWN, MAKEWPARAM(0, XBUTTON1), 0), TRUE);
+  w.log.clear();
+  RECT sizing = {0, 0, 99, 99};
+  EXPECT_EQ(SendMessageW(h, WM_SIZING, WMSZ_RIGHT, reinterpret_cast<LPARAM>(&sizing)), TRUE);
+  EXPECT_EQ(SendMessageW(h, WM_MOVING, 0, reinterpret_cast<LPARAM>(&rect)), TRUE);
+  EXPECT_EQ(SendMessageW(h, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&pos)), 0);
+  EXPECT_EQ(SendMessageW(h, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos)), 0);
+  EXPECT_EQ(w.log, (std::vector<std::string>{"Sizing(2,99)", "Moving(1)", "PosChanging(7,8)", "PosChanged(70,80)"}));
+  // A handled WM_WINDOWPOSCHANGED keeps the default from sending WM_SIZE.
+  for (const std::string& line : w.log) EXPECT_NE(line.rfind("Size(", 0), 0u) << line;
+
+  w.handled = false;
+  w.log.clear();
+  SendMessageW(h, WM_GETICON, ICON_BIG, 144);
+  EXPECT_EQ(w.Last(), "GetIcon(1,144)");
+  // The default processing of WM_WINDOWPOSCHANGED sends WM_SIZE and WM_MOVE.
+  SetWindowPos(h, nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SIZE client;
+  ASSERT_TRUE(w.GetClientSize(&client));
+  EXPECT_NE(std::find(w.log.begin(), w.log.end(), Format("Size(0,%ld,%ld)", client.cx, client.cy)), w.log.end());
+
+  // A false OnActivate skips the default processing.
+  w.activateResult = false;
+  w.log.clear();
+  EXPECT_EQ(SendMessageW(h, WM_ACTIVATE, WA_INACTIVE, 0), 0);
+  EXPECT_EQ(w.Last(), "Activate(0000000000000000,0)");
+
+  DestroyWindow(h);
+  EXPECT_EQ(w.Last(), "Destroy");
+  EXPECT_EQ(w.Handle(), nullptr);
+}
+
+TEST(ToolkitWindow, ClassesAndStylesFollowTheSwitches) {
+  RecordingWindow framed;
+  framed.Style().resizable = true;
+  framed.Style().hasCaption = true;
+  framed.Style().hasMaximiseBox = true;
+  framed.Style().acceptsFiles = 1;
+  framed.Style().layered = true;
+  HWND f = CreateTopLevel(framed);
+  ASSERT_NE(f, nullptr);
+  wchar_t name[32];
+  GetClassNameW(f, name, 32);
+  EXPECT_STREQ(name, L"muiWindow");
+  const LONG style = GetWindowLongW(f, GWL_STYLE);
+  const LONG exStyle = GetWindowLongW(f, GWL_EXSTYLE);
+  for (LONG bit : {WS_THICKFRAME, WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_CLIPCHILDREN})
+    EXPECT_EQ(style & bit, bit) << std::hex << bit;
+  EXPECT_EQ(style & WS_VISIBLE, 0);
+  EXPECT_EQ(exStyle & (WS_EX_ACCEPTFILES | WS_EX_LAYERED), WS_EX_ACCEPTFILES | WS_EX_LAYERED);
+  EXPECT_EQ(exStyle & WS_EX_TOPMOST, 0);
+  EXPECT_EQ(GetClassLongW(f, GCL_STYLE) & (CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW),
+            DWORD(CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW));
+
+  RecordingWindow popup;
+  popup.Style().isPopup = true;
+  popup.Style().noActivate = true;
+  HWND p = CreateTopLevel(popup, true);
+  ASSERT_NE(p, nullptr);
+  GetClassNameW(p, name, 32);
+  EXPECT_STREQ(name, L"muiPopup");
+  EXPECT_EQ(GetWindowLongW(p, GWL_STYLE) & (WS_POPUP | WS_BORDER), LONG(WS_POPUP | WS_BORDER));
+  EXPECT_EQ(GetWindowLongW(p, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_NOACTIVATE), WS_EX_TOPMOST | WS_EX_NOACTIVATE);
+  EXPECT_EQ(GetClassLongW(p, GCL_STYLE) & (CS_DROPSHADOW | CS_SAVEBITS), DWORD(CS_DROPSHADOW | CS_SAVEBITS));
+  // A visible no-activate window is shown without activation.
+  EXPECT_TRUE(IsWindowVisible(p));
+  EXPECT_EQ(SendMessageW(p, WM_MOUSEACTIVATE, 0, 0), MA_NOACTIVATE);
+  EXPECT_EQ(SendMessageW(f, WM_MOUSEACTIVATE, 0, 0), MA_ACTIVATE);
+
+  RecordingWindow child;
+  pv::CreateOptions options;
+  options.parent = f;
+  options.child = true;
+  options.position = {0, 0};
+  options.size = {20, 20};
+  HWND c = child.Create(options);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(GetWindowLongW(c, GWL_STYLE) & WS_CHILD, WS_CHILD);
+  EXPECT_EQ(GetParent(c), f);
+}
+
+TEST(ToolkitWindow, PlacementKeepsTheCoordinatesMarkedToStay) {
+  RecordingWindow w;
+  HWND h = CreateTopLevel(w);
+  ASSERT_NE(h, nullptr);
+  const LONG keep = pv::ToolkitWindow::kKeepCoordinate;
+  w.SetPlacement({40, keep}, {keep, 90}, 0);
+  RECT r;
+  GetWindowRect(h, &r);
+  EXPECT_EQ(r.left, 40);
+  EXPECT_EQ(r.top, 10);
+  EXPECT_EQ(r.right - r.left, 200);
+  EXPECT_EQ(r.bottom - r.top, 90);
+}
+
+TEST(ToolkitWindow, ClicksOutsideThePopupsCloseThem) {
+  // Plain toolkit windows: the base behaviour of the buttons.
+  pv::ToolkitWindow main, popup, inner;
+  popup.Style().isPopup = true;
+  HWND m = CreateTopLevel(main);
+  HWND p = CreateTopLevel(popup);
+  pv::CreateOptions options;
+  options.parent = p;
+  options.child = true;
+  options.position = {0, 0};
+  options.size = {10, 10};
+  HWND i = inner.Create(options);
+  ASSERT_TRUE(m && p && i);
+
+  // A click inside the popup or inside its child leaves it open.
+  SendMessageW(i, WM_LBUTTONDOWN, 0, 0);
+  SendMessageW(p, WM_RBUTTONDOWN, 0, 0);
+  EXPECT_TRUE(IsWindow(p));
+  // A click elsewhere closes every popup.
+  SendMessageW(m, WM_LBUTTONDOWN, 0, 0);
+  EXPECT_FALSE(IsWindow(p));
+  EXPECT_EQ(popup.Handle(), nullptr);
+  EXPECT_EQ(inner.Handle(), nullptr);
+}
+
+// The recording window answers handled for buttons; this one keeps the base.
+class PlainWindow : public pv::ToolkitWindow {
+ public:
+  std::vector<std::string> log;
+  void OnContextMenu(POINT p, bool keyboard) override { log.push_back(Format("ContextMenu(%ld,%ld,%d)", p.x, p.y, keyboard)); }
+};
+
+TEST(ToolkitWindow, SwitchingApplicationsAndContextMenusClosePopups) {
+  PlainWindow main;
+  HWND m = CreateTopLevel(main);
+  ASSERT_NE(m, nullptr);
+  for (UINT message : {UINT(WM_ACTIVATEAPP), UINT(WM_CONTEXTMENU)}) {
+    pv::ToolkitWindow* popup = new pv::ToolkitWindow;
+    popup->Style().isPopup = true;
+    popup->SetSelfOwned(true);
+    HWND p = CreateTopLevel(*popup);
+    ASSERT_NE(p, nullptr);
+    SendMessageW(m, WM_ACTIVATEAPP, TRUE, 0);
+    EXPECT_TRUE(IsWindow(p));
+    SendMessageW(m, message, 0, message == WM_CONTEXTMENU ? Pack(120, 130) : 0);
+    EXPECT_FALSE(IsWindow(p)) << message;  // and the self-owned object is gone with it
+  }
+  EXPECT_EQ(main.log, std::vector<std::string>{"ContextMenu(120,130,0)"});
+
+  // The context-menu key gives (-1, -1): the menu opens at the cursor.
+  SetCursorPos(33, 44);
+  POINT cursor;
+  GetCursorPos(&cursor);
+  main.log.clear();
+  SendMessageW(m, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m), -1);
+  EXPECT_EQ(main.log, std::vector<std::string>{Format("ContextMenu(%ld,%ld,1)", cursor.x, cursor.y)});
+}
+
+// Counts its destruction, and closes itself from inside its own command.
+class ClosingWindow : public pv::ToolkitWindow {
+ public:
+  static inline int destroyed = 0;
+  static inline bool destroyedInsideCommand = true;
+  ~ClosingWindow() override { ++destroyed; }
+  void OnCommand(UINT, UINT, HWND) override {
+    // A nested loop handing WM_CLOSE to this window, as a dialog's would.
+    PostMessageW(Handle(), WM_CLOSE, 0, 0);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    destroyedInsideCommand = destroyed != 0;
+  }
+};
+
+TEST(ToolkitWindow, SelfOwnedWindowClosedInsideItsOwnCommandIsDeletedAfterIt) {
+  ClosingWindow::destroyed = 0;
+  ClosingWindow* w = new ClosingWindow;
+  w->SetSelfOwned(true);
+  HWND h = CreateTopLevel(*w);
+  ASSERT_NE(h, nullptr);
+  SendMessageW(h, WM_COMMAND, 20000, 0);
+  EXPECT_FALSE(ClosingWindow::destroyedInsideCommand);  // not deleted while its command ran
+  EXPECT_EQ(ClosingWindow::destroyed, 1);               // deleted once the command returned
+  EXPECT_FALSE(IsWindow(h));
+
+  // Closed from outside any of its handlers, it goes at once.
+  ClosingWindow::destroyed = 0;
+  ClosingWindow* other = new ClosingWindow;
+  other->SetSelfOwned(true);
+  HWND o = CreateTopLevel(*other);
+  ASSERT_NE(o, nullptr);
+  SendMessageW(o, WM_CLOSE, 0, 0);
+  EXPECT_EQ(ClosingWindow::destroyed, 1);
+}
+
+TEST(ToolkitWindow, WindowLoopTranslatesTheWindowsAccelerators) {
+  RecordingWindow w;
+  HWND h = CreateTopLevel(w);
+  ASSERT_NE(h, nullptr);
+  ACCEL keys[] = {{FVIRTKEY, VK_F5, 20031}};
+  pv::AcceleratorTable table(CreateAcceleratorTableW(keys, 1));
+  ASSERT_TRUE(table);
+  w.SetAccelerators(&table);
+  PostMessageW(h, WM_KEYDOWN, VK_F5, 1);
+  PostMessageW(h, WM_KEYDOWN, VK_F6, 1);
+  PostQuitMessage(0);
+  w.log.clear();
+  pv::ToolkitWindow::RunWindowLoop(w);
+  // The accelerator sends the command (code 1); the keys are dispatched as well.
+  EXPECT_EQ(w.log, (std::vector<std::string>{"Command(20031,1,0000000000000000)", "Key(116,1,0,0)",
+                                             "Key(117,1,0,0)"}));
+}
+
+// Joins a second window to the running loop from inside it, then closes both.
+class JoiningWindow : public RecordingWindow {
+ public:
+  RecordingWindow* other = nullptr;
+  void OnTimer(UINT_PTR id) override {
+    KillTimer(Handle(), id);
+    pv::ToolkitWindow::RunMainLoop(*other);  // the loop runs: returns at once
+    log.push_back("joined");
+    PostMessageW(Handle(), WM_CLOSE, 0, 0);
+    PostMessageW(other->Handle(), WM_CLOSE, 0, 0);
+  }
+};
+
+TEST(ToolkitWindow, MainLoopServesItsWindowsUntilTheLastIsDestroyed) {
+  JoiningWindow first;
+  RecordingWindow second, child, unlisted;
+  HWND a = CreateTopLevel(first);
+  HWND b = CreateTopLevel(second);
+  HWND u = CreateTopLevel(unlisted);
+  pv::CreateOptions options;
+  options.parent = a;
+  options.child = true;
+  options.position = {0, 0};
+  options.size = {10, 10};
+  HWND c = child.Create(options);
+  ASSERT_TRUE(a && b && c && u);
+  first.other = &second;
+  ACCEL keys[] = {{FVIRTKEY, VK_F2, 20002}};
+  pv::AcceleratorTable table(CreateAcceleratorTableW(keys, 1));
+  for (pv::ToolkitWindow* w : std::initializer_list<pv::ToolkitWindow*>{&first, &child, &unlisted})
+    w->SetAccelerators(&table);
+
+  PostMessageW(a, WM_KEYDOWN, VK_F2, 1);
+  PostMessageW(c, WM_KEYDOWN, VK_F2, 1);  // a child of a listed window
+  PostMessageW(u, WM_KEYDOWN, VK_F2, 1);  // a window the loop does not list
+  SetTimer(a, 7, 1, nullptr);
+  first.log.clear();
+  second.log.clear();
+  pv::ToolkitWindow::RunMainLoop(first);
+
+  // Only the listed window's own messages are translated.
+  EXPECT_EQ(first.log, (std::vector<std::string>{"Command(20002,1,0000000000000000)", "Key(113,1,0,0)", "joined",
+                                                 "Destroy"}));
+  EXPECT_EQ(std::count(child.log.begin(), child.log.end(), "Key(113,1,0,0)"), 1);
+  EXPECT_EQ(std::count_if(child.log.begin(), child.log.end(),
+                          [](const std::string& line) { return line.rfind("Command", 0) == 0; }),
+            0);
+  EXPECT_EQ(unlisted.log.back(), "Key(113,1,0,0)");
+  // The loop returned when its last listed window was destroyed.
+  EXPECT_EQ(second.log, std::vector<std::string>{"Destroy"});
+  EXPECT_FALSE(IsWindow(b));
+  EXPECT_TRUE(IsWindow(u));
+  // A new loop can start afterwards.
+  PostMessageW(u, WM_CLOSE, 0, 0);
+  pv::ToolkitWindow::RunMainLoop(unlisted);
+  EXPECT_EQ(unlisted.log.back(), "Destroy");
+}
+
+}  // namespace

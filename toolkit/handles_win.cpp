@@ -1,0 +1,15 @@
+#include "toolkit/handles.h"
+
+namespace pv {
+
+void AcceleratorTraits::Close(HACCEL h) { DestroyAcceleratorTable(h); }
+
+void GdiObjectTraits::Close(HGDIOBJ h) { DeleteObject(h); }
+
+WindowDc::WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+
+WindowDc::~WindowDc() {
+  if (dc_) ReleaseDC(window_, dc_);
+}
+
+}  // namespace pv

@@ -1,0 +1,92 @@
+#pragma once
+// One shown image and its chain of derived images: the source frame or
+// page, the composed animation frame, the adjusted image (flattened, colour
+// adjusted, turned, cropped) and the final image, scaled to the zoom and
+// ready for the screen. Each stage is rebuilt only when what feeds it changes.
+#include <cstdint>
+
+#include "core/counted.h"
+#include "core/decoder.h"
+#include "core/image_buffer.h"
+#include "viewer/adjustment_file.h"
+#include "viewer/view_geometry.h"
+
+namespace pv {
+
+enum class StepDirection : uint8_t { Next = 1, Previous = 2, First = 4 };
+
+struct ViewOptions {
+  bool renderWithAlpha = true;   // else transparent images are flattened over their background
+  bool needScreenBuffer = true;  // the final image is screen-compatible
+};
+
+class ViewState : public CountedObject {
+ public:
+  // Keeps a reference to `image`, the first frame or page of its chain.
+  ViewState(ImageBuffer* image, uint8_t imageOrientation, const ViewOptions& options = {});
+
+  // Reads the image's adjustment companion, unless the path names no file ("<...>").
+  void LoadAdjustments(const wchar_t* imagePath);
+
+  bool IsAnimated() const { return animated_; }
+  ImageBuffer* Source() const { return source_.get(); }
+  ImageBuffer* Composed() const { return composed_.get(); }
+  ImageBuffer* Adjusted() const { return adjusted_.get(); }
+  ImageBuffer* Final() const { return final_.get(); }
+  // Size of the adjusted image (else the composed, else the source).
+  ImageSize BaseSize() const;
+  // Size of the final image, else the base size.
+  ImageSize DisplayedSize() const;
+
+  double Zoom() const { return zoom_; }
+  double SecondScale() const { return secondScale_; }
+  // Refused (false) for a zoom that is not finite and positive or that
+  // shows a side below 2 pixels; capped to what a buffer can hold. Drops
+  // the final image when the zoom changes.
+  bool SetZoom(double zoom);
+  void SetSecondScale(double scale);
+  uint8_t Orientation() const { return values_.orientation; }
+  void SetOrientation(uint8_t orientation);
+  const Crop& CropRect() const { return crop_; }
+  void SetCrop(const Crop& crop);
+  const ViewAdjustments& Adjustments() const { return values_; }
+  void SetAdjustments(const ViewAdjustments& values);
+
+  // Geometry settings away from neutral: zoom, orientation, crop, sharpening.
+  int GeometryCount() const;
+  // Colour values away from neutral.
+  int ColourCount() const { return values_.colour.Count(); }
+
+  // Fill the missing stages; a set cancel flag stops them early without
+  // error. A stage that cannot be built returns its settings to neutral and
+  // passes its input on.
+  void BuildAdjustedImage(const CancelFlag* cancel = nullptr);
+  void BuildDisplayImage(const CancelFlag* cancel = nullptr);
+
+  // Steps to the next or previous frame or page, or rewinds to the first;
+  // false when there is nowhere to go.
+  bool StepFrame(StepDirection direction);
+
+ private:
+  bool BuildComposed();
+  void Rewind();
+  void DropAdjusted();
+  void ResetToNeutral();
+
+  Ref<ImageBuffer> first_;
+  Ref<ImageBuffer> source_;
+  Ref<ImageBuffer> composed_;
+  Ref<ImageBuffer> adjusted_;
+  Ref<ImageBuffer> final_;
+  // The canvas under the current frame, saved before a frame that restores it.
+  Ref<ImageBuffer> savedArea_;
+  bool animated_;
+  ViewOptions options_;
+  uint8_t imageOrientation_;
+  double zoom_ = 1;
+  double secondScale_ = 1;
+  Crop crop_;
+  ViewAdjustments values_;
+};
+
+}  // namespace pv
