@@ -4,6 +4,7 @@
 
 #include "codecs/bmp/bmp_decoder.h"
 #include "codecs/gif/gif_decoder.h"
+#include "codecs/jpeg/jpeg_decoder.h"
 #include "codecs/png/png_decoder.h"
 #include "core/format_registry.h"
 

@@ -1,0 +1,730 @@
+#include "codecs/jpeg/jpeg_codec.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "codecs/jpeg/idct.h"
+#include "codecs/jpeg/zigzag.h"
+#include "core/row_helpers.h"
+#include "core/task_group.h"
+
+namespace pv {
+
+namespace {
+
+constexpr int kEoi = 0xD9, kSos = 0xDA;
+
+// Coefficient memory, 16-byte aligned, zero-filled. calloc leaves the
+// zeroing of fresh pages to the system instead of writing them twice.
+struct CoefficientBuffer {
+  struct Free {
+    void operator()(void* p) const { std::free(p); }
+  };
+  std::unique_ptr<void, Free> storage;
+  int16_t* data = nullptr;
+  bool Allocate(uint64_t blocks) {
+    if (blocks > (uint64_t{1} << 28)) return false;
+    storage.reset(std::calloc(static_cast<size_t>(blocks * 64 + 8), sizeof(int16_t)));
+    if (!storage) return false;
+    const uintptr_t address = reinterpret_cast<uintptr_t>(storage.get());
+    data = static_cast<int16_t*>(storage.get()) + ((16 - (address & 15)) & 15) / 2;
+    return true;
+  }
+};
+
+// In place to B, G, R, 255 for frames coded as R, G, B.
+void RgbToBgra(uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n; ++i, p += 4) {
+    std::swap(p[0], p[2]);
+    p[3] = 255;
+  }
+}
+
+int16_t Wrap16(int32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
+
+}  // namespace
+
+JpegCodec::JpegCodec() = default;
+JpegCodec::~JpegCodec() = default;
+
+void JpegCodec::SetInput(const uint8_t* data, size_t size) { in_ = ByteReader(data, size); }
+
+bool JpegCodec::ReadSegment(ByteReader* payload) {
+  uint16_t length = 0;
+  if (!in_.U16BE(length) || length < 2) return false;
+  const uint8_t* p = in_.Take(length - 2u);
+  if (!p) return false;
+  *payload = ByteReader(p, length - 2u);
+  return true;
+}
+
+bool JpegCodec::ReadDqt(ByteReader& p) {
+  while (!p.AtEnd()) {
+    uint8_t pqtq = 0;
+    p.U8(pqtq);
+    const uint32_t tq = pqtq & 15;
+    if (tq >= 4) return false;
+    const bool wide = (pqtq >> 4) != 0;
+    for (int i = 0; i < 64; ++i) {
+      uint16_t v = 0;
+      uint8_t b = 0;
+      if (wide ? !p.U16BE(v) : !p.U8(b)) return false;
+      quant_[tq][jpeg::kZigzag[i]] = wide ? v : b;
+    }
+    quantDefined_[tq] = true;
+  }
+  return true;
+}
+
+bool JpegCodec::ReadDht(ByteReader& p) {
+  while (!p.AtEnd()) {
+    uint8_t tcth = 0;
+    p.U8(tcth);
+    const uint32_t th = tcth & 15;
+    if (th >= 4) return false;
+    const uint8_t* bits = p.Take(16);
+    if (!bits) return false;
+    uint32_t total = 0;
+    for (int i = 0; i < 16; ++i) total += bits[i];
+    if (total > 256) return false;
+    const uint8_t* values = p.Take(total);
+    if (!values) return false;
+    jpeg::HuffmanTable& table = (tcth & 0x10) ? acTables_[th] : dcTables_[th];
+    if (!table.Define(bits, values)) return false;
+  }
+  return true;
+}
+
+bool JpegCodec::ReadDac(ByteReader& p) {
+  while (!p.AtEnd()) {
+    uint8_t tctb = 0, cs = 0;
+    if (!p.U8(tctb) || !p.U8(cs)) return false;
+    if (tctb <= 15) {
+      if ((cs & 15) > (cs >> 4)) return false;
+      dcLower_[tctb] = cs & 15;
+      dcUpper_[tctb] = cs >> 4;
+    } else if (tctb <= 31) {
+      if (cs < 1 || cs > 63) return false;
+      acKx_[tctb - 16] = cs;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+int JpegCodec::NextMarker() {
+  for (;;) {
+    uint8_t b = 0;
+    do {
+      if (!in_.U8(b)) return kEoi;
+    } while (b != 0xFF);
+    do {
+      if (!in_.U8(b)) return kEoi;
+    } while (b == 0xFF);
+    if (b == 0x00 || b == 0x01 || (b >= 0xD0 && b <= 0xD7)) continue;
+    if ((b >= 0xC0 && b <= 0xCF && b != 0xC4 && b != 0xCC) || b == 0xD8 || b == kEoi) return b;
+    // A segment that the end of the data cuts short ends the stream, so a
+    // truncated file keeps what its complete scans gave.
+    uint16_t length = 0;
+    if (!in_.U16BEAt(in_.Offset(), length) || (length >= 2 && length > in_.Remaining())) return kEoi;
+    if (b == kSos) return b;
+    ByteReader payload;
+    switch (b) {
+      case 0xC4:
+        if (!ReadSegment(&payload) || !ReadDht(payload)) return kMarkerError;
+        break;
+      case 0xDB:
+        if (!ReadSegment(&payload) || !ReadDqt(payload)) return kMarkerError;
+        break;
+      case 0xCC:
+        if (!ReadSegment(&payload) || !ReadDac(payload)) return kMarkerError;
+        break;
+      case 0xDD: {
+        uint16_t interval = 0;
+        if (!ReadSegment(&payload) || payload.Size() != 2 || !payload.U16BE(interval)) return kMarkerError;
+        restartInterval_ = interval;
+        break;
+      }
+      case 0xEE:
+        if (!ReadSegment(&payload)) return kMarkerError;
+        if (payload.Size() >= 12 && std::memcmp(payload.Data(), "Adobe", 5) == 0) {
+          payload.U8At(11, adobeTransform_);
+        }
+        break;
+      default:
+        if (b == 0xDC || (b >= 0xE0 && b <= 0xEF) || b == 0xFE) {
+          if (!ReadSegment(&payload)) return kMarkerError;
+          break;
+        }
+        return kMarkerError;
+    }
+  }
+}
+
+Status JpegCodec::ReadHeader() {
+  uint8_t a = 0, b = 0;
+  if (!in_.U8(a) || !in_.U8(b) || a != 0xFF || b != 0xD8) return kStatusDamaged;
+  for (int i = 0; i < 16; ++i) dcLower_[i] = 0, dcUpper_[i] = 1, acKx_[i] = 5;
+  restartInterval_ = 0;
+  componentCount_ = 0;
+  model_ = ColourModel::Undetermined;
+  adobeTransform_ = 255;
+  const int m = NextMarker();
+  switch (m) {
+    case kMarkerError:
+      return kStatusDamaged;
+    case 0xC0:
+    case 0xC1:
+      break;
+    case 0xC2:
+      progressive_ = true;
+      break;
+    case 0xC9:
+      arithmetic_ = true;
+      break;
+    case 0xCA:
+      arithmetic_ = progressive_ = true;
+      break;
+    default:
+      // Lossless, hierarchical (differential) and the reserved frame types.
+      return kStatusUnsupported;
+  }
+  ByteReader p;
+  uint8_t precision = 0, nf = 0;
+  uint16_t height = 0, width = 0;
+  if (!ReadSegment(&p) || !p.U8(precision) || !p.U16BE(height) || !p.U16BE(width) || !p.U8(nf)) {
+    return kStatusDamaged;
+  }
+  if (height == 0 || width == 0 || nf == 0 || precision != 8 || p.Size() != 6 + 3u * nf) return kStatusDamaged;
+  // The component records hold four; more only reach us through TIFF.
+  if (nf > 4) return kStatusUnsupported;
+  hmax_ = vmax_ = 1;
+  for (uint32_t i = 0; i < nf; ++i) {
+    uint8_t id = 0, hv = 0, tq = 0;
+    p.U8(id), p.U8(hv), p.U8(tq);
+    Component& c = components_[i];
+    c = Component{};
+    c.id = id;
+    c.index = i;
+    c.h = nf == 1 ? 1 : hv >> 4;
+    c.v = nf == 1 ? 1 : hv & 15;
+    c.tq = tq;
+    if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4 || tq >= 4) return kStatusDamaged;
+    hmax_ = std::max(hmax_, c.h);
+    vmax_ = std::max(vmax_, c.v);
+  }
+  componentCount_ = nf;
+  width_ = width;
+  height_ = height;
+  paddedWidth_ = (width_ + 8 * hmax_ - 1) / (8 * hmax_) * (8 * hmax_);
+  paddedHeight_ = (height_ + 8 * vmax_ - 1) / (8 * vmax_) * (8 * vmax_);
+  const Component* c = components_;
+  if (nf == 1) {
+    model_ = ColourModel::L;
+  } else if (nf == 3) {
+    if (adobeTransform_ == 0) model_ = ColourModel::Rgb;
+    else if (adobeTransform_ == 1) model_ = ColourModel::YCbCr;
+    else model_ = c[0].id == 'R' && c[1].id == 'G' && c[2].id == 'B' ? ColourModel::Rgb : ColourModel::YCbCr;
+  } else if (nf == 4) {
+    if (adobeTransform_ == 0) model_ = ColourModel::Cmyl;
+    else if (adobeTransform_ == 2) model_ = ColourModel::Ycck;
+    else model_ = c[0].id == 'C' && c[1].id == 'M' && c[2].id == 'Y' && c[3].id == 'K' ? ColourModel::Cmyl
+                                                                                          : ColourModel::Cmyk;
+  }
+  headerRead_ = true;
+  return kStatusOk;
+}
+
+bool JpegCodec::ReadScanHeader() {
+  ByteReader p;
+  uint8_t ns = 0;
+  if (!ReadSegment(&p) || !p.U8(ns) || ns < 1 || ns > 4 || p.Size() < 4 + 2u * ns) return false;
+  bool used[4] = {};
+  for (uint32_t i = 0; i < ns; ++i) {
+    uint8_t selector = 0, tables = 0;
+    p.U8(selector), p.U8(tables);
+    Component* match = nullptr;
+    for (uint32_t k = 0; k < componentCount_ && !match; ++k) {
+      if (components_[k].id == selector && !used[k]) match = &components_[k];
+    }
+    if (!match) return false;
+    used[match->index] = true;
+    match->td = tables >> 4;
+    match->ta = tables & 15;
+    scan_[i] = match;
+  }
+  uint8_t ss = 0, se = 0, ahal = 0;
+  p.U8(ss), p.U8(se), p.U8(ahal);
+  ns_ = ns;
+  ss_ = ss;
+  se_ = se;
+  ah_ = ahal >> 4;
+  al_ = ahal & 15;
+  return true;
+}
+
+bool JpegCodec::ValidateProgressiveScan() const {
+  if (ss_ != 0) {
+    if (ss_ > se_ || se_ >= 64 || ns_ != 1) return false;
+  } else if (se_ != 0) {
+    return false;
+  }
+  if (ah_ != 0 && al_ != ah_ - 1) return false;
+  return al_ < 14;
+}
+
+bool JpegCodec::StartScan(bool eighthScale) {
+  uint32_t blocks = 0;
+  for (uint32_t i = 0; i < ns_; ++i) {
+    const Component& c = *scan_[i];
+    if (!quantDefined_[c.tq]) return false;
+    blocks += ns_ == 1 ? 1 : c.blocksPerMcu;
+  }
+  if (blocks > 24) return false;
+  if (progressive_) {
+    if (ss_ == 0) scanKind_ = ah_ == 0 ? ScanKind::DcFirst : ScanKind::DcRefine;
+    else scanKind_ = ah_ == 0 ? ScanKind::AcFirst : ScanKind::AcRefine;
+  } else {
+    scanKind_ = eighthScale ? ScanKind::SequentialDc : ScanKind::Sequential;
+  }
+  const bool needDc = scanKind_ == ScanKind::Sequential || scanKind_ == ScanKind::SequentialDc ||
+                      scanKind_ == ScanKind::DcFirst;
+  const bool needAc = scanKind_ != ScanKind::DcFirst && scanKind_ != ScanKind::DcRefine;
+  if (arithmetic_) {
+    jpeg::ArithmeticScan scan;
+    scan.components = ns_;
+    for (uint32_t i = 0; i < ns_; ++i) {
+      if (scan_[i]->td >= 16 || scan_[i]->ta >= 16) return false;
+      scan.dcTable[i] = scan_[i]->td;
+      scan.acTable[i] = scan_[i]->ta;
+    }
+    scan.ss = ss_;
+    scan.se = se_;
+    scan.al = al_;
+    scan.resetDc = !progressive_ || (ss_ == 0 && ah_ == 0);
+    scan.resetAc = !progressive_ || ss_ != 0;
+    scan.dcLower = dcLower_;
+    scan.dcUpper = dcUpper_;
+    scan.acKx = acKx_;
+    arith_.StartScan(in_.Data() + in_.Offset(), in_.Data() + in_.Size(), scan);
+  } else {
+    for (uint32_t i = 0; i < ns_; ++i) {
+      Component& c = *scan_[i];
+      if (c.td >= 4 || c.ta >= 4) return false;
+      for (int pass = 0; pass < 2; ++pass) {
+        const bool dc = pass == 0;
+        if (dc ? !needDc : !needAc) continue;
+        jpeg::HuffmanTable& t = dc ? dcTables_[c.td] : acTables_[c.ta];
+        const uint32_t number = dc ? c.td : c.ta;
+        // Streams without DHT (motion-JPEG frames) rely on the typical tables.
+        if (!t.Defined() && number < 2) t.SetDefault(dc, static_cast<int>(number));
+        if (!t.Defined()) return false;
+        t.Derive();
+      }
+    }
+  }
+  std::memset(predictions_, 0, sizeof predictions_);
+  eobrun_ = 0;
+  restartsToGo_ = restartInterval_;
+  bits_.Reset(in_.Data() + in_.Offset(), in_.Data() + in_.Size());
+  return true;
+}
+
+bool JpegCodec::UsesPipeline(bool eighthScale) const {
+  if (progressive_ || eighthScale || !headerRead_) return false;
+  const uint32_t mcusPerRow = paddedWidth_ / (8 * hmax_), mcuRows = paddedHeight_ / (8 * vmax_);
+  return ParallelNesting.load(std::memory_order_relaxed) == 0 && mcusPerRow * componentCount_ >= 256 &&
+         mcuRows >= 32;
+}
+
+Status JpegCodec::PrepareGeometry(const JpegOutput& out) {
+  if (!headerRead_) return kStatusDamaged;
+  mcuBlocks_ = 0;
+  for (uint32_t k = 0; k < componentCount_; ++k) {
+    Component& c = components_[k];
+    if (hmax_ % c.h || vmax_ % c.v) return kStatusUnsupported;
+    c.blocksPerMcu = c.h * c.v;
+    c.offset = mcuBlocks_;
+    mcuBlocks_ += c.blocksPerMcu;
+    c.blocksWide = ((width_ * c.h + hmax_ - 1) / hmax_ + 7) / 8;
+    c.blocksHigh = ((height_ * c.v + vmax_ - 1) / vmax_ + 7) / 8;
+    layout_.h[k] = c.h;
+    layout_.v[k] = c.v;
+    layout_.offset[k] = c.offset;
+  }
+  if (mcuBlocks_ > 24) return kStatusUnsupported;
+  mcusPerRow_ = paddedWidth_ / (8 * hmax_);
+  mcuRows_ = paddedHeight_ / (8 * vmax_);
+  const uint32_t scale = out.eighthScale ? 8 : 1;
+  const uint64_t needBytes = uint64_t{paddedWidth_ / scale} * out.bytesPerPixel;
+  if (!out.pixels || (out.bytesPerPixel != 1 && out.bytesPerPixel != 4) || out.stride < needBytes ||
+      out.rows < paddedHeight_ / scale) {
+    return kStatusSizeMismatch;
+  }
+  layout_.components = componentCount_;
+  layout_.hmax = hmax_;
+  layout_.vmax = vmax_;
+  layout_.bytesPerPixel = out.bytesPerPixel;
+  layout_.stride = out.stride;
+  layout_.eighthScale = out.eighthScale;
+  layout_.ycc = componentCount_ == 3 && out.bytesPerPixel == 4 && model_ != ColourModel::Rgb;
+  const jpeg::WriterChoice choice = jpeg::ChooseMcuWriter(layout_);
+  writer_ = choice.write;
+  writerConverts_ = choice.convertsColour;
+  return kStatusOk;
+}
+
+void JpegCodec::ReportProgress(const JpegOutput& out, uint32_t done, uint32_t total) const {
+  if (out.progress) out.progress->Progress(static_cast<int32_t>(done), static_cast<int32_t>(total));
+}
+
+void JpegCodec::RestartCheck() {
+  if (restartInterval_ == 0) return;
+  if (restartsToGo_ == 0) {
+    if (arithmetic_) arith_.Restart();
+    else bits_.SkipToNextMarker();
+    std::memset(predictions_, 0, sizeof predictions_);
+    eobrun_ = 0;
+    restartsToGo_ = restartInterval_;
+  }
+  --restartsToGo_;
+}
+
+void JpegCodec::DecodeSequentialBlock(int16_t* block, uint32_t scanIndex, bool dcOnly) {
+  if (arithmetic_) return arith_.DecodeSequential(block, scanIndex);
+  const Component& c = *scan_[scanIndex];
+  jpeg::BitReader& r = bits_;
+  int s = dcTables_[c.td].Decode(r);
+  if (s > 16) s = 0;
+  const int32_t diff = jpeg::Extend(r.Bits(s), s);
+  predictions_[scanIndex] = Wrap16(predictions_[scanIndex] + diff);
+  block[0] = predictions_[scanIndex];
+  const jpeg::HuffmanTable& ac = acTables_[c.ta];
+  for (int k = 1; k < 64;) {
+    if (r.Available() < 16) r.Fill();
+    const int32_t fast = ac.FastAc(r.Peek(jpeg::HuffmanTable::kLookBits));
+    if (fast && (fast & 0xFF) <= r.Available()) {
+      r.Skip(fast & 0xFF);
+      k += (fast >> 8) & 15;
+      if (!dcOnly) block[jpeg::kZigzag[k]] = static_cast<int16_t>(fast >> 16);
+      ++k;
+      continue;
+    }
+    const int rs = ac.Decode(r);
+    const int run = rs >> 4, size = rs & 15;
+    if (size) {
+      k += run;
+      const uint32_t v = r.Bits(size);
+      if (!dcOnly) block[jpeg::kZigzag[k]] = Wrap16(jpeg::Extend(v, size));
+      ++k;
+    } else if (run == 15) {
+      k += 16;
+    } else {
+      break;
+    }
+  }
+}
+
+void JpegCodec::DecodeDcFirst(int16_t* block, uint32_t scanIndex) {
+  const Component& c = *scan_[scanIndex];
+  int s = dcTables_[c.td].Decode(bits_);
+  if (s > 16) s = 0;
+  const int32_t diff = jpeg::Extend(bits_.Bits(s), s);
+  predictions_[scanIndex] = Wrap16(predictions_[scanIndex] + diff);
+  block[0] = Wrap16(static_cast<int32_t>(static_cast<uint32_t>(predictions_[scanIndex]) << al_));
+}
+
+void JpegCodec::DecodeDcRefine(int16_t* block) {
+  if (bits_.Bit()) block[0] = Wrap16(block[0] | (1 << al_));
+}
+
+void JpegCodec::DecodeAcFirst(int16_t* block, uint32_t scanIndex) {
+  if (eobrun_ > 0) {
+    --eobrun_;
+    return;
+  }
+  const jpeg::HuffmanTable& ac = acTables_[scan_[scanIndex]->ta];
+  for (uint32_t k = ss_; k <= se_; ++k) {
+    if (bits_.Available() < 16) bits_.Fill();
+    const int32_t fast = ac.FastAc(bits_.Peek(jpeg::HuffmanTable::kLookBits));
+    if (fast && (fast & 0xFF) <= bits_.Available()) {
+      bits_.Skip(fast & 0xFF);
+      k = std::min<uint32_t>(k + ((fast >> 8) & 15), 63);
+      block[jpeg::kZigzag[k]] = Wrap16(static_cast<int32_t>(static_cast<uint32_t>(fast >> 16) << al_));
+      continue;
+    }
+    const int rs = ac.Decode(bits_);
+    const int r = rs >> 4, s = rs & 15;
+    if (s) {
+      k += r;
+      if (k > 63) k = 63;
+      block[jpeg::kZigzag[k]] = Wrap16(static_cast<int32_t>(static_cast<uint32_t>(jpeg::Extend(bits_.Bits(s), s)) << al_));
+    } else if (r == 15) {
+      k += 15;
+    } else {
+      eobrun_ = (1u << r) - 1;
+      if (r) eobrun_ += bits_.Bits(r);
+      break;
+    }
+  }
+}
+
+void JpegCodec::DecodeAcRefine(int16_t* block, uint32_t scanIndex) {
+  const int32_t p1 = 1 << al_, m1 = -p1;
+  const jpeg::HuffmanTable& ac = acTables_[scan_[scanIndex]->ta];
+  auto refine = [&](int16_t& coef) {
+    if (bits_.Bit() && (coef & p1) == 0) coef = Wrap16(coef + (coef >= 0 ? p1 : m1));
+  };
+  uint32_t k = ss_;
+  if (eobrun_ == 0) {
+    for (; k <= se_; ++k) {
+      const int rs = ac.Decode(bits_);
+      int r = rs >> 4;
+      const int s = rs & 15;
+      int32_t value = 0;
+      if (s) {
+        value = bits_.Bit() ? p1 : m1;
+      } else if (r != 15) {
+        eobrun_ = 1u << r;
+        if (r) eobrun_ += bits_.Bits(r);
+        break;
+      }
+      // Skip r zero coefficients (refining the non-zero ones met on the way),
+      // then place the new value.
+      for (; k <= se_; ++k) {
+        int16_t& coef = block[jpeg::kZigzag[k]];
+        if (coef != 0) {
+          refine(coef);
+        } else if (--r < 0) {
+          break;
+        }
+      }
+      if (value) block[jpeg::kZigzag[std::min<uint32_t>(k, 63)]] = static_cast<int16_t>(value);
+    }
+  }
+  if (eobrun_ > 0) {
+    for (; k <= se_; ++k) {
+      int16_t& coef = block[jpeg::kZigzag[k]];
+      if (coef != 0) refine(coef);
+    }
+    --eobrun_;
+  }
+}
+
+void JpegCodec::DecodeBlock(int16_t* block, uint32_t scanIndex) {
+  if (arithmetic_) {
+    switch (scanKind_) {
+      case ScanKind::Sequential:
+      case ScanKind::SequentialDc:
+        std::memset(block, 0, 128);
+        return arith_.DecodeSequential(block, scanIndex);
+      case ScanKind::DcFirst:
+        return arith_.DecodeDcFirst(block, scanIndex);
+      case ScanKind::DcRefine:
+        return arith_.DecodeDcRefine(block);
+      case ScanKind::AcFirst:
+        return arith_.DecodeAcFirst(block, scanIndex);
+      case ScanKind::AcRefine:
+        return arith_.DecodeAcRefine(block, scanIndex);
+    }
+  }
+  switch (scanKind_) {
+    case ScanKind::Sequential:
+    case ScanKind::SequentialDc:
+      std::memset(block, 0, 128);
+      DecodeSequentialBlock(block, scanIndex, scanKind_ == ScanKind::SequentialDc);
+      break;
+    case ScanKind::DcFirst:
+      DecodeDcFirst(block, scanIndex);
+      break;
+    case ScanKind::DcRefine:
+      DecodeDcRefine(block);
+      break;
+    case ScanKind::AcFirst:
+      DecodeAcFirst(block, scanIndex);
+      break;
+    case ScanKind::AcRefine:
+      DecodeAcRefine(block, scanIndex);
+      break;
+  }
+}
+
+void JpegCodec::DecodeMcu(int16_t* mcu) {
+  RestartCheck();
+  const bool dcOnly = scanKind_ == ScanKind::SequentialDc;
+  for (uint32_t i = 0; i < ns_; ++i) {
+    const Component& c = *scan_[i];
+    for (uint32_t b = 0; b < c.blocksPerMcu; ++b) DecodeSequentialBlock(mcu + (c.offset + b) * 64, i, dcOnly);
+  }
+}
+
+void JpegCodec::ReconstructMcu(int16_t* mcu) const {
+  for (uint32_t k = 0; k < componentCount_; ++k) {
+    const Component& c = components_[k];
+    const uint16_t* q = quant_[c.tq];
+    for (uint32_t b = 0; b < c.blocksPerMcu; ++b) {
+      int16_t* block = mcu + (c.offset + b) * 64;
+      uint8_t* samples = reinterpret_cast<uint8_t*>(block);
+      if (layout_.eighthScale) {
+        samples[0] = jpeg::DcOnlySample(block[0], q[0]);
+      } else {
+        jpeg::IdctBlock(block, q, samples);
+      }
+    }
+  }
+}
+
+void JpegCodec::FinishBand(uint8_t* rowOut, uint32_t rows) const {
+  if (layout_.bytesPerPixel != 4 || componentCount_ != 3 || writerConverts_) return;
+  const size_t width = (layout_.eighthScale ? paddedWidth_ / 8 : paddedWidth_);
+  const size_t n = layout_.stride / 4 * (rows - 1) + width;
+  if (model_ == ColourModel::Rgb) {
+    RgbToBgra(rowOut, n);
+  } else {
+    YccToRgb(rowOut, n);
+  }
+}
+
+void JpegCodec::WriteMcuRow(int16_t* coefs, uint8_t* rowOut, bool clear) const {
+  const uint32_t scale = layout_.eighthScale ? 1 : 8;
+  const size_t across = size_t{scale} * hmax_ * layout_.bytesPerPixel;
+  for (uint32_t mc = 0; mc < mcusPerRow_; ++mc) {
+    int16_t* mcu = coefs + size_t{mc} * mcuBlocks_ * 64;
+    ReconstructMcu(mcu);
+    writer_(layout_, reinterpret_cast<const uint8_t*>(mcu), rowOut + mc * across);
+    // Ready for the next row's coefficients, which arrive sparsely.
+    if (clear) std::memset(mcu, 0, size_t{mcuBlocks_} * 128);
+  }
+  FinishBand(rowOut, scale * vmax_);
+}
+
+Status JpegCodec::DecodeStreaming(const JpegOutput& out) {
+  const bool pipeline = UsesPipeline(out.eighthScale);
+  const uint64_t rowBlocks = uint64_t{mcusPerRow_} * mcuBlocks_;
+  CoefficientBuffer buffer;
+  if (!buffer.Allocate(pipeline ? 2 * rowBlocks : mcuBlocks_)) return kStatusOutOfMemory;
+  const uint32_t scale = out.eighthScale ? 1 : 8;
+  const size_t bandBytes = size_t{scale} * vmax_ * out.stride;
+  const size_t across = size_t{scale} * hmax_ * out.bytesPerPixel;
+  TaskGroup group;
+  for (uint32_t mr = 0; mr < mcuRows_; ++mr) {
+    if (IsCancelled(out.cancel)) break;
+    ReportProgress(out, mr, mcuRows_);
+    uint8_t* rowOut = out.pixels + mr * bandBytes;
+    if (pipeline) {
+      int16_t* half = buffer.data + (mr & 1) * rowBlocks * 64;
+      for (uint32_t mc = 0; mc < mcusPerRow_; ++mc) DecodeMcu(half + size_t{mc} * mcuBlocks_ * 64);
+      // The task of the previous row reads the other half; it must be done
+      // before this row's task may start, so one task runs at a time.
+      group.Wait();
+      group.Run([this, half, rowOut] { WriteMcuRow(half, rowOut, true); });
+    } else {
+      for (uint32_t mc = 0; mc < mcusPerRow_; ++mc) {
+        DecodeMcu(buffer.data);
+        ReconstructMcu(buffer.data);
+        writer_(layout_, reinterpret_cast<const uint8_t*>(buffer.data), rowOut + mc * across);
+        std::memset(buffer.data, 0, size_t{mcuBlocks_} * 128);
+      }
+      FinishBand(rowOut, scale * vmax_);
+    }
+  }
+  group.Wait();
+  return kStatusOk;
+}
+
+bool JpegCodec::DecodeBuffered(const JpegOutput& out, int16_t* coefs) {
+  const size_t mcuStride = size_t{mcuBlocks_} * 64;
+  for (uint32_t mr = 0; mr < mcuRows_; ++mr) {
+    if (IsCancelled(out.cancel)) return false;
+    ReportProgress(out, mr, 2 * mcuRows_);
+    int16_t* row = coefs + size_t{mr} * mcusPerRow_ * mcuStride;
+    if (ns_ == 1) {
+      // A scan of one component covers only that component's own blocks,
+      // row by row across the image.
+      const Component& c = *scan_[0];
+      for (uint32_t r = 0; r < c.v; ++r) {
+        if (mr * c.v + r >= c.blocksHigh) continue;
+        for (uint32_t mc = 0; mc < mcusPerRow_; ++mc) {
+          for (uint32_t cc = 0; cc < c.h; ++cc) {
+            if (mc * c.h + cc >= c.blocksWide) continue;
+            RestartCheck();
+            DecodeBlock(row + mc * mcuStride + (c.offset + r * c.h + cc) * 64, 0);
+          }
+        }
+      }
+    } else {
+      for (uint32_t mc = 0; mc < mcusPerRow_; ++mc) {
+        RestartCheck();
+        int16_t* mcu = row + mc * mcuStride;
+        for (uint32_t i = 0; i < ns_; ++i) {
+          const Component& c = *scan_[i];
+          for (uint32_t b = 0; b < c.blocksPerMcu; ++b) DecodeBlock(mcu + (c.offset + b) * 64, i);
+        }
+      }
+    }
+  }
+  return true;
+}
+
+Status JpegCodec::Decode(const JpegOutput& out) {
+  Status status = PrepareGeometry(out);
+  if (Failed(status)) return status;
+  const uint64_t imageBlocks = uint64_t{mcusPerRow_} * mcuRows_ * mcuBlocks_;
+  CoefficientBuffer whole;
+  bool buffered = false, decoded = false, stopped = false;
+  for (;;) {
+    const int m = NextMarker();
+    if (m == kEoi) break;
+    if (m != kSos || !ReadScanHeader() || (progressive_ && !ValidateProgressiveScan()) ||
+        !StartScan(out.eighthScale)) {
+      status = kStatusDamaged;
+      break;
+    }
+    if (IsCancelled(out.cancel)) {
+      stopped = true;
+      break;
+    }
+    if (!progressive_ && !buffered && ns_ == componentCount_) {
+      // A sequential scan of every component: decode, reconstruct and write
+      // MCU by MCU; the frame ends with it.
+      status = DecodeStreaming(out);
+      decoded = true;
+      break;
+    }
+    if (!buffered) {
+      // Progressive frames and sequential frames in several scans gather
+      // the coefficients of the whole image first.
+      if (!whole.Allocate(imageBlocks)) return kStatusOutOfMemory;
+      buffered = true;
+    }
+    decoded = true;
+    // An eighth-scale picture needs only the DC scans.
+    if (out.eighthScale && progressive_ && ss_ != 0) continue;
+    if (!DecodeBuffered(out, whole.data)) {
+      stopped = true;
+      break;
+    }
+    const uint8_t* end = arithmetic_ ? arith_.Position() : bits_.Position();
+    in_.Seek(static_cast<uint64_t>(end - in_.Data()));
+    if (in_.AtEnd()) break;
+  }
+  if (Succeeded(status) && !decoded && !stopped) status = kStatusDamaged;
+  if (buffered && Succeeded(status) && !stopped) {
+    const uint32_t scale = out.eighthScale ? 1 : 8;
+    const size_t bandBytes = size_t{scale} * vmax_ * out.stride;
+    for (uint32_t mr = 0; mr < mcuRows_; ++mr) {
+      if (IsCancelled(out.cancel)) break;
+      ReportProgress(out, mcuRows_ + mr, 2 * mcuRows_);
+      WriteMcuRow(whole.data + size_t{mr} * mcusPerRow_ * mcuBlocks_ * 64, out.pixels + mr * bandBytes, false);
+    }
+  }
+  if (componentCount_ == 3 && out.bytesPerPixel == 4) model_ = ColourModel::Rgb;
+  return status;
+}
+
+}  // namespace pv

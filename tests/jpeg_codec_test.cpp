@@ -1,0 +1,443 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codecs/jpeg/jpeg_codec.h"
+#include "codecs/jpeg/mcu_writers.h"
+#include "core/cpu.h"
+#include "core/row_helpers.h"
+#include "core/task_group.h"
+#include "tests/jpeg_test_encoder.h"
+
+namespace {
+
+using pv::ColourModel;
+using pv::Status;
+
+// The outcome of one JpegCodec run over a padded buffer of its own.
+struct Result {
+  Status header = 0, status = 0;
+  uint32_t width = 0, height = 0, bytesPerPixel = 0;
+  size_t stride = 0;
+  ColourModel model = ColourModel::Undetermined;
+  std::vector<uint8_t> pixels;
+  const uint8_t* At(uint32_t x, uint32_t y) const { return &pixels[y * stride + x * bytesPerPixel]; }
+};
+
+struct RunOptions {
+  bool eighthScale = false;
+  const pv::CancelFlag* cancel = nullptr;
+  pv::ProgressSink* progress = nullptr;
+};
+
+Result DecodeJpeg(const std::vector<uint8_t>& file, const RunOptions& options = {}) {
+  pv::ReadProcessorFeatures();
+  Result r;
+  pv::JpegCodec codec;
+  codec.SetInput(file.data(), file.size());
+  r.header = codec.ReadHeader();
+  if (pv::Failed(r.header)) return r;
+  const uint32_t scale = options.eighthScale ? 8 : 1;
+  r.width = codec.PaddedWidth() / scale;
+  r.height = codec.PaddedHeight() / scale;
+  r.bytesPerPixel = codec.ComponentCount() == 1 ? 1 : 4;
+  r.stride = size_t{r.width} * r.bytesPerPixel;
+  r.pixels.assign(r.stride * r.height, 0xEE);
+  pv::JpegOutput out;
+  out.pixels = r.pixels.data();
+  out.bytesPerPixel = r.bytesPerPixel;
+  out.stride = r.stride;
+  out.rows = r.height;
+  out.eighthScale = options.eighthScale;
+  out.cancel = options.cancel;
+  out.progress = options.progress;
+  r.status = codec.Decode(out);
+  r.model = codec.Model();
+  return r;
+}
+
+// Component k of a decoded pixel: frames with R, G, B identifiers come out
+// as B, G, R; four components as they are.
+int Sample(const Result& r, uint32_t components, uint32_t k, uint32_t x, uint32_t y) {
+  const uint8_t* p = r.At(x, y);
+  return components == 3 ? p[2 - k] : p[k];
+}
+
+int PlaneAt(const jpegtest::Planes& p, uint32_t k, int x, int y) {
+  return p.samples[k][size_t(y) * p.PlaneWidth(k) + size_t(x)];
+}
+
+// The expected sample of component k at image pixel (x, y): the 3:1
+// triangle filter inside each MCU for the layouts that have a writer of
+// their own, nearest neighbour for the rest.
+int Expected(const jpegtest::Planes& p, bool triangle, uint32_t k, uint32_t x, uint32_t y) {
+  const uint32_t sx = p.Hmax() / p.h[k], sy = p.Vmax() / p.v[k];
+  if (!triangle || (sx == 1 && sy == 1)) return PlaneAt(p, k, int(x / sx), int(y / sy));
+  // Position inside the MCU's 8x8 chroma block and the neighbour's.
+  const int baseX = int(x / 16 * 8), baseY = int(y / (8 * p.Vmax()) * 8);
+  const int i = sx == 2 ? int(x % 16) / 2 : int(x % 8);
+  const int j = sy == 2 ? int(y % 16) / 2 : int(y % 8);
+  const int ni = sx == 2 ? ((x & 1) ? std::min(i + 1, 7) : std::max(i - 1, 0)) : i;
+  const int nj = sy == 2 ? ((y & 1) ? std::min(j + 1, 7) : std::max(j - 1, 0)) : j;
+  const int bx = sx == 2 ? baseX : int(x / 8 * 8);
+  auto c = [&](int a, int b) { return PlaneAt(p, k, bx + a, baseY + b); };
+  if (sx == 2 && sy == 2) {
+    const int s = 3 * c(i, j) + c(i, nj), n = 3 * c(ni, j) + c(ni, nj);
+    return (3 * s + n + 8) >> 4;
+  }
+  if (sx == 2) return (3 * c(i, j) + c(ni, j) + 2) >> 2;
+  return (3 * c(i, j) + c(i, nj) + 2) >> 2;
+}
+
+// A pattern with strong steps between neighbouring samples, different per
+// component, so that a wrong neighbour or weight shows.
+uint8_t Pattern(uint32_t k, uint32_t x, uint32_t y) {
+  return static_cast<uint8_t>(40 + ((x * (29 + 10 * k) + y * (53 + 7 * k) + (x * y) % 17) % 176));
+}
+
+struct LayoutCase {
+  const char* name;
+  uint32_t components;
+  uint8_t h[4], v[4];
+  bool triangle;  // the dedicated writer upsamples with the triangle filter
+};
+
+class JpegWriterLayout : public ::testing::TestWithParam<LayoutCase> {};
+
+jpegtest::Planes LayoutPlanes(const LayoutCase& c, uint32_t width, uint32_t height) {
+  jpegtest::Planes p;
+  p.width = width;
+  p.height = height;
+  p.components = c.components;
+  const uint8_t rgb[3] = {'R', 'G', 'B'}, cmyk[4] = {'C', 'M', 'Y', 'K'};
+  for (uint32_t k = 0; k < c.components; ++k) {
+    p.h[k] = c.h[k];
+    p.v[k] = c.v[k];
+    p.ids[k] = c.components == 3 ? rgb[k] : c.components == 4 ? cmyk[k] : 1;
+  }
+  p.Fill(Pattern);
+  return p;
+}
+
+TEST_P(JpegWriterLayout, FullScaleSamplesFollowTheUpsamplingRule) {
+  const LayoutCase& c = GetParam();
+  const jpegtest::Planes p = LayoutPlanes(c, 37, 35);
+  const Result r = DecodeJpeg(jpegtest::Encode(p, {}));
+  ASSERT_EQ(r.status, pv::kStatusOk);
+  EXPECT_EQ(r.model, c.components == 1 ? ColourModel::L : c.components == 3 ? ColourModel::Rgb : ColourModel::Cmyl);
+  int worst = 0;
+  for (uint32_t k = 0; k < c.components; ++k) {
+    for (uint32_t y = 0; y < p.height; ++y) {
+      for (uint32_t x = 0; x < p.width; ++x) {
+        const int d = std::abs(Sample(r, c.components, k, x, y) - Expected(p, c.triangle, k, x, y));
+        worst = std::max(worst, d);
+      }
+    }
+  }
+  // Quantisers of 1 leave only the rounding of the transforms.
+  EXPECT_LE(worst, 2);
+  if (c.components == 3) {
+    EXPECT_EQ(r.At(5, 5)[3], 255);
+  }
+}
+
+TEST_P(JpegWriterLayout, EighthScaleGivesEachBlockItsMean) {
+  const LayoutCase& c = GetParam();
+  const jpegtest::Planes p = LayoutPlanes(c, 70, 45);
+  RunOptions options;
+  options.eighthScale = true;
+  const Result r = DecodeJpeg(jpegtest::Encode(p, {}), options);
+  ASSERT_EQ(r.status, pv::kStatusOk);
+  const uint32_t w = (p.width + 7) / 8, h = (p.height + 7) / 8;
+  for (uint32_t k = 0; k < c.components; ++k) {
+    const uint32_t sx = p.Hmax() / p.h[k], sy = p.Vmax() / p.v[k];
+    for (uint32_t y = 0; y < h; ++y) {
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint32_t bx = x / sx, by = y / sy;
+        int sum = 0;
+        for (int i = 0; i < 64; ++i) sum += PlaneAt(p, k, int(bx * 8 + i % 8), int(by * 8 + i / 8));
+        EXPECT_NEAR(Sample(r, c.components, k, x, y), (sum + 32) / 64, 1) << "component " << k << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, JpegWriterLayout,
+    ::testing::Values(LayoutCase{"grey", 1, {1}, {1}, true}, LayoutCase{"h1v1", 3, {1, 1, 1}, {1, 1, 1}, true},
+                      LayoutCase{"h2v1", 3, {2, 1, 1}, {1, 1, 1}, true}, LayoutCase{"h1v2", 3, {1, 1, 1}, {2, 1, 1}, true},
+                      LayoutCase{"h2v2", 3, {2, 1, 1}, {2, 1, 1}, true},
+                      LayoutCase{"cmyk", 4, {1, 1, 1, 1}, {1, 1, 1, 1}, true},
+                      LayoutCase{"h4v1generic", 3, {4, 1, 1}, {1, 1, 1}, false},
+                      LayoutCase{"lumaSubsampledGeneric", 3, {1, 2, 1}, {1, 2, 1}, false},
+                      LayoutCase{"cmykSubsampledGeneric", 4, {2, 1, 1, 2}, {2, 1, 1, 2}, false},
+                      LayoutCase{"h2v2chromaH1V2Generic", 3, {2, 1, 2}, {2, 2, 1}, false}),
+    [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Colour models from component identifiers and the Adobe segment.
+
+struct ModelCase {
+  uint32_t components;
+  uint8_t ids[4];
+  int adobe;
+  ColourModel header;  // as ReadHeader reports it
+};
+
+class JpegColourModel : public ::testing::TestWithParam<ModelCase> {};
+
+TEST_P(JpegColourModel, IdentifiersAndAdobeTransformChooseTheModel) {
+  const ModelCase& c = GetParam();
+  jpegtest::Planes p;
+  p.width = 8;
+  p.height = 8;
+  p.components = c.components;
+  std::copy(c.ids, c.ids + 4, p.ids);
+  p.Fill([](uint32_t, uint32_t, uint32_t) { return uint8_t{128}; });
+  jpegtest::Options o;
+  o.adobeTransform = c.adobe;
+  const std::vector<uint8_t> file = jpegtest::Encode(p, o);
+  pv::JpegCodec codec;
+  codec.SetInput(file.data(), file.size());
+  ASSERT_EQ(codec.ReadHeader(), pv::kStatusOk);
+  EXPECT_EQ(codec.Model(), c.header);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, JpegColourModel,
+    ::testing::Values(ModelCase{1, {1}, -1, ColourModel::L}, ModelCase{3, {1, 2, 3}, -1, ColourModel::YCbCr},
+                      ModelCase{3, {'R', 'G', 'B'}, -1, ColourModel::Rgb},
+                      ModelCase{3, {'B', 'G', 'R'}, -1, ColourModel::YCbCr},
+                      ModelCase{3, {1, 2, 3}, 0, ColourModel::Rgb}, ModelCase{3, {'R', 'G', 'B'}, 1, ColourModel::YCbCr},
+                      ModelCase{3, {1, 2, 3}, 7, ColourModel::YCbCr},
+                      ModelCase{4, {1, 2, 3, 4}, -1, ColourModel::Cmyk},
+                      ModelCase{4, {'C', 'M', 'Y', 'K'}, -1, ColourModel::Cmyl},
+                      ModelCase{4, {1, 2, 3, 4}, 0, ColourModel::Cmyl}, ModelCase{4, {1, 2, 3, 4}, 2, ColourModel::Ycck},
+                      ModelCase{4, {'C', 'M', 'Y', 'K'}, 1, ColourModel::Cmyl}));
+
+TEST(JpegColourConversion, YCbCrFramesArriveAsBgrPixels) {
+  // Constant Y, Cb, Cr planes; the result must be their RGB colour.
+  struct Colour {
+    uint8_t y, cb, cr;
+  };
+  for (const Colour& colour : {Colour{128, 128, 128}, Colour{76, 85, 255}, Colour{150, 44, 21}, Colour{29, 255, 107}}) {
+    jpegtest::Planes p;
+    p.width = 24;
+    p.height = 16;
+    p.components = 3;
+    p.h[0] = p.v[0] = 2;
+    p.Fill([&](uint32_t k, uint32_t, uint32_t) { return k == 0 ? colour.y : k == 1 ? colour.cb : colour.cr; });
+    const Result r = DecodeJpeg(jpegtest::Encode(p, {}));
+    ASSERT_EQ(r.status, pv::kStatusOk);
+    EXPECT_EQ(r.model, ColourModel::Rgb);
+    const double red = colour.y + 1.402 * (colour.cr - 128);
+    const double green = colour.y - 0.344136 * (colour.cb - 128) - 0.714136 * (colour.cr - 128);
+    const double blue = colour.y + 1.772 * (colour.cb - 128);
+    auto clamp = [](double v) { return std::clamp(v, 0.0, 255.0); };
+    const uint8_t* px = r.At(13, 9);
+    EXPECT_NEAR(px[2], clamp(red), 2);
+    EXPECT_NEAR(px[1], clamp(green), 2);
+    EXPECT_NEAR(px[0], clamp(blue), 2);
+    EXPECT_EQ(px[3], 255);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Different roads to the same pixels.
+
+jpegtest::Planes Photo(uint32_t width, uint32_t height, bool subsampled) {
+  jpegtest::Planes p;
+  p.width = width;
+  p.height = height;
+  p.components = 3;
+  if (subsampled) p.h[0] = p.v[0] = 2;
+  p.Fill([](uint32_t k, uint32_t x, uint32_t y) {
+    return static_cast<uint8_t>(128 + 90 * std::sin(x * (0.11 + 0.05 * k)) * std::cos(y * 0.07) + (x ^ y) % 9);
+  });
+  return p;
+}
+
+TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
+  const jpegtest::Planes p = Photo(61, 43, true);
+  jpegtest::Options o;
+  o.quant = 3;
+  const Result baseline = DecodeJpeg(jpegtest::Encode(p, o));
+  ASSERT_EQ(baseline.status, pv::kStatusOk);
+  struct Road {
+    const char* name;
+    jpegtest::Options options;
+  };
+  std::vector<Road> roads(5, Road{"", o});
+  roads[0].name = "progressive";
+  roads[0].options.progressive = true;
+  roads[1].name = "one scan per component";
+  roads[1].options.separateScans = true;
+  roads[2].name = "restart every 3 MCUs";
+  roads[2].options.restartInterval = 3;
+  roads[3].name = "restarts with wrong numbers";
+  roads[3].options.restartInterval = 2;
+  roads[3].options.wrongRestartNumbers = true;
+  roads[4].name = "progressive with restarts";
+  roads[4].options.progressive = true;
+  roads[4].options.restartInterval = 1;
+  for (const Road& road : roads) {
+    SCOPED_TRACE(road.name);
+    const Result r = DecodeJpeg(jpegtest::Encode(p, road.options));
+    ASSERT_EQ(r.status, pv::kStatusOk);
+    for (uint32_t y = 0; y < p.height; ++y) {
+      ASSERT_TRUE(std::equal(r.At(0, y), r.At(p.width, y), baseline.At(0, y))) << "row " << y;
+    }
+  }
+}
+
+TEST(JpegRoads, PipelineChoiceFollowsSize) {
+  struct Case {
+    uint32_t width, height;
+    bool progressive, eighthScale, expected;
+  };
+  // 120 MCUs x 3 components = 360 per row; 68 and 31 MCU rows.
+  const Case cases[] = {{1920, 1088, false, false, true},
+                        {1920, 496, false, false, false},
+                        {1920, 1088, true, false, false},
+                        {1920, 1088, false, true, false},
+                        {1360, 1088, false, false, false},  // 85 MCUs x 3 = 255
+                        {1376, 1088, false, false, true}};
+  for (const Case& c : cases) {
+    std::vector<uint8_t> sof = {8, uint8_t(c.height >> 8), uint8_t(c.height), uint8_t(c.width >> 8), uint8_t(c.width), 3,
+                                1, 0x22, 0, 2, 0x11, 0, 3, 0x11, 0};
+    std::vector<uint8_t> file = {0xFF, 0xD8};
+    jpegtest::detail::Segment(file, c.progressive ? 0xC2 : 0xC0, sof);
+    pv::JpegCodec codec;
+    codec.SetInput(file.data(), file.size());
+    ASSERT_EQ(codec.ReadHeader(), pv::kStatusOk);
+    EXPECT_EQ(codec.UsesPipeline(c.eighthScale), c.expected) << c.width << "x" << c.height;
+  }
+  // Another parallel job running keeps it serial.
+  std::vector<uint8_t> file = {0xFF, 0xD8};
+  jpegtest::detail::Segment(file, 0xC0, {8, 0x04, 0x40, 0x07, 0x80, 3, 1, 0x22, 0, 2, 0x11, 0, 3, 0x11, 0});
+  pv::JpegCodec codec;
+  codec.SetInput(file.data(), file.size());
+  ASSERT_EQ(codec.ReadHeader(), pv::kStatusOk);
+  pv::ParallelNesting.fetch_add(1);
+  EXPECT_FALSE(codec.UsesPipeline(false));
+  pv::ParallelNesting.fetch_sub(1);
+  EXPECT_TRUE(codec.UsesPipeline(false));
+}
+
+TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
+  jpegtest::Planes p = Photo(1920, 1040, true);
+  jpegtest::Options o;
+  o.quant = 8;
+  const std::vector<uint8_t> file = jpegtest::Encode(p, o);
+  {
+    pv::JpegCodec codec;
+    codec.SetInput(file.data(), file.size());
+    ASSERT_EQ(codec.ReadHeader(), pv::kStatusOk);
+    ASSERT_TRUE(codec.UsesPipeline(false));
+  }
+  const Result parallel = DecodeJpeg(file);
+  pv::ParallelNesting.fetch_add(1);
+  const Result serial = DecodeJpeg(file);
+  pv::ParallelNesting.fetch_sub(1);
+  ASSERT_EQ(parallel.status, pv::kStatusOk);
+  ASSERT_EQ(serial.status, pv::kStatusOk);
+  EXPECT_EQ(parallel.model, ColourModel::Rgb);
+  EXPECT_EQ(serial.model, ColourModel::Rgb);
+  EXPECT_TRUE(parallel.pixels == serial.pixels);
+}
+
+// ---------------------------------------------------------------------------
+// Cancel and progress.
+
+class CancelAfter : public pv::ProgressSink {
+ public:
+  CancelAfter(pv::CancelFlag* flag, int calls) : flag_(flag), left_(calls) {}
+  void Progress(int32_t, int32_t) override {
+    ++seen;
+    if (--left_ == 0) flag_->store(1);
+  }
+  int seen = 0;
+
+ private:
+  pv::CancelFlag* flag_;
+  int left_;
+};
+
+TEST(JpegCancel, StopsAtTheNextRowAndLeavesTheRest) {
+  for (bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive ? "progressive" : "sequential");
+    jpegtest::Planes p = Photo(64, 160, true);
+    jpegtest::Options o;
+    o.progressive = progressive;
+    const std::vector<uint8_t> file = jpegtest::Encode(p, o);
+    pv::CancelFlag flag{0};
+    CancelAfter sink(&flag, 3);
+    RunOptions options;
+    options.cancel = &flag;
+    options.progress = &sink;
+    const Result r = DecodeJpeg(file, options);
+    EXPECT_EQ(r.status, pv::kStatusOk);
+    EXPECT_EQ(sink.seen, 3);
+    // The last rows were never written.
+    EXPECT_EQ(r.At(10, 150)[0], 0xEE);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The writers that convert Y, Cb, Cr as they write against the plain writer
+// followed by the scalar conversion.
+
+TEST(JpegWriterVector, ConvertingWritersMatchPlainWriterAndScalarConversion) {
+  struct Layout {
+    uint32_t h, v;
+  };
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> sample(0, 255);
+  for (const Layout& shape : {Layout{1, 1}, Layout{2, 1}, Layout{1, 2}, Layout{2, 2}}) {
+    pv::jpeg::McuLayout layout;
+    layout.components = 3;
+    layout.h[0] = shape.h;
+    layout.v[0] = shape.v;
+    layout.h[1] = layout.h[2] = layout.v[1] = layout.v[2] = 1;
+    const uint32_t lumaBlocks = shape.h * shape.v;
+    layout.offset[1] = lumaBlocks;
+    layout.offset[2] = lumaBlocks + 1;
+    layout.hmax = shape.h;
+    layout.vmax = shape.v;
+    layout.bytesPerPixel = 4;
+    const uint32_t width = 8 * shape.h, height = 8 * shape.v;
+    layout.stride = width * 4 + 12;
+    for (int round = 0; round < 50; ++round) {
+      std::vector<uint8_t> samples((lumaBlocks + 2) * pv::jpeg::kBlockBytes);
+      // Extremes are frequent, so that clamping is reached.
+      for (uint8_t& s : samples) s = static_cast<uint8_t>(round % 5 == 0 ? (sample(rng) & 1) * 255 : sample(rng));
+      layout.ycc = true;
+      const pv::jpeg::WriterChoice converting = pv::jpeg::ChooseMcuWriter(layout);
+      layout.ycc = false;
+      const pv::jpeg::WriterChoice plain = pv::jpeg::ChooseMcuWriter(layout);
+      if (!converting.convertsColour) GTEST_SKIP() << "no vector writers on this processor";
+      ASSERT_FALSE(plain.convertsColour);
+      std::vector<uint8_t> a(layout.stride * height), b(layout.stride * height);
+      converting.write(layout, samples.data(), a.data());
+      plain.write(layout, samples.data(), b.data());
+      for (uint32_t y = 0; y < height; ++y) pv::scalar::YccToRgb(b.data() + y * layout.stride, width);
+      for (uint32_t y = 0; y < height; ++y) {
+        ASSERT_EQ(std::memcmp(a.data() + y * layout.stride, b.data() + y * layout.stride, width * 4), 0)
+            << shape.h << "x" << shape.v << " row " << y;
+      }
+    }
+  }
+}
+
+}  // namespace
