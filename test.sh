@@ -21,7 +21,7 @@ step() {
   fi
 }
 
-native() { build build/native && ctest --test-dir build/native --output-on-failure; }
+native() { build build/native -DPV_BENCH=ON && ctest --test-dir build/native --output-on-failure; }
 sanitized() {
   build build/native-asan -DPV_SANITIZE=ON &&
     ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
