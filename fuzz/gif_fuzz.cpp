@@ -1,29 +1,13 @@
 // The GIF decoder on its own: the block walk, every frame and its LZW data.
-#include <cstddef>
-#include <cstdint>
-
 #include "codecs/gif/gif_decoder.h"
-#include "codecs/register_decoders.h"
-#include "core/checked_math.h"
-#include "core/cpu.h"
-#include "core/decoder.h"
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  pv::ReadProcessorFeatures();
-  pv::RegisterDecoders();
-  // Small images reach every path; keep allocations modest.
-  pv::SetImagePixelLimit(uint64_t{1} << 22);
+  pvfuzz::Initialise();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0 || size > UINT32_MAX) return 0;
-  pv::Ref<pv::MemorySource> source(new pv::MemorySource(data, static_cast<uint32_t>(size)));
-  pv::Ref<pv::ImageDecoder> decoder(pv::CreateGifDecoder(*source, *pv::FindFormatEntry(L"gif")));
-  if (pv::Failed(decoder->Open(0))) return 0;
-  for (uint32_t id = 0; id < pv::kPropertyCount; ++id) decoder->GetText(id);
-  pv::Ref<pv::ImageBuffer> buffer;
-  if (pv::Failed(pv::CreateBufferFor(*decoder, false, false, &buffer))) return 0;
-  decoder->Decode(*buffer, true, nullptr, nullptr);
+  pvfuzz::DecodeWith(pv::CreateGifDecoder, L"gif", data, size);
   return 0;
 }

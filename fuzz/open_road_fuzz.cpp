@@ -3,17 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codecs/register_decoders.h"
-#include "core/checked_math.h"
-#include "core/cpu.h"
-#include "core/decoder.h"
 #include "core/pixel_convert.h"
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  pv::ReadProcessorFeatures();
-  pv::RegisterDecoders();
-  // Small images are enough to reach every path; keep allocations modest.
-  pv::SetImagePixelLimit(uint64_t{1} << 22);
+  pvfuzz::Initialise();
   return 0;
 }
 

@@ -118,39 +118,12 @@ std::vector<uint8_t> Words(const std::vector<uint32_t>& values, size_t bytes) {
 // ---------------------------------------------------------------------------
 // Decoding from memory through the decoder's own open and decode calls.
 
-struct Decoded {
-  std::vector<uint8_t> file;  // the source's bytes, kept alive beside the decoder
-  Status open = 0;
-  Status decode = 0;
-  pv::Ref<pv::ImageDecoder> decoder;
-  pv::Ref<pv::ImageBuffer> buffer;
+using Decoded = pvtest::DecodedBytes;
+using pvtest::ProgressLog;
 
-  uint32_t Pixel(uint32_t x, uint32_t y) const { return pv::LoadU32LE(buffer->Row(y) + 4 * x); }
-  uint8_t Index(uint32_t x, uint32_t y) const { return buffer->Row(y)[x]; }
-};
-
-class ProgressLog : public pv::ProgressSink {
- public:
-  void Progress(int32_t done, int32_t total) override { calls.emplace_back(done, total); }
-  std::vector<std::pair<int32_t, int32_t>> calls;
-};
-
-// Opens and decodes `file`, which is held in a block of its own exact size,
-// so that a read past its end is an error under the address sanitizer.
-Decoded DecodeBytes(std::vector<uint8_t> file, const pv::CancelFlag* cancel = nullptr,
+Decoded DecodeBytes(const std::vector<uint8_t>& file, const pv::CancelFlag* cancel = nullptr,
                     pv::ProgressSink* progress = nullptr) {
-  Decoded d;
-  d.file.assign(file.begin(), file.end());
-  pv::Ref<pv::ByteSource> source(new pv::MemorySource(d.file.data(), static_cast<uint32_t>(d.file.size())));
-  d.decoder = pv::Ref<pv::ImageDecoder>(pv::CreateBmpDecoder(*source, *pv::FindFormatEntry(L"bmp")));
-  d.open = d.decoder->Open(0);
-  if (pv::Failed(d.open)) return d;
-  d.decode = pv::CreateBufferFor(*d.decoder, false, false, &d.buffer);
-  if (pv::Failed(d.decode)) return d;
-  // Stale pixels, so that pixels the decoder fails to write show up.
-  std::memset(d.buffer->Pixels(), 0xA5, d.buffer->RowBytes() * d.buffer->Height());
-  d.decode = d.decoder->Decode(*d.buffer, true, progress, cancel);
-  return d;
+  return pvtest::DecodeWith(pv::CreateBmpDecoder, L"bmp", file, cancel, progress);
 }
 
 constexpr uint32_t Argb(uint32_t a, uint32_t rgb) { return (a << 24) | rgb; }
@@ -706,30 +679,9 @@ TEST(BmpDecode, ProgressAndCancel) {
 TEST(BmpCorpus, ManifestOutcomesAndReferencePixels) {
   const std::string dir = pvtest::CorpusDir("bmp");
   if (dir.empty()) GTEST_SKIP() << "no corpus at " PV_CORPUS_DIR "/bmp: every BMP corpus case skipped";
-  const std::vector<pvtest::CorpusCase> cases = pvtest::ReadManifest(dir);
-  ASSERT_FALSE(cases.empty());
-  size_t compared = 0;
-  for (const pvtest::CorpusCase& c : cases) {
-    SCOPED_TRACE(c.file);
-    std::vector<uint8_t> rgba;
-    uint32_t width = 0, height = 0;
-    Status status = 0;
-    const bool decoded = pvtest::DecodeToRgba(pvtest::Widen(dir + "/" + c.file), &rgba, &width, &height, &status);
-    if (c.expected == "decode") {
-      EXPECT_TRUE(decoded) << std::hex << status;
-    } else if (c.expected == "reject") {
-      EXPECT_FALSE(decoded);
-      EXPECT_TRUE(pv::Failed(status));
-    } else {
-      EXPECT_EQ(c.expected, "either");
-    }
-    if (c.reference.empty() || !decoded) continue;
-    pvtest::Pam pam;
-    ASSERT_TRUE(pvtest::ReadPam(dir + "/" + c.reference, &pam));
-    ASSERT_EQ(pam.width, width);
-    ASSERT_EQ(pam.height, height);
-    const std::vector<uint8_t> want = pvtest::PamAsRgba(pam);
-    ASSERT_EQ(want.size(), rgba.size());
+  pvtest::CorpusChecks checks;
+  checks.compare = [](const pvtest::CorpusCase& c, const std::vector<uint8_t>& rgba,
+                      const std::vector<uint8_t>& want) {
     // Rule: pixels a run-length stream never reaches are transparent black
     // here; the reference shows palette entry 0 there.
     const bool runLength = c.file.find("rle") != std::string::npos || c.exercises.find("RLE") != std::string::npos;
@@ -745,8 +697,8 @@ TEST(BmpCorpus, ManifestOutcomesAndReferencePixels) {
     }
     EXPECT_EQ(mismatches, 0u) << "first at pixel " << first / 4;
     if (unreached) std::printf("%s: %zu pixels the stream never reaches\n", c.file.c_str(), unreached);
-    ++compared;
-  }
+  };
+  const size_t compared = pvtest::CheckCorpus(dir, checks);
   EXPECT_GT(compared, 0u);
 }
 

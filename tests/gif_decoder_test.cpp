@@ -131,36 +131,10 @@ const Bytes kTrailer = {0x3B};
 // ---------------------------------------------------------------------------
 // Decoding from memory with every frame.
 
-struct Decoded {
-  Bytes file;
-  Status open = 0, decode = 0;
-  pv::Ref<pv::ImageDecoder> decoder;
-  pv::Ref<pv::ImageBuffer> buffer;
-
-  std::vector<pv::ImageBuffer*> Frames() const {
-    std::vector<pv::ImageBuffer*> out;
-    for (pv::ImageBuffer* b = buffer.get(); b; b = b->Frame().next) out.push_back(b);
-    return out;
-  }
-  size_t DecoderCount() const {
-    size_t n = 0;
-    for (pv::ImageDecoder* d = decoder.get(); d; d = d->Next()) ++n;
-    return n;
-  }
-};
+using Decoded = pvtest::DecodedBytes;
 
 Decoded DecodeBytes(const Bytes& file, const pv::CancelFlag* cancel = nullptr) {
-  Decoded d;
-  d.file = file;
-  pv::Ref<pv::ByteSource> source(new pv::MemorySource(d.file.data(), static_cast<uint32_t>(d.file.size())));
-  d.decoder = pv::Ref<pv::ImageDecoder>(pv::CreateGifDecoder(*source, *pv::FindFormatEntry(L"gif")));
-  d.open = d.decoder->Open(0);
-  if (pv::Failed(d.open)) return d;
-  d.decode = pv::CreateBufferFor(*d.decoder, false, false, &d.buffer);
-  if (pv::Failed(d.decode)) return d;
-  std::memset(d.buffer->Pixels(), 0xA5, d.buffer->RowBytes() * d.buffer->Height());
-  d.decode = d.decoder->Decode(*d.buffer, true, nullptr, cancel);
-  return d;
+  return pvtest::DecodeWith(pv::CreateGifDecoder, L"gif", file, cancel);
 }
 
 Bytes Pixels(const pv::ImageBuffer& b) {
@@ -538,31 +512,11 @@ constexpr CorpusFrames kCorpusFrames[] = {
 TEST(GifCorpus, OutcomesReferencesAndFrameCounts) {
   const std::string dir = pvtest::CorpusDir("gif");
   if (dir.empty()) GTEST_SKIP() << "the shared corpus is absent";
-  size_t compared = 0;
-  for (const pvtest::CorpusCase& c : pvtest::ReadManifest(dir)) {
-    SCOPED_TRACE(c.file);
-    std::vector<uint8_t> rgba;
-    uint32_t w = 0, h = 0;
-    Status s = 0;
-    const bool ok = pvtest::DecodeToRgba(pvtest::Widen(dir + "/" + c.file), &rgba, &w, &h, &s);
-    if (c.expected == "decode") {
-      EXPECT_TRUE(ok) << std::hex << s;
-    } else if (c.expected == "reject") {
-      EXPECT_FALSE(ok);
-    }
-    if (!ok || c.reference.empty()) continue;
-    pvtest::Pam pam;
-    ASSERT_TRUE(pvtest::ReadPam(dir + "/" + c.reference, &pam));
-    ASSERT_EQ(w, pam.width);
-    ASSERT_EQ(h, pam.height);
-    const std::vector<uint8_t> ref = pvtest::PamAsRgba(pam);
-    for (size_t i = 0; i < ref.size(); i += 4) {
-      // Where both are transparent the colour carries no meaning.
-      if (ref[i + 3] == 0 && rgba[i + 3] == 0) continue;
-      ASSERT_TRUE(std::memcmp(&ref[i], &rgba[i], 4) == 0) << "pixel " << i / 4;
-    }
-    ++compared;
-  }
+  pvtest::CorpusChecks checks;
+  checks.compare = [](const pvtest::CorpusCase&, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& ref) {
+    pvtest::ExpectSamePixels(ours, ref);
+  };
+  const size_t compared = pvtest::CheckCorpus(dir, checks);
   EXPECT_GT(compared, 10u);
   for (const CorpusFrames& f : kCorpusFrames) {
     SCOPED_TRACE(f.file);

@@ -443,35 +443,19 @@ double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
 TEST(JpegCorpus, ManifestOutcomesAndReferencePixels) {
   const std::string dir = pvtest::CorpusDir("jpeg");
   if (dir.empty()) GTEST_SKIP() << "no corpus at " PV_CORPUS_DIR "/jpeg: every JPEG corpus case skipped";
-  const std::vector<pvtest::CorpusCase> cases = pvtest::ReadManifest(dir);
-  ASSERT_FALSE(cases.empty());
-  size_t compared = 0;
   std::string below;
-  for (const pvtest::CorpusCase& c : cases) {
-    SCOPED_TRACE(c.file);
-    std::vector<uint8_t> rgba;
-    uint32_t width = 0, height = 0;
-    Status status = 0;
-    const bool decoded = pvtest::DecodeToRgba(pvtest::Widen(dir + "/" + c.file), &rgba, &width, &height, &status);
-    if (c.expected == "decode") {
-      EXPECT_TRUE(decoded) << std::hex << status;
-    } else if (c.expected == "reject") {
-      EXPECT_FALSE(decoded);
-      EXPECT_TRUE(status == pv::kStatusDamaged || status == pv::kStatusUnsupported) << std::hex << status;
-    } else {
-      EXPECT_EQ(c.expected, "either");
-    }
-    if (c.reference.empty() || !decoded) continue;
-    pvtest::Pam pam;
-    ASSERT_TRUE(pvtest::ReadPam(dir + "/" + c.reference, &pam));
-    ASSERT_EQ(pam.width, width);
-    ASSERT_EQ(pam.height, height);
-    const double psnr = Psnr(pvtest::PamAsRgba(pam), rgba);
+  pvtest::CorpusChecks checks;
+  checks.rejected = [](const pvtest::CorpusCase&, Status status) {
+    EXPECT_TRUE(status == pv::kStatusDamaged || status == pv::kStatusUnsupported) << std::hex << status;
+  };
+  checks.compare = [&below](const pvtest::CorpusCase& c, const std::vector<uint8_t>& ours,
+                            const std::vector<uint8_t>& ref) {
+    const double psnr = Psnr(ref, ours);
     // The chroma upsampling stays inside each MCU, where the reference's
     // reaches across; that and the integer transforms cost a little.
     if (psnr < 38.0) below += c.file + " (" + std::to_string(psnr) + " dB) ";
-    ++compared;
-  }
+  };
+  const size_t compared = pvtest::CheckCorpus(dir, checks);
   EXPECT_TRUE(below.empty()) << "below 38 dB against libjpeg-turbo: " << below;
   EXPECT_GT(compared, 0u);
 }

@@ -148,37 +148,11 @@ Bytes Scanlines(const Picture& p, bool interlaced) {
 // ---------------------------------------------------------------------------
 // Decoding from memory with every frame.
 
-struct Decoded {
-  Bytes file;
-  Status open = 0, decode = 0;
-  pv::Ref<pv::ImageDecoder> decoder;
-  pv::Ref<pv::ImageBuffer> buffer;
-
-  std::vector<pv::ImageBuffer*> Frames() const {
-    std::vector<pv::ImageBuffer*> out;
-    for (pv::ImageBuffer* b = buffer.get(); b; b = b->Frame().next) out.push_back(b);
-    return out;
-  }
-};
-
-class ProgressLog : public pv::ProgressSink {
- public:
-  void Progress(int32_t done, int32_t total) override { calls.emplace_back(done, total); }
-  std::vector<std::pair<int32_t, int32_t>> calls;
-};
+using Decoded = pvtest::DecodedBytes;
+using pvtest::ProgressLog;
 
 Decoded DecodeBytes(const Bytes& file, const pv::CancelFlag* cancel = nullptr, pv::ProgressSink* progress = nullptr) {
-  Decoded d;
-  d.file = file;
-  pv::Ref<pv::ByteSource> source(new pv::MemorySource(d.file.data(), static_cast<uint32_t>(d.file.size())));
-  d.decoder = pv::Ref<pv::ImageDecoder>(pv::CreatePngDecoder(*source, *pv::FindFormatEntry(L"png")));
-  d.open = d.decoder->Open(0);
-  if (pv::Failed(d.open)) return d;
-  d.decode = pv::CreateBufferFor(*d.decoder, false, false, &d.buffer);
-  if (pv::Failed(d.decode)) return d;
-  std::memset(d.buffer->Pixels(), 0xA5, d.buffer->RowBytes() * d.buffer->Height());
-  d.decode = d.decoder->Decode(*d.buffer, true, progress, cancel);
-  return d;
+  return pvtest::DecodeWith(pv::CreatePngDecoder, L"png", file, cancel, progress);
 }
 
 // A pixel as R, G, B, A at the buffer's own depth (grey fills R, G and B;
@@ -867,31 +841,12 @@ TEST(PngRows, VectorFormsMatchScalar) {
 TEST(PngCorpus, OutcomesAndReferences) {
   const std::string dir = pvtest::CorpusDir("png");
   if (dir.empty()) GTEST_SKIP() << "the shared corpus is absent";
-  size_t compared = 0;
-  for (const pvtest::CorpusCase& c : pvtest::ReadManifest(dir)) {
-    SCOPED_TRACE(c.file);
-    std::vector<uint8_t> rgba;
-    uint32_t w = 0, h = 0;
-    Status s = 0;
-    const bool ok = pvtest::DecodeToRgba(pvtest::Widen(dir + "/" + c.file), &rgba, &w, &h, &s);
-    if (c.expected == "decode") {
-      EXPECT_TRUE(ok) << std::hex << s;
-    } else if (c.expected == "reject") {
-      EXPECT_FALSE(ok);
-    }
-    if (!ok || c.reference.empty()) continue;
-    pvtest::Pam pam;
-    ASSERT_TRUE(pvtest::ReadPam(dir + "/" + c.reference, &pam));
-    ASSERT_EQ(w, pam.width);
-    ASSERT_EQ(h, pam.height);
-    // 16-bit samples reach 8 bits by their high byte, as the references were made.
-    const std::vector<uint8_t> ref = pvtest::PamAsRgba(pam);
-    for (size_t i = 0; i < ref.size(); i += 4) {
-      if (ref[i + 3] == 0 && rgba[i + 3] == 0) continue;
-      ASSERT_TRUE(std::memcmp(&ref[i], &rgba[i], 4) == 0) << "pixel " << i / 4;
-    }
-    ++compared;
-  }
+  // 16-bit samples reach 8 bits by their high byte, as the references were made.
+  pvtest::CorpusChecks checks;
+  checks.compare = [](const pvtest::CorpusCase&, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& ref) {
+    pvtest::ExpectSamePixels(ours, ref);
+  };
+  const size_t compared = pvtest::CheckCorpus(dir, checks);
   EXPECT_GT(compared, 100u);
 }
 

@@ -1,12 +1,16 @@
 #include "tests/test_support.h"
 
+#include <cstring>
 #include <filesystem>
+
+#include <gtest/gtest.h>
 #include <fstream>
 #include <sstream>
 
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
 #include "core/decoder.h"
+#include "core/endian.h"
 #include "core/text.h"
 #include "tools/image_writers.h"
 
@@ -108,6 +112,76 @@ bool DecodeToRgba(const std::wstring& path, std::vector<uint8_t>* rgba, uint32_t
   *height = image->Height();
   *status = pv::ToStraightRgba(*image, rgba);
   return pv::Succeeded(*status);
+}
+
+std::vector<pv::ImageBuffer*> DecodedBytes::Frames() const {
+  std::vector<pv::ImageBuffer*> out;
+  for (pv::ImageBuffer* b = buffer.get(); b; b = b->Frame().next) out.push_back(b);
+  return out;
+}
+
+size_t DecodedBytes::DecoderCount() const {
+  size_t n = 0;
+  for (pv::ImageDecoder* d = decoder.get(); d; d = d->Next()) ++n;
+  return n;
+}
+
+uint32_t DecodedBytes::Pixel(uint32_t x, uint32_t y) const { return pv::LoadU32LE(buffer->Row(y) + 4 * x); }
+
+uint8_t DecodedBytes::Index(uint32_t x, uint32_t y) const { return buffer->Row(y)[x]; }
+
+DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& file,
+                        const pv::CancelFlag* cancel, pv::ProgressSink* progress) {
+  DecodedBytes d;
+  d.file = file;
+  pv::Ref<pv::ByteSource> source(new pv::MemorySource(d.file.data(), static_cast<uint32_t>(d.file.size())));
+  d.decoder = pv::Ref<pv::ImageDecoder>(create(*source, *pv::FindFormatEntry(extension)));
+  d.open = d.decoder->Open(0);
+  if (pv::Failed(d.open)) return d;
+  d.decode = pv::CreateBufferFor(*d.decoder, false, false, &d.buffer);
+  if (pv::Failed(d.decode)) return d;
+  std::memset(d.buffer->Pixels(), 0xA5, d.buffer->RowBytes() * d.buffer->Height());
+  d.decode = d.decoder->Decode(*d.buffer, true, progress, cancel);
+  return d;
+}
+
+size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks) {
+  size_t compared = 0;
+  const std::vector<CorpusCase> cases = ReadManifest(dir);
+  EXPECT_FALSE(cases.empty()) << dir;
+  for (const CorpusCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::vector<uint8_t> rgba;
+    uint32_t width = 0, height = 0;
+    pv::Status status = 0;
+    const bool decoded = DecodeToRgba(Widen(dir + "/" + c.file), &rgba, &width, &height, &status);
+    if (c.expected == "decode") {
+      EXPECT_TRUE(decoded) << std::hex << status;
+    } else if (c.expected == "reject") {
+      EXPECT_FALSE(decoded);
+      EXPECT_TRUE(pv::Failed(status));
+      if (checks.rejected) checks.rejected(c, status);
+    } else {
+      EXPECT_EQ(c.expected, "either");
+    }
+    if (c.reference.empty() || !decoded) continue;
+    Pam pam;
+    EXPECT_TRUE(ReadPam(dir + "/" + c.reference, &pam));
+    EXPECT_EQ(pam.width, width);
+    EXPECT_EQ(pam.height, height);
+    if (pam.width != width || pam.height != height) continue;
+    checks.compare(c, rgba, PamAsRgba(pam));
+    ++compared;
+  }
+  return compared;
+}
+
+void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference) {
+  ASSERT_EQ(ours.size(), reference.size());
+  for (size_t i = 0; i < ours.size(); i += 4) {
+    if (ours[i + 3] == 0 && reference[i + 3] == 0) continue;
+    ASSERT_TRUE(std::memcmp(&ours[i], &reference[i], 4) == 0) << "pixel " << i / 4;
+  }
 }
 
 }  // namespace pvtest

@@ -2,9 +2,11 @@
 // Shared fixtures of the tests: the sample corpus, reference decodes and
 // the whole road of one file.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "core/decoder.h"
 #include "core/status.h"
 
 namespace pvtest {
@@ -39,5 +41,47 @@ bool DecodeToRgba(const std::wstring& path, std::vector<uint8_t>* rgba, uint32_t
 
 // The reference's pixels as R, G, B, A (depth 3 gets alpha 255).
 std::vector<uint8_t> PamAsRgba(const Pam& pam);
+
+// Decodes every file of a corpus folder through the whole road and checks
+// its outcome against the MANIFEST: "decode" must succeed, "reject" must fail
+// (the status goes to `rejected` when given). For each decoded file with a
+// reference decode of the same size, `compare` gets our R, G, B, A pixels and
+// the reference's. Returns the number of references compared.
+struct CorpusChecks {
+  std::function<void(const CorpusCase&, pv::Status)> rejected;
+  std::function<void(const CorpusCase&, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference)>
+      compare;
+};
+size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks);
+// Pixel-exact comparison; where both alphas are 0 the colour carries no meaning.
+void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference);
+
+// A file decoded from memory by one decoder, with every frame. The bytes
+// live in a block of their own exact size, so that a read past the end is
+// an error under the address sanitizer.
+struct DecodedBytes {
+  std::vector<uint8_t> file;
+  pv::Status open = 0, decode = 0;
+  pv::Ref<pv::ImageDecoder> decoder;
+  pv::Ref<pv::ImageBuffer> buffer;
+
+  std::vector<pv::ImageBuffer*> Frames() const;
+  size_t DecoderCount() const;
+  uint32_t Pixel(uint32_t x, uint32_t y) const;  // an Rgba8 pixel as 0xAARRGGBB
+  uint8_t Index(uint32_t x, uint32_t y) const;
+};
+
+// Creates the decoder for `extension`'s entry straight from the bytes (no
+// probe), opens it and decodes into a buffer first filled with stale bytes
+// (0xA5), so that pixels the decoder fails to write show up.
+DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& file,
+                        const pv::CancelFlag* cancel = nullptr, pv::ProgressSink* progress = nullptr);
+
+// Records every progress call.
+class ProgressLog : public pv::ProgressSink {
+ public:
+  void Progress(int32_t done, int32_t total) override { calls.emplace_back(done, total); }
+  std::vector<std::pair<int32_t, int32_t>> calls;
+};
 
 }  // namespace pvtest

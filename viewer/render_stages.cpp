@@ -321,7 +321,9 @@ ImageBuffer* CropImage(const ImageBuffer& source, const Crop& crop) {
 
 int32_t SharpeningStrength(float amount) {
   const float scaled = amount * 256;
-  if (!(scaled > INT32_MIN && scaled < INT32_MAX)) return 0;
+  // 2^31 is exact in a float, where INT32_MAX is not.
+  constexpr float kLimit = 2147483648.0f;
+  if (!(scaled > -kLimit && scaled < kLimit)) return 0;
   return static_cast<int32_t>(scaled);
 }
 
