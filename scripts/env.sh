@@ -4,6 +4,13 @@ export WINEPREFIX="$root/build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 jobs=$(nproc)
+# ccache, when installed, lets several work trees under one folder share
+# their compilations.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")} CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 
 # Configures (first time) and builds one build folder quietly; warnings and
 # errors still show.
@@ -12,7 +19,7 @@ build() {
   local dir=$1
   shift
   if [ ! -f "$root/$dir/build.ninja" ]; then
-    flock /tmp/pv-build.lock cmake -S "$root" -B "$root/$dir" -G Ninja "$@" >/dev/null || return 1
+    flock /tmp/pv-build.lock cmake -S "$root" -B "$root/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null || return 1
   fi
   flock /tmp/pv-build.lock cmake --build "$root/$dir" -j"$jobs" | grep -v -E '^\[[0-9]+/[0-9]+\]|^ninja: (no work|Entering)'
   [ "${PIPESTATUS[0]}" -eq 0 ]
