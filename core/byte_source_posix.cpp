@@ -4,14 +4,10 @@
 #include <unistd.h>
 
 #include "core/byte_source.h"
+#include "core/file_io.h"
 #include "core/text.h"
 
 namespace pv {
-
-namespace {
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr uint64_t kUnixEpochInFileTime = 11644473600ull * 10000000ull;
-}  // namespace
 
 MappedFileSource::~MappedFileSource() { Close(); }
 
@@ -44,12 +40,6 @@ bool MappedFileSource::Open(const wchar_t* path) {
   return true;
 }
 
-bool MappedFileSource::LastWriteTime(uint64_t* fileTime) const {
-  struct stat st;
-  if (file_ < 0 || fstat(static_cast<int>(file_), &st) != 0) return false;
-  *fileTime = kUnixEpochInFileTime + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000ull +
-              static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
-  return true;
-}
+bool MappedFileSource::LastWriteTime(uint64_t* fileTime) const { return FileLastWriteTime(file_, fileTime); }
 
 }  // namespace pv

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "core/byte_source.h"
+#include "core/file_io.h"
 
 namespace pv {
 
@@ -35,11 +36,6 @@ bool MappedFileSource::Open(const wchar_t* path) {
   return view_ != nullptr;
 }
 
-bool MappedFileSource::LastWriteTime(uint64_t* fileTime) const {
-  FILETIME ft;
-  if (!GetFileTime(reinterpret_cast<HANDLE>(file_), nullptr, nullptr, &ft)) return false;
-  *fileTime = (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
-  return true;
-}
+bool MappedFileSource::LastWriteTime(uint64_t* fileTime) const { return FileLastWriteTime(file_, fileTime); }
 
 }  // namespace pv

@@ -18,6 +18,15 @@ class CountedObject {
   void Release() const {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
+  // Adds a reference unless the count already reached zero (the object is
+  // being destroyed); for registries that hand out objects they do not own.
+  bool TryAddRef() const {
+    uint32_t n = refs_.load(std::memory_order_relaxed);
+    while (n != 0) {
+      if (refs_.compare_exchange_weak(n, n + 1, std::memory_order_acquire, std::memory_order_relaxed)) return true;
+    }
+    return false;
+  }
   uint32_t RefCount() const { return refs_.load(std::memory_order_acquire); }
 
  private:

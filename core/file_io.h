@@ -18,5 +18,7 @@ bool WriteExact(FileHandle file, const void* buffer, uint32_t count);
 int64_t SeekTo(FileHandle file, int64_t offset);
 // Size in bytes, or -1.
 int64_t FileSize64(FileHandle file);
+// Last-write time in 100 ns units since 1601-01-01 (FILETIME); false when unknown.
+bool FileLastWriteTime(FileHandle file, uint64_t* fileTime);
 
 }  // namespace pv

@@ -52,4 +52,14 @@ int64_t FileSize64(FileHandle file) {
   return static_cast<int64_t>(st.st_size);
 }
 
+bool FileLastWriteTime(FileHandle file, uint64_t* fileTime) {
+  // 100 ns units from 1601-01-01 to 1970-01-01.
+  constexpr uint64_t kUnixEpochInFileTime = 11644473600ull * 10000000ull;
+  struct stat st;
+  if (file < 0 || fstat(static_cast<int>(file), &st) != 0) return false;
+  *fileTime = kUnixEpochInFileTime + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000ull +
+              static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+  return true;
+}
+
 }  // namespace pv

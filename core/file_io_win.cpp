@@ -38,6 +38,13 @@ int64_t SeekTo(FileHandle file, int64_t offset) {
   return (static_cast<int64_t>(high) << 32) | low;
 }
 
+bool FileLastWriteTime(FileHandle file, uint64_t* fileTime) {
+  FILETIME ft;
+  if (!GetFileTime(H(file), nullptr, nullptr, &ft)) return false;
+  *fileTime = (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
+  return true;
+}
+
 int64_t FileSize64(FileHandle file) {
   DWORD high = 0;
   DWORD low = GetFileSize(H(file), &high);

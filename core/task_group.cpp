@@ -41,19 +41,21 @@ class TaskPool {
     return false;
   }
 
-  // Removes every queued task of `group`; returns how many.
+  // Removes every queued task of `group`; returns how many. The dropped
+  // tasks are destroyed after the queue is unlocked, since what they own
+  // may take locks of its own.
   uint32_t Drop(TaskGroup* group) {
+    std::vector<std::function<void()>> dropped;
     std::lock_guard<std::mutex> lock(mutex_);
-    uint32_t n = 0;
     for (auto it = queue_.begin(); it != queue_.end();) {
       if (it->group == group) {
+        dropped.push_back(std::move(it->task));
         it = queue_.erase(it);
-        ++n;
       } else {
         ++it;
       }
     }
-    return n;
+    return static_cast<uint32_t>(dropped.size());
   }
 
   ~TaskPool() {
@@ -88,6 +90,8 @@ class TaskPool {
         queue_.pop_front();
       }
       item.task();
+      // What the task owns is gone before its group may count as idle.
+      item.task = nullptr;
       item.group->Finished();
     }
   }
@@ -117,8 +121,9 @@ void TaskGroup::RunLongRunning(std::function<void()> task) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++pending_;
   }
-  std::thread([this, task = std::move(task)] {
+  std::thread([this, task = std::move(task)]() mutable {
     task();
+    task = nullptr;
     Finished();
   }).detach();
 }
@@ -132,6 +137,7 @@ void TaskGroup::Wait() {
   std::function<void()> task;
   while (TaskPool::Instance().TakeFor(this, &task)) {
     task();
+    task = nullptr;
     Finished();
   }
   std::unique_lock<std::mutex> lock(mutex_);
