@@ -56,8 +56,9 @@ int32_t ReadInteger(std::wstring_view text) {
 // Length in UTF-16 units, whatever the width of wchar_t here.
 size_t Utf16Length(std::wstring_view text) {
   size_t n = text.size();
-  if constexpr (sizeof(wchar_t) > 2) {
-    for (wchar_t c : text) n += static_cast<uint32_t>(c) > 0xFFFF;
+  for (wchar_t c : text) {
+    uint32_t cp = static_cast<uint32_t>(c);
+    n += cp > 0xFFFF;
   }
   return n;
 }
