@@ -1,6 +1,8 @@
 #pragma once
 #include <cstddef>
 
+#include "core/file_io.h"
+
 namespace pv {
 
 // What the program puts between folder and name; both "\\" and "/" are
@@ -10,9 +12,6 @@ inline constexpr wchar_t kPathSeparator = L'\\';
 #else
 inline constexpr wchar_t kPathSeparator = L'/';
 #endif
-
-// Paths are at most this many UTF-16 units, terminator included.
-inline constexpr size_t kMaxPathUnits = 260;
 
 // The one file-name order of the program: logical unless the Explorer
 // policy asks for ordinal comparison (read once at start-up).

@@ -1,7 +1,11 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace pv {
+
+// Paths are at most this many UTF-16 units, terminator included.
+inline constexpr size_t kMaxPathUnits = 260;
 
 // A platform file handle (HANDLE or file descriptor); kNoFile when none.
 using FileHandle = intptr_t;

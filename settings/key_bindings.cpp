@@ -1,0 +1,223 @@
+#include "settings/key_bindings.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "core/endian.h"
+#include "viewer/commands.h"
+
+namespace pv {
+
+namespace {
+
+constexpr KeyBinding Bind(uint8_t modifiers, uint8_t key, uint32_t command) {
+  return {modifiers, key, static_cast<uint16_t>(command)};
+}
+constexpr KeyBinding Bind(uint8_t key, uint32_t command) { return Bind(0, key, command); }
+
+constexpr uint8_t kCtrlAlt = kKeyCtrl | kKeyAlt;
+
+constexpr const wchar_t* kCommandNames[kLastUserCommand - kFirstViewerCommand + 1] = {
+    L"Open a new image",
+    L"Next image file",
+    L"Previous image file",
+    L"First image file of the folder",
+    L"Last image file of the folder",
+    L"Open in a new window",
+    L"Next image in a new window",
+    L"Previous image in a new window",
+    L"Index",
+    L"Switch to the next window",
+    L"Switch to the previous window",
+    L"Fit image to window",
+    L"Fit window to image",
+    L"Restore the image's own size",
+    L"Crop image to window",
+    L"Toggle full screen",
+    L"Zoom to 12 %",
+    L"Zoom to 25 %",
+    L"Zoom to 50 %",
+    L"Zoom to 75 %",
+    L"Zoom to 100 %",
+    L"Zoom to 150 %",
+    L"Zoom to 200 %",
+    L"Zoom to 400 %",
+    L"Zoom to 800 %",
+    L"Zoom in",
+    L"Zoom out",
+    L"Zoom for print preview",
+    L"Rotate image -90\u00B0",
+    L"Rotate image 180\u00B0",
+    L"Rotate image +90\u00B0",
+    L"Mirror vertically",
+    L"Mirror horizontally",
+    L"Freeze window",
+    L"Reload from file",
+    L"Adjust image",
+    L"Image file information",
+    L"Colour picker",
+    L"Save as",
+    L"Rename file",
+    L"Copy file",
+    L"Move file",
+    L"Delete file",
+    L"Delete and show next",
+    L"Wipe file",
+    L"Wipe and show next",
+    L"Open the folder in Explorer",
+    L"Use as desktop wallpaper",
+    L"Copy to clipboard",
+    L"Paste from clipboard",
+    L"Create slideshow script",
+    L"Slideshow",
+    L"Cancel",
+    L"Slideshows maximised",
+    L"Capture the screen",
+    L"Capture a window",
+    L"Options",
+    L"Maximise",
+    L"Restore window",
+    L"Bring window to front",
+    L"Send window to back",
+    L"Topmost window",
+    L"Help",
+    L"Close all windows",
+    L"Close",
+};
+
+// The order in which a frozen window's accelerators are taken over.
+constexpr uint32_t kFrozenCommands[] = {kCmdFreeze,    kCmdOpenNewWindow, kCmdOpen,   kCmdNextImage, kCmdPreviousImage,
+                                        kCmdFirst,     kCmdLast,          kCmdZoomIn, kCmdZoomOut,   kCmdClose};
+
+}  // namespace
+
+const KeyBinding kBuiltInKeyBindings[kBuiltInKeyBindingCount] = {
+    Bind('O', kCmdOpen),
+    Bind('N', kCmdOpenNewWindow),
+    Bind(vk::kPageDown, kCmdNextImage),
+    Bind(vk::kSpace, kCmdNextImage),
+    Bind(kKeyCtrl, vk::kPageDown, kCmdNextAlt),
+    Bind(kKeyCtrl, vk::kSpace, kCmdNextAlt),
+    Bind(vk::kPageUp, kCmdPreviousImage),
+    Bind(vk::kBack, kCmdPreviousImage),
+    Bind(kKeyCtrl, vk::kPageUp, kCmdPreviousAlt),
+    Bind(kKeyCtrl, vk::kBack, kCmdPreviousAlt),
+    Bind(vk::kEnd, kCmdLast),
+    Bind(vk::kHome, kCmdFirst),
+    Bind(kKeyCtrl, 'F', kCmdFreeze),
+    Bind('A', kCmdAdjust),
+    Bind('F', kCmdOptions),
+    Bind('B', kCmdSendToBack),
+    Bind('R', kCmdActualPixels),
+    Bind('U', kCmdToggleTopmost),
+    Bind('S', kCmdSlideshowAlt),
+    Bind('T', kCmdCropToVisible),
+    Bind('W', kCmdFitWindow),
+    Bind(kKeyCtrl, 'C', kCmdCopy),
+    Bind(kKeyCtrl, 'V', kCmdPaste),
+    Bind('I', kCmdBrowse),
+    Bind(kKeyAlt, 'C', kCmdCopyTo),
+    Bind(kKeyAlt, 'M', kCmdMoveTo),
+    Bind(kKeyAlt, 'R', kCmdRename),
+    Bind(kKeyCtrl, 'X', kCmdDeleteAndNext),
+    Bind(kKeyAlt, 'D', kCmdDeleteAndNext),
+    Bind(kKeyShift, 'X', kCmdWipeAndNext),
+    Bind(kKeyAlt, 'E', kCmdWipeAndNext),
+    Bind(kKeyAlt, 'W', kCmdZoomToWindow),
+    Bind(vk::kUp, kCmdZoomIn),
+    Bind(vk::kNumPadAdd, kCmdZoomIn),
+    Bind(vk::kDown, kCmdZoomOut),
+    Bind(vk::kNumPadSubtract, kCmdZoomOut),
+    Bind('1', kCmdZoom12),
+    Bind('2', kCmdZoom25),
+    Bind('3', kCmdZoom50),
+    Bind('4', kCmdZoom75),
+    Bind('5', kCmdZoom100),
+    Bind('6', kCmdZoom150),
+    Bind('7', kCmdZoom200),
+    Bind('8', kCmdZoom400),
+    Bind('9', kCmdZoom800),
+    Bind('0', kCmdZoomPhysical),
+    Bind(vk::kLeft, kCmdTurnRight),
+    Bind(vk::kRight, kCmdTurnLeft),
+    Bind(kKeyCtrl, vk::kRight, kCmdFlip),
+    Bind(kKeyCtrl, vk::kDown, kCmdMirror),
+    Bind(kKeyCtrl, vk::kInsert, kCmdCopy),
+    Bind(kKeyShift, vk::kInsert, kCmdPaste),
+    Bind(kKeyCtrl, vk::kLeft, kCmdFlip),
+    Bind(kKeyAlt, vk::kReturn, kCmdToggleMaximize),
+    Bind(kKeyCtrl, vk::kReturn, kCmdOptionsAlt),
+    Bind(vk::kTab, kCmdWindowCycle),
+    Bind(kKeyShift, vk::kTab, kCmdWindowCycleBack),
+    Bind(kKeyCtrl, vk::kUp, kCmdMirror),
+    Bind(vk::kF1, kCmdHelp),
+    Bind(vk::kF1 + 1, kCmdRename),
+    Bind(vk::kF1 + 2, kCmdOpen),
+    Bind(vk::kF1 + 3, kCmdOpenNewWindow),
+    Bind(vk::kF1 + 4, kCmdReload),
+    Bind(vk::kF1 + 5, kCmdOptionsAlt),
+    Bind(vk::kF1 + 6, kCmdAdjust),
+    Bind(vk::kF1 + 7, kCmdZoomToWindow),
+    Bind(vk::kF1 + 8, kCmdFitWindow),
+    Bind(vk::kF1 + 9, kCmdActualPixels),
+    Bind(vk::kF1 + 10, kCmdToggleMaximize),
+    Bind(vk::kF1 + 11, kCmdPixelColour),
+    Bind(vk::kEscape, kCmdClose),
+    Bind(kKeyAlt, 'X', kCmdClose),
+    Bind(kCtrlAlt, 'X', kCmdCloseAll),
+};
+
+const wchar_t* CommandName(uint32_t command) {
+  if (command < kFirstViewerCommand || command > kLastUserCommand) return nullptr;
+  return kCommandNames[command - kFirstViewerCommand];
+}
+
+bool IsValidKeyBinding(const KeyBinding& binding) {
+  return (binding.modifiers & ~kKeyModifierMask) == 0 && binding.command >= kFirstViewerCommand &&
+         binding.command <= kLastUserCommand;
+}
+
+std::vector<uint8_t> SerializeKeyBindings(const KeyBinding* bindings, size_t count) {
+  count = std::min(count, kMaxKeyBindings);
+  std::vector<uint8_t> bytes(count * kStoredKeyBindingSize);
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t* p = bytes.data() + i * kStoredKeyBindingSize;
+    p[0] = bindings[i].modifiers;
+    p[1] = bindings[i].key;
+    StoreU16LE(p + 2, bindings[i].command);
+  }
+  return bytes;
+}
+
+std::optional<std::vector<KeyBinding>> ParseKeyBindings(const uint8_t* data, size_t size, size_t expectedCount) {
+  if (!data || expectedCount == 0 || expectedCount > kMaxKeyBindings ||
+      size != expectedCount * kStoredKeyBindingSize) {
+    return std::nullopt;
+  }
+  std::vector<KeyBinding> bindings(expectedCount);
+  for (size_t i = 0; i < expectedCount; ++i) {
+    const uint8_t* p = data + i * kStoredKeyBindingSize;
+    bindings[i] = {p[0], p[1], LoadU16LE(p + 2)};
+    // A record that no key page could have written means the value is damaged.
+    if (!IsValidKeyBinding(bindings[i])) return std::nullopt;
+  }
+  return bindings;
+}
+
+bool SameKeyBindingSet(const KeyBinding* a, size_t countA, const KeyBinding* b, size_t countB) {
+  auto holdsAll = [](const KeyBinding* set, size_t n, const KeyBinding* of, size_t m) {
+    return std::all_of(of, of + m, [&](const KeyBinding& k) { return std::find(set, set + n, k) != set + n; });
+  };
+  return countA == countB && holdsAll(a, countA, b, countB) && holdsAll(b, countB, a, countA);
+}
+
+std::vector<KeyBinding> FrozenWindowBindings(const KeyBinding* bindings, size_t count) {
+  std::vector<KeyBinding> kept;
+  for (uint32_t command : kFrozenCommands) {
+    std::copy_if(bindings, bindings + count, std::back_inserter(kept),
+                 [command](const KeyBinding& k) { return k.command == command; });
+  }
+  return kept;
+}
+
+}  // namespace pv

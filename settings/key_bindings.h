@@ -1,0 +1,75 @@
+#pragma once
+// Key bindings: one key with modifiers to one viewer command. The built-in
+// table is active until the user stores a set of their own as "Keys1".
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace pv {
+
+inline constexpr uint8_t kKeyShift = 1;
+inline constexpr uint8_t kKeyCtrl = 2;
+inline constexpr uint8_t kKeyAlt = 4;
+inline constexpr uint8_t kKeyModifierMask = kKeyShift | kKeyCtrl | kKeyAlt;
+
+// Windows virtual-key codes of the keys the built-in table uses (letters and
+// digits are their ASCII upper-case characters).
+namespace vk {
+inline constexpr uint8_t kBack = 0x08;
+inline constexpr uint8_t kTab = 0x09;
+inline constexpr uint8_t kReturn = 0x0D;
+inline constexpr uint8_t kEscape = 0x1B;
+inline constexpr uint8_t kSpace = 0x20;
+inline constexpr uint8_t kPageUp = 0x21;
+inline constexpr uint8_t kPageDown = 0x22;
+inline constexpr uint8_t kEnd = 0x23;
+inline constexpr uint8_t kHome = 0x24;
+inline constexpr uint8_t kLeft = 0x25;
+inline constexpr uint8_t kUp = 0x26;
+inline constexpr uint8_t kRight = 0x27;
+inline constexpr uint8_t kDown = 0x28;
+inline constexpr uint8_t kInsert = 0x2D;
+inline constexpr uint8_t kDelete = 0x2E;
+inline constexpr uint8_t kNumPadAdd = 0x6B;
+inline constexpr uint8_t kNumPadSubtract = 0x6D;
+inline constexpr uint8_t kF1 = 0x70;
+}  // namespace vk
+
+// Stored as: modifiers, virtual key, command id (16-bit little-endian).
+struct KeyBinding {
+  uint8_t modifiers = 0;
+  uint8_t key = 0;
+  uint16_t command = 0;
+  friend bool operator==(const KeyBinding&, const KeyBinding&) = default;
+};
+
+inline constexpr size_t kBuiltInKeyBindingCount = 73;
+inline constexpr size_t kMaxKeyBindings = 255;
+inline constexpr size_t kStoredKeyBindingSize = 4;
+extern const KeyBinding kBuiltInKeyBindings[kBuiltInKeyBindingCount];
+
+// The English name of a command on the key page (translated when shown), or
+// null for ids that are never offered.
+const wchar_t* CommandName(uint32_t command);
+
+// True for a binding the viewer can act on: known modifiers only and a
+// command a key may carry.
+bool IsValidKeyBinding(const KeyBinding& binding);
+
+// The stored form, at most kMaxKeyBindings records; the count stored beside
+// it is the size / 4.
+std::vector<uint8_t> SerializeKeyBindings(const KeyBinding* bindings, size_t count);
+// Reads `expectedCount` records from a stored form. None when the size does
+// not match the count, the count is 0 or above kMaxKeyBindings, or a record
+// is not valid; the built-in table then stays active.
+std::optional<std::vector<KeyBinding>> ParseKeyBindings(const uint8_t* data, size_t size, size_t expectedCount);
+
+// Equal counts and each set holds every binding of the other, in any order.
+bool SameKeyBindingSet(const KeyBinding* a, size_t countA, const KeyBinding* b, size_t countB);
+
+// The accelerators a frozen window keeps, in the order of its short command
+// list.
+std::vector<KeyBinding> FrozenWindowBindings(const KeyBinding* bindings, size_t count);
+
+}  // namespace pv

@@ -1,0 +1,66 @@
+#include "viewer/window_title.h"
+
+#include <cmath>
+
+namespace pv {
+
+namespace {
+
+constexpr wchar_t kProgramName[] = L"Pixvane";
+
+const wchar_t* PixelKindMarker(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::Rgba16:
+    case PixelFormat::Grey16: return L" | w";
+    case PixelFormat::RgbaF:
+    case PixelFormat::GreyF: return L" | HDR";
+    case PixelFormat::Indexed8: return L" | i";
+    default: return L"";
+  }
+}
+
+}  // namespace
+
+std::optional<int64_t> ZoomThousandths(double zoom) {
+  // Far beyond any zoom the geometry allows, and exact in a double.
+  constexpr double kLimit = 1e12;
+  if (!std::isfinite(zoom) || zoom <= 0 || zoom > kLimit) return std::nullopt;
+  return std::llround(zoom * 1000);
+}
+
+std::wstring FormatZoomText(double zoom) {
+  std::optional<int64_t> n = ZoomThousandths(zoom);
+  if (!n) return {};
+  std::wstring digits = std::to_wstring(*n % 1000);
+  digits.insert(0, 3 - digits.size(), L'0');
+  while (digits.size() > 1 && digits.back() == L'0') digits.pop_back();
+  return std::to_wstring(*n / 1000) + L'.' + digits + L'x';
+}
+
+std::wstring BuildWindowTitle(const TitleParts& parts) {
+  std::wstring title;
+  if (!parts.slideshowWord.empty()) title += parts.slideshowWord + L" | ";
+  title += parts.name;
+  if (!parts.extra.empty()) title += L" [" + parts.extra + L']';
+  if (parts.details) {
+    title += L" | " + std::to_wstring(parts.width) + L'\u2022' + std::to_wstring(parts.height) + L'\u2022' +
+             parts.formatName;
+    title += PixelKindMarker(parts.format);
+  }
+  if (parts.zoom != 1.0) {
+    std::wstring zoom = FormatZoomText(parts.zoom);
+    if (!zoom.empty()) title += L" | " + zoom;
+  }
+  title += L" | ";
+  title += kProgramName;
+  return title;
+}
+
+std::wstring StartTitle(const std::wstring& title) { return title + L" - " + kProgramName; }
+
+std::wstring FileNamePart(std::wstring_view path) {
+  size_t cut = path.find_last_of(L"\\/:");
+  return std::wstring(cut == std::wstring_view::npos ? path : path.substr(cut + 1));
+}
+
+}  // namespace pv
