@@ -247,8 +247,4 @@ std::wstring StartupShortcutArguments(int32_t x, int32_t y, float zoom, std::wst
 
 std::wstring StartupShortcutName(std::wstring_view path) { return FileNamePart(path) + L".lnk"; }
 
-bool IsPixvaneWindow(std::wstring_view className, std::wstring_view title) {
-  return className == L"muiWindow" && title.find(L"Pixvane") != std::wstring_view::npos;
-}
-
 }  // namespace pv

@@ -88,8 +88,4 @@ std::wstring StartupShortcutArguments(int32_t x, int32_t y, float zoom, std::wst
 // "name.ext.lnk" for the file `path`.
 std::wstring StartupShortcutName(std::wstring_view path);
 
-// Other Pixvane windows are told apart from other programs' windows by both
-// their window class and their title.
-bool IsPixvaneWindow(std::wstring_view className, std::wstring_view title);
-
 }  // namespace pv

@@ -1,81 +1,75 @@
-// Until the viewer window exists: decode the given image (or the bundled
-// sample) and show it in a plain window.
+// The program entry: hands a second start over to the running process,
+// prepares this one and opens the first window.
 #include <windows.h>
 
-#include <string>
-
+#include "app/command_line.h"
+#include "app/open_viewer.h"
+#include "browse/image_cache.h"
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
-#include "core/decoder.h"
+#include "viewer/error_text.h"
+#include "viewer/pixvane_windows.h"
+#include "viewer/viewer_window.h"
 
 namespace {
 
-pv::ImageBuffer* g_image = nullptr;
-
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(window, &ps);
-      if (const pv::ScreenBitmap* bitmap = g_image ? g_image->AsScreenBitmap() : nullptr) {
-        // Row 0 lies one row below the top of the section.
-        BitBlt(dc, 0, 0, static_cast<int>(g_image->Width()), static_cast<int>(g_image->Height()),
-               static_cast<HDC>(bitmap->deviceContext), 0, 1, SRCCOPY);
-      }
-      EndPaint(window, &ps);
-      return 0;
-    }
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcW(window, message, wParam, lParam);
-  }
+// The running process takes the request when it answers the hand-over.
+bool HandOver(const pv::StartupScan& scan, const pv::ArgumentList& args) {
+  std::vector<HWND> windows = pv::FindPixvaneWindows();
+  if (windows.empty()) return false;
+  std::vector<uint8_t> payload = pv::BuildHandOverPayload(scan.fileName, args);
+  if (payload.empty()) return false;
+  COPYDATASTRUCT data{pv::kHandOverTag, static_cast<DWORD>(payload.size()), payload.data()};
+  DWORD_PTR answer = 0;
+  return SendMessageTimeoutW(windows.front(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
+                             10000, &answer) &&
+         answer != 0;
 }
 
-std::wstring SamplePath() {
-  wchar_t exe[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring path(exe, n);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"sample.bmp";
+// Lets a second start of lower integrity hand over; skipped where missing.
+void AllowHandOverMessages() {
+  using Filter = BOOL(WINAPI*)(UINT, DWORD);
+  if (HMODULE user = GetModuleHandleW(L"user32.dll")) {
+    if (auto filter = reinterpret_cast<Filter>(reinterpret_cast<void*>(GetProcAddress(user, "ChangeWindowMessageFilter"))))
+      filter(WM_COPYDATA, 1 /* MSGFLT_ADD */);
+  }
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int show) {
-  pv::ReadProcessorFeatures();
-  pv::RegisterDecoders();
-  std::wstring file = commandLine && *commandLine ? commandLine : SamplePath();
-  if (file.size() > 1 && file.front() == L'"') file = file.substr(1, file.find(L'"', 1) - 1);
-
-  pv::LoadOptions options;
-  options.screenCompatible = true;
-  options.decodeRest = false;
-  pv::Ref<pv::ImageBuffer> image;
-  pv::Status status = pv::LoadImageFile(file.c_str(), options, &image);
-  if (pv::Failed(status)) {
-    wchar_t text[128];
-    wsprintfW(text, L"The image could not be opened (0x%08X).", static_cast<unsigned>(status));
-    MessageBoxW(nullptr, text, L"Pixvane", MB_OK | MB_ICONERROR);
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  const pv::ArgumentList args = pv::SplitCommandLine(GetCommandLineW());
+  const pv::StartupScan scan = pv::ScanStartup(args);
+  if (scan.close || scan.onlyOne) {
+    pv::CloseAllPixvaneWindows();
+    if (scan.close) return 0;
+  } else if (HandOver(scan, args)) {
     return 0;
   }
-  g_image = image.get();
 
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = WindowProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.lpszClassName = L"muiWindow";
-  RegisterClassW(&wc);
-  RECT r = {0, 0, static_cast<LONG>(image->Width()), static_cast<LONG>(image->Height())};
-  AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
-  HWND window = CreateWindowW(L"muiWindow", L"Pixvane", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                              r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, nullptr);
-  ShowWindow(window, show);
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+  pv::ReadProcessorFeatures();
+  AllowHandOverMessages();
+  pv::RegisterDecoders();
+
+  pv::ImageCache cache;
+  pv::ViewerProcess& viewer = pv::Viewer();
+  viewer.cache = &cache;
+  viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
+  viewer.receiveHandOver = pv::ReceiveHandOver;
+
+  if (scan.fileNameRefused) {
+    const std::wstring text =
+        pv::ErrorMessage(pv::kStatusCannotOpen, pv::ErrorText(pv::kStatusCannotOpen), scan.fileName.value_or(L""));
+    MessageBoxW(nullptr, text.c_str(), L"Pixvane", MB_OK);
+    return 0;
   }
+  std::wstring file = scan.fileName.value_or(L"");
+  if (file.find(L'~') != std::wstring::npos) {
+    wchar_t longName[pv::kMaxPathUnits];
+    const DWORD n = GetLongPathNameW(file.c_str(), longName, pv::kMaxPathUnits);
+    if (n > 0 && n < pv::kMaxPathUnits) file = longName;
+  }
+  pv::OpenViewer(file.empty() ? nullptr : file.c_str(), &args, nullptr);
+  if (cache.HasPendingPrefetches()) cache.CancelPrefetches();
   return 0;
 }

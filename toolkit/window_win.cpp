@@ -439,7 +439,8 @@ void ToolkitWindow::RunMainLoop(ToolkitWindow& window) {
       const AcceleratorTable* table = owner ? owner->accelerators_ : nullptr;
       translated = table && *table && TranslateAcceleratorW(msg.hwnd, table->get(), &msg);
     }
-    if (!translated) TranslateMessage(&msg);
+    if (translated) continue;  // the accelerator sent its command already
+    TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
   g_mainLoopRunning = false;

@@ -63,4 +63,8 @@ std::wstring FileNamePart(std::wstring_view path) {
   return std::wstring(cut == std::wstring_view::npos ? path : path.substr(cut + 1));
 }
 
+bool IsPixvaneWindow(std::wstring_view className, std::wstring_view title) {
+  return className == L"muiWindow" && title.find(L"Pixvane") != std::wstring_view::npos;
+}
+
 }  // namespace pv

@@ -40,6 +40,10 @@ std::wstring BuildWindowTitle(const TitleParts& parts);
 // The window text for a TITLE= option until the first refresh replaces it.
 std::wstring StartTitle(const std::wstring& title);
 
+// Other Pixvane windows are told apart from other programs' windows by both
+// their window class and their title.
+bool IsPixvaneWindow(std::wstring_view className, std::wstring_view title);
+
 // The part of a path after its last '\\', '/' or ':'.
 std::wstring FileNamePart(std::wstring_view path);
 

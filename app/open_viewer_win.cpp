@@ -1,0 +1,60 @@
+#include "app/open_viewer.h"
+
+#include <new>
+
+#include "browse/image_cache.h"
+#include "viewer/pixvane_windows.h"
+#include "viewer/viewer_window.h"
+
+namespace pv {
+
+void OpenViewer(const wchar_t* file, const ArgumentList* arguments, HWND owner) {
+  ImageCache& cache = *Viewer().cache;
+  HMONITOR monitor = owner ? MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST) : nullptr;
+  std::wstring chosen;
+  if (!file) {
+    std::vector<std::wstring> files = ChooseImageFiles(owner, false);
+    if (files.empty()) {
+      if (cache.HasPendingPrefetches()) cache.CancelPrefetches();
+      return;
+    }
+    chosen = files[0];
+    file = chosen.c_str();
+  }
+  const ViewerStartOptions start = ParseViewerOptions(arguments ? *arguments : ArgumentList());
+  // The browser window does not exist yet: an index request opens nothing.
+  if (start.index) return;
+  cache.SetDecodeOption(0, 1);
+  if (cache.SetDecodeOption(1, 1) != 1) cache.ClearImageCache();
+
+  ViewerWindowOptions options;
+  options.title = start.title ? start.title->c_str() : nullptr;
+  options.x = start.x;
+  options.y = start.y;
+  options.zoom = start.zoom;
+  options.fullScreen = start.fullScreen;
+  options.frozen = start.freeze;
+  options.topmost = start.topmost;
+  options.monitor = monitor;
+  auto* window = new (std::nothrow) ViewerWindow(file, options);
+  if (!window) return;
+  if (!window->Handle()) {
+    delete window;
+    return;
+  }
+  if (window->HasImage()) {
+    ToolkitWindow::RunMainLoop(*window);
+  } else {
+    PostMessageW(window->Handle(), WM_CLOSE, 0, 0);
+  }
+}
+
+void ReceiveHandOver(const COPYDATASTRUCT& data) {
+  std::optional<HandOverRequest> request = ParseHandOverPayload(
+      static_cast<uint32_t>(data.dwData), static_cast<const uint8_t*>(data.lpData), data.cbData);
+  if (!request) return;
+  OpenViewer(request->fileName ? request->fileName->c_str() : nullptr, request->args ? &*request->args : nullptr,
+             nullptr);
+}
+
+}  // namespace pv

@@ -1,0 +1,20 @@
+#pragma once
+// The program's top-level windows in this and other Pixvane processes.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace pv {
+
+// Top-level windows of class "muiWindow" whose title holds "Pixvane", in
+// the system's z-order.
+std::vector<HWND> FindPixvaneWindows();
+
+// Sends WM_CLOSE to every one of them.
+void CloseAllPixvaneWindows();
+
+// The user's choice of image files: one or more full paths, none on cancel.
+std::vector<std::wstring> ChooseImageFiles(HWND owner, bool multiple);
+
+}  // namespace pv

@@ -1,0 +1,56 @@
+#include "viewer/pixvane_windows.h"
+
+#include <commdlg.h>
+
+#include <string>
+
+#include "core/file_io.h"
+#include "viewer/window_title.h"
+
+namespace pv {
+
+std::vector<HWND> FindPixvaneWindows() {
+  std::vector<HWND> found;
+  EnumWindows(
+      [](HWND window, LPARAM list) -> BOOL {
+        wchar_t className[32], title[512];
+        const int classLength = GetClassNameW(window, className, 32);
+        const int titleLength = GetWindowTextW(window, title, 512);
+        if (IsPixvaneWindow({className, static_cast<size_t>(classLength)}, {title, static_cast<size_t>(titleLength)}))
+          reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+void CloseAllPixvaneWindows() {
+  for (HWND window : FindPixvaneWindows()) SendMessageW(window, WM_CLOSE, 0, 0);
+}
+
+std::vector<std::wstring> ChooseImageFiles(HWND owner, bool multiple) {
+  // With several files the dialog returns the folder, then each name.
+  std::wstring buffer(multiple ? 32768 : kMaxPathUnits, L'\0');
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = L"Images\0*.bmp;*.dib;*.rle;*.gif;*.jpg;*.jpeg;*.jpe;*.jfif;*.jif;*.png\0All files\0*.*\0";
+  ofn.lpstrFile = buffer.data();
+  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+  ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_EXPLORER | (multiple ? OFN_ALLOWMULTISELECT : 0);
+  std::vector<std::wstring> files;
+  if (!GetOpenFileNameW(&ofn)) return files;
+  const wchar_t* p = buffer.c_str();
+  std::wstring first = p;
+  p += first.size() + 1;
+  if (!*p) {
+    files.push_back(first);
+  } else {
+    for (; *p; p += wcslen(p) + 1) files.push_back(first + L"\\" + p);
+  }
+  // Names too long for a path are left out.
+  std::erase_if(files, [](const std::wstring& f) { return f.size() >= kMaxPathUnits; });
+  return files;
+}
+
+}  // namespace pv

@@ -1,0 +1,246 @@
+// The viewer's command handler: every menu item, key binding and gesture
+// arrives here as a command id.
+#include <algorithm>
+#include <cwchar>
+#include <string>
+
+#include "browse/file_names.h"
+#include "browse/image_cache.h"
+#include "core/text.h"
+#include "settings/key_bindings_win.h"
+#include "viewer/commands.h"
+#include "viewer/pixvane_windows.h"
+#include "viewer/viewer_window.h"
+
+namespace pv {
+
+namespace {
+
+// What a frozen window still answers to.
+bool FrozenAccepts(UINT id) {
+  return (id >= kCmdOpen && id <= kCmdOpenNewWindow) || id == kCmdZoomIn || id == kCmdZoomOut ||
+         id == kCmdFreeze || id == kCmdHelp || id == kCmdClose;
+}
+
+NavigationMode ModeFor(UINT id) {
+  switch (id) {
+    case kCmdPreviousImage:
+    case kCmdPreviousAlt:
+      return NavPrevious;
+    case kCmdFirst:
+      return NavFirst;
+    case kCmdLast:
+      return NavLast;
+    default:
+      return NavNext;
+  }
+}
+
+}  // namespace
+
+void ViewerWindow::Navigate(NavigationMode mode) {
+  // A multi-page image steps through its pages first.
+  if (!view_->IsAnimated() && (mode == NavNext || mode == NavPrevious) &&
+      view_->StepFrame(mode == NavNext ? StepDirection::Next : StepDirection::Previous)) {
+    BuildDisplay();
+    ApplyLayout();
+    return;
+  }
+  const wchar_t* current = CurrentFileName();
+  if (!current || !current[0] || current[0] == L'<') return;
+  const std::wstring from = current;
+  auto open = [this](const wchar_t* path) { return OpenFile(path, true, false); };
+  wchar_t found[kMaxPathUnits];
+  ImageCache& cache = *Viewer().cache;
+  if (mode == NavFirst || mode == NavLast) {
+    // The end of the folder, then onwards from it past files that fail.
+    if (!FindNeighbourFile(cache, &listing_, mode, found, from.c_str())) {
+      MessageBeep(0);
+      return;
+    }
+    if (open(found)) return;
+    const std::wstring end = found;
+    mode = mode == NavFirst ? NavNext : NavPrevious;
+    if (!StepToImage(cache, &listing_, mode, end.c_str(), open, found).found) MessageBeep(0);
+    return;
+  }
+  const StepResult step = StepToImage(cache, &listing_, mode, from.c_str(), open, found);
+  if (step.wrapped) MessageBeep(0);
+}
+
+void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
+  (void)control;
+  switch (id) {
+    case kCmdApplyLayout:
+      ApplyLayout();
+      return;
+    case kCmdBusyCursor:
+      if (code != 0) {
+        ++busy_;
+      } else if (busy_ > 0) {
+        --busy_;
+      }
+      SetCursor(LoadCursorW(nullptr, busy_ > 0 ? IDC_WAIT : IDC_ARROW));
+      return;
+    case kCmdSlideshowFlag:
+      slideshow_ = code != 0;
+      RefreshTitle();
+      return;
+    case kCmdRebuildAccelerators:
+      OnCreate();
+      return;
+    default:
+      break;
+  }
+  if (!view_ || id < kCmdOpen || id > kCmdClose) return;
+  if (options_.frozen && !FrozenAccepts(id)) return;
+  if (sizeMove_ > 0 && id != kCmdClose) {
+    // Not in the middle of a drag or size-move: run it afterwards.
+    PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(id, code), 0);
+    return;
+  }
+  ImageCache& cache = *Viewer().cache;
+  switch (id) {
+    case kCmdOpen: {
+      std::vector<std::wstring> files = ChooseImageFiles(Handle(), true);
+      if (files.empty()) {
+        cache.CancelPrefetches();
+        return;
+      }
+      OpenFile(files[0].c_str(), true, true);
+      for (size_t i = 1; i < files.size(); ++i) {
+        if (Viewer().openViewer) Viewer().openViewer(files[i].c_str(), Handle());
+      }
+      return;
+    }
+    case kCmdNextImage:
+    case kCmdPreviousImage:
+    case kCmdFirst:
+    case kCmdLast:
+    case kCmdNextAlt:
+    case kCmdPreviousAlt:
+      if (!slideshow_) Navigate(ModeFor(id));
+      return;
+    case kCmdOpenNewWindow:
+      if (Viewer().openViewer) Viewer().openViewer(nullptr, Handle());
+      return;
+    case kCmdWindowCycle:
+    case kCmdWindowCycleBack: {
+      std::vector<HWND> windows = FindPixvaneWindows();
+      if (windows.size() < 2) return;
+      auto titleOf = [](HWND w) {
+        wchar_t title[512];
+        return std::wstring(title, static_cast<size_t>(GetWindowTextW(w, title, 512)));
+      };
+      std::sort(windows.begin(), windows.end(), [&](HWND a, HWND b) {
+        return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, titleOf(a).c_str(), -1, titleOf(b).c_str(), -1) ==
+               CSTR_LESS_THAN;
+      });
+      auto at = std::find(windows.begin(), windows.end(), Handle());
+      const size_t i = at == windows.end() ? 0 : static_cast<size_t>(at - windows.begin());
+      const size_t n = windows.size();
+      SetForegroundWindow(windows[id == kCmdWindowCycle ? (i + 1) % n : (i + n - 1) % n]);
+      return;
+    }
+    case kCmdZoomToWindow:
+      ZoomToFit(true, false);
+      return;
+    case kCmdFitWindow:
+      FitWindowToImage(true);
+      return;
+    case kCmdActualPixels:
+      ResetZoom();
+      return;
+    case kCmdCropToVisible:
+      CropImageToVisible();
+      return;
+    case kCmdToggleMaximize:
+      SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(IsMaximized() ? kCmdRestore : kCmdMaximize, 0), 0);
+      return;
+    case kCmdTurnRight:
+    case kCmdTurnHalf:
+    case kCmdTurnLeft:
+    case kCmdMirror:
+    case kCmdFlip:
+      Turn(id);
+      return;
+    case kCmdFreeze: {
+      options_.frozen = true;
+      const std::vector<KeyBinding>& stored = Viewer().keyBindings;
+      std::vector<KeyBinding> reduced =
+          stored.empty() ? FrozenWindowBindings(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
+                         : FrozenWindowBindings(stored.data(), stored.size());
+      accelerators_ = BuildAcceleratorTable(reduced.data(), reduced.size());
+      return;
+    }
+    case kCmdReload: {
+      const std::wstring path = CurrentFileName() ? CurrentFileName() : L"";
+      if (path.empty() || path[0] == L'<') return;
+      cache.EvictFromCache(path.c_str());
+      OpenFile(path.c_str(), true, true);
+      return;
+    }
+    case kCmdPixelColour: {
+      POINT p;
+      RECT client;
+      GetCursorPos(&p);
+      ScreenToClient(Handle(), &p);
+      GetClientRect(Handle(), &client);
+      if (!PtInRect(&client, p)) return;
+      COLORREF colour;
+      {
+        WindowDc dc(Handle());
+        colour = GetPixel(dc.get(), p.x, p.y);
+      }
+      wchar_t text[96];
+      if (FormatText(text, 96, L"     R:\t%d\n     G:\t%d\n     B:\t%d", GetRValue(colour), GetGValue(colour),
+                     GetBValue(colour)) > 0)
+        MessageBoxW(Handle(), text, L"RGB", MB_TOPMOST);
+      return;
+    }
+    case kCmdOpenFolder: {
+      const wchar_t* path = CurrentFileName();
+      if (!path || path[0] == L'<') return;
+      const std::wstring folder(path, FileNameOffset(path));
+      if (!folder.empty()) ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+      return;
+    }
+    case kCmdMaximize:
+      ShowWindow(Handle(), SW_MAXIMIZE);
+      return;
+    case kCmdRestore:
+      ShowWindow(Handle(), SW_RESTORE);
+      return;
+    case kCmdBringToFront: {
+      HWND foreground = GetForegroundWindow();
+      const DWORD other = foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0;
+      const DWORD self = GetCurrentThreadId();
+      const bool attach = other && other != self && AttachThreadInput(self, other, TRUE);
+      SetForegroundWindow(Handle());
+      BringWindowToTop(Handle());
+      if (attach) AttachThreadInput(self, other, FALSE);
+      Redraw(nullptr, false);
+      return;
+    }
+    case kCmdSendToBack:
+      SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      return;
+    case kCmdToggleTopmost:
+      topmost_ = !topmost_;
+      SetWindowPos(Handle(), topmost_ ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      return;
+    case kCmdCloseAll:
+      CloseAllPixvaneWindows();
+      return;
+    case kCmdClose:
+      if (slideshow_) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdStopSlideshow, 0), 0);
+      PostMessageW(Handle(), WM_CLOSE, 0, 0);
+      return;
+    default:
+      break;
+  }
+  if (const std::optional<double> zoom = ZoomForCommand(id, view_->Zoom(), 96.0 * dpiScale_, 0)) SetZoom(*zoom);
+}
+
+}  // namespace pv

@@ -1,0 +1,137 @@
+// How the viewer window follows its image: zoom, fit, turn, crop.
+#include <algorithm>
+
+#include "viewer/commands.h"
+#include "viewer/viewer_window.h"
+
+namespace pv {
+
+void ViewerWindow::SetZoom(double zoom) {
+  if (!view_ || zoom == view_->Zoom()) return;
+  const double oldZoom = view_->Zoom();
+  double used = zoom;
+  std::optional<ImageSize> shown = DisplayedSize(view_->BaseSize(), view_->SecondScale(), &used);
+  if (!shown) return;  // below 2 pixels: ignored
+  const Rect area = LayoutArea();
+  const uint32_t bytes = view_->Source()->BytesPerPixel() == 1 ? 1 : 4;
+  const ZoomCost cost = EstimateZoom(*shown, bytes, {area.width, area.height});
+  exceedsScreen_ = cost.exceedsArea;
+  if (cost.busy) SetBusy(true);
+  if (view_->SetZoom(zoom)) view_->BuildDisplayImage();
+  if (cost.busy) SetBusy(false);
+  const double newZoom = view_->Zoom();
+  const ImageSize displayed = view_->DisplayedSize();
+  Rect client = ClientOnScreen();
+  const bool follows = !IsMaximized() && !options_.frozen;
+  if (follows) client = FollowImage(client, {area.width, area.height}, displayed);
+  scroll_.x = KeepCentreScroll(client_.width, scroll_.x, oldZoom, newZoom, client.width);
+  scroll_.y = KeepCentreScroll(client_.height, scroll_.y, oldZoom, newZoom, client.height);
+  if (follows) {
+    PlaceClient(client);
+  } else {
+    Redraw(nullptr, false);
+  }
+  RefreshTitle();
+}
+
+void ViewerWindow::ZoomToFit(bool resizeWindow, bool fill, const Rect* client) {
+  if (!view_) return;
+  const Extent target = client ? Extent{client->width, client->height} : client_;
+  if (view_->SetZoom(FitZoom(view_->BaseSize(), target, fill))) view_->BuildDisplayImage();
+  if (resizeWindow && !options_.frozen && !IsMaximized()) {
+    FitWindowToImage(true);
+  } else if (client) {
+    PlaceClient(*client);
+  } else {
+    Redraw(nullptr, false);
+  }
+  exceedsScreen_ = false;
+  RefreshTitle();
+}
+
+void ViewerWindow::FitWindowToImage(bool keepCentre) {
+  if (!view_) return;
+  if (IsMaximized()) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdRestore, 0), 0);
+  FitRequest request;
+  request.area = LayoutArea();
+  request.framed = true;
+  request.metrics = metrics_;
+  request.displayed = view_->DisplayedSize();
+  request.autoSize = Viewer().preferences.autoSize;
+  request.fixedZoomExceeds = exceedsScreen_;
+  request.autoPosition = autoPosition_;
+  request.keepCentre = keepCentre;
+  request.currentClient = ClientOnScreen();
+  const FitResult fit = pv::FitWindowToImage(request);
+  if (fit.scaled) {
+    ZoomToFit(false, false, &fit.client);
+  } else {
+    PlaceClient(fit.client);
+  }
+}
+
+void ViewerWindow::ApplyLayout() {
+  if (!view_) return;
+  if (!hadClient_ && options_.fullScreen) ShowWindow(Handle(), SW_MAXIMIZE);
+  exceedsScreen_ = false;
+  if (startZoom_ > 0) {
+    const double zoom = startZoom_;
+    startZoom_ = -1.0;
+    SetZoom(zoom);
+  }
+  maximizedAtLayout_ = IsMaximized();
+  if (!maximizedAtLayout_) {
+    FitWindowToImage(hadClient_);
+  } else if (!options_.frozen) {
+    const ViewerPreferences& p = Viewer().preferences;
+    const ImageSize base = view_->BaseSize();
+    const Rect monitor = Area(true);
+    const bool larger = base.width > static_cast<uint32_t>(monitor.width) ||
+                        base.height > static_cast<uint32_t>(monitor.height);
+    if ((p.autoSize && !p.shrinkOnly) || ((p.autoSize || p.shrinkLargeInFullScreen) && larger)) {
+      ZoomToFit(false, false);
+    } else {
+      Redraw(nullptr, false);
+    }
+  }
+  RefreshTitle();
+  if (!options_.frozen) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdBringToFront, 0), 0);
+  ScheduleAnimation();
+}
+
+void ViewerWindow::ResetZoom() {
+  if (!view_) return;
+  // 100 % must really show 100 %: no automatic size-down meanwhile.
+  ViewerPreferences& p = Viewer().preferences;
+  const bool autoSize = p.autoSize;
+  p.autoSize = false;
+  if (view_->Zoom() != 1.0 && view_->SetZoom(1.0)) view_->BuildDisplayImage();
+  if (!IsMaximized() && !options_.frozen) {
+    FitWindowToImage(true);
+  } else {
+    Redraw(nullptr, false);
+  }
+  p.autoSize = autoSize;
+  RefreshTitle();
+}
+
+void ViewerWindow::Turn(uint32_t command) {
+  if (!view_) return;
+  SetBusy(true);
+  view_->SetOrientation(TurnOrientation(view_->Orientation(), command));
+  BuildDisplay();
+  SetBusy(false);
+  ApplyLayout();
+}
+
+void ViewerWindow::CropImageToVisible() {
+  if (!view_) return;
+  Crop crop = view_->CropRect();
+  if (!CropToVisible(&crop, &scroll_, view_->Zoom(), client_, view_->DisplayedSize())) return;
+  view_->SetCrop(crop);
+  BuildDisplay();
+  Redraw(nullptr, false);
+  RefreshTitle();
+}
+
+}  // namespace pv

@@ -1,0 +1,142 @@
+#pragma once
+// The top-level window that shows one image: it loads files through the
+// image cache, sizes itself to the image and routes messages to the
+// geometry, rendering and commands.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "browse/folder_listing.h"
+#include "browse/navigation.h"
+#include "settings/key_bindings.h"
+#include "toolkit/window.h"
+#include "viewer/draw_view.h"
+#include "viewer/view_geometry.h"
+#include "viewer/view_state.h"
+
+namespace pv {
+
+class ImageCache;
+
+// What a new viewer window starts with (from the command line or a caller).
+struct ViewerWindowOptions {
+  const wchar_t* title = nullptr;
+  int32_t x = INT32_MIN, y = INT32_MIN;  // INT32_MIN: no position given
+  float zoom = -1.0f;                    // -1: the window chooses
+  bool fullScreen = false;
+  bool frozen = false;
+  bool topmost = false;
+  HMONITOR monitor = nullptr;
+};
+
+// The stored settings the viewer reads.
+struct ViewerPreferences {
+  bool autoSize = true;
+  bool shrinkOnly = true;
+  bool shrinkLargeInFullScreen = true;
+  bool openFullScreen = false;
+  bool showFullPath = false;
+  bool detailsInTitle = false;
+  uint32_t backgroundColour = 0x808080;  // 0xRRGGBB
+};
+
+// Process-wide state shared by all viewer windows, set up by start-up.
+struct ViewerProcess {
+  ImageCache* cache = nullptr;
+  ViewerPreferences preferences;
+  // The key bindings; the built-in table when empty.
+  std::vector<KeyBinding> keyBindings;
+  // Opens a further window (drops, commands); null file: the open dialog.
+  void (*openViewer)(const wchar_t* file, HWND owner) = nullptr;
+  // A second start's hand-over (WM_COPYDATA).
+  void (*receiveHandOver)(const COPYDATASTRUCT& data) = nullptr;
+  // Remembers the file last shown and its folder among the recent ones.
+  void (*fileShown)(const wchar_t* path) = nullptr;
+};
+ViewerProcess& Viewer();
+
+// Viewer windows open now.
+uint32_t ViewerWindowCount();
+
+class ViewerWindow : public ToolkitWindow {
+ public:
+  ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options);
+  ~ViewerWindow() override;
+
+  // The road of every file into this window; false when it could not be shown.
+  bool OpenFile(const wchar_t* path, bool prefetch, bool reportErrors);
+  bool HasImage() const { return view_.get() != nullptr; }
+  ViewState* View() const { return view_.get(); }
+  const wchar_t* CurrentFileName() const;
+
+  // Geometry operations.
+  void SetZoom(double zoom);
+  void ZoomToFit(bool resizeWindow, bool fill, const Rect* client = nullptr);
+  void FitWindowToImage(bool keepCentre);
+  void ApplyLayout();
+  void ResetZoom();
+  void Turn(uint32_t command);
+  void CropImageToVisible();
+  void RefreshTitle();
+
+  void OnCreate() override;
+  void OnCommand(UINT id, UINT code, HWND control) override;
+  void OnDestroy() override;
+  void OnDropFiles(HDROP drop) override;
+  void OnKey(UINT key, bool down, bool repeat, bool alt) override;
+  void OnMouseMove(POINT point, UINT keys) override;
+  bool OnMouseButton(MouseButton button, MouseAction action, POINT point, UINT keys) override;
+  void OnMouseWheel(int delta, POINT point, UINT keys) override;
+  void OnPaint(HDC dc, const PAINTSTRUCT& paint) override;
+  bool OnSetCursor(HWND window, UINT hitTest, UINT message) override;
+  bool OnPosChanging(WINDOWPOS* pos) override;
+  void OnSize(UINT kind, SIZE size) override;
+  void OnTimer(UINT_PTR id) override;
+  void OnDpiChanged(UINT dpi, const RECT* suggested) override;
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+ private:
+  static constexpr UINT_PTR kAnimationTimer = 1;
+
+  // The monitor rectangle (maximized, topmost, full screen) or work area.
+  Rect Area(bool wholeMonitor) const;
+  Rect LayoutArea() const;
+  Rect ClientOnScreen() const;
+  bool IsMaximized() const;
+  void PlaceClient(const Rect& client);
+  void ReadFrameMetrics();
+  void Navigate(NavigationMode mode);
+  void ScheduleAnimation();
+  void AdvanceAnimation();
+  void SetBusy(bool on);
+  void BuildDisplay();
+  void ShowError(Status status, const wchar_t* path);
+
+  Ref<ViewState> view_;
+  Ref<FolderListing> listing_;
+  ViewerWindowOptions options_;
+  BackgroundBrush brush_;
+  AcceleratorTable accelerators_;
+  FrameMetrics metrics_;
+  Point scroll_;
+  Extent client_;
+  double startZoom_;
+  bool autoPosition_;
+  bool hadClient_ = false;
+  bool exceedsScreen_ = false;
+  bool maximizedAtLayout_ = false;
+  bool topmost_ = false;
+  bool slideshow_ = false;
+  bool dragging_ = false;
+  bool moveMode_ = false;
+  bool wheelWithRight_ = false;
+  POINT lastDrag_{};
+  WheelAccumulator wheel_;
+  uint32_t busy_ = 0;
+  uint32_t resizing_ = 0;
+  uint32_t sizeMove_ = 0;
+  uint64_t animationDue_ = 0;
+  double dpiScale_ = 1.0;
+};
+
+}  // namespace pv

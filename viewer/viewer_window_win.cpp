@@ -1,0 +1,456 @@
+#include "viewer/viewer_window.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "browse/file_names.h"
+#include "browse/image_cache.h"
+#include "core/text.h"
+#include "viewer/animation_timer.h"
+#include "viewer/commands.h"
+#include "viewer/view_paint.h"
+#include "viewer/error_text.h"
+#include "viewer/window_title.h"
+#include "settings/key_bindings_win.h"
+
+namespace pv {
+
+namespace {
+
+uint32_t g_windowCount = 0;
+
+const wchar_t* NameOf(const wchar_t* path) { return path + FileNameOffset(path); }
+
+// The extension of the name part: after its last "."; a name that only
+// begins with "." has none.
+const wchar_t* ExtensionOf(const wchar_t* path) {
+  const wchar_t* name = NameOf(path);
+  const wchar_t* dot = std::wcsrchr(name, L'.');
+  return dot && dot != name ? dot + 1 : L"";
+}
+
+}  // namespace
+
+ViewerProcess& Viewer() {
+  static ViewerProcess process;
+  return process;
+}
+
+uint32_t ViewerWindowCount() { return g_windowCount; }
+
+ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options)
+    : options_(options), startZoom_(options.zoom), autoPosition_(options.x == INT32_MIN || options.y == INT32_MIN) {
+  options_.title = nullptr;
+  options_.fullScreen = options.fullScreen || Viewer().preferences.openFullScreen;
+  ++g_windowCount;
+  if (Viewer().cache) Viewer().cache->SetCapacity(ImageCache::CapacityForWindows(g_windowCount));
+  SetSelfOwned(true);
+  Style().resizable = true;
+  Style().hasCaption = true;
+  Style().hasMaximiseBox = true;
+  Style().acceptsFiles = 1;
+
+  const Rect area = Area(options_.fullScreen || options.topmost);
+  CreateOptions create;
+  create.visible = false;
+  create.title = L"Pixvane";
+  create.position = autoPosition_ ? POINT{area.left + (area.width - 2) / 2, area.top + (area.height - 2) / 2}
+                                  : POINT{options.x, options.y};
+  create.size = {2, 2};
+  if (!Create(create)) return;
+  ReadFrameMetrics();
+  ShowWindow(Handle(), SW_SHOW);
+  UpdateWindow(Handle());
+  if (!OpenFile(file, !options.frozen, true)) return;
+  autoPosition_ = false;
+  if (options.topmost) {
+    topmost_ = true;
+    SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOREDRAW);
+  }
+  if (options.title) SetWindowTextW(Handle(), StartTitle(options.title).c_str());
+}
+
+ViewerWindow::~ViewerWindow() {
+  --g_windowCount;
+  if (Viewer().cache) Viewer().cache->SetCapacity(ImageCache::CapacityForWindows(g_windowCount));
+}
+
+const wchar_t* ViewerWindow::CurrentFileName() const {
+  return view_ && view_->Source() ? view_->Source()->Properties().GetText(kPropPath) : nullptr;
+}
+
+Rect ViewerWindow::Area(bool wholeMonitor) const {
+  HMONITOR monitor = Handle() ? MonitorFromWindow(Handle(), MONITOR_DEFAULTTOPRIMARY) : options_.monitor;
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  RECT r;
+  if (monitor && GetMonitorInfoW(monitor, &info)) {
+    r = wholeMonitor ? info.rcMonitor : info.rcWork;
+  } else if (wholeMonitor || !SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0)) {
+    r = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
+  return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+Rect ViewerWindow::LayoutArea() const { return Area(IsMaximized() || topmost_); }
+
+bool ViewerWindow::IsMaximized() const { return Handle() && IsZoomed(Handle()); }
+
+Rect ViewerWindow::ClientOnScreen() const {
+  RECT r{};
+  GetClientRect(Handle(), &r);
+  POINT origin{0, 0};
+  ClientToScreen(Handle(), &origin);
+  return {origin.x, origin.y, r.right, r.bottom};
+}
+
+void ViewerWindow::ReadFrameMetrics() {
+  const int padded = GetSystemMetrics(SM_CXPADDEDBORDER);
+  metrics_.border = GetSystemMetrics(SM_CXFRAME) + padded;
+  metrics_.frame = GetSystemMetrics(SM_CYFRAME) + padded;
+  metrics_.caption = GetSystemMetrics(SM_CYCAPTION);
+  metrics_.minWidth = GetSystemMetrics(SM_CXMIN);
+  WindowDc dc(Handle());
+  dpiScale_ = GetDeviceCaps(dc.get(), LOGPIXELSX) / 96.0;
+}
+
+void ViewerWindow::PlaceClient(const Rect& client) {
+  RECT r = {client.left, client.top, client.Right(), client.Bottom()};
+  AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_EXSTYLE)));
+  // A window narrower than the minimum is widened evenly, left half rounded up.
+  const LONG extra = metrics_.minWidth - (r.right - r.left);
+  if (extra > 0) {
+    r.left -= (extra + 1) / 2;
+    r.right += extra / 2;
+  }
+  ++resizing_;
+  SetWindowPos(Handle(), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  --resizing_;
+  RECT c;
+  GetClientRect(Handle(), &c);
+  client_ = {c.right, c.bottom};
+  hadClient_ = true;
+  Redraw(nullptr, false);
+}
+
+void ViewerWindow::SetBusy(bool on) {
+  SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdBusyCursor, on ? 1 : 0), reinterpret_cast<LPARAM>(Handle()));
+}
+
+void ViewerWindow::BuildDisplay() {
+  view_->BuildAdjustedImage();
+  view_->BuildDisplayImage();
+}
+
+void ViewerWindow::ShowError(Status status, const wchar_t* path) {
+  std::wstring text = ErrorMessage(status, ErrorText(status), path);
+  MessageBoxW(Handle(), text.c_str(), L"Pixvane", MB_OK);
+}
+
+bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportErrors) {
+  if (!path || !path[0] || wcslen(path) >= kMaxPathUnits) return false;
+  const wchar_t* ext = ExtensionOf(path);
+  if (wcslen(ext) == 3 && (ext[0] | 0x20) == L'p' && (ext[1] | 0x20) == L'v') {
+    // The program's own files: an adjustment file stands for its image.
+    if ((ext[2] | 0x20) != L'a') return false;
+    std::wstring image(path, static_cast<size_t>(ext - 1 - path));
+    return OpenFile(image.c_str(), prefetch, reportErrors);
+  }
+  ImageCache& cache = *Viewer().cache;
+  SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+  const bool busy = !cache.IsCached(path);
+  if (busy) SetBusy(true);
+  SetWindowTextW(Handle(), NameOf(path));
+
+  Ref<ImageBuffer> image;
+  Status status = cache.LoadImageThroughCache(&image, path);
+  if (Succeeded(status)) {
+    cache.AddToCache(*image, false);
+    KillTimer(Handle(), kAnimationTimer);
+    animationDue_ = 0;
+    view_.Reset();
+    ViewOptions viewOptions;
+    view_ = Ref<ViewState>(new (std::nothrow) ViewState(image.get(), 0, viewOptions));
+    if (view_) {
+      view_->LoadAdjustments(path);
+      BuildDisplay();
+      scroll_ = {};
+    }
+  }
+  SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
+  if (Failed(status) && reportErrors) ShowError(status, path);
+  if (Succeeded(status) && Viewer().fileShown) Viewer().fileShown(path);
+  if (Succeeded(status) && view_) {
+    SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdApplyLayout, 0), reinterpret_cast<LPARAM>(Handle()));
+  }
+  if (busy) SetBusy(false);
+  if (Failed(status) || !view_) return false;
+
+  std::wstring folder(path, FileNameOffset(path));
+  listing_.Reset();
+  if (!folder.empty()) listing_ = cache.Listings().OpenListing(folder.c_str());
+  if (prefetch && path[0] != L'<') cache.SchedulePrefetch(path, NavContinue, true);
+  return true;
+}
+
+void ViewerWindow::RefreshTitle() {
+  if (!Handle()) return;
+  if (!view_) return;
+  TitleParts parts;
+  ImageBuffer* source = view_->Source();
+  PropertySet& properties = source->Properties();
+  auto text = [&](uint32_t id) { return std::wstring(properties.Has(id) ? properties.GetText(id) : L""); };
+  const std::wstring path = text(kPropPath);
+  parts.name = !path.empty() && path[0] != L'<'
+                   ? (Viewer().preferences.showFullPath ? path : std::wstring(NameOf(path.c_str())))
+                   : text(kPropTitle);
+  parts.extra = text(kPropPage);
+  parts.details = Viewer().preferences.detailsInTitle;
+  const ImageSize base = view_->BaseSize();
+  parts.width = base.width;
+  parts.height = base.height;
+  parts.formatName = text(kPropBitsPerPixel);
+  parts.format = source->Format();
+  parts.zoom = view_->Zoom();
+  if (slideshow_) parts.slideshowWord = L"Slideshow";
+  std::wstring title = BuildWindowTitle(parts);
+  SetWindowTextW(Handle(), title.c_str());
+}
+
+void ViewerWindow::OnCreate() {
+  const std::vector<KeyBinding>& stored = Viewer().keyBindings;
+  accelerators_ = stored.empty() ? BuildAcceleratorTable(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
+                                 : BuildAcceleratorTable(stored.data(), stored.size());
+  SetAccelerators(&accelerators_);
+}
+
+void ViewerWindow::OnDestroy() {
+  ++sizeMove_;
+  KillTimer(Handle(), kAnimationTimer);
+  ToolkitWindow::OnDestroy();
+}
+
+void ViewerWindow::OnDropFiles(HDROP drop) {
+  ++sizeMove_;
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    wchar_t path[kMaxPathUnits];
+    // Names of a full path's length or more are refused.
+    if (DragQueryFileW(drop, i, nullptr, 0) >= kMaxPathUnits) continue;
+    DragQueryFileW(drop, i, path, kMaxPathUnits);
+    if (i == 0) {
+      OpenFile(path, true, true);
+    } else if (Viewer().openViewer) {
+      Viewer().openViewer(path, Handle());
+    }
+  }
+  DragFinish(drop);
+  --sizeMove_;
+}
+
+void ViewerWindow::OnKey(UINT key, bool down, bool repeat, bool alt) {
+  (void)repeat;
+  if (!down || !view_) return;
+  if (key == VK_ESCAPE) {
+    SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdClose, 0), reinterpret_cast<LPARAM>(Handle()));
+    return;
+  }
+  if (key < VK_NUMPAD1 || key > VK_NUMPAD9) return;
+  const uint32_t pad = key - VK_NUMPAD0;
+  const bool shift = GetKeyState(VK_SHIFT) < 0;
+  const ImageSize shown = view_->DisplayedSize();
+  const bool larger = shown.width > static_cast<uint32_t>(client_.width) ||
+                      shown.height > static_cast<uint32_t>(client_.height);
+  if ((larger && !alt) || options_.frozen) {
+    scroll_ = ScrollByKey(scroll_, pad, shift, client_, shown);
+    Redraw(nullptr, false);
+  } else {
+    PlaceClient(MoveByKey(ClientOnScreen(), pad, shift, LayoutArea()));
+  }
+}
+
+void ViewerWindow::OnMouseMove(POINT point, UINT keys) {
+  (void)keys;
+  if (!dragging_ || !view_) return;
+  const int dx = point.x - lastDrag_.x, dy = point.y - lastDrag_.y;
+  const ImageSize shown = view_->DisplayedSize();
+  const bool larger = shown.width > static_cast<uint32_t>(client_.width) ||
+                      shown.height > static_cast<uint32_t>(client_.height);
+  if (larger && !moveMode_ && GetKeyState(VK_MENU) >= 0) {
+    scroll_.x -= dx;
+    scroll_.y -= dy;
+    lastDrag_ = point;
+    Redraw(nullptr, false);
+  } else if (!IsMaximized()) {
+    const Rect client = ClientOnScreen();
+    Point moved = ClampDraggedWindow({client.left + dx, client.top + dy}, client_, LayoutArea(), metrics_);
+    PlaceClient({moved.x, moved.y, client.width, client.height});
+  }
+}
+
+bool ViewerWindow::OnMouseButton(MouseButton button, MouseAction action, POINT point, UINT keys) {
+  (void)keys;
+  if (action == MouseAction::DoubleClick && button <= MouseButton::Middle) {
+    SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(IsMaximized() ? kCmdRestore : kCmdMaximize, 0), 0);
+    return true;
+  }
+  if (action == MouseAction::Down && (button == MouseButton::Extra1 || button == MouseButton::Extra2)) {
+    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    UINT id = button == MouseButton::Extra1 ? (ctrl ? kCmdNextAlt : kCmdNextImage)
+                                            : (ctrl ? kCmdPreviousAlt : kCmdPreviousImage);
+    SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    return true;
+  }
+  if (button == MouseButton::Left || button == MouseButton::Middle) {
+    if (action == MouseAction::Down && !options_.frozen) {
+      dragging_ = true;
+      moveMode_ = button == MouseButton::Middle;
+      lastDrag_ = point;
+      SetCapture(Handle());
+      return true;
+    }
+    if (action == MouseAction::Up && dragging_) {
+      dragging_ = false;
+      moveMode_ = false;
+      ReleaseCapture();
+      return true;
+    }
+  }
+  return false;
+}
+
+void ViewerWindow::OnMouseWheel(int delta, POINT point, UINT keys) {
+  (void)point;
+  if (options_.frozen || !view_) return;
+  WheelState state;
+  state.shift = (keys & MK_SHIFT) != 0;
+  state.ctrl = (keys & MK_CONTROL) != 0;
+  state.left = (keys & MK_LBUTTON) != 0;
+  state.right = (keys & MK_RBUTTON) != 0;
+  state.middle = (keys & MK_MBUTTON) != 0;
+  const ImageSize shown = view_->DisplayedSize();
+  state.imageWider = shown.width > static_cast<uint32_t>(client_.width);
+  state.imageTaller = shown.height > static_cast<uint32_t>(client_.height);
+  const WheelResult r = wheel_.Add(delta, state);
+  if (r.usedWithRight) wheelWithRight_ = true;
+  if (r.command) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(r.command, 0), 0);
+  for (uint32_t i = 0; i < r.presses; ++i) PostMessageW(Handle(), WM_KEYDOWN, VK_NUMPAD0 + r.key, 0x1000000);
+}
+
+void ViewerWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
+  if (!view_) return;
+  if (!view_->Final()) view_->BuildDisplayImage();
+  BackgroundChoice choice;
+  choice.useStoredColour = true;
+  choice.storedColour = Viewer().preferences.backgroundColour;
+  PaintRequest request;
+  request.client = client_;
+  request.scroll = scroll_;
+  request.background = ChooseBackground(choice, view_->Source());
+  scroll_ = PaintView(*view_, dc, paint.rcPaint, request, brush_);
+}
+
+bool ViewerWindow::OnSetCursor(HWND window, UINT hitTest, UINT message) {
+  (void)window;
+  (void)message;
+  if (hitTest != HTCLIENT) return false;
+  SetCursor(LoadCursorW(nullptr, busy_ > 0 ? IDC_WAIT : IDC_ARROW));
+  return true;
+}
+
+bool ViewerWindow::OnPosChanging(WINDOWPOS* pos) {
+  if (pos->hwnd != Handle() || (pos->flags & SWP_NOMOVE)) return false;
+  // At least a strip of the window stays inside the work area.
+  const Rect area = Area(false);
+  const int width = (pos->flags & SWP_NOSIZE) ? 0 : pos->cx;
+  const int height = (pos->flags & SWP_NOSIZE) ? 0 : pos->cy;
+  pos->x = std::max(std::min(pos->x, area.Right() - (2 * metrics_.border + 2)),
+                    area.left + 1 + 2 * metrics_.border - width);
+  pos->y = std::max(std::min(pos->y, area.Bottom() - (2 * metrics_.frame + 2) - metrics_.caption),
+                    area.top + 1 + 2 * metrics_.frame - height);
+  return false;
+}
+
+void ViewerWindow::OnSize(UINT kind, SIZE size) {
+  client_ = {size.cx, size.cy};
+  if (resizing_ || !view_ || kind == SIZE_MINIMIZED) return;
+  if (kind == SIZE_MAXIMIZED) {
+    SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    const ViewerPreferences& p = Viewer().preferences;
+    const ImageSize base = view_->BaseSize();
+    const Rect monitor = Area(true);
+    const bool larger = base.width > static_cast<uint32_t>(monitor.width) ||
+                        base.height > static_cast<uint32_t>(monitor.height);
+    if ((p.autoSize && !p.shrinkOnly) || ((p.autoSize || p.shrinkLargeInFullScreen) && larger)) {
+      ZoomToFit(false, false);
+    }
+    Redraw(nullptr, false);
+    return;
+  }
+  if (!topmost_) SetWindowPos(Handle(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  Redraw(nullptr, false);
+}
+
+void ViewerWindow::ScheduleAnimation() {
+  if (!view_ || !view_->IsAnimated() || !view_->Source()) return;
+  const FrameSchedule s = ScheduleNextFrame(view_->Source()->Frame().delay, animationDue_, GetTickCount64());
+  if (s.stop) {
+    animationDue_ = 0;
+    return;
+  }
+  animationDue_ = s.due;
+  SetTimer(Handle(), kAnimationTimer, s.wait, nullptr);
+}
+
+void ViewerWindow::AdvanceAnimation() {
+  KillTimer(Handle(), kAnimationTimer);
+  if (!view_ || !view_->StepFrame(StepDirection::Next)) return;
+  view_->BuildAdjustedImage();
+  view_->BuildDisplayImage();
+  Redraw(nullptr, false);
+  ScheduleAnimation();
+}
+
+void ViewerWindow::OnTimer(UINT_PTR id) {
+  if (id == kAnimationTimer) AdvanceAnimation();
+}
+
+void ViewerWindow::OnDpiChanged(UINT dpi, const RECT* suggested) {
+  (void)dpi;
+  (void)suggested;
+  ReadFrameMetrics();
+  PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdZoomToWindow, 0), 0);
+}
+
+bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  switch (message) {
+    case WM_COPYDATA: {
+      // Every hand-over is answered as handled, valid or not.
+      *result = 1;
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      if (data && Viewer().receiveHandOver) Viewer().receiveHandOver(*data);
+      return true;
+    }
+    case WM_ENTERSIZEMOVE:
+      ++sizeMove_;
+      return false;
+    case WM_EXITSIZEMOVE:
+      if (sizeMove_) --sizeMove_;
+      return false;
+    case WM_GETMINMAXINFO: {
+      // Maximized, only the client area shows: the frame lies off the monitor.
+      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+      const Rect monitor = Area(true);
+      info->ptMaxPosition = {-metrics_.border, -(metrics_.frame + metrics_.caption)};
+      info->ptMaxSize = {monitor.width + 2 * metrics_.border, monitor.height + 2 * metrics_.frame + metrics_.caption};
+      return false;
+    }
+    default:
+      (void)wParam;
+      return false;
+  }
+}
+
+}  // namespace pv
