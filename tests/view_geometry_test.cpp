@@ -184,6 +184,12 @@ TEST(ViewGeometry, FitWindowToImageLimitsHeightFirstAndCentres) {
   // A centre wholly outside the area is brought back to its edge.
   r.currentClient = {2000, -500, 10, 10};
   EXPECT_EQ(pv::FitWindowToImage(r).client, (Rect{900, 0, 100, 60}));
+  // A window placed by the caller keeps its place: no caption shift.
+  r.framed = true;
+  r.keepCentre = false;
+  r.autoPosition = false;
+  r.currentClient = {100, 200, 50, 40};
+  EXPECT_EQ(pv::FitWindowToImage(r).client, (Rect{100, 200, 100, 60}));
 }
 
 TEST(ViewGeometry, TurnCommandsChangeTheOrientationBits) {

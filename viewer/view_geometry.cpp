@@ -131,7 +131,9 @@ FitResult FitWindowToImage(const FitRequest& r) {
   if (c.left + c.width < r.area.left) c.left = r.area.left;
   if (c.top >= r.area.Bottom()) c.top = r.area.Bottom() - c.height;
   if (c.top + c.height < r.area.top) c.top = r.area.top;
-  if (r.framed && !r.keepCentre) c.top += r.metrics.caption / 2;
+  // A centred window sits half a caption lower; a window placed where it
+  // was asked to be (or restored there) must not creep down.
+  if (r.framed && r.autoPosition && !r.keepCentre) c.top += r.metrics.caption / 2;
   return result;
 }
 

@@ -180,7 +180,10 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     }
   }
   SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
-  if (Failed(status) && reportErrors) ShowError(status, path);
+  if (Failed(status)) {
+    RefreshTitle();  // the name shown while loading is not the image shown
+    if (reportErrors) ShowError(status, path);
+  }
   if (Succeeded(status) && Viewer().fileShown) Viewer().fileShown(path);
   if (Succeeded(status) && view_) {
     SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdApplyLayout, 0), reinterpret_cast<LPARAM>(Handle()));

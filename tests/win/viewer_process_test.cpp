@@ -1,0 +1,296 @@
+// The real program, started as its own processes: what the user sees on the
+// screen, the hand-over between two starts and the command-line options.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codecs/register_decoders.h"
+#include "core/text.h"
+#include "tests/test_support.h"
+#include "tools/image_writers.h"
+#include "viewer/error_text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A 120 × 80 gradient, or any other size, with a colour of its own.
+std::vector<uint8_t> Gradient(uint32_t w, uint32_t h, uint8_t blue) {
+  std::vector<uint8_t> rgba(size_t{w} * h * 4);
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) {
+      uint8_t* p = &rgba[(size_t{y} * w + x) * 4];
+      p[0] = static_cast<uint8_t>(x * 2);
+      p[1] = static_cast<uint8_t>(y * 3);
+      p[2] = blue;
+      p[3] = 255;
+    }
+  }
+  return rgba;
+}
+
+bool WaitFor(const std::function<bool()>& done, int milliseconds = 20000) {
+  for (int waited = 0; waited < milliseconds; waited += 50) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+std::wstring ClassOf(HWND w) {
+  wchar_t name[64];
+  return std::wstring(name, static_cast<size_t>(GetClassNameW(w, name, 64)));
+}
+
+std::wstring TitleOf(HWND w) {
+  wchar_t title[512];
+  return std::wstring(title, static_cast<size_t>(GetWindowTextW(w, title, 512)));
+}
+
+// Visible top-level windows of a process with the given class.
+std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className = L"muiWindow") {
+  struct Search {
+    DWORD pid;
+    const wchar_t* className;
+    std::vector<HWND> found;
+  } search{pid, className, {}};
+  EnumWindows(
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == s->pid && IsWindowVisible(w) && ClassOf(w) == s->className) s->found.push_back(w);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+class Program {
+ public:
+  explicit Program(const std::wstring& arguments) {
+    std::wstring exe = pvtest::Widen(PV_PIXVANE_EXE);
+    std::replace(exe.begin(), exe.end(), L'/', L'\\');
+    std::wstring line = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+  }
+  ~Program() {
+    if (!started_) return;
+    if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi_.hProcess, 1);
+    CloseHandle(pi_.hThread);
+    CloseHandle(pi_.hProcess);
+  }
+  bool Started() const { return started_; }
+  DWORD Id() const { return pi_.dwProcessId; }
+  // The exit code, or STILL_ACTIVE when it did not end in time.
+  DWORD WaitForExit(DWORD milliseconds = 20000) {
+    WaitForSingleObject(pi_.hProcess, milliseconds);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return code;
+  }
+  HWND WaitForWindow(size_t count = 1) {
+    std::vector<HWND> w;
+    WaitFor([&] { return (w = WindowsOf(Id())).size() >= count; });
+    return w.size() >= count ? w.front() : nullptr;
+  }
+
+ private:
+  PROCESS_INFORMATION pi_{};
+  bool started_ = false;
+};
+
+// The screen pixels of the window's client area, as R, G, B, A.
+std::vector<uint8_t> ClientPixels(HWND window, SIZE* size) {
+  RECT r;
+  GetClientRect(window, &r);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  *size = {r.right, r.bottom};
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.right, -r.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, r.right, r.bottom, screen, origin.x, origin.y, SRCCOPY);
+  GdiFlush();
+  std::vector<uint8_t> rgba(size_t{static_cast<size_t>(r.right)} * r.bottom * 4);
+  const auto* bgra = static_cast<const uint8_t*>(bits);
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    rgba[i] = bgra[i + 2];
+    rgba[i + 1] = bgra[i + 1];
+    rgba[i + 2] = bgra[i];
+    rgba[i + 3] = 255;
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return rgba;
+}
+
+class ViewerProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = pvtest::ScratchDir("viewer-process");
+    Write("img1.bmp", 100, 70, 10);
+    Write("img2.bmp", 120, 80, 20);
+    Write("img10.bmp", 90, 60, 30);
+    // Cut inside its header: no decoder can show it.
+    std::vector<uint8_t> broken = pv::EncodeBmp32(Gradient(64, 64, 40), 64, 64);
+    broken.resize(30);
+    ASSERT_TRUE(pv::WriteWholeFile(Path("broken.bmp"), broken));
+  }
+  void TearDown() override {
+    // No window of this test may take the next test's hand-over.
+    Program close(L"-close");
+    close.WaitForExit();
+  }
+  void Write(const char* name, uint32_t w, uint32_t h, uint8_t blue) {
+    images_[name] = Gradient(w, h, blue);
+    ASSERT_TRUE(pv::WriteWholeFile(Path(name), pv::EncodeBmp32(images_[name], w, h)));
+  }
+  std::wstring Path(const char* name) { return (fs::path(dir_) / name).wstring(); }
+  std::wstring Quoted(const char* name) { return L"\"" + Path(name) + L"\""; }
+
+  std::string dir_;
+  std::map<std::string, std::vector<uint8_t>> images_;
+};
+
+bool TitleBecomes(HWND w, const std::wstring& expected) {
+  return WaitFor([&] { return TitleOf(w) == expected; }, 10000);
+}
+
+TEST_F(ViewerProcess, ShowsTheFileSizedToItsPixelsAndStepsThroughTheFolder) {
+  Program viewer(Quoted("img2.bmp"));
+  ASSERT_TRUE(viewer.Started());
+  HWND window = viewer.WaitForWindow();
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(TitleBecomes(window, L"img2.bmp | Pixvane")) << pv::WideToUtf8(TitleOf(window));
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, 120);
+  EXPECT_EQ(client.bottom, 80);
+  SIZE size{};
+  std::vector<uint8_t> screen;
+  EXPECT_TRUE(WaitFor([&] { return (screen = ClientPixels(window, &size)) == images_["img2.bmp"]; }, 5000))
+      << "the screen shows other pixels than the image";
+
+  // Next and previous keys go in the shell's order: img1, img2, img10; past
+  // the ends they wrap, and broken.bmp, first of all, is skipped.
+  const std::pair<WPARAM, const wchar_t*> steps[] = {{VK_SPACE, L"img10.bmp | Pixvane"},
+                                                     {VK_SPACE, L"img1.bmp | Pixvane"},
+                                                     {VK_BACK, L"img10.bmp | Pixvane"},
+                                                     {VK_BACK, L"img2.bmp | Pixvane"}};
+  for (const auto& [key, title] : steps) {
+    PostMessageW(window, WM_KEYDOWN, key, 1);
+    PostMessageW(window, WM_KEYUP, key, 0xC0000001);
+    EXPECT_TRUE(TitleBecomes(window, title)) << pv::WideToUtf8(title) << " but " << pv::WideToUtf8(TitleOf(window));
+  }
+  PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_EQ(viewer.WaitForExit(), 0u) << "the last window closed ends the process";
+}
+
+TEST_F(ViewerProcess, SecondStartHandsOverAndCloseEndsEverything) {
+  Program first(Quoted("img1.bmp"));
+  ASSERT_TRUE(first.WaitForWindow());
+  Program second(Quoted("img10.bmp") + L" -title=Second");
+  EXPECT_EQ(second.WaitForExit(), 0u) << "the second start hands over and ends";
+  ASSERT_TRUE(first.WaitForWindow(2)) << "one process, two windows";
+  EXPECT_TRUE(WaitFor([&] {
+    for (HWND w : WindowsOf(first.Id()))
+      if (TitleOf(w) == L"Second - Pixvane") return true;
+    return false;
+  }));
+  Program close(L"-CLOSE " + Quoted("img2.bmp"));
+  EXPECT_EQ(close.WaitForExit(), 0u);
+  EXPECT_EQ(first.WaitForExit(), 0u) << "every window closed";
+}
+
+TEST_F(ViewerProcess, OptionsTakeEffect) {
+  struct Case {
+    const wchar_t* options;
+    std::function<void(HWND)> check;
+  } cases[] = {
+      {L"-pos=100,200",
+       [](HWND w) {
+         RECT r;
+         GetWindowRect(w, &r);
+         EXPECT_EQ(r.left, 100);
+         EXPECT_EQ(r.top, 200);
+       }},
+      {L"/ZOOM=2",
+       [](HWND w) {
+         RECT r;
+         GetClientRect(w, &r);
+         EXPECT_EQ(r.right, 240);
+         EXPECT_EQ(r.bottom, 160);
+         EXPECT_TRUE(TitleBecomes(w, L"img2.bmp | 2.0x | Pixvane")) << pv::WideToUtf8(TitleOf(w));
+       }},
+      {L"-title=\"My picture\"", [](HWND w) { EXPECT_TRUE(TitleBecomes(w, L"My picture - Pixvane")); }},
+      {L"-topmost", [](HWND w) { EXPECT_TRUE(GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST); }},
+      {L"-fullscreen", [](HWND w) { EXPECT_TRUE(WaitFor([&] { return IsZoomed(w) != 0; })); }},
+      {L"-freeze",
+       [](HWND w) {
+         // A frozen window ignores turns but still zooms.
+         SendMessageW(w, WM_COMMAND, 20028, 0);
+         RECT r;
+         GetClientRect(w, &r);
+         EXPECT_EQ(r.right, 120);
+         SendMessageW(w, WM_COMMAND, 20025, 0);
+         EXPECT_TRUE(TitleBecomes(w, L"img2.bmp | 1.189x | Pixvane")) << pv::WideToUtf8(TitleOf(w));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(pv::WideToUtf8(c.options));
+    Program viewer(std::wstring(c.options) + L" " + Quoted("img2.bmp"));
+    HWND window = viewer.WaitForWindow();
+    ASSERT_TRUE(window);
+    // Loaded when the title is the image's, not just its name.
+    WaitFor([&] { return TitleOf(window).ends_with(L"Pixvane") && TitleOf(window) != L"Pixvane"; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    c.check(window);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.WaitForExit(), 0u);
+  }
+}
+
+TEST_F(ViewerProcess, DamagedFileShowsItsMessageAndEndsCleanly) {
+  Program viewer(Quoted("broken.bmp"));
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (box = [&] {
+                                      auto boxes = WindowsOf(viewer.Id(), L"#32770");
+                                      return boxes.empty() ? nullptr : boxes.front();
+                                    }()) != nullptr; }));
+  EXPECT_EQ(TitleOf(box), L"Pixvane");
+  std::wstring text;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM p) -> BOOL {
+        if (ClassOf(child) == L"Static" && !TitleOf(child).empty()) *reinterpret_cast<std::wstring*>(p) = TitleOf(child);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&text));
+  pv::RegisterDecoders();
+  pv::Ref<pv::ImageBuffer> image;
+  const pv::Status status = pv::LoadImageFile(Path("broken.bmp").c_str(), pv::LoadOptions(), &image);
+  ASSERT_TRUE(pv::Failed(status));
+  EXPECT_EQ(text, pv::ErrorMessage(status, pv::ErrorText(status), Path("broken.bmp")));
+  SendMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(viewer.WaitForExit(), 0u);
+}
+
+}  // namespace
