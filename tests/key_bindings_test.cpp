@@ -120,6 +120,53 @@ TEST(KeyBindings, SetComparison) {
   }
 }
 
+TEST(KeyBindings, KeyNames) {
+  struct Case {
+    uint8_t modifiers;
+    const wchar_t* key;
+    size_t capacity;
+    bool longForm;
+    const wchar_t* text;
+  };
+  const uint8_t all = pv::kKeyShift | pv::kKeyCtrl | pv::kKeyAlt;
+  const Case cases[] = {
+      {0, L"O", 16, true, L"O"},
+      {all, L"X", 32, true, L"Shift-Ctrl-Alt-X"},
+      {all, L"X", 32, false, L"s-c-a-X"},
+      {pv::kKeyCtrl | pv::kKeyAlt, L"Enter", 32, true, L"Ctrl-Alt-Enter"},
+      // Only whole pieces, and always terminated.
+      {all, L"X", 12, true, L"Shift-Ctrl-"},
+      {all, L"X", 11, true, L"Shift-"},
+      {pv::kKeyShift, L"Enter", 11, true, L"Shift-"},
+      {pv::kKeyShift, L"Enter", 12, true, L"Shift-Enter"},
+      {0, L"Tab", 1, true, L""},
+  };
+  for (const Case& c : cases) {
+    wchar_t buffer[64];
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    size_t n = pv::ComposeKeyName(c.modifiers, c.key, buffer, c.capacity, c.longForm);
+    EXPECT_STREQ(buffer, c.text);
+    EXPECT_EQ(n, std::wstring(c.text).size());
+    EXPECT_EQ(buffer[c.capacity], L'#') << "wrote past the capacity";
+  }
+
+  struct Name {
+    const wchar_t* system;
+    const wchar_t* shown;
+  };
+  const Name names[] = {
+      {L"PGDN", L"PgDn"}, {L"PGUP", L"PgUp"}, {L"BACKSPACE", L"Backspace"}, {L"NUM +", L"Num +"},
+      {L"ÄÅÖÄ", L"Äåöä"}, {L"ESC", L"Esc"}, {L"", L""},
+  };
+  for (const Name& n : names) {
+    std::wstring text = n.system;
+    pv::NormaliseKeyName(text.data());
+    EXPECT_EQ(text, n.shown);
+  }
+  EXPECT_TRUE(pv::IsCharacterKey('0') && pv::IsCharacterKey('Z') && pv::IsCharacterKey('A'));
+  EXPECT_FALSE(pv::IsCharacterKey(pv::vk::kSpace) || pv::IsCharacterKey(pv::vk::kF1) || pv::IsCharacterKey('/'));
+}
+
 TEST(KeyBindings, FrozenWindowKeepsItsShortList) {
   std::vector<KeyBinding> kept = pv::FrozenWindowBindings(kBuiltInKeyBindings, kBuiltInKeyBindingCount);
   std::vector<uint16_t> commands;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "settings/key_bindings_win.h"
@@ -82,6 +85,39 @@ TEST(KeyAccelerators, FrozenTable) {
   EXPECT_EQ(entries[0].cmd, 20033);
   EXPECT_EQ(entries[0].key, 'F');
   EXPECT_EQ(entries[16].cmd, 20064);
+}
+
+TEST(KeyAccelerators, KeyNames) {
+  struct Case {
+    KeyBinding binding;
+    bool longForm;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {{0, 'O', 20000}, true, L"O"},
+      {{pv::kKeyCtrl | pv::kKeyAlt, 'X', 20063}, true, L"Ctrl-Alt-X"},
+      {{pv::kKeyShift, '7', 20022}, false, L"s-7"},
+      {{pv::kKeyCtrl, VK_F1 + 4, 20034}, true, L"Ctrl-F5"},
+  };
+  wchar_t text[64];
+  for (const Case& c : cases) {
+    EXPECT_EQ(pv::FormatKeyName(c.binding, text, std::size(text), c.longForm), wcslen(c.text));
+    EXPECT_STREQ(text, c.text);
+  }
+  // System names: one capital, the rest small; extended keys are not taken
+  // for their numeric-pad twins.
+  for (UINT key : {VK_NEXT, VK_HOME, VK_LEFT, VK_INSERT, VK_DELETE, VK_ESCAPE, VK_RETURN}) {
+    size_t n = pv::FormatKeyName({pv::kKeyAlt, static_cast<uint8_t>(key), 20000}, text, std::size(text), true);
+    ASSERT_GT(n, 5u) << key;
+    EXPECT_EQ(std::wstring(text, 4), L"Alt-") << key;
+    EXPECT_TRUE(std::all_of(text + 5, text + n, [](wchar_t c) { return !(c >= L'A' && c <= L'Z'); })) << key;
+    wchar_t system[64];
+    LONG scan = static_cast<LONG>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+    GetKeyNameTextW(scan, system, 64);
+    if (key != VK_ESCAPE && key != VK_RETURN) {
+      EXPECT_NE(_wcsicmp(text + 4, system), 0) << key;
+    }
+  }
 }
 
 }  // namespace
