@@ -66,6 +66,22 @@ TEST(WindowTitle, Pieces) {
   for (const Case& c : cases) EXPECT_EQ(pv::BuildWindowTitle(c.parts), c.title);
 }
 
+TEST(WindowTitle, ProgramNameStaysFindable) {
+  pv::TitleParts p;
+  p.slideshowWord = std::wstring(1000, L's');
+  p.name = std::wstring(1000, L'n');
+  p.extra = std::wstring(1000, L'e');
+  p.details = true;
+  p.width = p.height = 4294967295u;
+  p.formatName = std::wstring(1000, L'f');
+  p.format = PixelFormat::GreyF;
+  p.zoom = 1e12;
+  std::wstring title = pv::BuildWindowTitle(p);
+  EXPECT_LE(title.size(), pv::kTitleSearchUnits);
+  EXPECT_EQ(title.substr(title.size() - 10), L" | Pixvane");
+  EXPECT_NE(title.find(std::wstring(259, L'n') + L" ["), std::wstring::npos);
+}
+
 TEST(WindowTitle, StartTitleAndNamePart) {
   EXPECT_EQ(pv::StartTitle(L"My picture"), L"My picture - Pixvane");
   struct Case {
