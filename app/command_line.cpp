@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "core/endian.h"
+#include "core/text.h"
 #include "viewer/window_title.h"
 
 namespace pv {
@@ -191,14 +192,7 @@ ViewerStartOptions ParseViewerOptions(const ArgumentList& args) {
       float value = static_cast<float>(zoom);
       if (value > 0) options.zoom = value;
     } else if (StartsWithNoCase(name, L"TITLE=")) {
-      std::wstring_view title = name.substr(6);
-      if (title.size() > kMaxTitleUnits) {
-        size_t cut = kMaxTitleUnits;
-        // Never keep half of a surrogate pair.
-        if (title[cut - 1] >= 0xD800 && title[cut - 1] < 0xDC00) --cut;
-        title = title.substr(0, cut);
-      }
-      options.title = std::wstring(title);
+      options.title = std::wstring(TruncateText(name.substr(6), kMaxTitleUnits));
     }
   }
   return options;

@@ -216,4 +216,11 @@ uint16_t UnitToU16(float value) {
   return static_cast<uint16_t>(value * 65535.0f + 0.5f);
 }
 
+std::wstring_view TruncateText(std::wstring_view text, size_t maxUnits) {
+  if (text.size() <= maxUnits) return text;
+  size_t cut = maxUnits;
+  if (cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] < 0xDC00) --cut;
+  return text.substr(0, cut);
+}
+
 }  // namespace pv

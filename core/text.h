@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pv {
 
@@ -32,5 +33,9 @@ bool FormatFileTime(wchar_t* buffer, size_t capacity, uint64_t fileTime);
 
 // A float in [0, 1] to 0..65535.
 uint16_t UnitToU16(float value);
+
+// The first maxUnits characters of text, one fewer when the cut would keep
+// only the first half of a surrogate pair.
+std::wstring_view TruncateText(std::wstring_view text, size_t maxUnits);
 
 }  // namespace pv

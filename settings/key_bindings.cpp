@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string_view>
 
 #include "core/endian.h"
 #include "viewer/commands.h"
@@ -209,6 +210,46 @@ bool SameKeyBindingSet(const KeyBinding* a, size_t countA, const KeyBinding* b, 
     return std::all_of(of, of + m, [&](const KeyBinding& k) { return std::find(set, set + n, k) != set + n; });
   };
   return countA == countB && holdsAll(a, countA, b, countB) && holdsAll(b, countB, a, countA);
+}
+
+size_t ComposeKeyName(uint8_t modifiers, const wchar_t* keyName, wchar_t* buffer, size_t capacity, bool longForm) {
+  if (capacity == 0) return 0;
+  struct Modifier {
+    uint8_t bit;
+    const wchar_t* longName;
+    const wchar_t* shortName;
+  };
+  static constexpr Modifier kModifiers[] = {
+      {kKeyShift, L"Shift-", L"s-"}, {kKeyCtrl, L"Ctrl-", L"c-"}, {kKeyAlt, L"Alt-", L"a-"}};
+  size_t length = 0;
+  auto append = [&](std::wstring_view piece) {
+    if (piece.size() >= capacity - length) return false;
+    std::copy(piece.begin(), piece.end(), buffer + length);
+    length += piece.size();
+    return true;
+  };
+  bool fits = true;
+  for (const Modifier& m : kModifiers) {
+    if ((modifiers & m.bit) && !(fits = append(longForm ? m.longName : m.shortName))) break;
+  }
+  if (fits && keyName) append(keyName);
+  buffer[length] = 0;
+  return length;
+}
+
+bool IsCharacterKey(uint8_t key) { return key >= '0' && key <= 'Z'; }
+
+void NormaliseKeyName(wchar_t* name) {
+  if (!name[0]) return;
+  if (std::wstring_view(name) == L"PGDN" || std::wstring_view(name) == L"PGUP") {
+    name[1] = L'g';
+    name[3] = static_cast<wchar_t>(name[3] + 32);
+    return;
+  }
+  for (wchar_t* p = name + 1; *p; ++p) {
+    // Latin-1 A with diaeresis, A with ring and O with diaeresis sit 32 below their small forms.
+    if ((*p >= L'A' && *p <= L'Z') || *p == 0xC4 || *p == 0xC5 || *p == 0xD6) *p = static_cast<wchar_t>(*p + 32);
+  }
 }
 
 std::vector<KeyBinding> FrozenWindowBindings(const KeyBinding* bindings, size_t count) {

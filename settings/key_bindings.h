@@ -68,6 +68,17 @@ std::optional<std::vector<KeyBinding>> ParseKeyBindings(const uint8_t* data, siz
 // Equal counts and each set holds every binding of the other, in any order.
 bool SameKeyBindingSet(const KeyBinding* a, size_t countA, const KeyBinding* b, size_t countB);
 
+// Key names as the key page and the menus show them: the modifiers ("Shift-",
+// "Ctrl-", "Alt-", or "s-", "c-", "a-" in the short form), then the key's
+// name. A piece that does not fit ends the text, which is always terminated;
+// returns its length.
+size_t ComposeKeyName(uint8_t modifiers, const wchar_t* keyName, wchar_t* buffer, size_t capacity, bool longForm);
+// True for keys named by their own character: digits and letters.
+bool IsCharacterKey(uint8_t key);
+// The system's upper-case key names in the program's spelling: "PgDn" and
+// "PgUp", otherwise the first character and the rest in lower case.
+void NormaliseKeyName(wchar_t* name);
+
 // The accelerators a frozen window keeps, in the order of its short command
 // list.
 std::vector<KeyBinding> FrozenWindowBindings(const KeyBinding* bindings, size_t count);

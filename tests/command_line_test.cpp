@@ -9,198 +9,136 @@ namespace {
 
 using pv::ArgumentList;
 
-std::wstring Repeat(wchar_t c, size_t n) { return std::wstring(n, c); }
-
-std::optional<std::wstring> Text(const wchar_t* s) {
-  if (!s) return std::nullopt;
+std::wstring Join(const ArgumentList& args) {
+  std::wstring s;
+  for (const std::wstring& a : args) s += (s.empty() ? L"" : L"|") + a;
   return s;
 }
 
-TEST(CommandLine, Splitting) {
-  struct Case {
-    std::wstring line;
-    ArgumentList expected;
-  };
-  const std::wstring longTitle = L"-title=" + Repeat(L'x', 400);
-  const Case cases[] = {
-      {L"Pixvane.exe \"C:\\My Pictures\\a.jpg\" -topmost", {L"C:\\My Pictures\\a.jpg", L"-topmost"}},
-      {L"\"C:\\Program Files\\Pixvane\\Pixvane.exe\" a.png", {L"a.png"}},
-      {L"PIXVANE.EXE a.png", {L"a.png"}},
-      // Without ".exe" the first entry is an ordinary argument.
-      {L"pixvane b.png", {L"pixvane", L"b.png"}},
-      {L"x.exe -title=\"My picture\" c.gif", {L"-title=My picture", L"c.gif"}},
-      {L"x.exe   a\t\tb  ", {L"a", L"b"}},
-      {L"x.exe \"\" \"\"  ", {}},
-      {L"", {}},
-      {L"   ", {}},
-      // A closing quote ends the entry even without a blank after it.
-      {L"x.exe \"a b\"c", {L"a b", L"c"}},
-      // An unterminated quote runs to the end.
-      {L"x.exe \"open end  ", {L"open end  "}},
-      {L"x.exe " + longTitle, {longTitle}},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(pv::SplitCommandLine(c.line.c_str()), c.expected) << c.line;
-  }
-  EXPECT_TRUE(pv::SplitCommandLine(nullptr).empty());
+// What one open request receives, as one line.
+std::wstring Describe(const pv::ViewerStartOptions& o) {
+  std::wstring s;
+  if (o.x != pv::kNoPosition || o.y != pv::kNoPosition) s += L"pos " + std::to_wstring(o.x) + L',' + std::to_wstring(o.y) + L' ';
+  if (o.zoom != pv::kNoZoom) s += L"zoom " + std::to_wstring(o.zoom) + L' ';
+  if (o.title) s += L"title '" + *o.title + L"' ";
+  if (o.fullScreen) s += L"fullscreen ";
+  if (o.freeze) s += L"freeze ";
+  if (o.topmost) s += L"topmost ";
+  if (o.index) s += L"index ";
+  return s;
 }
 
-TEST(CommandLine, StartupScan) {
+TEST(CommandLine, SplittingAndStartFile) {
   struct Case {
-    ArgumentList args;
-    bool close, onlyOne, refused;
-    const wchar_t* file;  // null: none
+    std::wstring line;
+    std::wstring args;
+    std::wstring scan;  // close, only-one, start file
   };
-  const std::wstring tooLong = L"C:\\" + Repeat(L'a', 257);  // 260 units
-  const std::wstring longest = L"C:\\" + Repeat(L'a', 256);  // 259 units
+  const std::wstring title = L"-title=" + std::wstring(400, L'x');
+  const std::wstring longest(259, L'n');
   const Case cases[] = {
-      {{L"-close", L"a.jpg"}, true, false, false, L"a.jpg"},
-      {{L"/ONLYONE"}, false, true, false, nullptr},
-      {{L"/OnlyOne", L"-Close"}, true, true, false, nullptr},
-      {{L"-closed", L"-only"}, false, false, false, nullptr},
-      {{L"-", L"/", L"b.png", L"c.png"}, false, false, false, L"b.png"},
-      {{tooLong, L"c.png"}, false, false, true, nullptr},
-      {{longest}, false, false, false, longest.c_str()},
+      {L"Pixvane.exe \"C:\\My Pictures\\a.jpg\" -topmost", L"C:\\My Pictures\\a.jpg|-topmost", L"00 C:\\My Pictures\\a.jpg"},
+      {L"\"C:\\Program Files\\Pixvane\\PIXVANE.EXE\" -close a.png", L"-close|a.png", L"10 a.png"},
+      {L"pixvane b.png /OnlyOne", L"pixvane|b.png|/OnlyOne", L"01 pixvane"},
+      {L"x.exe -title=\"My picture\" - / c.gif", L"-title=My picture|-|/|c.gif", L"00 c.gif"},
+      {L"x.exe   a\t\tb  ", L"a|b", L"00 a"},
+      {L"x.exe \"\" \"\"  -Closed", L"-Closed", L"00 "},
+      {L"   ", L"", L"00 "},
+      {L"x.exe \"a b\"c \"open end  ", L"a b|c|open end  ", L"00 a b"},
+      {L"x.exe " + title, title, L"00 "},
+      {L"x.exe " + longest, longest, L"00 " + longest},
+      {L"x.exe " + longest + L"n b.png", longest + L"n|b.png", L"00 refused"},
   };
   for (const Case& c : cases) {
-    pv::StartupScan scan = pv::ScanStartup(c.args);
-    EXPECT_EQ(scan.close, c.close);
-    EXPECT_EQ(scan.onlyOne, c.onlyOne);
-    EXPECT_EQ(scan.fileNameRefused, c.refused);
-    EXPECT_EQ(scan.fileName, Text(c.file));
+    ArgumentList args = pv::SplitCommandLine(c.line.c_str());
+    EXPECT_EQ(Join(args), c.args);
+    pv::StartupScan scan = pv::ScanStartup(args);
+    std::wstring got = std::to_wstring(scan.close) + std::to_wstring(scan.onlyOne) + L' ' +
+                       (scan.fileNameRefused ? L"refused" : scan.fileName.value_or(L""));
+    EXPECT_EQ(got, c.scan);
   }
+  EXPECT_TRUE(pv::SplitCommandLine(nullptr).empty());
 }
 
 TEST(CommandLine, ViewerOptions) {
   struct Case {
     ArgumentList args;
-    int32_t x, y;
-    float zoom;
-    const wchar_t* title;  // null: none
-    bool fullScreen, freeze, topmost, index;
+    std::wstring options;
   };
-  const int32_t none = pv::kNoPosition;
-  const float noZoom = pv::kNoZoom;
   const Case cases[] = {
-      {{}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-zoom=1.5"}, none, none, 1.5f, nullptr, false, false, false, false},
-      {{L"-pos=100,200"}, 100, 200, noZoom, nullptr, false, false, false, false},
-      {{L"/POS=-1920,-5x"}, -1920, -5, noZoom, nullptr, false, false, false, false},
-      {{L"-pos=,"}, 0, 0, noZoom, nullptr, false, false, false, false},
-      {{L"-pos=12"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-pos=12 ,3"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-pos=99999999999,-99999999999"}, INT32_MAX, -INT32_MAX, noZoom, nullptr, false, false, false, false},
-      {{L"-pos=-2147483648,0"}, -INT32_MAX, 0, noZoom, nullptr, false, false, false, false},
-      {{L"/FullScreen", L"-FREEZE", L"-topmost", L"/index", L"a.jpg"}, none, none, noZoom, nullptr, true, true, true,
-       true},
-      {{L"-freezer", L"-top", L"index", L"-close"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-title=My picture"}, none, none, noZoom, L"My picture", false, false, false, false},
-      {{L"/TITLE="}, none, none, noZoom, L"", false, false, false, false},
-      // Zooms that are not finite positive numbers are ignored.
-      {{L"-zoom=0"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-zoom=-2"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-zoom=nan"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-zoom=inf"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-zoom=1e300"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-zoom=1e-300"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-zoom=abc"}, none, none, noZoom, nullptr, false, false, false, false},
-      {{L"-zoom=2", L"-zoom=-1"}, none, none, 2.0f, nullptr, false, false, false, false},
+      {{L"-zoom=1.5", L"a.jpg"}, L"zoom 1.500000 "},
+      {{L"-pos=100,200"}, L"pos 100,200 "},
+      {{L"/POS=-1920,-5x"}, L"pos -1920,-5 "},
+      {{L"-pos=,"}, L"pos 0,0 "},
+      {{L"-pos=12"}, L""},
+      {{L"-pos=12 ,3"}, L""},
+      // Beyond 32 bits saturates, short of the value that means "no position".
+      {{L"-pos=99999999999,-2147483648"}, L"pos 2147483647,-2147483647 "},
+      {{L"/FullScreen", L"-FREEZE", L"-topmost", L"/index"}, L"fullscreen freeze topmost index "},
+      {{L"-freezer", L"-top", L"index", L"-close"}, L""},
+      {{L"-title=My picture", L"/TITLE="}, L"title '' "},
+      {{L"-title=" + std::wstring(5000, L'x')}, L"title '" + std::wstring(pv::kMaxTitleUnits, L'x') + L"' "},
+      {{L"-zoom=0", L"-zoom=-2", L"-zoom=nan", L"-zoom=inf", L"-zoom=1e300", L"-zoom=1e-300", L"-zoom=abc"}, L""},
+      {{L"-zoom=2", L"-zoom=-1"}, L"zoom 2.000000 "},
   };
-  for (const Case& c : cases) {
-    pv::ViewerStartOptions o = pv::ParseViewerOptions(c.args);
-    std::wstring what = c.args.empty() ? L"(none)" : c.args.front();
-    EXPECT_EQ(o.x, c.x) << what;
-    EXPECT_EQ(o.y, c.y) << what;
-    EXPECT_EQ(o.zoom, c.zoom) << what;
-    EXPECT_EQ(o.title, Text(c.title)) << what;
-    EXPECT_EQ(o.fullScreen, c.fullScreen) << what;
-    EXPECT_EQ(o.freeze, c.freeze) << what;
-    EXPECT_EQ(o.topmost, c.topmost) << what;
-    EXPECT_EQ(o.index, c.index) << what;
-  }
-}
-
-TEST(CommandLine, TitleIsBounded) {
-  pv::ViewerStartOptions o = pv::ParseViewerOptions({L"-title=" + Repeat(L'x', 5000)});
-  ASSERT_TRUE(o.title);
-  EXPECT_EQ(*o.title, Repeat(L'x', pv::kMaxTitleUnits));
-  // A surrogate pair across the bound is dropped whole.
-  std::wstring cut = Repeat(L'y', pv::kMaxTitleUnits - 1) + L"\xD83D\xDE00";
+  for (const Case& c : cases) EXPECT_EQ(Describe(pv::ParseViewerOptions(c.args)), c.options) << c.args[0];
   if constexpr (sizeof(wchar_t) == 2) {
-    o = pv::ParseViewerOptions({L"-title=" + cut});
-    EXPECT_EQ(*o.title, Repeat(L'y', pv::kMaxTitleUnits - 1));
+    // A surrogate pair across the bound is dropped whole.
+    std::wstring title = std::wstring(pv::kMaxTitleUnits - 1, L'y') + L"\xD83D\xDE00";
+    EXPECT_EQ(*pv::ParseViewerOptions({L"-title=" + title}).title, title.substr(0, pv::kMaxTitleUnits - 1));
   }
 }
 
-std::vector<uint8_t> Utf16(std::initializer_list<const wchar_t*> strings) {
+std::vector<uint8_t> Utf16(std::initializer_list<std::wstring> strings) {
   std::vector<uint8_t> bytes;
-  for (const wchar_t* s : strings) {
-    for (const wchar_t* p = s;; ++p) {
-      bytes.push_back(static_cast<uint8_t>(*p));
-      bytes.push_back(static_cast<uint8_t>(*p >> 8));
-      if (!*p) break;
-    }
+  for (const std::wstring& s : strings) {
+    for (wchar_t c : s + L'\0') bytes.insert(bytes.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
   }
   return bytes;
 }
 
-TEST(CommandLine, HandOverRoundTrip) {
-  struct Case {
-    std::optional<std::wstring> file;
-    ArgumentList args;
-    size_t size;
-  };
-  const Case cases[] = {
-      {std::nullopt, {}, 4},  // two zero characters
-      {L"C:\\x\\\u00E9.png", {L"C:\\x\\\u00E9.png", L"-zoom=2"}, 2 * (11 + 11 + 8 + 1)},
-      {std::nullopt, {L"-index"}, 2 * (1 + 7 + 1)},
-  };
-  for (const Case& c : cases) {
-    std::vector<uint8_t> payload = pv::BuildHandOverPayload(c.file, c.args);
-    EXPECT_EQ(payload.size(), c.size);
-    auto request = pv::ParseHandOverPayload(pv::kHandOverTag, payload.data(), payload.size());
-    ASSERT_TRUE(request);
-    EXPECT_EQ(request->fileName, c.file);
-    EXPECT_EQ(request->args, c.args.empty() ? std::nullopt : std::optional<ArgumentList>(c.args));
-  }
-  EXPECT_TRUE(pv::BuildHandOverPayload(L"C:\\" + Repeat(L'a', 300), {}).empty());
-}
+TEST(CommandLine, HandOver) {
+  // Built, then received.
+  EXPECT_EQ(pv::BuildHandOverPayload(std::nullopt, {}), Utf16({L"", L""}));
+  const ArgumentList args = {L"C:\\x\\\u00E9.png", L"-zoom=2"};
+  std::vector<uint8_t> payload = pv::BuildHandOverPayload(args[0], args);
+  EXPECT_EQ(payload, Utf16({args[0], args[0], args[1], L""}));
+  auto request = pv::ParseHandOverPayload(pv::kHandOverTag, payload.data(), payload.size());
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->fileName, args[0]);
+  EXPECT_EQ(request->args, args);
+  EXPECT_TRUE(pv::BuildHandOverPayload(std::wstring(260, L'a'), {}).empty());
 
-TEST(CommandLine, HandOverValidation) {
   struct Case {
     const char* what;
-    uint32_t tag;
     std::vector<uint8_t> data;
-    bool accepted;
+    std::optional<std::wstring> received;  // file and arguments joined; none when refused
   };
-  std::vector<uint8_t> good = Utf16({L"a.png", L"a.png", L"-topmost", L""});
-  std::vector<uint8_t> odd = good;
+  const std::vector<uint8_t> good = Utf16({L"a.png", L"a.png", L"-topmost", L""});
+  std::vector<uint8_t> odd = good, trailing = good;
   odd.push_back(0);
-  std::vector<uint8_t> trailing = good;
   trailing.insert(trailing.end(), {'x', 0});
-  const std::wstring tooLong = Repeat(L'n', 260);
-  const std::wstring longest = Repeat(L'n', 259);
   const Case cases[] = {
-      {"good", pv::kHandOverTag, good, true},
-      {"wrong tag", 0x46527671, good, false},
-      {"empty", pv::kHandOverTag, {}, false},
-      {"odd size", pv::kHandOverTag, odd, false},
-      {"one byte", pv::kHandOverTag, {0}, false},
-      {"trailing data after the list", pv::kHandOverTag, trailing, true},
-      {"truncated inside the file name", pv::kHandOverTag, {good.begin(), good.begin() + 6}, false},
-      {"no list after the file name", pv::kHandOverTag, Utf16({L"a.png"}), false},
-      {"list without its final zero", pv::kHandOverTag, {good.begin(), good.end() - 2}, false},
-      {"last entry unterminated", pv::kHandOverTag, {good.begin(), good.end() - 4}, false},
-      {"no zero at all", pv::kHandOverTag, {'a', 0, 'b', 0}, false},
-      {"only the empty name", pv::kHandOverTag, {0, 0}, false},
-      {"name of 260 units", pv::kHandOverTag, Utf16({tooLong.c_str(), L""}), false},
-      {"name of 259 units", pv::kHandOverTag, Utf16({longest.c_str(), L""}), true},
+      {"good", good, L"a.png|a.png|-topmost"},
+      {"no file, no arguments", Utf16({L"", L""}), L"|"},
+      {"odd size", odd, std::nullopt},
+      {"trailing data after the list", trailing, L"a.png|a.png|-topmost"},
+      {"truncated inside the file name", {good.begin(), good.begin() + 6}, std::nullopt},
+      {"no list after the file name", Utf16({L"a.png"}), std::nullopt},
+      {"list without its final zero", {good.begin(), good.end() - 2}, std::nullopt},
+      {"last entry unterminated", {good.begin(), good.end() - 4}, std::nullopt},
+      {"no zero at all", {'a', 0, 'b', 0}, std::nullopt},
+      {"empty", {}, std::nullopt},
+      {"name of 260 units", Utf16({std::wstring(260, L'n'), L""}), std::nullopt},
+      {"name of 259 units", Utf16({std::wstring(259, L'n'), L""}), std::wstring(259, L'n') + L'|'},
   };
   for (const Case& c : cases) {
-    auto request = pv::ParseHandOverPayload(c.tag, c.data.empty() ? nullptr : c.data.data(), c.data.size());
-    EXPECT_EQ(request.has_value(), c.accepted) << c.what;
+    auto r = pv::ParseHandOverPayload(pv::kHandOverTag, c.data.empty() ? nullptr : c.data.data(), c.data.size());
+    std::optional<std::wstring> received;
+    if (r) received = r->fileName.value_or(L"") + L'|' + Join(r->args.value_or(ArgumentList()));
+    EXPECT_EQ(received, c.received) << c.what;
   }
-  EXPECT_FALSE(pv::ParseHandOverPayload(pv::kHandOverTag, nullptr, 4));
+  EXPECT_FALSE(pv::ParseHandOverPayload(pv::kHandOverTag + 1, good.data(), good.size()));
 }
 
 TEST(CommandLine, StartupShortcut) {
@@ -212,7 +150,7 @@ TEST(CommandLine, StartupShortcut) {
   const Case cases[] = {
       {10, 20, 0.25f, L"-freeze -pos=10,20 -zoom=0.250 \"C:\\x\\y.png\""},
       {-1280, 0, 1.0f, L"-freeze -pos=-1280,0 -zoom=1.000 \"C:\\x\\y.png\""},
-      // Float steps below the decimal value must not lose a digit.
+      // Floats just below the decimal value must not lose a digit.
       {0, 0, 0.7f, L"-freeze -pos=0,0 -zoom=0.700 \"C:\\x\\y.png\""},
       {0, 0, 1.9996f, L"-freeze -pos=0,0 -zoom=2.000 \"C:\\x\\y.png\""},
       {0, 0, 12.3456f, L"-freeze -pos=0,0 -zoom=12.346 \"C:\\x\\y.png\""},
@@ -226,15 +164,12 @@ TEST(CommandLine, StartupShortcut) {
     // What the shortcut starts must give back the frozen window.
     ArgumentList args = pv::SplitCommandLine((L"\"C:\\Pixvane\\Pixvane.exe\" " + arguments).c_str());
     pv::ViewerStartOptions o = pv::ParseViewerOptions(args);
-    EXPECT_TRUE(o.freeze);
-    EXPECT_EQ(o.x, c.x);
-    EXPECT_EQ(o.y, c.y);
+    EXPECT_TRUE(o.freeze && o.x == c.x && o.y == c.y);
     EXPECT_NEAR(o.zoom, c.zoom, 0.0005);
     EXPECT_EQ(pv::ScanStartup(args).fileName, L"C:\\x\\y.png");
   }
-  EXPECT_EQ(pv::StartupShortcutArguments(0, 0, 1.0f, L"C:\\" + Repeat(L'a', 300)), L"");
+  EXPECT_EQ(pv::StartupShortcutArguments(0, 0, 1.0f, std::wstring(300, L'a')), L"");
   EXPECT_EQ(pv::StartupShortcutName(L"C:\\x\\y.png"), L"y.png.lnk");
-  EXPECT_EQ(pv::StartupShortcutName(L"D:z.jpg"), L"z.jpg.lnk");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/text.h"
+
 namespace pv {
 
 namespace {
@@ -38,13 +40,25 @@ std::wstring FormatZoomText(double zoom) {
 }
 
 std::wstring BuildWindowTitle(const TitleParts& parts) {
+  // A path of up to 259 units, three short texts of up to 48 and the numbers
+  // stay well inside the units other instances search.
+  constexpr size_t kNameUnits = 259;
+  constexpr size_t kShortUnits = 48;
+  static_assert(kNameUnits + 3 * kShortUnits + 100 < kTitleSearchUnits);
   std::wstring title;
-  if (!parts.slideshowWord.empty()) title += parts.slideshowWord + L" | ";
-  title += parts.name;
-  if (!parts.extra.empty()) title += L" [" + parts.extra + L']';
+  if (!parts.slideshowWord.empty()) {
+    title += TruncateText(parts.slideshowWord, kShortUnits);
+    title += L" | ";
+  }
+  title += TruncateText(parts.name, kNameUnits);
+  if (!parts.extra.empty()) {
+    title += L" [";
+    title += TruncateText(parts.extra, kShortUnits);
+    title += L']';
+  }
   if (parts.details) {
-    title += L" | " + std::to_wstring(parts.width) + L'\u2022' + std::to_wstring(parts.height) + L'\u2022' +
-             parts.formatName;
+    title += L" | " + std::to_wstring(parts.width) + L'\u2022' + std::to_wstring(parts.height) + L'\u2022';
+    title += TruncateText(parts.formatName, kShortUnits);
     title += PixelKindMarker(parts.format);
   }
   if (parts.zoom != 1.0) {

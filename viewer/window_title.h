@@ -1,6 +1,7 @@
 #pragma once
 // The viewer window's title text, built from what the window knows about the
 // shown image.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,7 +35,9 @@ struct TitleParts {
 };
 
 // "name [extra] | w•h•format | marker | zoom | Pixvane", each piece only when
-// it applies.
+// it applies. Other instances find the window by "Pixvane" within the first
+// kTitleSearchUnits of its title, so every piece of free text is bounded.
+inline constexpr size_t kTitleSearchUnits = 512;
 std::wstring BuildWindowTitle(const TitleParts& parts);
 
 // The window text for a TITLE= option until the first refresh replaces it.

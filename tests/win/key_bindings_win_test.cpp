@@ -1,8 +1,12 @@
-// The accelerator table a viewer window translates its keys with.
+// The accelerator table a viewer window translates its keys with, and the
+// key names of the menus.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "settings/key_bindings_win.h"
@@ -18,70 +22,78 @@ static_assert(pv::vk::kBack == VK_BACK && pv::vk::kTab == VK_TAB && pv::vk::kRet
               pv::vk::kDown == VK_DOWN && pv::vk::kInsert == VK_INSERT && pv::vk::kDelete == VK_DELETE &&
               pv::vk::kNumPadAdd == VK_ADD && pv::vk::kNumPadSubtract == VK_SUBTRACT && pv::vk::kF1 == VK_F1);
 
-std::vector<ACCEL> Entries(const pv::AcceleratorTable& table) {
-  int n = CopyAcceleratorTableW(table.get(), nullptr, 0);
-  std::vector<ACCEL> entries(n > 0 ? n : 0);
+// Flags, key and command of each entry as the system holds them.
+std::vector<std::wstring> Entries(const std::vector<KeyBinding>& bindings) {
+  pv::AcceleratorTable table = pv::BuildAcceleratorTable(bindings.data(), bindings.size());
+  int n = table ? CopyAcceleratorTableW(table.get(), nullptr, 0) : 0;
+  std::vector<ACCEL> entries(n);
   if (n > 0) CopyAcceleratorTableW(table.get(), entries.data(), n);
-  return entries;
-}
-
-BYTE Flags(uint8_t modifiers) {
-  return static_cast<BYTE>(FVIRTKEY | (modifiers & pv::kKeyShift ? FSHIFT : 0) |
-                           (modifiers & pv::kKeyCtrl ? FCONTROL : 0) | (modifiers & pv::kKeyAlt ? FALT : 0));
-}
-
-TEST(KeyAccelerators, BuiltInTable) {
-  pv::AcceleratorTable table = pv::BuildAcceleratorTable(pv::kBuiltInKeyBindings, pv::kBuiltInKeyBindingCount);
-  ASSERT_TRUE(table);
-  std::vector<ACCEL> entries = Entries(table);
-  ASSERT_EQ(entries.size(), pv::kBuiltInKeyBindingCount);
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const KeyBinding& b = pv::kBuiltInKeyBindings[i];
-    EXPECT_EQ(entries[i].fVirt & ~0x80, Flags(b.modifiers)) << i;
-    EXPECT_EQ(entries[i].key, b.key) << i;
-    EXPECT_EQ(entries[i].cmd, b.command) << i;
+  std::vector<std::wstring> out;
+  for (const ACCEL& a : entries) {
+    // 0x80 marks the last entry of a stored table.
+    out.push_back(std::to_wstring(a.fVirt & 0x7F) + L' ' + std::to_wstring(a.key) + L' ' + std::to_wstring(a.cmd));
   }
-  // Spot checks against the system's own names for the keys.
-  EXPECT_EQ(entries[2].key, VK_NEXT);
-  EXPECT_EQ(entries[72].fVirt & ~0x80, FVIRTKEY | FCONTROL | FALT);
+  return out;
 }
 
-TEST(KeyAccelerators, StoredSet) {
+std::wstring Entry(BYTE flags, WORD key, WORD command) {
+  return std::to_wstring(flags) + L' ' + std::to_wstring(key) + L' ' + std::to_wstring(command);
+}
+
+TEST(KeyAccelerators, Tables) {
+  std::vector<KeyBinding> builtIn(pv::kBuiltInKeyBindings, pv::kBuiltInKeyBindings + pv::kBuiltInKeyBindingCount);
+  std::vector<std::wstring> entries = Entries(builtIn);
+  ASSERT_EQ(entries.size(), 73u);
+  EXPECT_EQ(entries[0], Entry(FVIRTKEY, 'O', 20000));
+  EXPECT_EQ(entries[4], Entry(FVIRTKEY | FCONTROL, VK_NEXT, 20006));
+  EXPECT_EQ(entries[29], Entry(FVIRTKEY | FSHIFT, 'X', 20045));
+  EXPECT_EQ(entries[72], Entry(FVIRTKEY | FCONTROL | FALT, 'X', 20063));
+
   struct Case {
     const char* what;
     std::vector<KeyBinding> bindings;
-    std::vector<ACCEL> expected;
+    std::vector<std::wstring> expected;
   };
   const Case cases[] = {
       {"user set",
        {{pv::kKeyShift | pv::kKeyAlt, 'Q', 20064}, {0, VK_DELETE, 20042}},
-       {{FVIRTKEY | FSHIFT | FALT, 'Q', 20064}, {FVIRTKEY, VK_DELETE, 20042}}},
+       {Entry(FVIRTKEY | FSHIFT | FALT, 'Q', 20064), Entry(FVIRTKEY, VK_DELETE, 20042)}},
       {"unusable records left out",
        {{0, 0, 20001}, {0, 'K', 20068}, {8, 'L', 20001}, {pv::kKeyCtrl, 'M', 20013}},
-       {{FVIRTKEY | FCONTROL, 'M', 20013}}},
+       {Entry(FVIRTKEY | FCONTROL, 'M', 20013)}},
       {"nothing usable", {{0, 0, 20001}}, {}},
   };
-  for (const Case& c : cases) {
-    pv::AcceleratorTable table = pv::BuildAcceleratorTable(c.bindings.data(), c.bindings.size());
-    EXPECT_EQ(static_cast<bool>(table), !c.expected.empty()) << c.what;
-    std::vector<ACCEL> entries = table ? Entries(table) : std::vector<ACCEL>();
-    ASSERT_EQ(entries.size(), c.expected.size()) << c.what;
-    for (size_t i = 0; i < entries.size(); ++i) {
-      EXPECT_EQ(entries[i].fVirt & ~0x80, c.expected[i].fVirt) << c.what;
-      EXPECT_EQ(entries[i].key, c.expected[i].key) << c.what;
-      EXPECT_EQ(entries[i].cmd, c.expected[i].cmd) << c.what;
-    }
-  }
+  for (const Case& c : cases) EXPECT_EQ(Entries(c.bindings), c.expected) << c.what;
+
+  entries = Entries(pv::FrozenWindowBindings(builtIn.data(), builtIn.size()));
+  ASSERT_EQ(entries.size(), 17u);
+  EXPECT_EQ(entries[0], Entry(FVIRTKEY | FCONTROL, 'F', 20033));
 }
 
-TEST(KeyAccelerators, FrozenTable) {
-  std::vector<KeyBinding> kept = pv::FrozenWindowBindings(pv::kBuiltInKeyBindings, pv::kBuiltInKeyBindingCount);
-  pv::AcceleratorTable table = pv::BuildAcceleratorTable(kept.data(), kept.size());
-  std::vector<ACCEL> entries = Entries(table);
-  ASSERT_EQ(entries.size(), 17u);
-  EXPECT_EQ(entries[0].cmd, 20033);
-  EXPECT_EQ(entries[0].key, 'F');
-  EXPECT_EQ(entries[16].cmd, 20064);
+TEST(KeyAccelerators, KeyNames) {
+  wchar_t text[64];
+  const std::pair<KeyBinding, std::wstring> cases[] = {
+      {{pv::kKeyCtrl | pv::kKeyAlt, 'X', 20063}, L"Ctrl-Alt-X"},
+      {{pv::kKeyShift, '7', 20022}, L"Shift-7"},
+      {{pv::kKeyCtrl, VK_F1 + 4, 20034}, L"Ctrl-F5"},
+  };
+  for (const auto& [binding, name] : cases) {
+    EXPECT_EQ(pv::FormatKeyName(binding, text, std::size(text), true), name.size());
+    EXPECT_EQ(text, name);
+  }
+  // System names: one capital, the rest small; extended keys are not taken
+  // for their numeric-pad twins.
+  for (UINT key : {VK_NEXT, VK_HOME, VK_LEFT, VK_INSERT, VK_DELETE, VK_ESCAPE}) {
+    size_t n = pv::FormatKeyName({pv::kKeyAlt, static_cast<uint8_t>(key), 20000}, text, std::size(text), false);
+    ASSERT_GT(n, 3u) << key;
+    EXPECT_EQ(std::wstring(text, 2), L"a-") << key;
+    EXPECT_TRUE(std::none_of(text + 3, text + n, [](wchar_t c) { return c >= L'A' && c <= L'Z'; })) << key;
+    wchar_t padName[64] = {};
+    GetKeyNameTextW(static_cast<LONG>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16, padName, 64);
+    if (key != VK_ESCAPE) {
+      EXPECT_NE(_wcsicmp(text + 2, padName), 0) << key;
+    }
+  }
 }
 
 }  // namespace
