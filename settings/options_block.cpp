@@ -93,8 +93,8 @@ class FieldReader {
   void Flag(size_t at, bool& field) const {
     if (p_[at] <= 1) field = p_[at] != 0;
   }
-  void ByteUpTo(size_t at, uint8_t last, uint8_t& field) const {
-    if (p_[at] <= last) field = p_[at];
+  void ByteIn(size_t at, uint8_t low, uint8_t high, uint8_t& field) const {
+    if (p_[at] >= low && p_[at] <= high) field = p_[at];
   }
   void Int32In(size_t at, int32_t low, int32_t high, int32_t& field) const {
     const int32_t v = static_cast<int32_t>(LoadU32LE(p_ + at));
@@ -187,13 +187,13 @@ Options DecodeOptions(const uint8_t* data, size_t size) {
   r.Byte(kKeyBindingCount, o.keyBindingCount);
   r.Colour(kViewerBackground, o.viewerBackground);
   for (size_t i = 0; i < sizeof o.indexDisplaySwitches; ++i) {
-    r.ByteUpTo(kIndexDisplaySwitches + i, i == kNameLinesSwitch ? kMaxNameLines : 1, o.indexDisplaySwitches[i]);
+    r.ByteIn(kIndexDisplaySwitches + i, 0, i == kNameLinesSwitch ? kMaxNameLines : 1, o.indexDisplaySwitches[i]);
   }
   r.Byte(kIndexTitleMode, o.indexTitleMode);
   r.Int32In(kIndexIconWidth, kMinIconSide, kMaxIconSide, o.indexIconWidth);
   r.Int32In(kIndexIconHeight, kMinIconSide, kMaxIconSide, o.indexIconHeight);
   r.Int32In(kIndexIconSpacing, 0, kMaxIconSpacing, o.indexIconSpacing);
-  if (data[kIndexSortOrder] >= 1) r.ByteUpTo(kIndexSortOrder, kSortOrders, o.indexSortOrder);
+  r.ByteIn(kIndexSortOrder, 1, kSortOrders, o.indexSortOrder);
   r.Flag(kIndexAutoCache, o.indexAutoCache);
   r.Flag(kIndexCacheSizeWins, o.indexCacheSizeWins);
   r.Flag(kIndexShowFullFolder, o.indexShowFullFolder);
@@ -206,7 +206,7 @@ Options DecodeOptions(const uint8_t* data, size_t size) {
   o.indexWindowWidth = LoadU16LE(data + kIndexWindowWidth);
   o.indexWindowHeight = LoadU16LE(data + kIndexWindowHeight);
   r.Int32In(kSlideDelayTenths, 0, kMaxSlideDelayTenths, o.slideDelayTenths);
-  r.ByteUpTo(kSlideDelayMode, kSlideDelayModes - 1, o.slideDelayMode);
+  r.ByteIn(kSlideDelayMode, 0, kSlideDelayModes - 1, o.slideDelayMode);
   r.Flag(kSlideMaximise, o.slideMaximise);
   r.Flag(kSlideFullPaths, o.slideFullPaths);
   r.Flag(kSlideLoop, o.slideLoop);
