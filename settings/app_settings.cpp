@@ -1,0 +1,97 @@
+#include "settings/app_settings.h"
+
+#include <algorithm>
+
+#include "codecs/gif/lzw.h"
+#include "core/endian.h"
+#include "core/text.h"
+
+namespace pv {
+
+namespace {
+
+constexpr uint16_t kFirstCommand = 20000;
+constexpr uint16_t kLastCommand = 20064;
+constexpr uint8_t kModifierBits = 0x07;  // Shift, Ctrl, Alt
+constexpr uint32_t kMaxKeyBindings = 255;
+
+// UTF-16 units of wide text, whatever the width of wchar_t.
+size_t Utf16Units(std::wstring_view s) {
+  // Code points past the first plane take a surrogate pair.
+  return s.size() + static_cast<size_t>(std::count_if(s.begin(), s.end(), [](wchar_t c) {
+           return (static_cast<uint32_t>(c) >> 16) != 0;
+         }));
+}
+
+bool FitsPath(std::wstring_view s) { return Utf16Units(s) < kMaxPathUnits; }
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/' || c == L':'; }
+
+}  // namespace
+
+bool IsCurrentVersion(std::wstring_view stored) { return stored == kSettingsVersion; }
+
+bool IsFreshInstallation(std::wstring_view stored) { return stored.empty() || stored[0] < L'1'; }
+
+bool KeyBindingsValid(const uint8_t* data, size_t size, uint32_t count) {
+  if (!data || count == 0 || count > kMaxKeyBindings || size != count * kKeyBindingBytes) return false;
+  for (size_t at = 0; at < size; at += kKeyBindingBytes) {
+    const uint16_t command = LoadU16LE(data + at + 2);
+    if ((data[at] & ~kModifierBits) != 0 || command < kFirstCommand || command > kLastCommand) return false;
+  }
+  return true;
+}
+
+bool UnpackDictionary(const uint8_t* data, size_t size, uint32_t dictionaryBytes, std::vector<uint8_t>* out) {
+  out->clear();
+  if (!data || size == 0 || dictionaryBytes == 0 || dictionaryBytes > kMaxDictionaryBytes ||
+      size > LzwEncodeBound(dictionaryBytes)) {
+    return false;
+  }
+  out->resize(dictionaryBytes);
+  const LzwResult r = LzwDecode(out->data(), out->size(), data, size);
+  // A stream that holds more, or less, than the stored size is not the one saved with it.
+  if (r.written != dictionaryBytes || (r.end != LzwEnd::EndCode && r.end != LzwEnd::DataEnd)) {
+    out->clear();
+    return false;
+  }
+  return true;
+}
+
+std::vector<uint8_t> PackDictionary(const std::vector<uint8_t>& dictionary) {
+  std::vector<uint8_t> packed(LzwEncodeBound(dictionary.size()));
+  packed.resize(LzwEncode(packed.data(), dictionary.data(), dictionary.size()));
+  return packed;
+}
+
+std::wstring LastPathFromRecent(const RecentList& recent) {
+  const std::string_view first = recent.Entry(0);
+  std::wstring path = Utf8ToWide(reinterpret_cast<const uint8_t*>(first.data()), first.size());
+  return FitsPath(path) ? path : std::wstring();
+}
+
+void PutLastPathInFront(AppSettings& settings) {
+  if (settings.lastPath.empty()) return;
+  char utf8[RecentList::kMaxEntryBytes];
+  if (WideToUtf8(utf8, sizeof utf8, settings.lastPath.c_str())) settings.recent.PutInFront(utf8);
+}
+
+void AppendLastFile(std::wstring& lastPath, std::wstring_view storedName) {
+  if (lastPath.empty()) return;
+  if (lastPath.back() != L'\\' && lastPath.back() != L'/') {
+    if (!FitsPath(lastPath + L'\\')) return;
+    lastPath += L'\\';
+  }
+  const bool plainName =
+      !storedName.empty() && std::none_of(storedName.begin(), storedName.end(), [](wchar_t c) {
+        return IsSeparator(c) || static_cast<uint32_t>(c) < 0x20;
+      });
+  if (plainName && Utf16Units(lastPath) + Utf16Units(storedName) < kMaxPathUnits) lastPath += storedName;
+}
+
+std::wstring_view LastFileName(std::wstring_view path) {
+  const auto it = std::find_if(path.rbegin(), path.rend(), IsSeparator);
+  return path.substr(static_cast<size_t>(path.rend() - it));
+}
+
+}  // namespace pv
