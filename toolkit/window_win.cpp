@@ -26,7 +26,9 @@ void RegisterWindowClass(const wchar_t* name, UINT extraStyle, WNDPROC procedure
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.lpszClassName = name;
-  if (!RegisterClassExW(&wc)) {
+  // The class outlives its last object while that object's window is still
+  // being destroyed (UnregisterClass then fails): it is still ours to use.
+  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     // Without its classes the program cannot show anything.
     MessageBoxW(nullptr, L"RegisterClassEx failed", L"Pixvane", MB_OK | MB_ICONERROR);
     ExitProcess(1);

@@ -1,0 +1,157 @@
+// A viewer window inside the test process, driven by its commands.
+#include "viewer/viewer_window.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "browse/image_cache.h"
+#include "codecs/register_decoders.h"
+#include "core/cpu.h"
+#include "core/text.h"
+#include "tests/test_support.h"
+#include "tools/image_writers.h"
+#include "viewer/commands.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::wstring TitleOf(HWND w) {
+  wchar_t title[512];
+  return std::wstring(title, static_cast<size_t>(GetWindowTextW(w, title, 512)));
+}
+
+SIZE ClientOf(HWND w) {
+  RECT r;
+  GetClientRect(w, &r);
+  return {r.right, r.bottom};
+}
+
+class ViewerWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pv::ReadProcessorFeatures();
+    pv::RegisterDecoders();
+    pv::Viewer().cache = &cache_;
+    pv::Viewer().preferences = pv::ViewerPreferences();
+    dir_ = pvtest::ScratchDir("viewer-window");
+    Write("a.bmp", 120, 80);
+    Write("b.bmp", 60, 90);
+    Write("c.bmp", 40, 40);
+  }
+  void TearDown() override {
+    if (window_ && IsWindow(window_)) DestroyWindow(window_);
+    cache_.CancelPrefetches();
+    pv::Viewer().cache = nullptr;
+  }
+  void Write(const char* name, uint32_t w, uint32_t h) {
+    std::vector<uint8_t> rgba(size_t{w} * h * 4, 200);
+    ASSERT_TRUE(pv::WriteWholeFile(Path(name), pv::EncodeBmp32(rgba, w, h)));
+  }
+  std::wstring Path(const char* name) { return (fs::path(dir_) / name).wstring(); }
+  pv::ViewerWindow* Open(const char* name, const pv::ViewerWindowOptions& options = {}) {
+    auto* w = new pv::ViewerWindow(Path(name).c_str(), options);
+    window_ = w->Handle();
+    return w;
+  }
+  void Command(UINT id) { SendMessageW(window_, WM_COMMAND, id, 0); }
+
+  pv::ImageCache cache_;
+  std::string dir_;
+  HWND window_ = nullptr;
+};
+
+TEST_F(ViewerWindowTest, CommandsChangeZoomTurnAndWindow) {
+  pv::ViewerWindow* w = Open("a.bmp");
+  ASSERT_TRUE(w->HasImage());
+  struct Step {
+    UINT command;
+    SIZE client;
+    const wchar_t* title;
+  } steps[] = {
+      {pv::kCmdZoom50, {60, 40}, L"a.bmp | 0.5x | Pixvane"},
+      {pv::kCmdZoom200, {240, 160}, L"a.bmp | 2.0x | Pixvane"},
+      {pv::kCmdZoomOut, {202, 135}, L"a.bmp | 1.682x | Pixvane"},
+      {pv::kCmdActualPixels, {120, 80}, L"a.bmp | Pixvane"},
+      {pv::kCmdTurnRight, {80, 120}, L"a.bmp | Pixvane"},
+      {pv::kCmdTurnHalf, {80, 120}, L"a.bmp | Pixvane"},
+      {pv::kCmdTurnLeft, {120, 80}, L"a.bmp | Pixvane"},
+      {pv::kCmdMirror, {120, 80}, L"a.bmp | Pixvane"},
+      {pv::kCmdZoom12, {15, 10}, L"a.bmp | 0.125x | Pixvane"},
+  };
+  for (const Step& s : steps) {
+    Command(s.command);
+    const SIZE c = ClientOf(window_);
+    // A window is never narrower than the system allows; compare the height then.
+    if (s.client.cx >= GetSystemMetrics(SM_CXMIN)) {
+      EXPECT_EQ(c.cx, s.client.cx) << s.command;
+    }
+    EXPECT_EQ(c.cy, s.client.cy) << s.command;
+    EXPECT_EQ(TitleOf(window_), s.title) << s.command;
+  }
+  EXPECT_EQ(w->View()->Orientation(), 6) << "mirrored after a quarter turn, a half and a quarter back";
+
+  Command(pv::kCmdToggleTopmost);
+  EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  Command(pv::kCmdToggleTopmost);
+  EXPECT_FALSE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST);
+
+  Command(pv::kCmdClose);
+  MSG msg;
+  while (IsWindow(window_) && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  EXPECT_FALSE(IsWindow(window_));
+}
+
+TEST_F(ViewerWindowTest, FrozenWindowTakesOnlyItsShortList) {
+  pv::ViewerWindowOptions options;
+  options.frozen = true;
+  Open("a.bmp", options);
+  Command(pv::kCmdActualPixels);
+  Command(pv::kCmdTurnRight);
+  EXPECT_EQ(ClientOf(window_).cy, 80) << "turn ignored";
+  Command(pv::kCmdZoomIn);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | 1.189x | Pixvane");
+}
+
+TEST_F(ViewerWindowTest, NextImageComesFromThePrefetch) {
+  pv::ViewerWindow* w = Open("a.bmp");
+  ASSERT_TRUE(w->HasImage());
+  ASSERT_TRUE([&] {
+    for (int i = 0; i < 400 && !cache_.IsCached(Path("b.bmp").c_str()); ++i) Sleep(25);
+    return cache_.IsCached(Path("b.bmp").c_str());
+  }()) << "the neighbour is decoded in the background";
+  pv::Ref<pv::ImageBuffer> prefetched = cache_.TakeCachedImage(Path("b.bmp").c_str());
+  Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_), L"b.bmp | Pixvane");
+  EXPECT_EQ(w->View()->Source(), prefetched.get());
+  EXPECT_EQ(ClientOf(window_).cy, 90);
+  // First and last never give the current file; previous from the first wraps.
+  Command(pv::kCmdLast);
+  EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane");
+  Command(pv::kCmdFirst);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
+  Command(pv::kCmdPreviousImage);
+  EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane");
+}
+
+TEST_F(ViewerWindowTest, AdjustmentFileOpensItsImage) {
+  pv::ViewerWindow* w = Open("b.bmp.pva");
+  ASSERT_TRUE(w->HasImage());
+  EXPECT_EQ(std::wstring(w->CurrentFileName()), Path("b.bmp"));
+  EXPECT_EQ(TitleOf(window_), L"b.bmp | Pixvane");
+  EXPECT_FALSE(w->OpenFile(Path("show.pvs").c_str(), false, false)) << "not an image";
+  EXPECT_EQ(TitleOf(window_), L"b.bmp | Pixvane");
+}
+
+TEST_F(ViewerWindowTest, TitleShowsDetailsWhenAsked) {
+  pv::Viewer().preferences.detailsInTitle = true;
+  Open("a.bmp");
+  Command(pv::kCmdZoom50);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | 120\u2022" L"80\u2022" L"32 | 0.5x | Pixvane");
+}
+
+}  // namespace
