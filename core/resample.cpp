@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -50,6 +51,11 @@ template <class T>
 Scratch<T> NewScratch(size_t count) {
   return Scratch<T>(static_cast<T*>(::operator new[](count * sizeof(T), std::align_val_t{16}, std::nothrow)));
 }
+
+// Grey8 column periods longer than this many groups are stored one by one.
+constexpr uint32_t kMaxGreyPeriodGroups = 16;
+// Columns at the right edge that may fall out of a period (their taps fold).
+constexpr uint32_t kGreyRemainder = 64;
 
 uint32_t BandCount(uint32_t width, uint32_t height) { return BandCountFor(width, height, kMinBandPixels); }
 
@@ -153,10 +159,16 @@ void BoxFinish(typename F::Sample* out, const typename F::BoxSum* sums, uint32_t
   }
 }
 
+// The grouped Grey8 columns of one call.
+struct GreyTaps {
+  const GreyTapGroup* groups;
+  GreyTapPlan plan;
+};
+
 // Which form runs: the 8-bit families have vector forms, the others are scalar.
 template <class F>
 struct Kernels {
-  static void Row(typename F::Inter* out, const typename F::Sample* src, const CubicTap* taps, const GreyTapGroup*,
+  static void Row(typename F::Inter* out, const typename F::Sample* src, const CubicTap* taps, const GreyTaps*,
                   uint32_t count, uint32_t channels, uint32_t last) {
     CubicRow<F>(out, src, taps, count, channels, last);
   }
@@ -179,10 +191,10 @@ struct Kernels {
 
 template <>
 struct Kernels<Fixed8> {
-  static void Row(int16_t* out, const uint8_t* src, const CubicTap* taps, const GreyTapGroup* groups, uint32_t count,
+  static void Row(int16_t* out, const uint8_t* src, const CubicTap* taps, const GreyTaps* grey, uint32_t count,
                   uint32_t channels, uint32_t) {
-    if (groups)
-      ssse3::CubicRowGrey8(out, src, groups, taps, count);
+    if (grey)
+      ssse3::CubicRowGrey8(out, src, grey->groups, grey->plan, taps, count);
     else
       (CpuHasSsse3 ? ssse3::CubicRow8 : scalar::CubicRow8)(out, src, taps, count, channels);
   }
@@ -251,11 +263,13 @@ Status Cubic(ImageBuffer& target, const ImageBuffer& source, uint32_t channels, 
   }
   // Grey8 columns go four to one vector load where their taps lie close enough.
   Scratch<GreyTapGroup> groups;
+  GreyTaps grey{};
   if constexpr (std::is_same_v<F, Fixed8>) {
     if (ratio == 0 && channels == 1 && CpuHasSsse3) {
       groups = NewScratch<GreyTapGroup>(iw / 4 + 1);
       if (!groups) return kStatusOutOfMemory;
-      if (!GroupGreyTaps(groups.get(), taps.get(), iw)) groups.reset();
+      grey.groups = groups.get();
+      if (!PlanGreyTaps(groups.get(), &grey.plan, taps.get(), iw)) groups.reset();
     }
   }
   const uint32_t bands = BandCount(tw, th);
@@ -293,7 +307,7 @@ Status Cubic(ImageBuffer& target, const ImageBuffer& source, uint32_t channels, 
           if (ratio)
             Kernels<F>::Decimate(slot(i), SampleRow<F>(source, row), iw, channels, ratio);
           else
-            Kernels<F>::Row(slot(i), SampleRow<F>(source, row), taps.get(), groups.get(), iw, channels, sw - 1);
+            Kernels<F>::Row(slot(i), SampleRow<F>(source, row), taps.get(), groups ? &grey : nullptr, iw, channels, sw - 1);
         }
         filled = true;
         ringBase = base;
@@ -361,6 +375,21 @@ Status CheckFormats(const ImageBuffer& target, const ImageBuffer& source) {
   return kStatusOk;
 }
 
+bool FillGreyGroup(GreyTapGroup& group, const CubicTap* t) {
+  group.base = t[0].first;
+  for (uint32_t k = 0; k < 4; ++k) {
+    const int32_t offset = t[k].first - group.base;
+    if (offset < 0 || offset > 12) return false;
+    for (uint32_t j = 0; j < 4; ++j) {
+      const uint32_t half = j / 2, lane = 2 * k + j % 2;
+      group.pick[half][2 * lane] = static_cast<uint8_t>(offset + j);
+      group.pick[half][2 * lane + 1] = 0x80;
+      group.weight[half][lane] = t[k].weight[j];
+    }
+  }
+  return true;
+}
+
 Ref<ImageBuffer> NewLike(PixelFormat format, uint64_t width, uint64_t height) {
   return Ref<ImageBuffer>(
       CreateImageBuffer(format, {static_cast<uint32_t>(width), static_cast<uint32_t>(height)}, false));
@@ -368,21 +397,29 @@ Ref<ImageBuffer> NewLike(PixelFormat format, uint64_t width, uint64_t height) {
 
 }  // namespace
 
-bool GroupGreyTaps(GreyTapGroup* groups, const CubicTap* taps, uint32_t count) {
-  for (uint32_t g = 0; g < count / 4; ++g) {
-    const CubicTap* t = taps + 4 * g;
-    GreyTapGroup& group = groups[g];
-    group.base = t[0].first;
-    for (uint32_t k = 0; k < 4; ++k) {
-      const int32_t offset = t[k].first - group.base;
-      if (offset < 0 || offset > 12) return false;
-      for (uint32_t j = 0; j < 4; ++j) {
-        const uint32_t half = j / 2, lane = 2 * k + j % 2;
-        group.pick[half][2 * lane] = static_cast<uint8_t>(offset + j);
-        group.pick[half][2 * lane + 1] = 0x80;
-        group.weight[half][lane] = t[k].weight[j];
-      }
+bool PlanGreyTaps(GreyTapGroup* groups, GreyTapPlan* plan, const CubicTap* taps, uint32_t count) {
+  *plan = {};
+  // Period lengths are tried in whole 8-column steps of the vector pass. The
+  // first period stays one by one: the left edge folds its taps.
+  for (uint32_t columns = 8; columns <= 4 * kMaxGreyPeriodGroups && 3 * columns <= count; columns *= 2) {
+    const uint32_t advance = static_cast<uint32_t>(taps[2 * columns].first - taps[columns].first);
+    uint32_t until = 2 * columns;
+    for (; until < count; ++until) {
+      const CubicTap& t = taps[until];
+      const CubicTap& before = taps[until - columns];
+      if (t.first != before.first + static_cast<int32_t>(advance) ||
+          std::memcmp(t.weight, before.weight, sizeof t.weight) != 0)
+        break;
     }
+    // The right edge folds its taps too; a short remainder is left to the taps.
+    if (count - until <= kGreyRemainder) {
+      *plan = {columns / 4, columns / 4, advance, columns + (until - columns) / 8 * 8};
+      break;
+    }
+  }
+  if (plan->period == 0) *plan = {count / 8 * 2, 0, 0, count / 8 * 8};
+  for (uint32_t g = 0; g < plan->lead + plan->period; ++g) {
+    if (!FillGreyGroup(groups[g], taps + 4 * g)) return false;
   }
   return true;
 }

@@ -23,6 +23,8 @@ __m128i Load32(const uint8_t* p) {
   return _mm_cvtsi32_si128(v);
 }
 
+__m128i LoadAligned(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
+
 __m128i Weights(const CubicTap& t) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t.weight)); }
 
 // Weighted sums of the four taps of four Grey8 columns, as 32-bit lanes.
@@ -33,6 +35,14 @@ __m128i GreyColumns(const uint8_t* src, const CubicTap* t) {
   const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi8(px, zero), _mm_unpacklo_epi64(Weights(t[0]), Weights(t[1])));
   const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi8(px, zero), _mm_unpacklo_epi64(Weights(t[2]), Weights(t[3])));
   return _mm_srai_epi32(_mm_hadd_epi32(lo, hi), 7);
+}
+
+// Weighted sums of the four columns of a group, as 32-bit lanes.
+__m128i GreyGroup(const uint8_t* src, const GreyTapGroup& g) {
+  const __m128i px = Load(src + g.base);
+  const __m128i first = _mm_madd_epi16(_mm_shuffle_epi8(px, LoadAligned(g.pick[0])), LoadAligned(g.weight[0]));
+  const __m128i second = _mm_madd_epi16(_mm_shuffle_epi8(px, LoadAligned(g.pick[1])), LoadAligned(g.weight[1]));
+  return _mm_srai_epi32(_mm_add_epi32(first, second), 7);
 }
 
 // Weighted sums of the B, G, R, A channels of one Rgba8 column.
@@ -61,15 +71,34 @@ void CubicRow8(int16_t* out, const uint8_t* src, const CubicTap* taps, uint32_t 
   scalar::CubicRow8(out + size_t{x} * channels, src, taps + x, count - x, channels);
 }
 
-void CubicRowGrey8(int16_t* out, const uint8_t* src, const GreyTapGroup* groups, const CubicTap* taps, uint32_t count) {
-  auto group = [&](const GreyTapGroup& g) {
-    const __m128i px = Load(src + g.base);
-    const __m128i first = _mm_madd_epi16(_mm_shuffle_epi8(px, Load(g.pick[0])), Load(g.weight[0]));
-    const __m128i second = _mm_madd_epi16(_mm_shuffle_epi8(px, Load(g.pick[1])), Load(g.weight[1]));
-    return _mm_srai_epi32(_mm_add_epi32(first, second), 7);
-  };
+void CubicRowGrey8(int16_t* out, const uint8_t* src, const GreyTapGroup* groups, const GreyTapPlan& plan,
+                   const CubicTap* taps, uint32_t count) {
   uint32_t x = 0;
-  for (; x + 8 <= count; x += 8) Store(out + x, _mm_packs_epi32(group(groups[x / 4]), group(groups[x / 4 + 1])));
+  for (; x < 4 * plan.lead; x += 8)
+    Store(out + x, _mm_packs_epi32(GreyGroup(src, groups[x / 4]), GreyGroup(src, groups[x / 4 + 1])));
+  const GreyTapGroup* period = groups + plan.lead;
+  if (plan.period == 2) {
+    // A period of two groups (all ratios of n / 8) stays in registers.
+    const __m128i pick00 = LoadAligned(period[0].pick[0]), pick01 = LoadAligned(period[0].pick[1]);
+    const __m128i pick10 = LoadAligned(period[1].pick[0]), pick11 = LoadAligned(period[1].pick[1]);
+    const __m128i weight00 = LoadAligned(period[0].weight[0]), weight01 = LoadAligned(period[0].weight[1]);
+    const __m128i weight10 = LoadAligned(period[1].weight[0]), weight11 = LoadAligned(period[1].weight[1]);
+    const uint8_t* from0 = src + period[0].base;
+    const uint8_t* from1 = src + period[1].base;
+    for (; x < plan.end; x += 8, from0 += plan.advance, from1 += plan.advance) {
+      const __m128i a = Load(from0), b = Load(from1);
+      const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi8(a, pick00), weight00),
+                                       _mm_madd_epi16(_mm_shuffle_epi8(a, pick01), weight01));
+      const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi8(b, pick10), weight10),
+                                       _mm_madd_epi16(_mm_shuffle_epi8(b, pick11), weight11));
+      Store(out + x, _mm_packs_epi32(_mm_srai_epi32(lo, 7), _mm_srai_epi32(hi, 7)));
+    }
+  } else if (plan.period) {
+    for (const uint8_t* from = src; x < plan.end; from += plan.advance) {
+      for (uint32_t g = 0; g < plan.period && x < plan.end; g += 2, x += 8)
+        Store(out + x, _mm_packs_epi32(GreyGroup(from, period[g]), GreyGroup(from, period[g + 1])));
+    }
+  }
   scalar::CubicRow8(out + x, src, taps + x, count - x, 1);
 }
 

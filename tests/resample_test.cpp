@@ -464,18 +464,24 @@ TEST_F(ResampleKernels, HorizontalPassesMatch) {
 
 TEST_F(ResampleKernels, GroupedGreyPassMatches) {
   const int16_t* table = CubicFilterTable();
-  for (bool regular : {false, true}) {
-    for (uint32_t count : {4u, 8u, 13u, 40u, 203u}) {
+  // Steps of 16.16 positions with the table's weights, and the groups' period
+  // they give; step 0 stands for columns that move on at random.
+  struct Columns {
+    uint32_t step, period;
+  };
+  const Columns kinds[] = {{81920, 2}, {32768, 2}, {102400, 4}, {0, 0}};
+  for (const Columns& kind : kinds) {
+    for (uint32_t count : {4u, 8u, 13u, 40u, 203u, 1000u}) {
       for (uint32_t offset = 0; offset < 4; ++offset) {
-        SCOPED_TRACE(std::to_string(regular) + " " + std::to_string(count) + " " + std::to_string(offset));
+        SCOPED_TRACE(std::to_string(kind.step) + " " + std::to_string(count) + " " + std::to_string(offset));
         std::vector<CubicTap> taps(count);
         int32_t first = static_cast<int32_t>(rng() % 3);
         for (uint32_t x = 0; x < count; ++x) {
           CubicTap& t = taps[x];
-          if (regular) {
-            // A 5:4 reduction with the table's weights.
-            t.first = std::max<int32_t>(0, static_cast<int32_t>(5 * x / 4) - 1);
-            std::copy(table + (x % 4) * 64 * 4, table + (x % 4) * 64 * 4 + 4, t.weight);
+          if (kind.step) {
+            const uint64_t u = uint64_t{x} * kind.step;
+            t.first = std::max<int32_t>(0, static_cast<int32_t>(u >> 16) - 1);
+            std::copy_n(table + ((u >> 8) & 255) * 4, 4, t.weight);
           } else {
             // Columns move on by 0 to 3 pixels, as at ratios below 4:1.
             t.first = first;
@@ -483,23 +489,30 @@ TEST_F(ResampleKernels, GroupedGreyPassMatches) {
             for (int16_t& w : t.weight) w = static_cast<int16_t>(rng() % 40001) - 20000;
           }
         }
+        // The last columns leave the period, as where the right edge folds its taps.
+        if (count > 2) taps[count - 2].weight[1] ^= 1;
         const std::vector<uint8_t> row = Bytes(4 * size_t{count} + 64);
         std::vector<GreyTapGroup> groups(count / 4 + 1);
-        ASSERT_TRUE(GroupGreyTaps(groups.data(), taps.data(), count));
+        GreyTapPlan plan;
+        ASSERT_TRUE(PlanGreyTaps(groups.data(), &plan, taps.data(), count));
+        if (count >= 200) {
+          EXPECT_EQ(plan.period, kind.period);
+        }
         std::vector<int16_t> a(count), b(count);
         scalar::CubicRow8(a.data(), row.data() + offset, taps.data(), count, 1);
-        ssse3::CubicRowGrey8(b.data(), row.data() + offset, groups.data(), taps.data(), count);
+        ssse3::CubicRowGrey8(b.data(), row.data() + offset, groups.data(), plan, taps.data(), count);
         EXPECT_EQ(a, b);
       }
     }
   }
   // Taps spread over more than 16 bytes cannot be grouped.
-  std::vector<CubicTap> wide(4, CubicTap{0, {0, 16384, 0, 0}});
+  std::vector<CubicTap> wide(8, CubicTap{0, {0, 16384, 0, 0}});
   wide[3].first = 13;
-  GreyTapGroup group;
-  EXPECT_FALSE(GroupGreyTaps(&group, wide.data(), 4));
+  GreyTapGroup group[2];
+  GreyTapPlan plan;
+  EXPECT_FALSE(PlanGreyTaps(group, &plan, wide.data(), 8));
   wide[3].first = 12;
-  EXPECT_TRUE(GroupGreyTaps(&group, wide.data(), 4));
+  EXPECT_TRUE(PlanGreyTaps(group, &plan, wide.data(), 8));
 }
 
 TEST_F(ResampleKernels, VerticalPassMatches) {
@@ -548,7 +561,11 @@ TEST_F(ResampleKernels, BoxPassesMatch) {
 
 TEST(Resample, VectorAndScalarCallsGiveTheSamePixels) {
   if (!MachineHasSsse3()) GTEST_SKIP() << "no SSSE3";
-  const uint32_t sizes[][4] = {{101, 77, 59, 41}, {77, 31, 250, 99}, {203, 64, 101, 32}, {333, 200, 41, 25}};
+  // Irregular ratios, then ratios whose columns repeat (5:4, 1:2, 25:16, and
+  // 5:4 into a stage reduced by 16).
+  const uint32_t sizes[][4] = {{101, 77, 59, 41},  {77, 31, 250, 99},   {203, 64, 101, 32},
+                               {333, 200, 41, 25}, {250, 90, 200, 72},  {120, 50, 240, 100},
+                               {800, 60, 512, 40}, {1200, 800, 60, 40}};
   for (PixelFormat f : {PixelFormat::Rgba8, PixelFormat::Grey8}) {
     for (const auto& z : sizes) {
       Ref<ImageBuffer> s = RandomImage(f, z[0], z[1], z[2]);
