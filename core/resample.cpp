@@ -180,7 +180,8 @@ struct Kernels {
                      uint32_t samples) {
     CubicColumn<F>(out, rows, weights, samples);
   }
-  static void Accumulate(typename F::BoxSum* sums, const typename F::Sample* src, uint32_t samples) {
+  static void Accumulate(typename F::BoxSum* sums, const typename F::Sample* src, uint32_t samples, uint32_t,
+                         uint32_t) {
     BoxAccumulate<F>(sums, src, samples);
   }
   static void Finish(typename F::Sample* out, const typename F::BoxSum* sums, uint32_t count, uint32_t channels,
@@ -204,11 +205,19 @@ struct Kernels<Fixed8> {
   static void Column(uint8_t* out, const int16_t* const rows[4], const int16_t* weights, uint32_t samples) {
     (CpuHasSsse3 ? ssse3::CubicColumn8 : scalar::CubicColumn8)(out, rows, weights, samples);
   }
-  static void Accumulate(uint16_t* sums, const uint8_t* src, uint32_t samples) {
-    (CpuHasSsse3 ? ssse3::BoxAccumulate8 : scalar::BoxAccumulate8)(sums, src, samples);
+  // Grey8 blocks of 8 × 8 and 16 × 16 keep one sum per eight samples.
+  static bool ByEights(uint32_t channels, uint32_t factor) { return channels == 1 && factor >= 8; }
+  static void Accumulate(uint16_t* sums, const uint8_t* src, uint32_t samples, uint32_t channels, uint32_t factor) {
+    if (ByEights(channels, factor))
+      (CpuHasSsse3 ? ssse3::BoxAccumulateGrey8 : scalar::BoxAccumulateGrey8)(sums, src, samples);
+    else
+      (CpuHasSsse3 ? ssse3::BoxAccumulate8 : scalar::BoxAccumulate8)(sums, src, samples);
   }
   static void Finish(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor) {
-    (CpuHasSsse3 ? ssse3::BoxFinish8 : scalar::BoxFinish8)(out, sums, count, channels, factor);
+    if (ByEights(channels, factor))
+      scalar::BoxFinishGrey8(out, sums, count, factor);
+    else
+      (CpuHasSsse3 ? ssse3::BoxFinish8 : scalar::BoxFinish8)(out, sums, count, channels, factor);
   }
 };
 
@@ -313,7 +322,7 @@ Status Cubic(ImageBuffer& target, const ImageBuffer& source, uint32_t channels, 
         ringBase = base;
         const Inter* rows[4] = {slot(base), slot(base + 1), slot(base + 2), slot(base + 3)};
         Kernels<F>::Column(factor > 1 ? line : SampleRow<F>(target, y), rows, table + ((v >> 8) & 255) * 4, samples);
-        if (factor > 1) Kernels<F>::Accumulate(sum, line, samples);
+        if (factor > 1) Kernels<F>::Accumulate(sum, line, samples, channels, factor);
       }
       if (factor > 1) Kernels<F>::Finish(SampleRow<F>(target, y), sum, tw, channels, factor);
     }
@@ -336,7 +345,7 @@ Status Box(ImageBuffer& target, const ImageBuffer& source, uint32_t factor, uint
     for (uint32_t y = static_cast<uint32_t>(uint64_t{band} * th / bands); y < y1; ++y) {
       if (IsCancelled(cancel)) return;
       std::fill(s, s + samples, typename F::BoxSum{});
-      for (uint32_t k = 0; k < factor; ++k) Kernels<F>::Accumulate(s, SampleRow<F>(source, y * factor + k), samples);
+      for (uint32_t k = 0; k < factor; ++k) Kernels<F>::Accumulate(s, SampleRow<F>(source, y * factor + k), samples, channels, factor);
       Kernels<F>::Finish(SampleRow<F>(target, y), s, tw, channels, factor);
     }
   });
@@ -511,6 +520,23 @@ void BoxAccumulate8(uint16_t* sums, const uint8_t* src, uint32_t samples) {
 
 void BoxFinish8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor) {
   BoxFinish<Fixed8>(out, sums, count, channels, factor);
+}
+
+void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples) {
+  for (uint32_t k = 0; k < samples / 8; ++k) {
+    uint32_t sum = sums[k];
+    for (uint32_t i = 0; i < 8; ++i) sum += src[8 * k + i];
+    sums[k] = static_cast<uint16_t>(sum);
+  }
+}
+
+void BoxFinishGrey8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t factor) {
+  const uint32_t shift = 2 * static_cast<uint32_t>(std::countr_zero(factor));
+  for (uint32_t x = 0; x < count; ++x) {
+    uint32_t sum = 0;
+    for (uint32_t k = 0; k < factor / 8; ++k) sum += sums[x * factor / 8 + k];
+    out[x] = Fixed8::Mean(sum, shift);
+  }
 }
 
 }  // namespace scalar

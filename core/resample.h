@@ -71,6 +71,11 @@ void DecimateRow8(int16_t* out, const uint8_t* src, uint32_t count, uint32_t cha
 void CubicColumn8(uint8_t* out, const int16_t* const rows[4], const int16_t* weights, uint32_t samples);
 void BoxAccumulate8(uint16_t* sums, const uint8_t* src, uint32_t samples);
 void BoxFinish8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor);
+// Grey8 box sums by eight samples: sums[k] adds samples 8k to 8k + 7 (16
+// rows of them stay within 16 bits); the mean of a block of `factor` (8 or
+// 16) takes factor / 8 of them.
+void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples);
+void BoxFinishGrey8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t factor);
 }  // namespace scalar
 namespace ssse3 {
 // Grey8 rows by groups of four columns as `plan` stores them.
@@ -81,6 +86,7 @@ void DecimateRow8(int16_t* out, const uint8_t* src, uint32_t count, uint32_t cha
 void CubicColumn8(uint8_t* out, const int16_t* const rows[4], const int16_t* weights, uint32_t samples);
 void BoxAccumulate8(uint16_t* sums, const uint8_t* src, uint32_t samples);
 void BoxFinish8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor);
+void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples);
 }  // namespace ssse3
 
 }  // namespace pv

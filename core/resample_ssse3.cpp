@@ -57,6 +57,20 @@ __m128i RgbaColumn(const uint8_t* src, const CubicTap& t) {
   return _mm_srai_epi32(sum, 7);
 }
 
+// Stores the samples that `eight` gives as 16-bit lanes, eight at a time,
+// saturated to bytes; returns how many it stored.
+template <class Eight>
+uint32_t ColumnBytes(uint8_t* out, uint32_t samples, Eight eight) {
+  uint32_t i = 0;
+  for (; i + 16 <= samples; i += 16) Store(out + i, _mm_packus_epi16(eight(i), eight(i + 8)));
+  if (i + 8 <= samples) {
+    const __m128i last = eight(i);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(last, last));
+    i += 8;
+  }
+  return i;
+}
+
 }  // namespace
 
 void CubicRow8(int16_t* out, const uint8_t* src, const CubicTap* taps, uint32_t count, uint32_t channels) {
@@ -99,7 +113,7 @@ void CubicRowGrey8(int16_t* out, const uint8_t* src, const GreyTapGroup* groups,
         Store(out + x, _mm_packs_epi32(GreyGroup(from, period[g]), GreyGroup(from, period[g + 1])));
     }
   }
-  scalar::CubicRow8(out + x, src, taps + x, count - x, 1);
+  CubicRow8(out + x, src, taps + x, count - x, 1);
 }
 
 void DecimateRow8(int16_t* out, const uint8_t* src, uint32_t count, uint32_t channels, uint32_t ratio) {
@@ -136,29 +150,23 @@ void DecimateRow8(int16_t* out, const uint8_t* src, uint32_t count, uint32_t cha
 }
 
 void CubicColumn8(uint8_t* out, const int16_t* const rows[4], const int16_t* weights, uint32_t samples) {
+  // Held apart from `rows`, which the stores to `out` might otherwise change.
+  const int16_t *row0 = rows[0], *row1 = rows[1], *row2 = rows[2], *row3 = rows[3];
   const __m128i w01 = _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(weights[1])) << 16) | uint16_t(weights[0])));
   const __m128i w23 = _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(weights[3])) << 16) | uint16_t(weights[2])));
-  uint32_t i = 0;
-  if (weights[0] == 0 && weights[1] == 16384 && weights[2] == 0 && weights[3] == 0) {
-    // Phase 0 takes the second row alone: (16384 × h) >> 21 is h >> 7.
-    for (; i + 16 <= samples; i += 16) {
-      Store(out + i, _mm_packus_epi16(_mm_srai_epi16(Load(rows[1] + i), 7), _mm_srai_epi16(Load(rows[1] + i + 8), 7)));
-    }
-  }
-  for (; i + 16 <= samples; i += 16) {
-    __m128i half[2];
-    for (uint32_t h = 0; h < 2; ++h) {
-      const uint32_t at = i + 8 * h;
-      const __m128i r0 = Load(rows[0] + at), r1 = Load(rows[1] + at), r2 = Load(rows[2] + at), r3 = Load(rows[3] + at);
-      const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(r0, r1), w01),
-                                       _mm_madd_epi16(_mm_unpacklo_epi16(r2, r3), w23));
-      const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(r0, r1), w01),
-                                       _mm_madd_epi16(_mm_unpackhi_epi16(r2, r3), w23));
-      half[h] = _mm_packs_epi32(_mm_srai_epi32(lo, 21), _mm_srai_epi32(hi, 21));
-    }
-    Store(out + i, _mm_packus_epi16(half[0], half[1]));
-  }
-  const int16_t* rest[4] = {rows[0] + i, rows[1] + i, rows[2] + i, rows[3] + i};
+  auto filtered = [&](uint32_t at) {
+    const __m128i r0 = Load(row0 + at), r1 = Load(row1 + at), r2 = Load(row2 + at), r3 = Load(row3 + at);
+    const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(r0, r1), w01),
+                                     _mm_madd_epi16(_mm_unpacklo_epi16(r2, r3), w23));
+    const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(r0, r1), w01),
+                                     _mm_madd_epi16(_mm_unpackhi_epi16(r2, r3), w23));
+    return _mm_packs_epi32(_mm_srai_epi32(lo, 21), _mm_srai_epi32(hi, 21));
+  };
+  // Phase 0 takes the second row alone: (16384 × h) >> 21 is h >> 7.
+  auto second = [&](uint32_t at) { return _mm_srai_epi16(Load(row1 + at), 7); };
+  const bool phase0 = weights[0] == 0 && weights[1] == 16384 && weights[2] == 0 && weights[3] == 0;
+  const uint32_t i = phase0 ? ColumnBytes(out, samples, second) : ColumnBytes(out, samples, filtered);
+  const int16_t* rest[4] = {row0 + i, row1 + i, row2 + i, row3 + i};
   scalar::CubicColumn8(out + i, rest, weights, samples - i);
 }
 
@@ -171,6 +179,20 @@ void BoxAccumulate8(uint16_t* sums, const uint8_t* src, uint32_t samples) {
     Store(sums + i + 8, _mm_add_epi16(Load(sums + i + 8), _mm_unpackhi_epi8(v, zero)));
   }
   scalar::BoxAccumulate8(sums + i, src + i, samples - i);
+}
+
+void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples) {
+  const __m128i zero = _mm_setzero_si128();
+  uint32_t i = 0;
+  for (; i + 64 <= samples; i += 64) {
+    // psadbw against zero leaves the sum of each eight bytes in the low word
+    // of its 64-bit lane; two rounds of packing gather eight of them.
+    __m128i eights[4];
+    for (uint32_t k = 0; k < 4; ++k) eights[k] = _mm_sad_epu8(Load(src + i + 16 * k), zero);
+    const __m128i packed = _mm_packs_epi32(_mm_packs_epi32(eights[0], eights[1]), _mm_packs_epi32(eights[2], eights[3]));
+    Store(sums + i / 8, _mm_add_epi16(Load(sums + i / 8), packed));
+  }
+  scalar::BoxAccumulateGrey8(sums + i / 8, src + i, samples - i);
 }
 
 void BoxFinish8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor) {

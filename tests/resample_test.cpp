@@ -540,20 +540,32 @@ TEST_F(ResampleKernels, VerticalPassMatches) {
 TEST_F(ResampleKernels, BoxPassesMatch) {
   for (uint32_t channels : {1u, 4u}) {
     for (uint32_t factor : {2u, 4u, 8u, 16u}) {
-      for (uint32_t count : {1u, 3u, 4u, 8u, 9u, 21u}) {
+      for (uint32_t count : {1u, 3u, 4u, 8u, 9u, 21u, 70u}) {
         SCOPED_TRACE(std::to_string(channels) + " " + std::to_string(factor) + " " + std::to_string(count));
         const uint32_t samples = count * factor * channels;
         std::vector<uint16_t> a(samples + 1, 0), b(samples + 1, 0);
+        // Grey8 sums by eights, from 8 × 8 blocks up.
+        const bool eights = channels == 1 && factor >= 8;
+        std::vector<uint16_t> c(samples / 8 + 1, 0), d(c.size(), 0);
         for (uint32_t k = 0; k < factor; ++k) {
           const std::vector<uint8_t> row = Bytes(samples + 1);
           scalar::BoxAccumulate8(a.data() + 1, row.data() + 1, samples);
           ssse3::BoxAccumulate8(b.data() + 1, row.data() + 1, samples);
+          if (eights) {
+            scalar::BoxAccumulateGrey8(c.data() + 1, row.data() + 1, samples);
+            ssse3::BoxAccumulateGrey8(d.data() + 1, row.data() + 1, samples);
+          }
         }
         ASSERT_EQ(a, b);
+        ASSERT_EQ(c, d);
         std::vector<uint8_t> x(size_t{count} * channels), y(x.size());
         scalar::BoxFinish8(x.data(), a.data() + 1, count, channels, factor);
         ssse3::BoxFinish8(y.data(), b.data() + 1, count, channels, factor);
         EXPECT_EQ(x, y);
+        if (eights) {
+          scalar::BoxFinishGrey8(y.data(), c.data() + 1, count, factor);
+          EXPECT_EQ(x, y) << "by eights";
+        }
       }
     }
   }
