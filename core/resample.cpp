@@ -16,8 +16,9 @@ namespace pv {
 
 namespace {
 
-// Rows of this many target pixels or more make a band worth a task: each
-// band filters up to three source rows again to fill its ring.
+// Bands of this many output pixels or more are worth a task (counted in the
+// cubic stage, or the box's source, where the work is): each band filters
+// up to three source rows again to fill its ring.
 constexpr uint32_t kMinBandPixels = 16384;
 // Box sums of 8-bit samples stay within 16 bits up to 16 × 16 blocks; larger
 // reductions go through a whole intermediate image.
@@ -281,7 +282,8 @@ Status Cubic(ImageBuffer& target, const ImageBuffer& source, uint32_t channels, 
       if (!PlanGreyTaps(groups.get(), &grey.plan, taps.get(), iw)) groups.reset();
     }
   }
-  const uint32_t bands = BandCount(tw, th);
+  // The work is the stage's, so it sets the band count (at most one band per target row).
+  const uint32_t bands = std::min(BandCount(iw, ih), th);
   const uint32_t samples = iw * channels;
   const size_t rowSamples = (size_t{samples} + 7) & ~size_t{7};
   Scratch<Inter> rings = NewScratch<Inter>(size_t{bands} * 4 * rowSamples);
@@ -335,7 +337,7 @@ Status Box(ImageBuffer& target, const ImageBuffer& source, uint32_t factor, uint
            const CancelFlag* cancel) {
   const uint32_t tw = target.Width(), th = target.Height();
   const uint32_t samples = source.Width() * channels;
-  const uint32_t bands = BandCount(tw, th);
+  const uint32_t bands = std::min(BandCount(source.Width(), source.Height()), th);
   const size_t rowSums = (size_t{samples} + 7) & ~size_t{7};
   Scratch<typename F::BoxSum> sums = NewScratch<typename F::BoxSum>(rowSums * bands);
   if (!sums) return kStatusOutOfMemory;

@@ -376,6 +376,7 @@ TEST(Resample, BandsGiveTheResultOfOneBand) {
       {PixelFormat::Grey8, 600, 300, 1100, 560},   // enlarged: the ring moves by 0 or 1
       {PixelFormat::GreyF, 1500, 1100, 700, 520},  // two stages
       {PixelFormat::Rgba16, 2048, 1024, 512, 256}, // box by 4
+      {PixelFormat::Grey8, 1200, 800, 60, 40},     // a stage reduced by 16: more bands than rows of 16K pixels
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.format));
