@@ -413,18 +413,17 @@ bool PlanGreyTaps(GreyTapGroup* groups, GreyTapPlan* plan, const CubicTap* taps,
   // Period lengths are tried in whole 8-column steps of the vector pass. The
   // first period stays one by one: the left edge folds its taps.
   for (uint32_t columns = 8; columns <= 4 * kMaxGreyPeriodGroups && 3 * columns <= count; columns *= 2) {
-    const uint32_t advance = static_cast<uint32_t>(taps[2 * columns].first - taps[columns].first);
+    const int64_t advance = int64_t{taps[2 * columns].first} - taps[columns].first;
+    if (advance < 0 || advance > INT32_MAX) continue;
     uint32_t until = 2 * columns;
     for (; until < count; ++until) {
       const CubicTap& t = taps[until];
       const CubicTap& before = taps[until - columns];
-      if (t.first != before.first + static_cast<int32_t>(advance) ||
-          std::memcmp(t.weight, before.weight, sizeof t.weight) != 0)
-        break;
+      if (t.first != before.first + advance || std::memcmp(t.weight, before.weight, sizeof t.weight) != 0) break;
     }
     // The right edge folds its taps too; a short remainder is left to the taps.
     if (count - until <= kGreyRemainder) {
-      *plan = {columns / 4, columns / 4, advance, columns + (until - columns) / 8 * 8};
+      *plan = {columns / 4, columns / 4, static_cast<int32_t>(advance), columns + (until - columns) / 8 * 8};
       break;
     }
   }

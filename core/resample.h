@@ -55,7 +55,7 @@ struct alignas(16) GreyTapGroup {
 struct GreyTapPlan {
   uint32_t lead = 0;
   uint32_t period = 0;
-  uint32_t advance = 0;
+  int32_t advance = 0;
   uint32_t end = 0;
 };
 // Fills `groups` (room for count / 4 groups) and `plan`; false when some

@@ -99,7 +99,9 @@ void CubicRowGrey8(int16_t* out, const uint8_t* src, const GreyTapGroup* groups,
     const __m128i weight10 = LoadAligned(period[1].weight[0]), weight11 = LoadAligned(period[1].weight[1]);
     const uint8_t* from0 = src + period[0].base;
     const uint8_t* from1 = src + period[1].base;
-    for (; x < plan.end; x += 8, from0 += plan.advance, from1 += plan.advance) {
+    const int32_t advance = plan.advance;
+    const uint32_t end = plan.end;
+    for (; x < end; x += 8, from0 += advance, from1 += advance) {
       const __m128i a = Load(from0), b = Load(from1);
       const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi8(a, pick00), weight00),
                                        _mm_madd_epi16(_mm_shuffle_epi8(a, pick01), weight01));
