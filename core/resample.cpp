@@ -185,6 +185,12 @@ struct Kernels {
                          uint32_t) {
     BoxAccumulate<F>(sums, src, samples);
   }
+  // The vertical pass of a stage row, added into the box sums through `line`.
+  static void ColumnSum(typename F::BoxSum* sums, typename F::Sample* line, const typename F::Inter* const rows[4],
+                        const int16_t* weights, uint32_t samples, uint32_t, uint32_t) {
+    CubicColumn<F>(line, rows, weights, samples);
+    BoxAccumulate<F>(sums, line, samples);
+  }
   static void Finish(typename F::Sample* out, const typename F::BoxSum* sums, uint32_t count, uint32_t channels,
                      uint32_t factor) {
     BoxFinish<F>(out, sums, count, channels, factor);
@@ -213,6 +219,15 @@ struct Kernels<Fixed8> {
       (CpuHasSsse3 ? ssse3::BoxAccumulateGrey8 : scalar::BoxAccumulateGrey8)(sums, src, samples);
     else
       (CpuHasSsse3 ? ssse3::BoxAccumulate8 : scalar::BoxAccumulate8)(sums, src, samples);
+  }
+  static void ColumnSum(uint16_t* sums, uint8_t* line, const int16_t* const rows[4], const int16_t* weights,
+                        uint32_t samples, uint32_t channels, uint32_t factor) {
+    if (ByEights(channels, factor)) {
+      (CpuHasSsse3 ? ssse3::CubicColumnSumsGrey8 : scalar::CubicColumnSumsGrey8)(sums, rows, weights, samples);
+    } else {
+      Column(line, rows, weights, samples);
+      Accumulate(sums, line, samples, channels, factor);
+    }
   }
   static void Finish(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor) {
     if (ByEights(channels, factor))
@@ -318,13 +333,17 @@ Status Cubic(ImageBuffer& target, const ImageBuffer& source, uint32_t channels, 
           if (ratio)
             Kernels<F>::Decimate(slot(i), SampleRow<F>(source, row), iw, channels, ratio);
           else
-            Kernels<F>::Row(slot(i), SampleRow<F>(source, row), taps.get(), groups ? &grey : nullptr, iw, channels, sw - 1);
+            Kernels<F>::Row(slot(i), SampleRow<F>(source, row), taps.get(), groups ? &grey : nullptr, iw, channels,
+                            sw - 1);
         }
         filled = true;
         ringBase = base;
         const Inter* rows[4] = {slot(base), slot(base + 1), slot(base + 2), slot(base + 3)};
-        Kernels<F>::Column(factor > 1 ? line : SampleRow<F>(target, y), rows, table + ((v >> 8) & 255) * 4, samples);
-        if (factor > 1) Kernels<F>::Accumulate(sum, line, samples, channels, factor);
+        const int16_t* weights = table + ((v >> 8) & 255) * 4;
+        if (factor > 1)
+          Kernels<F>::ColumnSum(sum, line, rows, weights, samples, channels, factor);
+        else
+          Kernels<F>::Column(SampleRow<F>(target, y), rows, weights, samples);
       }
       if (factor > 1) Kernels<F>::Finish(SampleRow<F>(target, y), sum, tw, channels, factor);
     }
@@ -347,7 +366,8 @@ Status Box(ImageBuffer& target, const ImageBuffer& source, uint32_t factor, uint
     for (uint32_t y = static_cast<uint32_t>(uint64_t{band} * th / bands); y < y1; ++y) {
       if (IsCancelled(cancel)) return;
       std::fill(s, s + samples, typename F::BoxSum{});
-      for (uint32_t k = 0; k < factor; ++k) Kernels<F>::Accumulate(s, SampleRow<F>(source, y * factor + k), samples, channels, factor);
+      for (uint32_t k = 0; k < factor; ++k)
+        Kernels<F>::Accumulate(s, SampleRow<F>(source, y * factor + k), samples, channels, factor);
       Kernels<F>::Finish(SampleRow<F>(target, y), s, tw, channels, factor);
     }
   });
@@ -528,6 +548,15 @@ void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples) {
     uint32_t sum = sums[k];
     for (uint32_t i = 0; i < 8; ++i) sum += src[8 * k + i];
     sums[k] = static_cast<uint16_t>(sum);
+  }
+}
+
+void CubicColumnSumsGrey8(uint16_t* sums, const int16_t* const rows[4], const int16_t* weights, uint32_t samples) {
+  for (uint32_t k = 0; k < samples / 8; ++k) {
+    uint8_t eight[8];
+    const int16_t* from[4] = {rows[0] + 8 * k, rows[1] + 8 * k, rows[2] + 8 * k, rows[3] + 8 * k};
+    CubicColumn<Fixed8>(eight, from, weights, 8);
+    BoxAccumulateGrey8(sums + k, eight, 8);
   }
 }
 

@@ -76,6 +76,8 @@ void BoxFinish8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t cha
 // 16) takes factor / 8 of them.
 void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples);
 void BoxFinishGrey8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t factor);
+// CubicColumn8 into a row of eight samples at a time, added into sums by eights.
+void CubicColumnSumsGrey8(uint16_t* sums, const int16_t* const rows[4], const int16_t* weights, uint32_t samples);
 }  // namespace scalar
 namespace ssse3 {
 // Grey8 rows by groups of four columns as `plan` stores them.
@@ -87,6 +89,7 @@ void CubicColumn8(uint8_t* out, const int16_t* const rows[4], const int16_t* wei
 void BoxAccumulate8(uint16_t* sums, const uint8_t* src, uint32_t samples);
 void BoxFinish8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor);
 void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples);
+void CubicColumnSumsGrey8(uint16_t* sums, const int16_t* const rows[4], const int16_t* weights, uint32_t samples);
 }  // namespace ssse3
 
 }  // namespace pv

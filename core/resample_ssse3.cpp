@@ -57,6 +57,44 @@ __m128i RgbaColumn(const uint8_t* src, const CubicTap& t) {
   return _mm_srai_epi32(sum, 7);
 }
 
+// The vertical pass over four intermediate rows, eight samples at a time as
+// 16-bit lanes: With() hands the form that suits the weights to `use`.
+class ColumnPass {
+ public:
+  ColumnPass(const int16_t* const rows[4], const int16_t* weights)
+      : row0_(rows[0]), row1_(rows[1]), row2_(rows[2]), row3_(rows[3]),
+        w01_(_mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(weights[1])) << 16) | uint16_t(weights[0])))),
+        w23_(_mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(weights[3])) << 16) | uint16_t(weights[2])))),
+        phase0_(weights[0] == 0 && weights[1] == 16384 && weights[2] == 0 && weights[3] == 0) {}
+
+  template <class Use>
+  uint32_t With(Use use) const {
+    // Phase 0 takes the second row alone: (16384 × h) >> 21 is h >> 7.
+    if (phase0_) return use([this](uint32_t at) { return _mm_srai_epi16(Load(row1_ + at), 7); });
+    return use([this](uint32_t at) {
+      const __m128i r0 = Load(row0_ + at), r1 = Load(row1_ + at), r2 = Load(row2_ + at), r3 = Load(row3_ + at);
+      const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(r0, r1), w01_),
+                                       _mm_madd_epi16(_mm_unpacklo_epi16(r2, r3), w23_));
+      const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(r0, r1), w01_),
+                                       _mm_madd_epi16(_mm_unpackhi_epi16(r2, r3), w23_));
+      return _mm_packs_epi32(_mm_srai_epi32(lo, 21), _mm_srai_epi32(hi, 21));
+    });
+  }
+
+ private:
+  // Held apart from the caller's array, which stores to the output might otherwise change.
+  const int16_t *row0_, *row1_, *row2_, *row3_;
+  __m128i w01_, w23_;
+  bool phase0_;
+};
+
+// Adds the sums of eight bytes that four psadbw against zero left in the low
+// word of each 64-bit lane to sums[0..7]; two rounds of packing gather them.
+void AddEights(uint16_t* sums, const __m128i sad[4]) {
+  const __m128i packed = _mm_packs_epi32(_mm_packs_epi32(sad[0], sad[1]), _mm_packs_epi32(sad[2], sad[3]));
+  Store(sums, _mm_add_epi16(Load(sums), packed));
+}
+
 // Stores the samples that `eight` gives as 16-bit lanes, eight at a time,
 // saturated to bytes; returns how many it stored.
 template <class Eight>
@@ -92,7 +130,7 @@ void CubicRowGrey8(int16_t* out, const uint8_t* src, const GreyTapGroup* groups,
     Store(out + x, _mm_packs_epi32(GreyGroup(src, groups[x / 4]), GreyGroup(src, groups[x / 4 + 1])));
   const GreyTapGroup* period = groups + plan.lead;
   if (plan.period == 2) {
-    // A period of two groups (all ratios of n / 8) stays in registers.
+    // A period of two groups (ratios n : 8, as 5 : 4 or 1 : 2) stays in registers.
     const __m128i pick00 = LoadAligned(period[0].pick[0]), pick01 = LoadAligned(period[0].pick[1]);
     const __m128i pick10 = LoadAligned(period[1].pick[0]), pick11 = LoadAligned(period[1].pick[1]);
     const __m128i weight00 = LoadAligned(period[0].weight[0]), weight01 = LoadAligned(period[0].weight[1]);
@@ -152,24 +190,27 @@ void DecimateRow8(int16_t* out, const uint8_t* src, uint32_t count, uint32_t cha
 }
 
 void CubicColumn8(uint8_t* out, const int16_t* const rows[4], const int16_t* weights, uint32_t samples) {
-  // Held apart from `rows`, which the stores to `out` might otherwise change.
-  const int16_t *row0 = rows[0], *row1 = rows[1], *row2 = rows[2], *row3 = rows[3];
-  const __m128i w01 = _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(weights[1])) << 16) | uint16_t(weights[0])));
-  const __m128i w23 = _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(weights[3])) << 16) | uint16_t(weights[2])));
-  auto filtered = [&](uint32_t at) {
-    const __m128i r0 = Load(row0 + at), r1 = Load(row1 + at), r2 = Load(row2 + at), r3 = Load(row3 + at);
-    const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(r0, r1), w01),
-                                     _mm_madd_epi16(_mm_unpacklo_epi16(r2, r3), w23));
-    const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(r0, r1), w01),
-                                     _mm_madd_epi16(_mm_unpackhi_epi16(r2, r3), w23));
-    return _mm_packs_epi32(_mm_srai_epi32(lo, 21), _mm_srai_epi32(hi, 21));
-  };
-  // Phase 0 takes the second row alone: (16384 × h) >> 21 is h >> 7.
-  auto second = [&](uint32_t at) { return _mm_srai_epi16(Load(row1 + at), 7); };
-  const bool phase0 = weights[0] == 0 && weights[1] == 16384 && weights[2] == 0 && weights[3] == 0;
-  const uint32_t i = phase0 ? ColumnBytes(out, samples, second) : ColumnBytes(out, samples, filtered);
-  const int16_t* rest[4] = {row0 + i, row1 + i, row2 + i, row3 + i};
+  const ColumnPass pass(rows, weights);
+  const uint32_t i = pass.With([&](auto eight) { return ColumnBytes(out, samples, eight); });
+  const int16_t* rest[4] = {rows[0] + i, rows[1] + i, rows[2] + i, rows[3] + i};
   scalar::CubicColumn8(out + i, rest, weights, samples - i);
+}
+
+void CubicColumnSumsGrey8(uint16_t* sums, const int16_t* const rows[4], const int16_t* weights, uint32_t samples) {
+  const ColumnPass pass(rows, weights);
+  const uint32_t i = pass.With([&](auto eight) {
+    const __m128i zero = _mm_setzero_si128();
+    uint32_t at = 0;
+    for (; at + 64 <= samples; at += 64) {
+      __m128i sad[4];
+      for (uint32_t k = 0; k < 4; ++k)
+        sad[k] = _mm_sad_epu8(_mm_packus_epi16(eight(at + 16 * k), eight(at + 16 * k + 8)), zero);
+      AddEights(sums + at / 8, sad);
+    }
+    return at;
+  });
+  const int16_t* rest[4] = {rows[0] + i, rows[1] + i, rows[2] + i, rows[3] + i};
+  scalar::CubicColumnSumsGrey8(sums + i / 8, rest, weights, samples - i);
 }
 
 void BoxAccumulate8(uint16_t* sums, const uint8_t* src, uint32_t samples) {
@@ -187,12 +228,9 @@ void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples) {
   const __m128i zero = _mm_setzero_si128();
   uint32_t i = 0;
   for (; i + 64 <= samples; i += 64) {
-    // psadbw against zero leaves the sum of each eight bytes in the low word
-    // of its 64-bit lane; two rounds of packing gather eight of them.
-    __m128i eights[4];
-    for (uint32_t k = 0; k < 4; ++k) eights[k] = _mm_sad_epu8(Load(src + i + 16 * k), zero);
-    const __m128i packed = _mm_packs_epi32(_mm_packs_epi32(eights[0], eights[1]), _mm_packs_epi32(eights[2], eights[3]));
-    Store(sums + i / 8, _mm_add_epi16(Load(sums + i / 8), packed));
+    __m128i sad[4];
+    for (uint32_t k = 0; k < 4; ++k) sad[k] = _mm_sad_epu8(Load(src + i + 16 * k), zero);
+    AddEights(sums + i / 8, sad);
   }
   scalar::BoxAccumulateGrey8(sums + i / 8, src + i, samples - i);
 }

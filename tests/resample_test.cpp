@@ -519,7 +519,7 @@ TEST_F(ResampleKernels, GroupedGreyPassMatches) {
 TEST_F(ResampleKernels, VerticalPassMatches) {
   // Table rows, and a gain that drives sums far past both ends of 0-255.
   const int16_t weights[][4] = {{-1023, 9216, 9216, -1023}, {0, 16384, 0, 0}, {-4096, 20480, 20480, -4096}};
-  for (uint32_t samples : {1u, 15u, 16u, 17u, 45u}) {
+  for (uint32_t samples : {1u, 15u, 16u, 17u, 45u, 136u}) {
     for (uint32_t offset = 0; offset < 3; ++offset) {
       std::vector<int16_t> rows[4];
       const int16_t* p[4];
@@ -533,6 +533,14 @@ TEST_F(ResampleKernels, VerticalPassMatches) {
         scalar::CubicColumn8(a.data(), p, w, samples);
         ssse3::CubicColumn8(b.data(), p, w, samples);
         EXPECT_EQ(a, b) << samples << " " << offset << " " << w[0];
+        // Into Grey8 box sums by eights: the same as summing the row it makes.
+        const uint32_t whole = samples / 8 * 8;
+        std::vector<uint16_t> expected(whole / 8, 7), scalarSums(expected), vectorSums(expected);
+        scalar::BoxAccumulateGrey8(expected.data(), a.data(), whole);
+        scalar::CubicColumnSumsGrey8(scalarSums.data(), p, w, whole);
+        ssse3::CubicColumnSumsGrey8(vectorSums.data(), p, w, whole);
+        EXPECT_EQ(scalarSums, expected);
+        EXPECT_EQ(vectorSums, expected);
       }
     }
   }
