@@ -233,6 +233,7 @@ TEST(Resample, EachKernelFamilyMatchesAFloatingPointModel) {
       {2, 5, 5, 2, 1},       // narrow and reduced down
       {20, 100, 18, 9, 1},   // vertical steps beyond the ring
       {100, 60, 30, 20, 2},  // cubic to 60 × 40, then halved
+      {200, 130, 20, 13, 2}, // cubic to 160 × 104, then reduced by 8
       {64, 48, 16, 12, 0},   // box by 4
       {96, 64, 3, 2, 0},     // box by 32: 16, then 2
   };
