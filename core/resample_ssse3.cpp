@@ -6,9 +6,10 @@
 
 // Only SSSE3 instructions are used: the callers check for nothing more.
 // Every form reads and writes whole units only within the pixels it is
-// given (the cubic row reads its four taps from `first`, which may reach
-// into the row slack for rows narrower than four pixels) and leaves the
-// remainder to its scalar twin.
+// given and leaves the remainder to its scalar twin. The cubic rows are the
+// exception on reading: they load from a column's `first` (four bytes, or
+// sixteen for a group of Grey8 columns), which reaches up to 12 bytes into
+// the row slack.
 
 namespace pv::ssse3 {
 
