@@ -8,7 +8,7 @@
 // Every form reads and writes whole units only within the pixels it is
 // given and leaves the remainder to its scalar twin. The cubic rows are the
 // exception on reading: they load from a column's `first` (four bytes, or
-// sixteen for a group of Grey8 columns), which reaches up to 12 bytes into
+// sixteen for a group of Grey8 columns), which reaches up to 15 bytes into
 // the row slack.
 
 namespace pv::ssse3 {
