@@ -119,11 +119,15 @@ uint32_t ColumnBytes(uint8_t* out, uint32_t samples, Eight eight) {
 void CubicRow8(int16_t* out, const uint8_t* src, const CubicTap* taps, uint32_t count, uint32_t channels) {
   uint32_t x = 0;
   if (channels == 4) {
-    for (; x + 2 <= count; x += 2)
+    for (; x + 2 <= count; x += 2) {
+      Prefetch(src + 4 * size_t(taps[x].first));
       Store(out + 4 * size_t{x}, _mm_packs_epi32(RgbaColumn(src, taps[x]), RgbaColumn(src, taps[x + 1])));
+    }
   } else {
-    for (; x + 8 <= count; x += 8)
+    for (; x + 8 <= count; x += 8) {
+      Prefetch(src + taps[x].first);
       Store(out + x, _mm_packs_epi32(GreyColumns(src, taps + x), GreyColumns(src, taps + x + 4)));
+    }
   }
   scalar::CubicRow8(out + size_t{x} * channels, src, taps + x, count - x, channels);
 }
