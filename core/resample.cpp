@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -15,8 +16,9 @@ namespace pv {
 
 namespace {
 
-// Rows of this many target pixels or more make a band worth a task: each
-// band filters up to three source rows again to fill its ring.
+// Bands of this many output pixels or more are worth a task (counted in the
+// cubic stage, or the box's source, where the work is): each band filters
+// up to three source rows again to fill its ring.
 constexpr uint32_t kMinBandPixels = 16384;
 // Box sums of 8-bit samples stay within 16 bits up to 16 × 16 blocks; larger
 // reductions go through a whole intermediate image.
@@ -50,6 +52,11 @@ template <class T>
 Scratch<T> NewScratch(size_t count) {
   return Scratch<T>(static_cast<T*>(::operator new[](count * sizeof(T), std::align_val_t{16}, std::nothrow)));
 }
+
+// Grey8 column periods longer than this many groups are stored one by one.
+constexpr uint32_t kMaxGreyPeriodGroups = 16;
+// Columns at the right edge that may fall out of a period (their taps fold).
+constexpr uint32_t kGreyRemainder = 64;
 
 uint32_t BandCount(uint32_t width, uint32_t height) { return BandCountFor(width, height, kMinBandPixels); }
 
@@ -153,10 +160,16 @@ void BoxFinish(typename F::Sample* out, const typename F::BoxSum* sums, uint32_t
   }
 }
 
+// The grouped Grey8 columns of one call.
+struct GreyTaps {
+  const GreyTapGroup* groups;
+  GreyTapPlan plan;
+};
+
 // Which form runs: the 8-bit families have vector forms, the others are scalar.
 template <class F>
 struct Kernels {
-  static void Row(typename F::Inter* out, const typename F::Sample* src, const CubicTap* taps, const GreyTapGroup*,
+  static void Row(typename F::Inter* out, const typename F::Sample* src, const CubicTap* taps, const GreyTaps*,
                   uint32_t count, uint32_t channels, uint32_t last) {
     CubicRow<F>(out, src, taps, count, channels, last);
   }
@@ -168,8 +181,15 @@ struct Kernels {
                      uint32_t samples) {
     CubicColumn<F>(out, rows, weights, samples);
   }
-  static void Accumulate(typename F::BoxSum* sums, const typename F::Sample* src, uint32_t samples) {
+  static void Accumulate(typename F::BoxSum* sums, const typename F::Sample* src, uint32_t samples, uint32_t,
+                         uint32_t) {
     BoxAccumulate<F>(sums, src, samples);
+  }
+  // The vertical pass of a stage row, added into the box sums through `line`.
+  static void ColumnSum(typename F::BoxSum* sums, typename F::Sample* line, const typename F::Inter* const rows[4],
+                        const int16_t* weights, uint32_t samples, uint32_t, uint32_t) {
+    CubicColumn<F>(line, rows, weights, samples);
+    BoxAccumulate<F>(sums, line, samples);
   }
   static void Finish(typename F::Sample* out, const typename F::BoxSum* sums, uint32_t count, uint32_t channels,
                      uint32_t factor) {
@@ -179,10 +199,10 @@ struct Kernels {
 
 template <>
 struct Kernels<Fixed8> {
-  static void Row(int16_t* out, const uint8_t* src, const CubicTap* taps, const GreyTapGroup* groups, uint32_t count,
+  static void Row(int16_t* out, const uint8_t* src, const CubicTap* taps, const GreyTaps* grey, uint32_t count,
                   uint32_t channels, uint32_t) {
-    if (groups)
-      ssse3::CubicRowGrey8(out, src, groups, taps, count);
+    if (grey)
+      ssse3::CubicRowGrey8(out, src, grey->groups, grey->plan, taps, count);
     else
       (CpuHasSsse3 ? ssse3::CubicRow8 : scalar::CubicRow8)(out, src, taps, count, channels);
   }
@@ -192,11 +212,28 @@ struct Kernels<Fixed8> {
   static void Column(uint8_t* out, const int16_t* const rows[4], const int16_t* weights, uint32_t samples) {
     (CpuHasSsse3 ? ssse3::CubicColumn8 : scalar::CubicColumn8)(out, rows, weights, samples);
   }
-  static void Accumulate(uint16_t* sums, const uint8_t* src, uint32_t samples) {
-    (CpuHasSsse3 ? ssse3::BoxAccumulate8 : scalar::BoxAccumulate8)(sums, src, samples);
+  // Grey8 blocks of 8 × 8 and 16 × 16 keep one sum per eight samples.
+  static bool ByEights(uint32_t channels, uint32_t factor) { return channels == 1 && factor >= 8; }
+  static void Accumulate(uint16_t* sums, const uint8_t* src, uint32_t samples, uint32_t channels, uint32_t factor) {
+    if (ByEights(channels, factor))
+      (CpuHasSsse3 ? ssse3::BoxAccumulateGrey8 : scalar::BoxAccumulateGrey8)(sums, src, samples);
+    else
+      (CpuHasSsse3 ? ssse3::BoxAccumulate8 : scalar::BoxAccumulate8)(sums, src, samples);
+  }
+  static void ColumnSum(uint16_t* sums, uint8_t* line, const int16_t* const rows[4], const int16_t* weights,
+                        uint32_t samples, uint32_t channels, uint32_t factor) {
+    if (ByEights(channels, factor)) {
+      (CpuHasSsse3 ? ssse3::CubicColumnSumsGrey8 : scalar::CubicColumnSumsGrey8)(sums, rows, weights, samples);
+    } else {
+      Column(line, rows, weights, samples);
+      Accumulate(sums, line, samples, channels, factor);
+    }
   }
   static void Finish(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor) {
-    (CpuHasSsse3 ? ssse3::BoxFinish8 : scalar::BoxFinish8)(out, sums, count, channels, factor);
+    if (ByEights(channels, factor))
+      scalar::BoxFinishGrey8(out, sums, count, factor);
+    else
+      (CpuHasSsse3 ? ssse3::BoxFinish8 : scalar::BoxFinish8)(out, sums, count, channels, factor);
   }
 };
 
@@ -251,14 +288,17 @@ Status Cubic(ImageBuffer& target, const ImageBuffer& source, uint32_t channels, 
   }
   // Grey8 columns go four to one vector load where their taps lie close enough.
   Scratch<GreyTapGroup> groups;
+  GreyTaps grey{};
   if constexpr (std::is_same_v<F, Fixed8>) {
     if (ratio == 0 && channels == 1 && CpuHasSsse3) {
       groups = NewScratch<GreyTapGroup>(iw / 4 + 1);
       if (!groups) return kStatusOutOfMemory;
-      if (!GroupGreyTaps(groups.get(), taps.get(), iw)) groups.reset();
+      grey.groups = groups.get();
+      if (!PlanGreyTaps(groups.get(), &grey.plan, taps.get(), iw)) groups.reset();
     }
   }
-  const uint32_t bands = BandCount(tw, th);
+  // The work is the stage's, so it sets the band count (at most one band per target row).
+  const uint32_t bands = std::min(BandCount(iw, ih), th);
   const uint32_t samples = iw * channels;
   const size_t rowSamples = (size_t{samples} + 7) & ~size_t{7};
   Scratch<Inter> rings = NewScratch<Inter>(size_t{bands} * 4 * rowSamples);
@@ -293,13 +333,17 @@ Status Cubic(ImageBuffer& target, const ImageBuffer& source, uint32_t channels, 
           if (ratio)
             Kernels<F>::Decimate(slot(i), SampleRow<F>(source, row), iw, channels, ratio);
           else
-            Kernels<F>::Row(slot(i), SampleRow<F>(source, row), taps.get(), groups.get(), iw, channels, sw - 1);
+            Kernels<F>::Row(slot(i), SampleRow<F>(source, row), taps.get(), groups ? &grey : nullptr, iw, channels,
+                            sw - 1);
         }
         filled = true;
         ringBase = base;
         const Inter* rows[4] = {slot(base), slot(base + 1), slot(base + 2), slot(base + 3)};
-        Kernels<F>::Column(factor > 1 ? line : SampleRow<F>(target, y), rows, table + ((v >> 8) & 255) * 4, samples);
-        if (factor > 1) Kernels<F>::Accumulate(sum, line, samples);
+        const int16_t* weights = table + ((v >> 8) & 255) * 4;
+        if (factor > 1)
+          Kernels<F>::ColumnSum(sum, line, rows, weights, samples, channels, factor);
+        else
+          Kernels<F>::Column(SampleRow<F>(target, y), rows, weights, samples);
       }
       if (factor > 1) Kernels<F>::Finish(SampleRow<F>(target, y), sum, tw, channels, factor);
     }
@@ -312,7 +356,7 @@ Status Box(ImageBuffer& target, const ImageBuffer& source, uint32_t factor, uint
            const CancelFlag* cancel) {
   const uint32_t tw = target.Width(), th = target.Height();
   const uint32_t samples = source.Width() * channels;
-  const uint32_t bands = BandCount(tw, th);
+  const uint32_t bands = std::min(BandCount(source.Width(), source.Height()), th);
   const size_t rowSums = (size_t{samples} + 7) & ~size_t{7};
   Scratch<typename F::BoxSum> sums = NewScratch<typename F::BoxSum>(rowSums * bands);
   if (!sums) return kStatusOutOfMemory;
@@ -322,7 +366,8 @@ Status Box(ImageBuffer& target, const ImageBuffer& source, uint32_t factor, uint
     for (uint32_t y = static_cast<uint32_t>(uint64_t{band} * th / bands); y < y1; ++y) {
       if (IsCancelled(cancel)) return;
       std::fill(s, s + samples, typename F::BoxSum{});
-      for (uint32_t k = 0; k < factor; ++k) Kernels<F>::Accumulate(s, SampleRow<F>(source, y * factor + k), samples);
+      for (uint32_t k = 0; k < factor; ++k)
+        Kernels<F>::Accumulate(s, SampleRow<F>(source, y * factor + k), samples, channels, factor);
       Kernels<F>::Finish(SampleRow<F>(target, y), s, tw, channels, factor);
     }
   });
@@ -361,6 +406,21 @@ Status CheckFormats(const ImageBuffer& target, const ImageBuffer& source) {
   return kStatusOk;
 }
 
+bool FillGreyGroup(GreyTapGroup& group, const CubicTap* t) {
+  group.base = t[0].first;
+  for (uint32_t k = 0; k < 4; ++k) {
+    const int32_t offset = t[k].first - group.base;
+    if (offset < 0 || offset > 12) return false;
+    for (uint32_t j = 0; j < 4; ++j) {
+      const uint32_t half = j / 2, lane = 2 * k + j % 2;
+      group.pick[half][2 * lane] = static_cast<uint8_t>(offset + j);
+      group.pick[half][2 * lane + 1] = 0x80;
+      group.weight[half][lane] = t[k].weight[j];
+    }
+  }
+  return true;
+}
+
 Ref<ImageBuffer> NewLike(PixelFormat format, uint64_t width, uint64_t height) {
   return Ref<ImageBuffer>(
       CreateImageBuffer(format, {static_cast<uint32_t>(width), static_cast<uint32_t>(height)}, false));
@@ -368,21 +428,28 @@ Ref<ImageBuffer> NewLike(PixelFormat format, uint64_t width, uint64_t height) {
 
 }  // namespace
 
-bool GroupGreyTaps(GreyTapGroup* groups, const CubicTap* taps, uint32_t count) {
-  for (uint32_t g = 0; g < count / 4; ++g) {
-    const CubicTap* t = taps + 4 * g;
-    GreyTapGroup& group = groups[g];
-    group.base = t[0].first;
-    for (uint32_t k = 0; k < 4; ++k) {
-      const int32_t offset = t[k].first - group.base;
-      if (offset < 0 || offset > 12) return false;
-      for (uint32_t j = 0; j < 4; ++j) {
-        const uint32_t half = j / 2, lane = 2 * k + j % 2;
-        group.pick[half][2 * lane] = static_cast<uint8_t>(offset + j);
-        group.pick[half][2 * lane + 1] = 0x80;
-        group.weight[half][lane] = t[k].weight[j];
-      }
+bool PlanGreyTaps(GreyTapGroup* groups, GreyTapPlan* plan, const CubicTap* taps, uint32_t count) {
+  *plan = {};
+  // Period lengths are tried in whole 8-column steps of the vector pass. The
+  // first period stays one by one: the left edge folds its taps.
+  for (uint32_t columns = 8; columns <= 4 * kMaxGreyPeriodGroups && 3 * columns <= count; columns *= 2) {
+    const int64_t advance = int64_t{taps[2 * columns].first} - taps[columns].first;
+    if (advance < 0 || advance > INT32_MAX) continue;
+    uint32_t until = 2 * columns;
+    for (; until < count; ++until) {
+      const CubicTap& t = taps[until];
+      const CubicTap& before = taps[until - columns];
+      if (t.first != before.first + advance || std::memcmp(t.weight, before.weight, sizeof t.weight) != 0) break;
     }
+    // The right edge folds its taps too; a short remainder is left to the taps.
+    if (count - until <= kGreyRemainder) {
+      *plan = {columns / 4, columns / 4, static_cast<int32_t>(advance), columns + (until - columns) / 8 * 8};
+      break;
+    }
+  }
+  if (plan->period == 0) *plan = {count / 8 * 2, 0, 0, count / 8 * 8};
+  for (uint32_t g = 0; g < plan->lead + plan->period; ++g) {
+    if (!FillGreyGroup(groups[g], taps + 4 * g)) return false;
   }
   return true;
 }
@@ -474,6 +541,32 @@ void BoxAccumulate8(uint16_t* sums, const uint8_t* src, uint32_t samples) {
 
 void BoxFinish8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor) {
   BoxFinish<Fixed8>(out, sums, count, channels, factor);
+}
+
+void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples) {
+  for (uint32_t k = 0; k < samples / 8; ++k) {
+    uint32_t sum = sums[k];
+    for (uint32_t i = 0; i < 8; ++i) sum += src[8 * k + i];
+    sums[k] = static_cast<uint16_t>(sum);
+  }
+}
+
+void CubicColumnSumsGrey8(uint16_t* sums, const int16_t* const rows[4], const int16_t* weights, uint32_t samples) {
+  for (uint32_t k = 0; k < samples / 8; ++k) {
+    uint8_t eight[8];
+    const int16_t* from[4] = {rows[0] + 8 * k, rows[1] + 8 * k, rows[2] + 8 * k, rows[3] + 8 * k};
+    CubicColumn<Fixed8>(eight, from, weights, 8);
+    BoxAccumulateGrey8(sums + k, eight, 8);
+  }
+}
+
+void BoxFinishGrey8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t factor) {
+  const uint32_t shift = 2 * static_cast<uint32_t>(std::countr_zero(factor));
+  for (uint32_t x = 0; x < count; ++x) {
+    uint32_t sum = 0;
+    for (uint32_t k = 0; k < factor / 8; ++k) sum += sums[x * factor / 8 + k];
+    out[x] = Fixed8::Mean(sum, shift);
+  }
 }
 
 }  // namespace scalar

@@ -46,8 +46,21 @@ struct alignas(16) GreyTapGroup {
   int16_t weight[2][8];
   int32_t base;
 };
-// Groups `count` / 4 columns; false when some group spreads wider than 16 bytes.
-bool GroupGreyTaps(GreyTapGroup* groups, const CubicTap* taps, uint32_t count);
+
+// How a row's groups are stored. Where the columns repeat with a period
+// (the same weights every `period` groups, `advance` pixels further on),
+// the first `lead` groups are stored one by one and one period follows
+// them; otherwise `lead` covers every group and `period` is 0. Columns from
+// `end` on are taken from the taps.
+struct GreyTapPlan {
+  uint32_t lead = 0;
+  uint32_t period = 0;
+  int32_t advance = 0;
+  uint32_t end = 0;
+};
+// Fills `groups` (room for count / 4 groups) and `plan`; false when some
+// group spreads wider than 16 bytes.
+bool PlanGreyTaps(GreyTapGroup* groups, GreyTapPlan* plan, const CubicTap* taps, uint32_t count);
 
 // The 8-bit kernels behind the dispatch, for tests that hold the vector
 // forms against their scalar twins. Intermediate rows hold samples × 128 as
@@ -58,16 +71,25 @@ void DecimateRow8(int16_t* out, const uint8_t* src, uint32_t count, uint32_t cha
 void CubicColumn8(uint8_t* out, const int16_t* const rows[4], const int16_t* weights, uint32_t samples);
 void BoxAccumulate8(uint16_t* sums, const uint8_t* src, uint32_t samples);
 void BoxFinish8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor);
+// Grey8 box sums by eight samples: sums[k] adds samples 8k to 8k + 7 (16
+// rows of them stay within 16 bits); the mean of a block of `factor` (8 or
+// 16) takes factor / 8 of them.
+void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples);
+void BoxFinishGrey8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t factor);
+// CubicColumn8 into a row of eight samples at a time, added into sums by eights.
+void CubicColumnSumsGrey8(uint16_t* sums, const int16_t* const rows[4], const int16_t* weights, uint32_t samples);
 }  // namespace scalar
 namespace ssse3 {
-// Grey8 rows by groups of four columns; the columns after the last pair of
-// groups are taken from `taps`.
-void CubicRowGrey8(int16_t* out, const uint8_t* src, const GreyTapGroup* groups, const CubicTap* taps, uint32_t count);
+// Grey8 rows by groups of four columns as `plan` stores them.
+void CubicRowGrey8(int16_t* out, const uint8_t* src, const GreyTapGroup* groups, const GreyTapPlan& plan,
+                   const CubicTap* taps, uint32_t count);
 void CubicRow8(int16_t* out, const uint8_t* src, const CubicTap* taps, uint32_t count, uint32_t channels);
 void DecimateRow8(int16_t* out, const uint8_t* src, uint32_t count, uint32_t channels, uint32_t ratio);
 void CubicColumn8(uint8_t* out, const int16_t* const rows[4], const int16_t* weights, uint32_t samples);
 void BoxAccumulate8(uint16_t* sums, const uint8_t* src, uint32_t samples);
 void BoxFinish8(uint8_t* out, const uint16_t* sums, uint32_t count, uint32_t channels, uint32_t factor);
+void BoxAccumulateGrey8(uint16_t* sums, const uint8_t* src, uint32_t samples);
+void CubicColumnSumsGrey8(uint16_t* sums, const int16_t* const rows[4], const int16_t* weights, uint32_t samples);
 }  // namespace ssse3
 
 }  // namespace pv

@@ -233,6 +233,7 @@ TEST(Resample, EachKernelFamilyMatchesAFloatingPointModel) {
       {2, 5, 5, 2, 1},       // narrow and reduced down
       {20, 100, 18, 9, 1},   // vertical steps beyond the ring
       {100, 60, 30, 20, 2},  // cubic to 60 × 40, then halved
+      {200, 130, 20, 13, 2}, // cubic to 160 × 104, then reduced by 8
       {64, 48, 16, 12, 0},   // box by 4
       {96, 64, 3, 2, 0},     // box by 32: 16, then 2
   };
@@ -376,6 +377,7 @@ TEST(Resample, BandsGiveTheResultOfOneBand) {
       {PixelFormat::Grey8, 600, 300, 1100, 560},   // enlarged: the ring moves by 0 or 1
       {PixelFormat::GreyF, 1500, 1100, 700, 520},  // two stages
       {PixelFormat::Rgba16, 2048, 1024, 512, 256}, // box by 4
+      {PixelFormat::Grey8, 1200, 800, 60, 40},     // a stage reduced by 16: more bands than rows of 16K pixels
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.format));
@@ -464,18 +466,24 @@ TEST_F(ResampleKernels, HorizontalPassesMatch) {
 
 TEST_F(ResampleKernels, GroupedGreyPassMatches) {
   const int16_t* table = CubicFilterTable();
-  for (bool regular : {false, true}) {
-    for (uint32_t count : {4u, 8u, 13u, 40u, 203u}) {
+  // Steps of 16.16 positions with the table's weights, and the groups' period
+  // they give; step 0 stands for columns that move on at random.
+  struct Columns {
+    uint32_t step, period;
+  };
+  const Columns kinds[] = {{81920, 2}, {32768, 2}, {102400, 4}, {0, 0}};
+  for (const Columns& kind : kinds) {
+    for (uint32_t count : {4u, 8u, 13u, 40u, 203u, 1000u}) {
       for (uint32_t offset = 0; offset < 4; ++offset) {
-        SCOPED_TRACE(std::to_string(regular) + " " + std::to_string(count) + " " + std::to_string(offset));
+        SCOPED_TRACE(std::to_string(kind.step) + " " + std::to_string(count) + " " + std::to_string(offset));
         std::vector<CubicTap> taps(count);
         int32_t first = static_cast<int32_t>(rng() % 3);
         for (uint32_t x = 0; x < count; ++x) {
           CubicTap& t = taps[x];
-          if (regular) {
-            // A 5:4 reduction with the table's weights.
-            t.first = std::max<int32_t>(0, static_cast<int32_t>(5 * x / 4) - 1);
-            std::copy(table + (x % 4) * 64 * 4, table + (x % 4) * 64 * 4 + 4, t.weight);
+          if (kind.step) {
+            const uint64_t u = uint64_t{x} * kind.step;
+            t.first = std::max<int32_t>(0, static_cast<int32_t>(u >> 16) - 1);
+            std::copy_n(table + ((u >> 8) & 255) * 4, 4, t.weight);
           } else {
             // Columns move on by 0 to 3 pixels, as at ratios below 4:1.
             t.first = first;
@@ -483,29 +491,36 @@ TEST_F(ResampleKernels, GroupedGreyPassMatches) {
             for (int16_t& w : t.weight) w = static_cast<int16_t>(rng() % 40001) - 20000;
           }
         }
+        // The last columns leave the period, as where the right edge folds its taps.
+        if (count > 2) taps[count - 2].weight[1] ^= 1;
         const std::vector<uint8_t> row = Bytes(4 * size_t{count} + 64);
         std::vector<GreyTapGroup> groups(count / 4 + 1);
-        ASSERT_TRUE(GroupGreyTaps(groups.data(), taps.data(), count));
+        GreyTapPlan plan;
+        ASSERT_TRUE(PlanGreyTaps(groups.data(), &plan, taps.data(), count));
+        if (count >= 200) {
+          EXPECT_EQ(plan.period, kind.period);
+        }
         std::vector<int16_t> a(count), b(count);
         scalar::CubicRow8(a.data(), row.data() + offset, taps.data(), count, 1);
-        ssse3::CubicRowGrey8(b.data(), row.data() + offset, groups.data(), taps.data(), count);
+        ssse3::CubicRowGrey8(b.data(), row.data() + offset, groups.data(), plan, taps.data(), count);
         EXPECT_EQ(a, b);
       }
     }
   }
   // Taps spread over more than 16 bytes cannot be grouped.
-  std::vector<CubicTap> wide(4, CubicTap{0, {0, 16384, 0, 0}});
+  std::vector<CubicTap> wide(8, CubicTap{0, {0, 16384, 0, 0}});
   wide[3].first = 13;
-  GreyTapGroup group;
-  EXPECT_FALSE(GroupGreyTaps(&group, wide.data(), 4));
+  GreyTapGroup group[2];
+  GreyTapPlan plan;
+  EXPECT_FALSE(PlanGreyTaps(group, &plan, wide.data(), 8));
   wide[3].first = 12;
-  EXPECT_TRUE(GroupGreyTaps(&group, wide.data(), 4));
+  EXPECT_TRUE(PlanGreyTaps(group, &plan, wide.data(), 8));
 }
 
 TEST_F(ResampleKernels, VerticalPassMatches) {
   // Table rows, and a gain that drives sums far past both ends of 0-255.
   const int16_t weights[][4] = {{-1023, 9216, 9216, -1023}, {0, 16384, 0, 0}, {-4096, 20480, 20480, -4096}};
-  for (uint32_t samples : {1u, 15u, 16u, 17u, 45u}) {
+  for (uint32_t samples : {1u, 15u, 16u, 17u, 45u, 136u}) {
     for (uint32_t offset = 0; offset < 3; ++offset) {
       std::vector<int16_t> rows[4];
       const int16_t* p[4];
@@ -519,6 +534,14 @@ TEST_F(ResampleKernels, VerticalPassMatches) {
         scalar::CubicColumn8(a.data(), p, w, samples);
         ssse3::CubicColumn8(b.data(), p, w, samples);
         EXPECT_EQ(a, b) << samples << " " << offset << " " << w[0];
+        // Into Grey8 box sums by eights: the same as summing the row it makes.
+        const uint32_t whole = samples / 8 * 8;
+        std::vector<uint16_t> expected(whole / 8, 7), scalarSums(expected), vectorSums(expected);
+        scalar::BoxAccumulateGrey8(expected.data(), a.data(), whole);
+        scalar::CubicColumnSumsGrey8(scalarSums.data(), p, w, whole);
+        ssse3::CubicColumnSumsGrey8(vectorSums.data(), p, w, whole);
+        EXPECT_EQ(scalarSums, expected);
+        EXPECT_EQ(vectorSums, expected);
       }
     }
   }
@@ -527,20 +550,32 @@ TEST_F(ResampleKernels, VerticalPassMatches) {
 TEST_F(ResampleKernels, BoxPassesMatch) {
   for (uint32_t channels : {1u, 4u}) {
     for (uint32_t factor : {2u, 4u, 8u, 16u}) {
-      for (uint32_t count : {1u, 3u, 4u, 8u, 9u, 21u}) {
+      for (uint32_t count : {1u, 3u, 4u, 8u, 9u, 21u, 70u}) {
         SCOPED_TRACE(std::to_string(channels) + " " + std::to_string(factor) + " " + std::to_string(count));
         const uint32_t samples = count * factor * channels;
         std::vector<uint16_t> a(samples + 1, 0), b(samples + 1, 0);
+        // Grey8 sums by eights, from 8 × 8 blocks up.
+        const bool eights = channels == 1 && factor >= 8;
+        std::vector<uint16_t> c(samples / 8 + 1, 0), d(c.size(), 0);
         for (uint32_t k = 0; k < factor; ++k) {
           const std::vector<uint8_t> row = Bytes(samples + 1);
           scalar::BoxAccumulate8(a.data() + 1, row.data() + 1, samples);
           ssse3::BoxAccumulate8(b.data() + 1, row.data() + 1, samples);
+          if (eights) {
+            scalar::BoxAccumulateGrey8(c.data() + 1, row.data() + 1, samples);
+            ssse3::BoxAccumulateGrey8(d.data() + 1, row.data() + 1, samples);
+          }
         }
         ASSERT_EQ(a, b);
+        ASSERT_EQ(c, d);
         std::vector<uint8_t> x(size_t{count} * channels), y(x.size());
         scalar::BoxFinish8(x.data(), a.data() + 1, count, channels, factor);
         ssse3::BoxFinish8(y.data(), b.data() + 1, count, channels, factor);
         EXPECT_EQ(x, y);
+        if (eights) {
+          scalar::BoxFinishGrey8(y.data(), c.data() + 1, count, factor);
+          EXPECT_EQ(x, y) << "by eights";
+        }
       }
     }
   }
@@ -548,7 +583,11 @@ TEST_F(ResampleKernels, BoxPassesMatch) {
 
 TEST(Resample, VectorAndScalarCallsGiveTheSamePixels) {
   if (!MachineHasSsse3()) GTEST_SKIP() << "no SSSE3";
-  const uint32_t sizes[][4] = {{101, 77, 59, 41}, {77, 31, 250, 99}, {203, 64, 101, 32}, {333, 200, 41, 25}};
+  // Irregular ratios, then ratios whose columns repeat (5:4, 1:2, 25:16, and
+  // 5:4 into a stage reduced by 16).
+  const uint32_t sizes[][4] = {{101, 77, 59, 41},  {77, 31, 250, 99},   {203, 64, 101, 32},
+                               {333, 200, 41, 25}, {250, 90, 200, 72},  {120, 50, 240, 100},
+                               {800, 60, 512, 40}, {1200, 800, 60, 40}};
   for (PixelFormat f : {PixelFormat::Rgba8, PixelFormat::Grey8}) {
     for (const auto& z : sizes) {
       Ref<ImageBuffer> s = RandomImage(f, z[0], z[1], z[2]);
