@@ -4,9 +4,13 @@
 
 #include "app/command_line.h"
 #include "app/open_viewer.h"
+#include "browse/file_names.h"
 #include "browse/image_cache.h"
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
+#include "core/text.h"
+#include "settings/key_bindings.h"
+#include "settings/settings_store.h"
 #include "viewer/error_text.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -24,6 +28,31 @@ bool HandOver(const pv::StartupScan& scan, const pv::ArgumentList& args) {
   return SendMessageTimeoutW(windows.front(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
                              10000, &answer) &&
          answer != 0;
+}
+
+pv::AppSettings* g_settings = nullptr;
+
+// The viewer's view of the stored settings.
+void ApplySettings(const pv::AppSettings& settings, pv::ViewerProcess& viewer) {
+  const pv::Options& o = settings.options;
+  pv::SetOrdinalNameOrder(o.ordinalNameOrder);
+  viewer.preferences.autoSize = o.autoSizeToWindow;
+  viewer.preferences.shrinkOnly = o.shrinkOnly;
+  viewer.preferences.shrinkLargeInFullScreen = o.shrinkLargeInFullScreen;
+  viewer.preferences.openFullScreen = o.openFullScreen;
+  viewer.preferences.showFullPath = o.showFullPath;
+  viewer.preferences.backgroundColour = uint32_t{o.viewerBackground.red} << 16 |
+                                        uint32_t{o.viewerBackground.green} << 8 | o.viewerBackground.blue;
+  if (auto bindings = pv::ParseKeyBindings(settings.keyBindings.data(), settings.keyBindings.size(),
+                                           o.keyBindingCount))
+    viewer.keyBindings = std::move(*bindings);
+}
+
+// The last file shown and its folder, first among the recent ones.
+void FileShown(const wchar_t* path) {
+  const size_t name = pv::FileNameOffset(path);
+  g_settings->lastPath = path;
+  if (name > 1) g_settings->recent.PutInFront(pv::WideToUtf8(std::wstring(path, name - 1)));
 }
 
 // Lets a second start of lower integrity hand over; skipped where missing.
@@ -47,6 +76,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return 0;
   }
 
+  pv::AppSettings settings;
+  g_settings = &settings;
+  wchar_t program[pv::kMaxPathUnits];
+  const DWORD programLength = GetModuleFileNameW(nullptr, program, pv::kMaxPathUnits);
+  if (programLength > 0 && programLength < pv::kMaxPathUnits)
+    settings.programFolder.assign(program, pv::FileNameOffset(program));
+  pv::LoadSettings(settings);
+
   pv::ReadProcessorFeatures();
   AllowHandOverMessages();
   pv::RegisterDecoders();
@@ -56,11 +93,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   viewer.cache = &cache;
   viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
   viewer.receiveHandOver = pv::ReceiveHandOver;
+  viewer.fileShown = FileShown;
+  ApplySettings(settings, viewer);
 
   if (scan.fileNameRefused) {
     const std::wstring text =
         pv::ErrorMessage(pv::kStatusCannotOpen, pv::ErrorText(pv::kStatusCannotOpen), scan.fileName.value_or(L""));
     MessageBoxW(nullptr, text.c_str(), L"Pixvane", MB_OK);
+    pv::SaveSettings(settings);
     return 0;
   }
   std::wstring file = scan.fileName.value_or(L"");
@@ -71,5 +111,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   pv::OpenViewer(file.empty() ? nullptr : file.c_str(), &args, nullptr);
   if (cache.HasPendingPrefetches()) cache.CancelPrefetches();
+  pv::SaveSettings(settings);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "core/endian.h"
 #include "core/text.h"
 #include "settings/app_settings.h"
+#include "settings/key_bindings.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     __builtin_trap();
   }
 
-  pv::KeyBindingsValid(data, size, static_cast<uint32_t>(size / pv::kKeyBindingBytes));
+  pv::KeyBindingsValid(data, size, static_cast<uint32_t>(size / pv::kStoredKeyBindingSize));
   if (size >= 4) {
     std::vector<uint8_t> dictionary;
     pv::UnpackDictionary(data + 4, size - 4, pv::LoadU32LE(data) % kFuzzDictionaryBytes, &dictionary);

@@ -3,17 +3,12 @@
 #include <algorithm>
 
 #include "codecs/gif/lzw.h"
-#include "core/endian.h"
 #include "core/text.h"
+#include "settings/key_bindings.h"
 
 namespace pv {
 
 namespace {
-
-constexpr uint16_t kFirstCommand = 20000;
-constexpr uint16_t kLastCommand = 20064;
-constexpr uint8_t kModifierBits = 0x07;  // Shift, Ctrl, Alt
-constexpr uint32_t kMaxKeyBindings = 255;
 
 // UTF-16 units of wide text, whatever the width of wchar_t.
 size_t Utf16Units(std::wstring_view s) {
@@ -34,12 +29,7 @@ bool IsCurrentVersion(std::wstring_view stored) { return stored == kSettingsVers
 bool IsFreshInstallation(std::wstring_view stored) { return stored.empty() || stored[0] < L'1'; }
 
 bool KeyBindingsValid(const uint8_t* data, size_t size, uint32_t count) {
-  if (!data || count == 0 || count > kMaxKeyBindings || size != count * kKeyBindingBytes) return false;
-  for (size_t at = 0; at < size; at += kKeyBindingBytes) {
-    const uint16_t command = LoadU16LE(data + at + 2);
-    if ((data[at] & ~kModifierBits) != 0 || command < kFirstCommand || command > kLastCommand) return false;
-  }
-  return true;
+  return data && ParseKeyBindings(data, size, count).has_value();
 }
 
 bool UnpackDictionary(const uint8_t* data, size_t size, uint32_t dictionaryBytes, std::vector<uint8_t>* out) {

@@ -7,15 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/file_io.h"
 #include "settings/options_block.h"
 #include "settings/recent_list.h"
 
 namespace pv {
 
-// Paths are at most 260 UTF-16 units with their terminator.
-inline constexpr size_t kMaxPathUnits = 260;
 inline constexpr wchar_t kSettingsVersion[] = L"9.3";
-inline constexpr size_t kKeyBindingBytes = 4;
 
 struct AppSettings {
   std::wstring programFolder;  // with its trailing backslash

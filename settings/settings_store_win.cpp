@@ -8,6 +8,8 @@
 #include "codecs/gif/lzw.h"
 #include "core/text.h"
 #include "settings/settings_store.h"
+
+#include "settings/key_bindings.h"
 #include "toolkit/handles.h"
 
 namespace pv {
@@ -198,7 +200,7 @@ void LoadSettings(AppSettings& settings, const SettingsStoreOptions& store) {
 
   settings.keyBindings.clear();
   if (options.keyBindingCount != 0) {
-    ReadBinary(key.get(), kKeysValue, options.keyBindingCount * kKeyBindingBytes, &value);
+    ReadBinary(key.get(), kKeysValue, options.keyBindingCount * kStoredKeyBindingSize, &value);
     if (KeyBindingsValid(value.data(), value.size(), options.keyBindingCount)) {
       settings.keyBindings = value;
     } else {
@@ -257,7 +259,7 @@ bool SaveDictionary(const AppSettings& settings, const SettingsStoreOptions& sto
 
 bool SaveKeyBindings(const AppSettings& settings, const SettingsStoreOptions& store) {
   const uint32_t count = settings.options.keyBindingCount;
-  if (settings.options.notInstalled || settings.keyBindings.size() != count * kKeyBindingBytes) return false;
+  if (settings.options.notInstalled || settings.keyBindings.size() != count * kStoredKeyBindingSize) return false;
   RegistryKey key = CreateKey(SettingsKey(store));
   if (!key) return false;
   if (count == 0) return DeleteValue(key.get(), kKeysValue);

@@ -293,4 +293,58 @@ TEST_F(ViewerProcess, DamagedFileShowsItsMessageAndEndsCleanly) {
   EXPECT_EQ(viewer.WaitForExit(), 0u);
 }
 
+// The App Paths entry an installation makes: without it nothing is saved.
+class InstalledCopy {
+ public:
+  InstalledCopy() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettings);
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAppPaths, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == 0)
+      RegCloseKey(key);
+  }
+  ~InstalledCopy() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettings);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kAppPaths);
+  }
+  static std::vector<uint8_t> Value(const wchar_t* name) {
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettings, name, RRF_RT_ANY, nullptr, nullptr, &size) != 0) return {};
+    std::vector<uint8_t> data(size);
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettings, name, RRF_RT_ANY, nullptr, data.data(), &size) != 0) return {};
+    data.resize(size);
+    return data;
+  }
+
+ private:
+  static constexpr const wchar_t* kSettings = L"Software\\Kestrow-Software\\Pixvane";
+  static constexpr const wchar_t* kAppPaths = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pixvane.exe";
+};
+
+TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
+  InstalledCopy installed;
+  const fs::path x = fs::path(dir_) / "x", y = fs::path(dir_) / "y";
+  fs::create_directories(x);
+  fs::create_directories(y);
+  ASSERT_TRUE(pv::WriteWholeFile((x / "one.bmp").wstring(), pv::EncodeBmp32(Gradient(8, 8, 1), 8, 8)));
+  ASSERT_TRUE(pv::WriteWholeFile((y / "two.bmp").wstring(), pv::EncodeBmp32(Gradient(8, 8, 2), 8, 8)));
+  for (const fs::path& file : {x / "one.bmp", y / "two.bmp"}) {
+    Program viewer(L"\"" + file.wstring() + L"\"");
+    HWND window = viewer.WaitForWindow();
+    ASSERT_TRUE(window);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_EQ(viewer.WaitForExit(), 0u);
+  }
+  const std::vector<uint8_t> lastFile = InstalledCopy::Value(L"LastFile");
+  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(lastFile.data()), lastFile.size() / 2).c_str(),
+            std::wstring(L"two.bmp"));
+  // The folder of the first start was read back, then the second put before it.
+  const std::vector<uint8_t> recent = InstalledCopy::Value(L"RecentList");
+  std::vector<std::string> folders;
+  for (size_t i = 0; i < recent.size() && recent[i]; i += folders.back().size() + 1)
+    folders.emplace_back(reinterpret_cast<const char*>(&recent[i]));
+  ASSERT_GE(folders.size(), 2u);
+  EXPECT_EQ(folders[0], pv::WideToUtf8(y.wstring()));
+  EXPECT_EQ(folders[1], pv::WideToUtf8(x.wstring()));
+}
+
 }  // namespace
