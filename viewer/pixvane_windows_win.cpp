@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/file_io.h"
+#include "core/format_registry.h"
 #include "viewer/window_title.h"
 
 namespace pv {
@@ -34,7 +35,22 @@ std::vector<std::wstring> ChooseImageFiles(HWND owner, bool multiple) {
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = owner;
-  ofn.lpstrFilter = L"Images\0*.bmp;*.dib;*.rle;*.gif;*.jpg;*.jpeg;*.jpe;*.jfif;*.jif;*.png\0All files\0*.*\0";
+  // Every extension a decoder is registered for, then all files.
+  std::wstring filter = L"Images";
+  filter.push_back(0);
+  const FormatRegistry& formats = Formats();
+  for (uint32_t i = 0; i < formats.Count(); ++i) {
+    if (!formats.Entry(i)->create) continue;
+    if (filter.back() != 0) filter.push_back(L';');
+    filter += L"*.";
+    filter += formats.Entry(i)->extension;
+  }
+  filter.push_back(0);
+  filter += L"All files";
+  filter.push_back(0);
+  filter += L"*.*";
+  filter.push_back(0);
+  ofn.lpstrFilter = filter.c_str();
   ofn.lpstrFile = buffer.data();
   ofn.nMaxFile = static_cast<DWORD>(buffer.size());
   ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_EXPLORER | (multiple ? OFN_ALLOWMULTISELECT : 0);

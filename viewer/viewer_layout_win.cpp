@@ -83,20 +83,22 @@ void ViewerWindow::ApplyLayout() {
   if (!maximizedAtLayout_) {
     FitWindowToImage(hadClient_);
   } else if (!options_.frozen) {
-    const ViewerPreferences& p = Viewer().preferences;
-    const ImageSize base = view_->BaseSize();
-    const Rect monitor = Area(true);
-    const bool larger = base.width > static_cast<uint32_t>(monitor.width) ||
-                        base.height > static_cast<uint32_t>(monitor.height);
-    if ((p.autoSize && !p.shrinkOnly) || ((p.autoSize || p.shrinkLargeInFullScreen) && larger)) {
-      ZoomToFit(false, false);
-    } else {
-      Redraw(nullptr, false);
-    }
+    if (!FitMaximized()) Redraw(nullptr, false);
   }
   RefreshTitle();
   if (!options_.frozen) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdBringToFront, 0), 0);
   ScheduleAnimation();
+}
+
+bool ViewerWindow::FitMaximized() {
+  const ViewerPreferences& p = Viewer().preferences;
+  const ImageSize base = view_->BaseSize();
+  const Rect monitor = Area(true);
+  const bool larger = base.width > static_cast<uint32_t>(monitor.width) ||
+                      base.height > static_cast<uint32_t>(monitor.height);
+  if (!(p.autoSize && !p.shrinkOnly) && !((p.autoSize || p.shrinkLargeInFullScreen) && larger)) return false;
+  ZoomToFit(false, false);
+  return true;
 }
 
 void ViewerWindow::ResetZoom() {

@@ -106,6 +106,9 @@ class ViewerWindow : public ToolkitWindow {
   void PlaceClient(const Rect& client);
   void ReadFrameMetrics();
   void Navigate(NavigationMode mode);
+  // A maximized window's image is zoomed to fit when the settings ask for
+  // it (always, or when it is larger than the monitor); false otherwise.
+  bool FitMaximized();
   void ScheduleAnimation();
   void AdvanceAnimation();
   void SetBusy(bool on);

@@ -381,15 +381,7 @@ void ViewerWindow::OnSize(UINT kind, SIZE size) {
   if (resizing_ || !view_ || kind == SIZE_MINIMIZED) return;
   if (kind == SIZE_MAXIMIZED) {
     SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    const ViewerPreferences& p = Viewer().preferences;
-    const ImageSize base = view_->BaseSize();
-    const Rect monitor = Area(true);
-    const bool larger = base.width > static_cast<uint32_t>(monitor.width) ||
-                        base.height > static_cast<uint32_t>(monitor.height);
-    if ((p.autoSize && !p.shrinkOnly) || ((p.autoSize || p.shrinkLargeInFullScreen) && larger)) {
-      ZoomToFit(false, false);
-    }
-    Redraw(nullptr, false);
+    if (!FitMaximized()) Redraw(nullptr, false);
     return;
   }
   if (!topmost_) SetWindowPos(Handle(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
