@@ -1,9 +1,12 @@
 // The program entry: hands a second start over to the running process,
 // prepares this one and opens the first window.
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <objbase.h>
 
 #include "app/command_line.h"
 #include "app/open_viewer.h"
+#include "app/startup_shortcut.h"
 #include "browse/file_names.h"
 #include "browse/image_cache.h"
 #include "codecs/register_decoders.h"
@@ -55,6 +58,20 @@ void FileShown(const wchar_t* path) {
   if (name > 1) g_settings->recent.PutInFront(pv::WideToUtf8(std::wstring(path, name - 1)));
 }
 
+std::wstring ProgramPath() {
+  wchar_t program[pv::kMaxPathUnits];
+  const DWORD n = GetModuleFileNameW(nullptr, program, pv::kMaxPathUnits);
+  return n > 0 && n < pv::kMaxPathUnits ? std::wstring(program, n) : std::wstring();
+}
+
+void FrozenSessionEnd(const wchar_t* path, int32_t x, int32_t y, float zoom) {
+  pv::WriteStartupShortcut(pv::StartupFolder(), ProgramPath(), path, x, y, zoom);
+}
+
+void FrozenOpened(const wchar_t* path) {
+  if (path) pv::RemoveStartupShortcut(pv::StartupFolder(), ProgramPath(), path);
+}
+
 // Lets a second start of lower integrity hand over; skipped where missing.
 void AllowHandOverMessages() {
   using Filter = BOOL(WINAPI*)(UINT, DWORD);
@@ -78,14 +95,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   pv::AppSettings settings;
   g_settings = &settings;
-  wchar_t program[pv::kMaxPathUnits];
-  const DWORD programLength = GetModuleFileNameW(nullptr, program, pv::kMaxPathUnits);
-  if (programLength > 0 && programLength < pv::kMaxPathUnits)
-    settings.programFolder.assign(program, pv::FileNameOffset(program));
+  const std::wstring program = ProgramPath();
+  settings.programFolder = program.substr(0, pv::FileNameOffset(program.c_str()));
   pv::LoadSettings(settings);
 
   pv::ReadProcessorFeatures();
   AllowHandOverMessages();
+  // The shell's objects (Startup shortcuts) want COM on this thread.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   pv::RegisterDecoders();
 
   pv::ImageCache cache;
@@ -94,6 +111,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
   viewer.receiveHandOver = pv::ReceiveHandOver;
   viewer.fileShown = FileShown;
+  viewer.frozenSessionEnd = FrozenSessionEnd;
+  viewer.frozenOpened = FrozenOpened;
   ApplySettings(settings, viewer);
 
   if (scan.fileNameRefused) {

@@ -52,6 +52,9 @@ struct ViewerProcess {
   void (*receiveHandOver)(const COPYDATASTRUCT& data) = nullptr;
   // Remembers the file last shown and its folder among the recent ones.
   void (*fileShown)(const wchar_t* path) = nullptr;
+  // A frozen window at the end of the session, and one opened again.
+  void (*frozenSessionEnd)(const wchar_t* path, int32_t x, int32_t y, float zoom) = nullptr;
+  void (*frozenOpened)(const wchar_t* path) = nullptr;
 };
 ViewerProcess& Viewer();
 

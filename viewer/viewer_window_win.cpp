@@ -18,6 +18,19 @@ namespace pv {
 namespace {
 
 uint32_t g_windowCount = 0;
+// Frozen windows are owned by one hidden window, so they stay off the
+// taskbar; it lives while any viewer window does.
+ToolkitWindow* g_frozenOwner = nullptr;
+
+HWND FrozenOwner() {
+  if (!g_frozenOwner) {
+    g_frozenOwner = new ToolkitWindow;
+    CreateOptions hidden;
+    hidden.visible = false;
+    g_frozenOwner->Create(hidden);
+  }
+  return g_frozenOwner->Handle();
+}
 
 const wchar_t* NameOf(const wchar_t* path) { return path + FileNameOffset(path); }
 
@@ -49,19 +62,35 @@ ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& optio
   Style().hasCaption = true;
   Style().hasMaximiseBox = true;
   Style().acceptsFiles = 1;
+  Style().noActivate = options.frozen;
 
   const Rect area = Area(options_.fullScreen || options.topmost);
   CreateOptions create;
   create.visible = false;
   create.title = L"Pixvane";
-  create.position = autoPosition_ ? POINT{area.left + (area.width - 2) / 2, area.top + (area.height - 2) / 2}
-                                  : POINT{options.x, options.y};
   create.size = {2, 2};
+  if (options.frozen) {
+    // A frozen window lies on the desktop: at the area's corner unless
+    // placed, under every other window, never activated by clicks.
+    create.parent = FrozenOwner();
+    create.position = autoPosition_ ? POINT{area.left, area.top} : POINT{options.x, options.y};
+    autoPosition_ = false;
+  } else {
+    create.position = autoPosition_ ? POINT{area.left + (area.width - 2) / 2, area.top + (area.height - 2) / 2}
+                                    : POINT{options.x, options.y};
+  }
   if (!Create(create)) return;
   ReadFrameMetrics();
-  ShowWindow(Handle(), SW_SHOW);
+  if (options.frozen) {
+    ShowWindow(Handle(), SW_SHOWNA);
+    SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  } else {
+    ShowWindow(Handle(), SW_SHOW);
+  }
   UpdateWindow(Handle());
   if (!OpenFile(file, !options.frozen, true)) return;
+  // The shortcut that brought this frozen window back has done its work.
+  if (options.frozen && Viewer().frozenOpened) Viewer().frozenOpened(CurrentFileName());
   autoPosition_ = false;
   if (options.topmost) {
     topmost_ = true;
@@ -71,7 +100,10 @@ ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& optio
 }
 
 ViewerWindow::~ViewerWindow() {
-  --g_windowCount;
+  if (--g_windowCount == 0 && g_frozenOwner) {
+    delete g_frozenOwner;
+    g_frozenOwner = nullptr;
+  }
   if (Viewer().cache) Viewer().cache->SetCapacity(ImageCache::CapacityForWindows(g_windowCount));
 }
 
@@ -427,6 +459,16 @@ bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
       const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
       if (data && Viewer().receiveHandOver) Viewer().receiveHandOver(*data);
       return true;
+    }
+    case WM_ENDSESSION: {
+      // A frozen picture comes back at the next logon.
+      const wchar_t* path = CurrentFileName();
+      if (options_.frozen && path && path[0] != L'<' && Viewer().frozenSessionEnd) {
+        RECT r;
+        GetWindowRect(Handle(), &r);
+        Viewer().frozenSessionEnd(path, r.left, r.top, static_cast<float>(view_->Zoom()));
+      }
+      return false;
     }
     case WM_ENTERSIZEMOVE:
       ++sizeMove_;

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/startup_shortcut.h"
 #include "codecs/register_decoders.h"
 #include "core/text.h"
 #include "tests/test_support.h"
@@ -345,6 +346,28 @@ TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
   ASSERT_GE(folders.size(), 2u);
   EXPECT_EQ(folders[0], pv::WideToUtf8(y.wstring()));
   EXPECT_EQ(folders[1], pv::WideToUtf8(x.wstring()));
+}
+
+TEST_F(ViewerProcess, FrozenWindowComesBackOnceAfterTheSessionEnds) {
+  const fs::path lnk = fs::path(pv::StartupFolder()) / "img2.bmp.lnk";
+  std::error_code ec;
+  fs::remove(lnk, ec);
+  {
+    Program frozen(L"-freeze -pos=30,40 " + Quoted("img2.bmp"));
+    HWND window = frozen.WaitForWindow();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(WaitFor([&] { return TitleOf(window).ends_with(L"| Pixvane"); }));
+    SendMessageW(window, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(fs::exists(lnk)) << "the session end leaves a Startup shortcut";
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(frozen.WaitForExit(), 0u);
+  }
+  Program again(L"-freeze -pos=30,40 " + Quoted("img2.bmp"));
+  HWND window = again.WaitForWindow();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists(lnk); })) << "opened again, the window removes its shortcut";
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(again.WaitForExit(), 0u);
 }
 
 }  // namespace
