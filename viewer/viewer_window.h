@@ -93,6 +93,8 @@ class ViewerWindow : public ToolkitWindow {
   void OnPaint(HDC dc, const PAINTSTRUCT& paint) override;
   bool OnSetCursor(HWND window, UINT hitTest, UINT message) override;
   bool OnPosChanging(WINDOWPOS* pos) override;
+  bool OnSizing(UINT edge, RECT* rect) override;
+  void OnActivateApp(bool active) override;
   void OnSize(UINT kind, SIZE size) override;
   void OnTimer(UINT_PTR id) override;
   void OnDpiChanged(UINT dpi, const RECT* suggested) override;

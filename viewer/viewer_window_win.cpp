@@ -408,6 +408,59 @@ bool ViewerWindow::OnPosChanging(WINDOWPOS* pos) {
   return false;
 }
 
+bool ViewerWindow::OnSizing(UINT edge, RECT* rect) {
+  // The user's drag keeps the image's proportions while the image follows
+  // the window.
+  const ViewerPreferences& p = Viewer().preferences;
+  if (!view_ || !p.autoSize || exceedsScreen_) return false;
+  const ImageSize base = view_->BaseSize();
+  if (p.shrinkOnly && base.width < static_cast<uint32_t>(client_.width) &&
+      base.height < static_cast<uint32_t>(client_.height)) {
+    return false;
+  }
+  // The frame as the window has it now.
+  RECT window, client;
+  GetWindowRect(Handle(), &window);
+  GetClientRect(Handle(), &client);
+  const LONG frameW = (window.right - window.left) - client.right;
+  const LONG frameH = (window.bottom - window.top) - client.bottom;
+  const LONG width = rect->right - rect->left - frameW, height = rect->bottom - rect->top - frameH;
+  if (edge == WMSZ_TOP || edge == WMSZ_BOTTOM) {
+    rect->right = rect->left + static_cast<LONG>(RoundHalfUp(double(base.width) * height / base.height)) + frameW;
+  } else {
+    // Side edges and corners: the width leads.
+    const LONG h = static_cast<LONG>(RoundHalfUp(double(base.height) * width / base.width)) + frameH;
+    if (edge == WMSZ_TOPLEFT || edge == WMSZ_TOPRIGHT) {
+      rect->top = rect->bottom - h;
+    } else {
+      rect->bottom = rect->top + h;
+    }
+  }
+  const Rect area = LayoutArea();
+  rect->right = std::min<LONG>(rect->right, area.Right());
+  rect->bottom = std::min<LONG>(rect->bottom, area.Bottom());
+  rect->left = std::max<LONG>(rect->left, area.left);
+  rect->top = std::max<LONG>(rect->top, area.top);
+  return true;
+}
+
+void ViewerWindow::OnActivateApp(bool active) {
+  if (active || !IsMaximized()) return;
+  // A maximized window gives way to the application the user turned to;
+  // with several monitors only when that one covers it.
+  if (GetSystemMetrics(SM_CMONITORS) > 1) {
+    HWND foreground = nullptr;
+    for (int i = 0; i < 50 && !(foreground = GetForegroundWindow()); ++i) Sleep(10);
+    RECT mine, theirs, common;
+    if (foreground && GetWindowRect(Handle(), &mine) && GetWindowRect(foreground, &theirs) &&
+        (!IntersectRect(&common, &mine, &theirs) || common.right - common.left <= 10 ||
+         common.bottom - common.top <= 10)) {
+      return;
+    }
+  }
+  ShowWindow(Handle(), SW_MINIMIZE);
+}
+
 void ViewerWindow::OnSize(UINT kind, SIZE size) {
   client_ = {size.cx, size.cy};
   if (resizing_ || !view_ || kind == SIZE_MINIMIZED) return;

@@ -242,7 +242,8 @@ TEST_F(ViewerProcess, OptionsTakeEffect) {
          EXPECT_TRUE(TitleBecomes(w, L"img2.bmp | 2.0x | Pixvane")) << pv::WideToUtf8(TitleOf(w));
        }},
       {L"-title=\"My picture\"", [](HWND w) { EXPECT_TRUE(TitleBecomes(w, L"My picture - Pixvane")); }},
-      {L"-topmost", [](HWND w) { EXPECT_TRUE(GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST); }},
+      {L"-topmost",
+       [](HWND w) { EXPECT_TRUE(WaitFor([&] { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; })); }},
       {L"-fullscreen", [](HWND w) { EXPECT_TRUE(WaitFor([&] { return IsZoomed(w) != 0; })); }},
       {L"-freeze",
        [](HWND w) {

@@ -154,4 +154,30 @@ TEST_F(ViewerWindowTest, TitleShowsDetailsWhenAsked) {
   EXPECT_EQ(TitleOf(window_), L"a.bmp | 120\u2022" L"80\u2022" L"32 | 0.5x | Pixvane");
 }
 
+TEST_F(ViewerWindowTest, DraggedBorderKeepsTheImageProportions) {
+  Open("a.bmp");  // 120 × 80: 3:2
+  RECT window;
+  GetWindowRect(window_, &window);
+  RECT client;
+  GetClientRect(window_, &client);
+  const LONG frameW = (window.right - window.left) - client.right;
+  const LONG frameH = (window.bottom - window.top) - client.bottom;
+  struct Case {
+    UINT edge;
+    LONG clientWidth, clientHeight;  // what the drag asks for
+    LONG expectedWidth, expectedHeight;
+  } cases[] = {
+      {WMSZ_RIGHT, 300, 80, 300, 200},
+      {WMSZ_LEFT, 150, 80, 150, 100},
+      {WMSZ_BOTTOM, 120, 160, 240, 160},
+      {WMSZ_BOTTOMRIGHT, 240, 90, 240, 160},
+  };
+  for (const Case& c : cases) {
+    RECT r = {100, 100, 100 + c.clientWidth + frameW, 100 + c.clientHeight + frameH};
+    SendMessageW(window_, WM_SIZING, c.edge, reinterpret_cast<LPARAM>(&r));
+    EXPECT_EQ(r.right - r.left - frameW, c.expectedWidth) << c.edge;
+    EXPECT_EQ(r.bottom - r.top - frameH, c.expectedHeight) << c.edge;
+  }
+}
+
 }  // namespace
