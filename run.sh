@@ -6,8 +6,14 @@ cd "$(dirname "$0")"
 ./scripts/setup.sh
 . scripts/env.sh
 build build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake"
-target=${1:-$root/samples/sample.bmp}
+target=${1:-$root/samples}
 target=$(realpath "$target")
+# A folder opens at its first image; the viewer steps through the rest.
+if [ -d "$target" ]; then
+  target=$(find "$target" -maxdepth 1 -type f -regextype posix-extended -iregex \
+    '.*\.(bmp|dib|rle|gif|png|jpe?g|jpe|jfif|jif)' | sort | head -1)
+  [ -n "$target" ] || { echo "no image in that folder" >&2; exit 1; }
+fi
 if [ -n "${DISPLAY:-}" ]; then
   exec wine build/win/Pixvane.exe "Z:$target"
 fi
