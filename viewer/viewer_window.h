@@ -82,7 +82,11 @@ class ViewerWindow : public ToolkitWindow {
   void CropImageToVisible();
   void RefreshTitle();
 
+  // The context menu for the window's state; the caller destroys it.
+  HMENU BuildContextMenu() const;
+
   void OnCreate() override;
+  void OnContextMenu(POINT point, bool fromKeyboard) override;
   void OnCommand(UINT id, UINT code, HWND control) override;
   void OnDestroy() override;
   void OnDropFiles(HDROP drop) override;

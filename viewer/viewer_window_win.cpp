@@ -338,6 +338,11 @@ bool ViewerWindow::OnMouseButton(MouseButton button, MouseAction action, POINT p
     SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0);
     return true;
   }
+  if (button == MouseButton::Right && action == MouseAction::Up && wheelWithRight_) {
+    // The right button zoomed with the wheel: its release opens no menu.
+    wheelWithRight_ = false;
+    return true;
+  }
   if (button == MouseButton::Left || button == MouseButton::Middle) {
     if (action == MouseAction::Down && !options_.frozen) {
       dragging_ = true;

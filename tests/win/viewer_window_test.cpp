@@ -180,4 +180,27 @@ TEST_F(ViewerWindowTest, DraggedBorderKeepsTheImageProportions) {
   }
 }
 
+// The command ids of a menu's items: 0 for separators, -1 for submenus.
+std::vector<int> MenuIds(HMENU menu) {
+  std::vector<int> ids;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) ids.push_back(static_cast<int>(GetMenuItemID(menu, i)));
+  return ids;
+}
+
+TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
+  pv::ViewerWindow* w = Open("a.bmp");
+  HMENU menu = w->BuildContextMenu();
+  EXPECT_EQ(MenuIds(menu), (std::vector<int>{20000, 20005, 0, 20001, 20002, 0, -1, -1, -1, 20035, 20008, 0, 20056,
+                                             20062, 20064}));
+  wchar_t text[128];
+  GetMenuStringW(menu, 3, text, 128, MF_BYPOSITION);
+  EXPECT_NE(std::wstring(text).find(L'\t'), std::wstring::npos) << "the key beside the command";
+  DestroyMenu(menu);
+  Command(pv::kCmdFreeze);
+  menu = w->BuildContextMenu();
+  EXPECT_EQ(MenuIds(menu),
+            (std::vector<int>{20033, 20005, 0, 20000, 20001, 20002, 0, 20025, 20026, 0, 20062, 20064}));
+  DestroyMenu(menu);
+}
+
 }  // namespace
