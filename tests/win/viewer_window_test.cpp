@@ -180,6 +180,21 @@ TEST_F(ViewerWindowTest, DraggedBorderKeepsTheImageProportions) {
   }
 }
 
+TEST_F(ViewerWindowTest, MaximizeToggleAndReload) {
+  pv::ViewerWindow* w = Open("a.bmp");
+  Command(pv::kCmdToggleMaximize);
+  EXPECT_TRUE(IsZoomed(window_));
+  Command(pv::kCmdToggleMaximize);
+  EXPECT_FALSE(IsZoomed(window_));
+  // Reload drops the cached image and reads the file as it is now.
+  Write("a.bmp", 50, 30);
+  const pv::ImageBuffer* before = w->View()->Source();
+  Command(pv::kCmdReload);
+  EXPECT_NE(w->View()->Source(), before);
+  EXPECT_EQ(w->View()->Source()->Width(), 50u);
+  EXPECT_EQ(ClientOf(window_).cy, 30);
+}
+
 // The command ids of a menu's items: 0 for separators, -1 for submenus.
 std::vector<int> MenuIds(HMENU menu) {
   std::vector<int> ids;
