@@ -106,6 +106,35 @@ class FieldReader {
   const uint8_t* p_;
 };
 
+// The on/off switches: one byte each, 0 or 1.
+struct Switch {
+  size_t at;
+  bool Options::*field;
+};
+constexpr Switch kSwitches[] = {
+    {kNotInstalled, &Options::notInstalled},
+    {kOrdinalNameOrder, &Options::ordinalNameOrder},
+    {kKeepRecent, &Options::keepRecent},
+    {kOpenFullScreen, &Options::openFullScreen},
+    {kAutoSizeToWindow, &Options::autoSizeToWindow},
+    {kShrinkOnly, &Options::shrinkOnly},
+    {kShrinkLargeInFullScreen, &Options::shrinkLargeInFullScreen},
+    {kShowResolution, &Options::showResolution},
+    {kShowFullPath, &Options::showFullPath},
+    {kIndexAutoCache, &Options::indexAutoCache},
+    {kIndexCacheSizeWins, &Options::indexCacheSizeWins},
+    {kIndexShowFullFolder, &Options::indexShowFullFolder},
+    {kIndexShowCount, &Options::indexShowCount},
+    {kIndexCloseOnOpen, &Options::indexCloseOnOpen},
+    {kIndexFixedWindowSize, &Options::indexFixedWindowSize},
+    {kSlideMaximise, &Options::slideMaximise},
+    {kSlideFullPaths, &Options::slideFullPaths},
+    {kSlideLoop, &Options::slideLoop},
+    {kSlideNotepad, &Options::slideNotepad},
+    {kSlideSelfDelete, &Options::slideSelfDelete},
+    {kSlideSort, &Options::slideSort},
+};
+
 }  // namespace
 
 void EncodeOptions(const Options& o, uint8_t out[kOptionsBlockSize]) {
@@ -115,18 +144,9 @@ void EncodeOptions(const Options& o, uint8_t out[kOptionsBlockSize]) {
   const size_t nameLength = strnlen(o.languageName, kLanguageNameBytes - 1);
   std::memcpy(out + kLanguageName, o.languageName, nameLength);
   StoreU32LE(out + kDictionaryBytes, o.dictionaryBytes);
-  out[kNotInstalled] = o.notInstalled;
-  out[kOrdinalNameOrder] = o.ordinalNameOrder;
   StoreU32LE(out + kClearedAtStart, o.clearedAtStart);
-  out[kKeepRecent] = o.keepRecent;
   out[kViewerByte90] = o.viewerByte90;
   out[kViewerTitleMode] = o.viewerTitleMode;
-  out[kOpenFullScreen] = o.openFullScreen;
-  out[kAutoSizeToWindow] = o.autoSizeToWindow;
-  out[kShrinkOnly] = o.shrinkOnly;
-  out[kShrinkLargeInFullScreen] = o.shrinkLargeInFullScreen;
-  out[kShowResolution] = o.showResolution;
-  out[kShowFullPath] = o.showFullPath;
   std::memcpy(out + kViewerLabels, o.viewerLabels, sizeof o.viewerLabels);
   out[kKeyBindingCount] = o.keyBindingCount;
   PutColour(out + kViewerBackground, o.viewerBackground);
@@ -136,12 +156,6 @@ void EncodeOptions(const Options& o, uint8_t out[kOptionsBlockSize]) {
   StoreU32LE(out + kIndexIconHeight, static_cast<uint32_t>(o.indexIconHeight));
   StoreU32LE(out + kIndexIconSpacing, static_cast<uint32_t>(o.indexIconSpacing));
   out[kIndexSortOrder] = o.indexSortOrder;
-  out[kIndexAutoCache] = o.indexAutoCache;
-  out[kIndexCacheSizeWins] = o.indexCacheSizeWins;
-  out[kIndexShowFullFolder] = o.indexShowFullFolder;
-  out[kIndexShowCount] = o.indexShowCount;
-  out[kIndexCloseOnOpen] = o.indexCloseOnOpen;
-  out[kIndexFixedWindowSize] = o.indexFixedWindowSize;
   PutColour(out + kIndexBackground, o.indexBackground);
   StoreU16LE(out + kIndexWindowX, static_cast<uint16_t>(o.indexWindowX));
   StoreU16LE(out + kIndexWindowY, static_cast<uint16_t>(o.indexWindowY));
@@ -149,12 +163,7 @@ void EncodeOptions(const Options& o, uint8_t out[kOptionsBlockSize]) {
   StoreU16LE(out + kIndexWindowHeight, o.indexWindowHeight);
   StoreU32LE(out + kSlideDelayTenths, static_cast<uint32_t>(o.slideDelayTenths));
   out[kSlideDelayMode] = o.slideDelayMode;
-  out[kSlideMaximise] = o.slideMaximise;
-  out[kSlideFullPaths] = o.slideFullPaths;
-  out[kSlideLoop] = o.slideLoop;
-  out[kSlideNotepad] = o.slideNotepad;
-  out[kSlideSelfDelete] = o.slideSelfDelete;
-  out[kSlideSort] = o.slideSort;
+  for (const Switch& sw : kSwitches) out[sw.at] = o.*sw.field;
 }
 
 Options DecodeOptions(const uint8_t* data, size_t size) {
@@ -171,18 +180,9 @@ Options DecodeOptions(const uint8_t* data, size_t size) {
     std::memcpy(o.languageName, data + kLanguageName, kLanguageNameBytes);
   }
   if (IsDictionarySize(LoadU32LE(data + kDictionaryBytes))) o.dictionaryBytes = LoadU32LE(data + kDictionaryBytes);
-  r.Flag(kNotInstalled, o.notInstalled);
-  r.Flag(kOrdinalNameOrder, o.ordinalNameOrder);
   o.clearedAtStart = LoadU32LE(data + kClearedAtStart);
-  r.Flag(kKeepRecent, o.keepRecent);
   r.Byte(kViewerByte90, o.viewerByte90);
   r.Byte(kViewerTitleMode, o.viewerTitleMode);
-  r.Flag(kOpenFullScreen, o.openFullScreen);
-  r.Flag(kAutoSizeToWindow, o.autoSizeToWindow);
-  r.Flag(kShrinkOnly, o.shrinkOnly);
-  r.Flag(kShrinkLargeInFullScreen, o.shrinkLargeInFullScreen);
-  r.Flag(kShowResolution, o.showResolution);
-  r.Flag(kShowFullPath, o.showFullPath);
   for (size_t i = 0; i < sizeof o.viewerLabels; ++i) r.Byte(kViewerLabels + i, o.viewerLabels[i]);
   r.Byte(kKeyBindingCount, o.keyBindingCount);
   r.Colour(kViewerBackground, o.viewerBackground);
@@ -194,12 +194,6 @@ Options DecodeOptions(const uint8_t* data, size_t size) {
   r.Int32In(kIndexIconHeight, kMinIconSide, kMaxIconSide, o.indexIconHeight);
   r.Int32In(kIndexIconSpacing, 0, kMaxIconSpacing, o.indexIconSpacing);
   r.ByteIn(kIndexSortOrder, 1, kSortOrders, o.indexSortOrder);
-  r.Flag(kIndexAutoCache, o.indexAutoCache);
-  r.Flag(kIndexCacheSizeWins, o.indexCacheSizeWins);
-  r.Flag(kIndexShowFullFolder, o.indexShowFullFolder);
-  r.Flag(kIndexShowCount, o.indexShowCount);
-  r.Flag(kIndexCloseOnOpen, o.indexCloseOnOpen);
-  r.Flag(kIndexFixedWindowSize, o.indexFixedWindowSize);
   r.Colour(kIndexBackground, o.indexBackground);
   o.indexWindowX = static_cast<int16_t>(LoadU16LE(data + kIndexWindowX));
   o.indexWindowY = static_cast<int16_t>(LoadU16LE(data + kIndexWindowY));
@@ -207,12 +201,7 @@ Options DecodeOptions(const uint8_t* data, size_t size) {
   o.indexWindowHeight = LoadU16LE(data + kIndexWindowHeight);
   r.Int32In(kSlideDelayTenths, 0, kMaxSlideDelayTenths, o.slideDelayTenths);
   r.ByteIn(kSlideDelayMode, 0, kSlideDelayModes - 1, o.slideDelayMode);
-  r.Flag(kSlideMaximise, o.slideMaximise);
-  r.Flag(kSlideFullPaths, o.slideFullPaths);
-  r.Flag(kSlideLoop, o.slideLoop);
-  r.Flag(kSlideNotepad, o.slideNotepad);
-  r.Flag(kSlideSelfDelete, o.slideSelfDelete);
-  r.Flag(kSlideSort, o.slideSort);
+  for (const Switch& sw : kSwitches) r.Flag(sw.at, o.*sw.field);
   return o;
 }
 

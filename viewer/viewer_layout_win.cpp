@@ -79,8 +79,7 @@ void ViewerWindow::ApplyLayout() {
     startZoom_ = -1.0;
     SetZoom(zoom);
   }
-  maximizedAtLayout_ = IsMaximized();
-  if (!maximizedAtLayout_) {
+  if (!IsMaximized()) {
     FitWindowToImage(hadClient_);
   } else if (!options_.frozen) {
     if (!FitMaximized()) Redraw(nullptr, false);

@@ -58,9 +58,6 @@ struct ViewerProcess {
 };
 ViewerProcess& Viewer();
 
-// Viewer windows open now.
-uint32_t ViewerWindowCount();
-
 class ViewerWindow : public ToolkitWindow {
  public:
   ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options);
@@ -136,7 +133,6 @@ class ViewerWindow : public ToolkitWindow {
   bool autoPosition_;
   bool hadClient_ = false;
   bool exceedsScreen_ = false;
-  bool maximizedAtLayout_ = false;
   bool topmost_ = false;
   bool slideshow_ = false;
   bool dragging_ = false;

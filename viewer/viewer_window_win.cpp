@@ -49,8 +49,6 @@ ViewerProcess& Viewer() {
   return process;
 }
 
-uint32_t ViewerWindowCount() { return g_windowCount; }
-
 ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options)
     : options_(options), startZoom_(options.zoom), autoPosition_(options.x == INT32_MIN || options.y == INT32_MIN) {
   options_.title = nullptr;
