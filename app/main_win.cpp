@@ -4,6 +4,8 @@
 // After windows.h, which it builds on.
 #include <objbase.h>
 
+#include <memory>
+
 #include "app/command_line.h"
 #include "app/open_viewer.h"
 #include "app/startup_shortcut.h"
@@ -35,6 +37,25 @@ bool HandOver(const pv::StartupScan& scan, const pv::ArgumentList& args) {
 
 pv::AppSettings* g_settings = nullptr;
 
+// The viewer page's title-bar choice: what the title bar shows, and when.
+enum TitleChoice : uint8_t {
+  kNoTitleBar = 0,
+  kTitleWithName = 1,
+  kTitleWithDetails = 2,
+  kTitleWhileMouseOver = 3,
+};
+
+pv::FrameMode FrameModeOf(uint8_t choice) {
+  switch (choice) {
+    case kNoTitleBar:
+      return pv::FrameMode::Borderless;
+    case kTitleWhileMouseOver:
+      return pv::FrameMode::Hover;
+    default:
+      return pv::FrameMode::Framed;
+  }
+}
+
 // The viewer's view of the stored settings.
 void ApplySettings(const pv::AppSettings& settings, pv::ViewerProcess& viewer) {
   const pv::Options& o = settings.options;
@@ -44,6 +65,10 @@ void ApplySettings(const pv::AppSettings& settings, pv::ViewerProcess& viewer) {
   viewer.preferences.shrinkLargeInFullScreen = o.shrinkLargeInFullScreen;
   viewer.preferences.openFullScreen = o.openFullScreen;
   viewer.preferences.showFullPath = o.showFullPath;
+  viewer.preferences.frameMode = FrameModeOf(o.viewerTitleMode);
+  viewer.preferences.detailsInTitle = o.viewerTitleMode == kTitleWithDetails;
+  viewer.preferences.overlays = uint32_t{o.viewerLabels[0]} | uint32_t{o.viewerLabels[1]} << 8 |
+                                uint32_t{o.viewerLabels[2]} << 16;
   viewer.preferences.backgroundColour = uint32_t{o.viewerBackground.red} << 16 |
                                         uint32_t{o.viewerBackground.green} << 8 | o.viewerBackground.blue;
   if (auto bindings = pv::ParseKeyBindings(settings.keyBindings.data(), settings.keyBindings.size(),
@@ -74,16 +99,21 @@ void FrozenOpened(const wchar_t* path) {
 
 // Lets a second start of lower integrity hand over; skipped where missing.
 void AllowHandOverMessages() {
-  using Filter = BOOL(WINAPI*)(UINT, DWORD);
-  if (HMODULE user = GetModuleHandleW(L"user32.dll")) {
-    if (auto filter = reinterpret_cast<Filter>(reinterpret_cast<void*>(GetProcAddress(user, "ChangeWindowMessageFilter"))))
-      filter(WM_COPYDATA, 1 /* MSGFLT_ADD */);
-  }
+  if (auto filter = pv::User32Function<BOOL(WINAPI*)(UINT, DWORD)>("ChangeWindowMessageFilter"))
+    filter(WM_COPYDATA, 1 /* MSGFLT_ADD */);
+}
+
+// Image pixels are screen pixels on every monitor: the system must not
+// stretch the windows.
+void BecomeDpiAware() {
+  if (auto aware = pv::User32Function<BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT)>("SetProcessDpiAwarenessContext"))
+    aware(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  BecomeDpiAware();
   const pv::ArgumentList args = pv::SplitCommandLine(GetCommandLineW());
   const pv::StartupScan scan = pv::ScanStartup(args);
   if (scan.close || scan.onlyOne) {
@@ -106,8 +136,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   pv::RegisterDecoders();
 
   pv::ImageCache cache;
+  const std::unique_ptr<pv::TaskbarIndicator> taskbar = pv::CreateShellTaskbar();
   pv::ViewerProcess& viewer = pv::Viewer();
   viewer.cache = &cache;
+  viewer.taskbar = taskbar.get();
   viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
   viewer.receiveHandOver = pv::ReceiveHandOver;
   viewer.fileShown = FileShown;
@@ -130,6 +162,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   pv::OpenViewer(file.empty() ? nullptr : file.c_str(), &args, nullptr);
   if (cache.HasPendingPrefetches()) cache.CancelPrefetches();
+  settings.options.autoSizeToWindow = viewer.preferences.autoSize;  // a key may have switched it
   pv::SaveSettings(settings);
   return 0;
 }

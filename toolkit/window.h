@@ -40,6 +40,18 @@ struct CreateOptions {
   const wchar_t* title = L"";
 };
 
+// A function of user32 that older systems may lack: null there.
+template <class F>
+F User32Function(const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The window's DPI; 96 where the system cannot tell.
+UINT WindowDpi(HWND window);
+// A system metric as it is at `dpi` (scaled from the system's where the
+// system cannot tell).
+int SystemMetricForDpi(int index, UINT dpi);
+
 class ToolkitWindow {
  public:
   ToolkitWindow();

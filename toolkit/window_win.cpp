@@ -35,6 +35,13 @@ void RegisterWindowClass(const wchar_t* name, UINT extraStyle, WNDPROC procedure
   }
 }
 
+UINT SystemDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
 ToolkitWindow* FromHandle(HWND window) {
   return reinterpret_cast<ToolkitWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
@@ -307,6 +314,18 @@ void ToolkitWindow::Unlist() {
   const bool wasListed = std::erase(g_mainLoopWindows, window_) != 0;
   // The main loop lasts as long as one of its windows.
   if (wasListed && g_mainLoopWindows.empty() && g_mainLoopRunning) PostQuitMessage(0);
+}
+
+UINT WindowDpi(HWND window) {
+  static const auto forWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  const UINT dpi = forWindow && window ? forWindow(window) : 0;
+  return dpi ? dpi : SystemDpi();
+}
+
+int SystemMetricForDpi(int index, UINT dpi) {
+  static const auto forDpi = User32Function<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
+  if (forDpi) return forDpi(index, dpi);
+  return MulDiv(GetSystemMetrics(index), static_cast<int>(dpi), static_cast<int>(SystemDpi()));
 }
 
 bool ToolkitWindow::GetClientSize(SIZE* out) const {

@@ -14,6 +14,9 @@ std::vector<HWND> FindPixvaneWindows();
 // Sends WM_CLOSE to every one of them.
 void CloseAllPixvaneWindows();
 
+// Opens the help file beside the program in HTML Help.
+void OpenHelpFile(HWND owner);
+
 // The user's choice of image files: one or more full paths, none on cancel.
 std::vector<std::wstring> ChooseImageFiles(HWND owner, bool multiple);
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "browse/file_names.h"
 #include "core/file_io.h"
 #include "core/format_registry.h"
 #include "viewer/window_title.h"
@@ -67,6 +68,19 @@ std::vector<std::wstring> ChooseImageFiles(HWND owner, bool multiple) {
   // Names too long for a path are left out.
   std::erase_if(files, [](const std::wstring& f) { return f.size() >= kMaxPathUnits; });
   return files;
+}
+
+void OpenHelpFile(HWND owner) {
+  wchar_t program[kMaxPathUnits];
+  const DWORD n = GetModuleFileNameW(nullptr, program, kMaxPathUnits);
+  if (n == 0 || n >= kMaxPathUnits) return;
+  const std::wstring file = std::wstring(program, FileNameOffset(program)) + L"Pixvane.chm";
+  // The viewer of help files, from the system folder only.
+  static const HMODULE viewer = LoadLibraryExW(L"hhctrl.ocx", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  using HtmlHelp = HWND(WINAPI*)(HWND, const wchar_t*, UINT, DWORD_PTR);
+  auto help = viewer ? reinterpret_cast<HtmlHelp>(reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpW")))
+                     : nullptr;
+  if (help) help(owner, file.c_str(), 0 /* display the default topic */, 0);
 }
 
 }  // namespace pv

@@ -68,6 +68,26 @@ void ViewerWindow::Navigate(NavigationMode mode) {
   if (step.wrapped) MessageBeep(0);
 }
 
+void ViewerWindow::Freeze(bool frozen) {
+  options_.frozen = frozen;
+  Style().noActivate = frozen;
+  if (!frozen) {
+    // Back to an ordinary window: its keys, its frame mode.
+    frozenPlace_ = {};
+    OnCreate();
+    ApplyFrameMode();
+    return;
+  }
+  if (IsMaximized()) ShowWindow(Handle(), SW_RESTORE);
+  SetBorderless(true);
+  frozenPlace_ = ClientOnScreen();
+  const std::vector<KeyBinding>& stored = Viewer().keyBindings;
+  std::vector<KeyBinding> reduced = stored.empty()
+                                        ? FrozenWindowBindings(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
+                                        : FrozenWindowBindings(stored.data(), stored.size());
+  accelerators_ = BuildAcceleratorTable(reduced.data(), reduced.size());
+}
+
 void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
   (void)control;
   switch (id) {
@@ -164,15 +184,9 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kCmdFlip:
       Turn(id);
       return;
-    case kCmdFreeze: {
-      options_.frozen = true;
-      const std::vector<KeyBinding>& stored = Viewer().keyBindings;
-      std::vector<KeyBinding> reduced =
-          stored.empty() ? FrozenWindowBindings(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
-                         : FrozenWindowBindings(stored.data(), stored.size());
-      accelerators_ = BuildAcceleratorTable(reduced.data(), reduced.size());
+    case kCmdFreeze:
+      Freeze(!options_.frozen);
       return;
-    }
     case kCmdReload: {
       const std::wstring path = CurrentFileName() ? CurrentFileName() : L"";
       if (path.empty() || path[0] == L'<') return;
@@ -205,11 +219,20 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       if (!folder.empty()) ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
       return;
     }
+    case kCmdToggleOption: {
+      // Fitting images to the window, on or off.
+      bool& autoSize = Viewer().preferences.autoSize;
+      autoSize = !autoSize;
+      if (autoSize) ZoomToFit(true, false);
+      return;
+    }
     case kCmdMaximize:
+      SetBorderless(false);  // maximized windows are framed
       ShowWindow(Handle(), SW_MAXIMIZE);
       return;
     case kCmdRestore:
       ShowWindow(Handle(), SW_RESTORE);
+      if (!IsMaximized()) ApplyFrameMode();
       return;
     case kCmdBringToFront: {
       HWND foreground = GetForegroundWindow();
@@ -229,6 +252,9 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       topmost_ = !topmost_;
       SetWindowPos(Handle(), topmost_ ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      return;
+    case kCmdHelp:
+      OpenHelpFile(Handle());
       return;
     case kCmdCloseAll:
       CloseAllPixvaneWindows();

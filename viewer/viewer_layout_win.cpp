@@ -54,7 +54,7 @@ void ViewerWindow::FitWindowToImage(bool keepCentre) {
   if (IsMaximized()) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdRestore, 0), 0);
   FitRequest request;
   request.area = LayoutArea();
-  request.framed = true;
+  request.framed = !borderless_;
   request.metrics = metrics_;
   request.displayed = view_->DisplayedSize();
   request.autoSize = Viewer().preferences.autoSize;
@@ -72,17 +72,37 @@ void ViewerWindow::FitWindowToImage(bool keepCentre) {
 
 void ViewerWindow::ApplyLayout() {
   if (!view_) return;
-  if (!hadClient_ && options_.fullScreen) ShowWindow(Handle(), SW_MAXIMIZE);
+  const bool hadClient = hadClient_;  // setting up the frame mode gives it one
+  if (!hadClient && options_.fullScreen) ShowWindow(Handle(), SW_MAXIMIZE);
   exceedsScreen_ = false;
   if (startZoom_ > 0) {
     const double zoom = startZoom_;
     startZoom_ = -1.0;
     SetZoom(zoom);
   }
-  if (!IsMaximized()) {
-    FitWindowToImage(hadClient_);
-  } else if (!options_.frozen) {
-    if (!FitMaximized()) Redraw(nullptr, false);
+  maximizedAtLayout_ = IsMaximized();
+  if (maximizedAtLayout_) {
+    SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdMaximize, 0), 0);
+  } else if (!hadClient) {
+    ApplyFrameMode();
+  }
+  if (options_.frozen) {
+    // A frozen window keeps the place it was given: a later image is fitted
+    // to it unless it fits in it as it is.
+    const ImageSize shown = view_->DisplayedSize();
+    if (frozenPlace_.width <= 0) {
+      FitWindowToImage(hadClient);
+      frozenPlace_ = ClientOnScreen();
+    } else if (shown.width <= static_cast<uint32_t>(frozenPlace_.width) &&
+               shown.height <= static_cast<uint32_t>(frozenPlace_.height)) {
+      FitWindowToImage(true);
+    } else {
+      ZoomToFit(false, false, &frozenPlace_);
+    }
+  } else if (!maximizedAtLayout_) {
+    FitWindowToImage(hadClient);
+  } else if (!FitMaximized()) {
+    Redraw(nullptr, false);
   }
   RefreshTitle();
   if (!options_.frozen) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdBringToFront, 0), 0);

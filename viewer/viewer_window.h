@@ -8,9 +8,11 @@
 
 #include "browse/folder_listing.h"
 #include "browse/navigation.h"
+#include "core/decoder.h"
 #include "settings/key_bindings.h"
 #include "toolkit/window.h"
 #include "viewer/draw_view.h"
+#include "viewer/taskbar_indicator.h"
 #include "viewer/view_geometry.h"
 #include "viewer/view_state.h"
 
@@ -29,6 +31,13 @@ struct ViewerWindowOptions {
   HMONITOR monitor = nullptr;
 };
 
+// How a window that is not maximized shows its frame.
+enum class FrameMode : uint8_t {
+  Framed = 0,      // always
+  Hover = 1,       // while the mouse is over the window
+  Borderless = 2,  // never
+};
+
 // The stored settings the viewer reads.
 struct ViewerPreferences {
   bool autoSize = true;
@@ -38,7 +47,10 @@ struct ViewerPreferences {
   bool showFullPath = false;
   bool detailsInTitle = false;
   uint32_t backgroundColour = 0x808080;  // 0xRRGGBB
+  FrameMode frameMode = FrameMode::Framed;
+  uint32_t overlays = 0;  // three overlay bytes, the first in the low byte
 };
+
 
 // Process-wide state shared by all viewer windows, set up by start-up.
 struct ViewerProcess {
@@ -55,6 +67,8 @@ struct ViewerProcess {
   // A frozen window at the end of the session, and one opened again.
   void (*frozenSessionEnd)(const wchar_t* path, int32_t x, int32_t y, float zoom) = nullptr;
   void (*frozenOpened)(const wchar_t* path) = nullptr;
+  // The taskbar progress; none when the shell offers none.
+  TaskbarIndicator* taskbar = nullptr;
 };
 ViewerProcess& Viewer();
 
@@ -66,6 +80,7 @@ class ViewerWindow : public ToolkitWindow {
   // The road of every file into this window; false when it could not be shown.
   bool OpenFile(const wchar_t* path, bool prefetch, bool reportErrors);
   bool HasImage() const { return view_.get() != nullptr; }
+  bool IsBorderless() const { return borderless_; }
   ViewState* View() const { return view_.get(); }
   const wchar_t* CurrentFileName() const;
 
@@ -78,6 +93,9 @@ class ViewerWindow : public ToolkitWindow {
   void Turn(uint32_t command);
   void CropImageToVisible();
   void RefreshTitle();
+  // Switches between the framed and the borderless (layered) window; the
+  // client keeps its place on the screen.
+  void SetBorderless(bool borderless);
 
   // The context menu for the window's state; the caller destroys it.
   HMENU BuildContextMenu() const;
@@ -88,6 +106,7 @@ class ViewerWindow : public ToolkitWindow {
   void OnDestroy() override;
   void OnDropFiles(HDROP drop) override;
   void OnKey(UINT key, bool down, bool repeat, bool alt) override;
+  void OnKillFocus(HWND next) override;
   void OnMouseMove(POINT point, UINT keys) override;
   bool OnMouseButton(MouseButton button, MouseAction action, POINT point, UINT keys) override;
   void OnMouseWheel(int delta, POINT point, UINT keys) override;
@@ -99,10 +118,12 @@ class ViewerWindow : public ToolkitWindow {
   void OnSize(UINT kind, SIZE size) override;
   void OnTimer(UINT_PTR id) override;
   void OnDpiChanged(UINT dpi, const RECT* suggested) override;
+  void Redraw(const RECT* rect, bool now) override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
   static constexpr UINT_PTR kAnimationTimer = 1;
+  static constexpr UINT_PTR kHoverTimer = 42;
 
   // The monitor rectangle (maximized, topmost, full screen) or work area.
   Rect Area(bool wholeMonitor) const;
@@ -110,7 +131,16 @@ class ViewerWindow : public ToolkitWindow {
   Rect ClientOnScreen() const;
   bool IsMaximized() const;
   void PlaceClient(const Rect& client);
-  void ReadFrameMetrics();
+  // A borderless window is never larger than its image: the client shrinks
+  // to it and the scroll offsets keep the image's end in view. Without a
+  // position or size the current ones stay.
+  void PlaceLayered(const POINT* position, const Extent* size, bool push);
+  // The stored frame mode for a window that is not maximized; frozen
+  // windows are borderless.
+  void ApplyFrameMode();
+  // Frozen: borderless, in its place, answering a short list of keys.
+  void Freeze(bool frozen);
+  void ReadFrameMetrics(UINT dpi);
   void Navigate(NavigationMode mode);
   // A maximized window's image is zoomed to fit when the settings ask for
   // it (always, or when it is larger than the monitor); false otherwise.
@@ -123,6 +153,7 @@ class ViewerWindow : public ToolkitWindow {
 
   Ref<ViewState> view_;
   Ref<FolderListing> listing_;
+  Ref<ProgressSink> progress_;
   ViewerWindowOptions options_;
   BackgroundBrush brush_;
   AcceleratorTable accelerators_;
@@ -134,6 +165,10 @@ class ViewerWindow : public ToolkitWindow {
   bool hadClient_ = false;
   bool exceedsScreen_ = false;
   bool topmost_ = false;
+  bool borderless_ = false;
+  bool maximizedAtLayout_ = false;
+  bool wasMaximized_ = false;
+  Rect frozenPlace_{};  // client of a frozen window on the screen; empty until its first layout
   bool slideshow_ = false;
   bool dragging_ = false;
   bool moveMode_ = false;

@@ -42,6 +42,30 @@ const wchar_t* ExtensionOf(const wchar_t* path) {
   return dot && dot != name ? dot + 1 : L"";
 }
 
+// Decoders report their rows to the taskbar button. The indicator is an
+// apartment-threaded shell object, so reports from other threads (a
+// prefetch, decoding bands) are left out.
+class TaskbarProgress final : public ProgressSink {
+ public:
+  explicit TaskbarProgress(HWND window) : window_(window), thread_(GetCurrentThreadId()) {}
+  void Progress(int32_t done, int32_t total) override {
+    TaskbarIndicator* taskbar = Viewer().taskbar;
+    if (!taskbar || total <= 0 || done < 0 || GetCurrentThreadId() != thread_) return;
+    taskbar->SetProgress(window_, static_cast<uint32_t>(std::min(done, total)), static_cast<uint32_t>(total));
+  }
+
+ private:
+  HWND window_;
+  DWORD thread_;
+};
+
+bool CursorOver(HWND window) {
+  POINT p;
+  if (!GetCursorPos(&p)) return false;
+  HWND under = WindowFromPoint(p);
+  return under && GetAncestor(under, GA_ROOT) == window;
+}
+
 }  // namespace
 
 ViewerProcess& Viewer() {
@@ -78,7 +102,8 @@ ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& optio
                                     : POINT{options.x, options.y};
   }
   if (!Create(create)) return;
-  ReadFrameMetrics();
+  progress_ = Ref<ProgressSink>(new TaskbarProgress(Handle()));
+  ReadFrameMetrics(WindowDpi(Handle()));
   if (options.frozen) {
     ShowWindow(Handle(), SW_SHOWNA);
     SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -134,17 +159,22 @@ Rect ViewerWindow::ClientOnScreen() const {
   return {origin.x, origin.y, r.right, r.bottom};
 }
 
-void ViewerWindow::ReadFrameMetrics() {
-  const int padded = GetSystemMetrics(SM_CXPADDEDBORDER);
-  metrics_.border = GetSystemMetrics(SM_CXFRAME) + padded;
-  metrics_.frame = GetSystemMetrics(SM_CYFRAME) + padded;
-  metrics_.caption = GetSystemMetrics(SM_CYCAPTION);
-  metrics_.minWidth = GetSystemMetrics(SM_CXMIN);
-  WindowDc dc(Handle());
-  dpiScale_ = GetDeviceCaps(dc.get(), LOGPIXELSX) / 96.0;
+void ViewerWindow::ReadFrameMetrics(UINT dpi) {
+  const int padded = SystemMetricForDpi(SM_CXPADDEDBORDER, dpi);
+  metrics_.border = SystemMetricForDpi(SM_CXFRAME, dpi) + padded;
+  metrics_.frame = SystemMetricForDpi(SM_CYFRAME, dpi) + padded;
+  metrics_.caption = SystemMetricForDpi(SM_CYCAPTION, dpi);
+  metrics_.minWidth = SystemMetricForDpi(SM_CXMIN, dpi);
+  dpiScale_ = dpi / 96.0;
 }
 
 void ViewerWindow::PlaceClient(const Rect& client) {
+  if (borderless_) {
+    const POINT position = {client.left, client.top};
+    const Extent size = {client.width, client.height};
+    PlaceLayered(&position, &size, true);
+    return;
+  }
   RECT r = {client.left, client.top, client.Right(), client.Bottom()};
   AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_EXSTYLE)));
@@ -156,13 +186,82 @@ void ViewerWindow::PlaceClient(const Rect& client) {
   }
   ++resizing_;
   SetWindowPos(Handle(), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   --resizing_;
   RECT c;
   GetClientRect(Handle(), &c);
   client_ = {c.right, c.bottom};
   hadClient_ = true;
   Redraw(nullptr, false);
+}
+
+void ViewerWindow::PlaceLayered(const POINT* position, const Extent* size, bool push) {
+  if (!view_) return;
+  if (size) client_ = *size;
+  scroll_ = {std::max(scroll_.x, 0), std::max(scroll_.y, 0)};
+  const ImageSize shown = view_->DisplayedSize();
+  const auto fit = [](int32_t image, int32_t* scroll, int32_t* client) {
+    if (image - *scroll < *client) {
+      *scroll = std::max(0, image - *client);
+      *client = std::min(*client, image);
+    }
+  };
+  fit(static_cast<int32_t>(shown.width), &scroll_.x, &client_.width);
+  fit(static_cast<int32_t>(shown.height), &scroll_.y, &client_.height);
+  if (!push) return;
+  if (!view_->Final()) view_->BuildDisplayImage();
+  const SIZE extent = {client_.width, client_.height};
+  ++resizing_;
+  UpdateLayered(*view_, Handle(), position, &extent, {scroll_.x, scroll_.y});
+  --resizing_;
+  hadClient_ = true;
+}
+
+void ViewerWindow::SetBorderless(bool borderless) {
+  // Maximized windows keep their frame; no change under a drag or size-move.
+  if (borderless == borderless_ || !view_ || dragging_ || sizeMove_ > 0 || (borderless && IsMaximized())) return;
+  const Rect client = ClientOnScreen();
+  const LONG_PTR visible = GetWindowLongPtrW(Handle(), GWL_STYLE) & WS_VISIBLE;
+  LONG_PTR exStyle = GetWindowLongPtrW(Handle(), GWL_EXSTYLE);
+  borderless_ = borderless;
+  if (borderless) {
+    SetWindowLongPtrW(Handle(), GWL_STYLE, WS_POPUP | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | visible);
+    SetWindowLongPtrW(Handle(), GWL_EXSTYLE, exStyle | WS_EX_LAYERED);
+    // A small image keeps its place, centred in the old client area.
+    const ImageSize shown = view_->DisplayedSize();
+    const POINT position = {client.left + std::max(0, (client.width - static_cast<int32_t>(shown.width)) / 2),
+                            client.top + std::max(0, (client.height - static_cast<int32_t>(shown.height)) / 2)};
+    const Extent size = {client.width, client.height};
+    ++resizing_;
+    SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    --resizing_;
+    PlaceLayered(&position, &size, true);
+    return;
+  }
+  SetWindowLongPtrW(Handle(), GWL_STYLE, WS_OVERLAPPEDWINDOW | visible);
+  SetWindowLongPtrW(Handle(), GWL_EXSTYLE, exStyle & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
+  if (IsMaximized()) {
+    ++resizing_;
+    SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    --resizing_;
+    Redraw(nullptr, false);
+  } else {
+    PlaceClient(client);  // the frame grows around the same client
+  }
+}
+
+void ViewerWindow::ApplyFrameMode() {
+  const FrameMode mode = Viewer().preferences.frameMode;
+  SetBorderless(options_.frozen || mode != FrameMode::Framed);
+}
+
+void ViewerWindow::Redraw(const RECT* rect, bool now) {
+  // A layered window has no paint: its content is pushed.
+  if (borderless_) {
+    PlaceLayered(nullptr, nullptr, true);
+  } else {
+    ToolkitWindow::Redraw(rect, now);
+  }
 }
 
 void ViewerWindow::SetBusy(bool on) {
@@ -189,14 +288,17 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     return OpenFile(image.c_str(), prefetch, reportErrors);
   }
   ImageCache& cache = *Viewer().cache;
+  TaskbarIndicator* taskbar = Viewer().taskbar;
+  if (taskbar) taskbar->SetProgress(Handle(), 0, 100);
   SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
   const bool busy = !cache.IsCached(path);
   if (busy) SetBusy(true);
   SetWindowTextW(Handle(), NameOf(path));
 
   Ref<ImageBuffer> image;
-  Status status = cache.LoadImageThroughCache(&image, path);
+  Status status = cache.LoadImageThroughCache(&image, path, progress_.get());
   if (Succeeded(status)) {
+    if (taskbar) taskbar->SetProgress(Handle(), 100, 100);
     cache.AddToCache(*image, false);
     KillTimer(Handle(), kAnimationTimer);
     animationDue_ = 0;
@@ -215,6 +317,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     if (reportErrors) ShowError(status, path);
   }
   if (Succeeded(status) && Viewer().fileShown) Viewer().fileShown(path);
+  if (taskbar) taskbar->Clear(Handle());
   if (Succeeded(status) && view_) {
     SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdApplyLayout, 0), reinterpret_cast<LPARAM>(Handle()));
   }
@@ -262,6 +365,7 @@ void ViewerWindow::OnCreate() {
 void ViewerWindow::OnDestroy() {
   ++sizeMove_;
   KillTimer(Handle(), kAnimationTimer);
+  KillTimer(Handle(), kHoverTimer);
   ToolkitWindow::OnDestroy();
 }
 
@@ -304,8 +408,23 @@ void ViewerWindow::OnKey(UINT key, bool down, bool repeat, bool alt) {
   }
 }
 
+void ViewerWindow::OnKillFocus(HWND next) {
+  (void)next;
+  // Another window of the program may have taken the top: stay above it.
+  if (topmost_) {
+    SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOREDRAW | SWP_NOACTIVATE | SWP_NOSENDCHANGING);
+  }
+}
+
 void ViewerWindow::OnMouseMove(POINT point, UINT keys) {
   (void)keys;
+  if (borderless_ && !options_.frozen && Viewer().preferences.frameMode == FrameMode::Hover && !dragging_) {
+    // The frame shows while the mouse is over the window.
+    SetBorderless(false);
+    if (!borderless_) SetTimer(Handle(), kHoverTimer, 250, nullptr);
+    return;
+  }
   if (!dragging_ || !view_) return;
   const int dx = point.x - lastDrag_.x, dy = point.y - lastDrag_.y;
   const ImageSize shown = view_->DisplayedSize();
@@ -388,6 +507,9 @@ void ViewerWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
   request.scroll = scroll_;
   request.background = ChooseBackground(choice, view_->Source());
   scroll_ = PaintView(*view_, dc, paint.rcPaint, request, brush_);
+  const std::vector<OverlayText> overlays =
+      ChooseOverlays(Viewer().preferences.overlays, view_->Source()->Properties());
+  if (!overlays.empty()) DrawOverlays(dc, overlays, client_);
 }
 
 bool ViewerWindow::OnSetCursor(HWND window, UINT hitTest, UINT message) {
@@ -467,13 +589,37 @@ void ViewerWindow::OnActivateApp(bool active) {
 void ViewerWindow::OnSize(UINT kind, SIZE size) {
   client_ = {size.cx, size.cy};
   if (resizing_ || !view_ || kind == SIZE_MINIMIZED) return;
+  const ViewerPreferences& p = Viewer().preferences;
+  const ImageSize base = view_->BaseSize();
+  const bool baseFills = base.width == static_cast<uint32_t>(size.cx) && base.height == static_cast<uint32_t>(size.cy);
   if (kind == SIZE_MAXIMIZED) {
+    wasMaximized_ = true;
+    SetBorderless(false);
     SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    if (!FitMaximized()) Redraw(nullptr, false);
+    if ((p.autoSize && !p.shrinkOnly && baseFills) || !FitMaximized()) Redraw(nullptr, false);
     return;
   }
   if (!topmost_) SetWindowPos(Handle(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  Redraw(nullptr, false);
+  if (wasMaximized_) {
+    // Back from full screen: the image is laid out for the window again.
+    wasMaximized_ = false;
+    if (p.autoSize && maximizedAtLayout_) {
+      ResetZoom();
+      ZoomToFit(true, false);
+    } else {
+      Redraw(nullptr, false);
+    }
+    return;
+  }
+  // The user drags the window's border: the image follows it.
+  const ImageSize shown = view_->DisplayedSize();
+  const bool shownFills = shown.width == static_cast<uint32_t>(size.cx) && shown.height == static_cast<uint32_t>(size.cy);
+  const bool baseFits = base.width <= static_cast<uint32_t>(size.cx) && base.height <= static_cast<uint32_t>(size.cy);
+  if (p.autoSize && sizeMove_ > 0 && !options_.frozen && !shownFills && !(p.shrinkOnly && baseFits)) {
+    ZoomToFit(false, false);
+  } else {
+    Redraw(nullptr, false);
+  }
 }
 
 void ViewerWindow::ScheduleAnimation() {
@@ -497,13 +643,33 @@ void ViewerWindow::AdvanceAnimation() {
 }
 
 void ViewerWindow::OnTimer(UINT_PTR id) {
-  if (id == kAnimationTimer) AdvanceAnimation();
+  if (id == kAnimationTimer) {
+    AdvanceAnimation();
+  } else if (id == kHoverTimer) {
+    // The timer repeats while the mouse stays or a drag goes on.
+    if (CursorOver(Handle()) || dragging_ || sizeMove_ > 0) return;
+    KillTimer(Handle(), kHoverTimer);
+    if (Viewer().preferences.frameMode == FrameMode::Hover) SetBorderless(true);
+  }
 }
 
 void ViewerWindow::OnDpiChanged(UINT dpi, const RECT* suggested) {
-  (void)dpi;
-  (void)suggested;
-  ReadFrameMetrics();
+  (void)suggested;  // the frame is adjusted around the same client instead
+  const FrameMetrics old = metrics_;
+  ReadFrameMetrics(dpi);
+  if (!view_) return;
+  if (borderless_ || IsMaximized()) {
+    Redraw(nullptr, false);
+    return;
+  }
+  RECT r;
+  GetWindowRect(Handle(), &r);
+  const LONG dx = metrics_.border - old.border;
+  const LONG dy = metrics_.frame - old.frame, dc = metrics_.caption - old.caption;
+  ++resizing_;
+  SetWindowPos(Handle(), nullptr, r.left - dx, r.top - dy - dc, r.right - r.left + 2 * dx,
+               r.bottom - r.top + 2 * dy + dc, SWP_NOZORDER | SWP_NOACTIVATE);
+  --resizing_;
   PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdZoomToWindow, 0), 0);
 }
 
@@ -526,6 +692,11 @@ bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
       }
       return false;
     }
+    case WM_DISPLAYCHANGE:
+    case WM_DWMCOMPOSITIONCHANGED:
+      ReadFrameMetrics(WindowDpi(Handle()));
+      Redraw(nullptr, false);
+      return false;
     case WM_ENTERSIZEMOVE:
       ++sizeMove_;
       return false;

@@ -13,6 +13,7 @@
 #include "core/cpu.h"
 #include "core/text.h"
 #include "tests/test_support.h"
+#include "tests/win/window_test_support.h"
 #include "tools/image_writers.h"
 #include "viewer/commands.h"
 
@@ -20,16 +21,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::wstring TitleOf(HWND w) {
-  wchar_t title[512];
-  return std::wstring(title, static_cast<size_t>(GetWindowTextW(w, title, 512)));
-}
+using pvtest::TitleOf;
 
 SIZE ClientOf(HWND w) {
   RECT r;
   GetClientRect(w, &r);
   return {r.right, r.bottom};
 }
+
+std::pair<LONG, LONG> WindowSizeOf(HWND w) {
+  RECT r;
+  GetWindowRect(w, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+std::pair<LONG, LONG> ClientOrigin(HWND w) {
+  POINT p{0, 0};
+  ClientToScreen(w, &p);
+  return {p.x, p.y};
+}
+
+bool Layered(HWND w) { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_LAYERED) != 0; }
 
 class ViewerWindowTest : public ::testing::Test {
  protected:
@@ -47,6 +59,8 @@ class ViewerWindowTest : public ::testing::Test {
     if (window_ && IsWindow(window_)) DestroyWindow(window_);
     cache_.CancelPrefetches();
     pv::Viewer().cache = nullptr;
+    pv::Viewer().taskbar = nullptr;
+    pv::Viewer().preferences = pv::ViewerPreferences();
   }
   void Write(const char* name, uint32_t w, uint32_t h) {
     std::vector<uint8_t> rgba(size_t{w} * h * 4, 200);
@@ -216,6 +230,111 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
   EXPECT_EQ(MenuIds(menu),
             (std::vector<int>{20033, 20005, 0, 20000, 20001, 20002, 0, 20025, 20026, 0, 20062, 20064}));
   DestroyMenu(menu);
+}
+
+TEST_F(ViewerWindowTest, BorderlessWindowIsItsImage) {
+  pv::Viewer().preferences.frameMode = pv::FrameMode::Borderless;
+  const std::vector<uint8_t> image = pvtest::Gradient(120, 80, 50);
+  ASSERT_TRUE(pv::WriteWholeFile(Path("g.bmp"), pv::EncodeBmp32(image, 120, 80)));
+  pv::ViewerWindow* w = Open("g.bmp");
+  ASSERT_TRUE(w->IsBorderless());
+  EXPECT_TRUE(Layered(window_));
+  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(120L, 80L));
+  SIZE size;
+  EXPECT_TRUE(pvtest::WaitFor([&] { return pvtest::ClientPixels(window_, &size) == image; }, 5000));
+  Command(pv::kCmdZoom200);
+  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(240L, 160L));
+  // Maximized windows are framed; restored, the mode comes back.
+  Command(pv::kCmdMaximize);
+  EXPECT_TRUE(IsZoomed(window_));
+  EXPECT_FALSE(Layered(window_));
+  EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_STYLE) & WS_CAPTION);
+  Command(pv::kCmdRestore);
+  EXPECT_FALSE(IsZoomed(window_));
+  EXPECT_TRUE(Layered(window_));
+  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(240L, 160L));
+}
+
+TEST_F(ViewerWindowTest, HoverFrameShowsWhileTheMouseIsOver) {
+  pv::Viewer().preferences.frameMode = pv::FrameMode::Hover;
+  pv::ViewerWindow* w = Open("a.bmp");
+  ASSERT_TRUE(w->IsBorderless());
+  const auto origin = ClientOrigin(window_);
+  SetCursorPos(origin.first + 60, origin.second + 40);
+  SendMessageW(window_, WM_MOUSEMOVE, 0, MAKELPARAM(60, 40));
+  EXPECT_FALSE(w->IsBorderless());
+  EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_STYLE) & WS_CAPTION);
+  EXPECT_EQ(ClientOrigin(window_), origin) << "the frame grows around the image";
+  EXPECT_EQ(ClientOf(window_).cy, 80);
+  SendMessageW(window_, WM_TIMER, 42, 0);
+  EXPECT_FALSE(w->IsBorderless()) << "the mouse is still over the window";
+  RECT r;
+  GetWindowRect(window_, &r);
+  SetCursorPos(r.right + 20, r.bottom + 20);
+  SendMessageW(window_, WM_TIMER, 42, 0);
+  EXPECT_TRUE(w->IsBorderless());
+  EXPECT_EQ(ClientOrigin(window_), origin);
+}
+
+TEST_F(ViewerWindowTest, FreezeAndThaw) {
+  pv::ViewerWindow* w = Open("a.bmp");
+  const auto origin = ClientOrigin(window_);
+  Command(pv::kCmdFreeze);
+  EXPECT_TRUE(w->IsBorderless());
+  EXPECT_EQ(ClientOrigin(window_), origin);
+  Command(pv::kCmdTurnRight);
+  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(120L, 80L)) << "a frozen window does not turn";
+  Command(pv::kCmdFreeze);
+  EXPECT_FALSE(w->IsBorderless());
+  EXPECT_EQ(ClientOrigin(window_), origin);
+  Command(pv::kCmdTurnRight);
+  EXPECT_EQ(ClientOf(window_).cy, 120);
+}
+
+class RecordingTaskbar : public pv::TaskbarIndicator {
+ public:
+  void SetProgress(HWND, uint32_t done, uint32_t total) override { events.push_back({done, total}); }
+  void Clear(HWND) override { events.push_back({0, 0}); }
+  std::vector<std::pair<uint32_t, uint32_t>> events;  // (0, 0): cleared
+};
+
+TEST_F(ViewerWindowTest, TaskbarShowsTheProgressOfALoad) {
+  RecordingTaskbar taskbar;
+  pv::Viewer().taskbar = &taskbar;
+  Write("tall.bmp", 20, 100);
+  Open("tall.bmp");
+  const auto& e = taskbar.events;
+  ASSERT_GE(e.size(), 4u);
+  EXPECT_EQ(e.front(), std::make_pair(0u, 100u));
+  EXPECT_EQ(e[e.size() - 2], std::make_pair(100u, 100u));
+  EXPECT_EQ(e.back(), std::make_pair(0u, 0u)) << "cleared at the end";
+  for (size_t i = 1; i + 2 < e.size(); ++i) {
+    EXPECT_EQ(e[i].second, 100u) << "rows of the decoder";
+    EXPECT_GT(e[i].first, e[i - 1].first);
+  }
+  pv::Viewer().taskbar = nullptr;
+}
+
+TEST_F(ViewerWindowTest, ImageFollowsABorderTheUserDrags) {
+  Open("a.bmp");
+  const auto outer = WindowSizeOf(window_);
+  const SIZE client = ClientOf(window_);
+  SendMessageW(window_, WM_ENTERSIZEMOVE, 0, 0);
+  SetWindowPos(window_, nullptr, 0, 0, outer.first - client.cx + 60, outer.second - client.cy + 40,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageW(window_, WM_EXITSIZEMOVE, 0, 0);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | 0.5x | Pixvane");
+}
+
+TEST_F(ViewerWindowTest, WindowOpenedFullScreenRestoresToItsImage) {
+  pv::ViewerWindowOptions options;
+  options.fullScreen = true;
+  Open("a.bmp", options);
+  ASSERT_TRUE(IsZoomed(window_));
+  Command(pv::kCmdRestore);
+  EXPECT_FALSE(IsZoomed(window_));
+  EXPECT_EQ(ClientOf(window_).cy, 80);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
 }
 
 }  // namespace

@@ -1,0 +1,65 @@
+#include "tests/win/window_test_support.h"
+
+#include <chrono>
+#include <thread>
+
+namespace pvtest {
+
+std::vector<uint8_t> Gradient(uint32_t w, uint32_t h, uint8_t blue) {
+  std::vector<uint8_t> rgba(size_t{w} * h * 4);
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) {
+      uint8_t* p = &rgba[(size_t{y} * w + x) * 4];
+      p[0] = static_cast<uint8_t>(x * 2);
+      p[1] = static_cast<uint8_t>(y * 3);
+      p[2] = blue;
+      p[3] = 255;
+    }
+  }
+  return rgba;
+}
+
+bool WaitFor(const std::function<bool()>& done, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 50) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+std::wstring TitleOf(HWND window) {
+  wchar_t title[512];
+  return std::wstring(title, static_cast<size_t>(GetWindowTextW(window, title, 512)));
+}
+
+std::vector<uint8_t> ClientPixels(HWND window, SIZE* size) {
+  RECT r;
+  GetClientRect(window, &r);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  *size = {r.right, r.bottom};
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.right, -r.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, r.right, r.bottom, screen, origin.x, origin.y, SRCCOPY);
+  GdiFlush();
+  std::vector<uint8_t> rgba(size_t{static_cast<size_t>(r.right)} * r.bottom * 4);
+  const auto* bgra = static_cast<const uint8_t*>(bits);
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    rgba[i] = bgra[i + 2];
+    rgba[i + 1] = bgra[i + 1];
+    rgba[i + 2] = bgra[i];
+    rgba[i + 3] = 255;
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return rgba;
+}
+
+}  // namespace pvtest

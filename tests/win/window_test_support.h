@@ -1,0 +1,23 @@
+#pragma once
+// What the window tests share: test images, waiting, and what the screen shows.
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pvtest {
+
+// A w × h gradient as R, G, B, A with a blue of its own.
+std::vector<uint8_t> Gradient(uint32_t w, uint32_t h, uint8_t blue);
+
+// Polls until `done` or the time is up; the last answer of `done`.
+bool WaitFor(const std::function<bool()>& done, int milliseconds = 20000);
+
+std::wstring TitleOf(HWND window);
+
+// The screen pixels of the window's client area, as R, G, B, A.
+std::vector<uint8_t> ClientPixels(HWND window, SIZE* size);
+
+}  // namespace pvtest
