@@ -69,6 +69,8 @@ void ApplySettings(const pv::AppSettings& settings, pv::ViewerProcess& viewer) {
   viewer.preferences.detailsInTitle = o.viewerTitleMode == kTitleWithDetails;
   viewer.preferences.overlays = uint32_t{o.viewerLabels[0]} | uint32_t{o.viewerLabels[1]} << 8 |
                                 uint32_t{o.viewerLabels[2]} << 16;
+  viewer.preferences.automaticBackground = !(o.viewerBackground.flags & pv::BackgroundColour::kAutomaticColourOff);
+  viewer.preferences.translucent = !(o.viewerBackground.flags & pv::BackgroundColour::kTranslucentOff);
   viewer.preferences.backgroundColour = uint32_t{o.viewerBackground.red} << 16 |
                                         uint32_t{o.viewerBackground.green} << 8 | o.viewerBackground.blue;
   if (auto bindings = pv::ParseKeyBindings(settings.keyBindings.data(), settings.keyBindings.size(),
@@ -162,7 +164,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   pv::OpenViewer(file.empty() ? nullptr : file.c_str(), &args, nullptr);
   if (cache.HasPendingPrefetches()) cache.CancelPrefetches();
-  settings.options.autoSizeToWindow = viewer.preferences.autoSize;  // a key may have switched it
+  // A key may have switched auto-size; the blur may have failed.
+  settings.options.autoSizeToWindow = viewer.preferences.autoSize;
+  if (!viewer.preferences.translucent) settings.options.viewerBackground.flags |= pv::BackgroundColour::kTranslucentOff;
   pv::SaveSettings(settings);
   return 0;
 }

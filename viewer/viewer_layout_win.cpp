@@ -104,6 +104,7 @@ void ViewerWindow::ApplyLayout() {
   } else if (!FitMaximized()) {
     Redraw(nullptr, false);
   }
+  if (!maximizedAtLayout_) UpdateComposition();
   RefreshTitle();
   if (!options_.frozen) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdBringToFront, 0), 0);
   ScheduleAnimation();

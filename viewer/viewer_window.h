@@ -47,6 +47,8 @@ struct ViewerPreferences {
   bool showFullPath = false;
   bool detailsInTitle = false;
   uint32_t backgroundColour = 0x808080;  // 0xRRGGBB
+  bool automaticBackground = true;       // the image's own colour, else the stored one
+  bool translucent = true;               // blur behind transparent images; off once it failed
   FrameMode frameMode = FrameMode::Framed;
   uint32_t overlays = 0;  // three overlay bytes, the first in the low byte
 };
@@ -81,6 +83,7 @@ class ViewerWindow : public ToolkitWindow {
   bool OpenFile(const wchar_t* path, bool prefetch, bool reportErrors);
   bool HasImage() const { return view_.get() != nullptr; }
   bool IsBorderless() const { return borderless_; }
+  bool HasComposition() const { return composition_; }
   ViewState* View() const { return view_.get(); }
   const wchar_t* CurrentFileName() const;
 
@@ -138,6 +141,8 @@ class ViewerWindow : public ToolkitWindow {
   // The stored frame mode for a window that is not maximized; frozen
   // windows are borderless.
   void ApplyFrameMode();
+  // The desktop's blur behind a framed window filled by a transparent image.
+  void UpdateComposition();
   // Frozen: borderless, in its place, answering a short list of keys.
   void Freeze(bool frozen);
   void ReadFrameMetrics(UINT dpi);
@@ -166,6 +171,7 @@ class ViewerWindow : public ToolkitWindow {
   bool exceedsScreen_ = false;
   bool topmost_ = false;
   bool borderless_ = false;
+  bool composition_ = false;
   bool maximizedAtLayout_ = false;
   bool wasMaximized_ = false;
   Rect frozenPlace_{};  // client of a frozen window on the screen; empty until its first layout

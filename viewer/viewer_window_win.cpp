@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "viewer/animation_timer.h"
 #include "viewer/commands.h"
+#include "viewer/composition.h"
 #include "viewer/view_paint.h"
 #include "viewer/error_text.h"
 #include "viewer/window_title.h"
@@ -225,6 +226,8 @@ void ViewerWindow::SetBorderless(bool borderless) {
   LONG_PTR exStyle = GetWindowLongPtrW(Handle(), GWL_EXSTYLE);
   borderless_ = borderless;
   if (borderless) {
+    if (composition_) SetBlurBehind(Handle(), false);
+    composition_ = false;
     SetWindowLongPtrW(Handle(), GWL_STYLE, WS_POPUP | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | visible);
     SetWindowLongPtrW(Handle(), GWL_EXSTYLE, exStyle | WS_EX_LAYERED);
     // A small image keeps its place, centred in the old client area.
@@ -248,6 +251,23 @@ void ViewerWindow::SetBorderless(bool borderless) {
   } else {
     PlaceClient(client);  // the frame grows around the same client
   }
+}
+
+void ViewerWindow::UpdateComposition() {
+  if (!view_) return;
+  const ImageSize shown = view_->DisplayedSize();
+  const bool wanted = Viewer().preferences.translucent && !borderless_ && !IsMaximized() &&
+                      view_->Source()->UsesAlpha() && shown.width >= static_cast<uint32_t>(client_.width) &&
+                      shown.height >= static_cast<uint32_t>(client_.height);
+  if (wanted == composition_) return;
+  if (SetBlurBehind(Handle(), wanted)) {
+    composition_ = wanted;
+  } else if (wanted) {
+    Viewer().preferences.translucent = false;  // not tried again
+  } else {
+    composition_ = false;
+  }
+  Redraw(nullptr, false);
 }
 
 void ViewerWindow::ApplyFrameMode() {
@@ -500,7 +520,8 @@ void ViewerWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
   if (!view_) return;
   if (!view_->Final()) view_->BuildDisplayImage();
   BackgroundChoice choice;
-  choice.useStoredColour = true;
+  choice.composition = composition_;
+  choice.useStoredColour = !Viewer().preferences.automaticBackground;
   choice.storedColour = Viewer().preferences.backgroundColour;
   PaintRequest request;
   request.client = client_;
@@ -595,6 +616,7 @@ void ViewerWindow::OnSize(UINT kind, SIZE size) {
   if (kind == SIZE_MAXIMIZED) {
     wasMaximized_ = true;
     SetBorderless(false);
+    UpdateComposition();
     SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if ((p.autoSize && !p.shrinkOnly && baseFills) || !FitMaximized()) Redraw(nullptr, false);
     return;
@@ -609,6 +631,7 @@ void ViewerWindow::OnSize(UINT kind, SIZE size) {
     } else {
       Redraw(nullptr, false);
     }
+    UpdateComposition();
     return;
   }
   // The user drags the window's border: the image follows it.

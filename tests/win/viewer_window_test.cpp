@@ -337,4 +337,22 @@ TEST_F(ViewerWindowTest, WindowOpenedFullScreenRestoresToItsImage) {
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
 }
 
+TEST_F(ViewerWindowTest, BlurBehindTransparentImagesOnlyWhereTheSystemHasIt) {
+  // Alpha bytes all 0: a bitmap without alpha.
+  std::vector<uint8_t> rgba(120 * 80 * 4, 200);
+  for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 0;
+  ASSERT_TRUE(pv::WriteWholeFile(Path("o.bmp"), pv::EncodeBmp32(rgba, 120, 80)));
+  pv::ViewerWindow* opaque = Open("o.bmp");
+  EXPECT_FALSE(opaque->HasComposition());
+  EXPECT_TRUE(pv::Viewer().preferences.translucent) << "nothing tried for an opaque image";
+  DestroyWindow(window_);
+  for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 128;
+  ASSERT_TRUE(pv::WriteWholeFile(Path("t.bmp"), pv::EncodeBmp32(rgba, 120, 80)));
+  pv::ViewerWindow* w = Open("t.bmp");
+  // On where the system blurs; else the failure is remembered and not tried again.
+  EXPECT_EQ(w->HasComposition(), pv::Viewer().preferences.translucent);
+  Command(pv::kCmdMaximize);
+  EXPECT_FALSE(w->HasComposition()) << "maximized windows have none";
+}
+
 }  // namespace
