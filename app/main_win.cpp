@@ -8,6 +8,7 @@
 
 #include "app/command_line.h"
 #include "app/open_viewer.h"
+#include "app/preferences.h"
 #include "app/startup_shortcut.h"
 #include "browse/file_names.h"
 #include "browse/image_cache.h"
@@ -37,42 +38,11 @@ bool HandOver(const pv::StartupScan& scan, const pv::ArgumentList& args) {
 
 pv::AppSettings* g_settings = nullptr;
 
-// The viewer page's title-bar choice: what the title bar shows, and when.
-enum TitleChoice : uint8_t {
-  kNoTitleBar = 0,
-  kTitleWithName = 1,
-  kTitleWithDetails = 2,
-  kTitleWhileMouseOver = 3,
-};
-
-pv::FrameMode FrameModeOf(uint8_t choice) {
-  switch (choice) {
-    case kNoTitleBar:
-      return pv::FrameMode::Borderless;
-    case kTitleWhileMouseOver:
-      return pv::FrameMode::Hover;
-    default:
-      return pv::FrameMode::Framed;
-  }
-}
-
 // The viewer's view of the stored settings.
 void ApplySettings(const pv::AppSettings& settings, pv::ViewerProcess& viewer) {
   const pv::Options& o = settings.options;
   pv::SetOrdinalNameOrder(o.ordinalNameOrder);
-  viewer.preferences.autoSize = o.autoSizeToWindow;
-  viewer.preferences.shrinkOnly = o.shrinkOnly;
-  viewer.preferences.shrinkLargeInFullScreen = o.shrinkLargeInFullScreen;
-  viewer.preferences.openFullScreen = o.openFullScreen;
-  viewer.preferences.showFullPath = o.showFullPath;
-  viewer.preferences.frameMode = FrameModeOf(o.viewerTitleMode);
-  viewer.preferences.detailsInTitle = o.viewerTitleMode == kTitleWithDetails;
-  viewer.preferences.overlays = uint32_t{o.viewerLabels[0]} | uint32_t{o.viewerLabels[1]} << 8 |
-                                uint32_t{o.viewerLabels[2]} << 16;
-  viewer.preferences.automaticBackground = !(o.viewerBackground.flags & pv::BackgroundColour::kAutomaticColourOff);
-  viewer.preferences.translucent = !(o.viewerBackground.flags & pv::BackgroundColour::kTranslucentOff);
-  viewer.preferences.backgroundColour = uint32_t{o.viewerBackground.red} << 16 |
-                                        uint32_t{o.viewerBackground.green} << 8 | o.viewerBackground.blue;
+  viewer.preferences = pv::PreferencesFrom(o);
   if (auto bindings = pv::ParseKeyBindings(settings.keyBindings.data(), settings.keyBindings.size(),
                                            o.keyBindingCount))
     viewer.keyBindings = std::move(*bindings);
@@ -129,7 +99,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   g_settings = &settings;
   const std::wstring program = ProgramPath();
   settings.programFolder = program.substr(0, pv::FileNameOffset(program.c_str()));
-  pv::LoadSettings(settings);
+  pv::SettingsStoreOptions store;
+  // A fresh installation starts with the help file.
+  store.onFirstRun = [](pv::AppSettings&) { pv::OpenHelpFile(nullptr); };
+  pv::LoadSettings(settings, store);
 
   pv::ReadProcessorFeatures();
   AllowHandOverMessages();
@@ -164,9 +137,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   pv::OpenViewer(file.empty() ? nullptr : file.c_str(), &args, nullptr);
   if (cache.HasPendingPrefetches()) cache.CancelPrefetches();
-  // A key may have switched auto-size; the blur may have failed.
-  settings.options.autoSizeToWindow = viewer.preferences.autoSize;
-  if (!viewer.preferences.translucent) settings.options.viewerBackground.flags |= pv::BackgroundColour::kTranslucentOff;
+  pv::StorePreferences(viewer.preferences, &settings.options);
   pv::SaveSettings(settings);
   return 0;
 }

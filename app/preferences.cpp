@@ -1,0 +1,29 @@
+#include "app/preferences.h"
+
+namespace pv {
+
+ViewerPreferences PreferencesFrom(const Options& o) {
+  ViewerPreferences p;
+  p.autoSize = o.autoSizeToWindow;
+  p.shrinkOnly = o.shrinkOnly;
+  p.shrinkLargeInFullScreen = o.shrinkLargeInFullScreen;
+  p.openFullScreen = o.openFullScreen;
+  p.showFullPath = o.showFullPath;
+  p.detailsInTitle = o.viewerTitleMode == kTitleWithDetails;
+  p.frameMode = o.viewerTitleMode == kNoTitleBar             ? FrameMode::Borderless
+                : o.viewerTitleMode == kTitleWhileMouseOver ? FrameMode::Hover
+                                                            : FrameMode::Framed;
+  const BackgroundColour& b = o.viewerBackground;
+  p.backgroundColour = uint32_t{b.red} << 16 | uint32_t{b.green} << 8 | b.blue;
+  p.automaticBackground = !(b.flags & BackgroundColour::kAutomaticColourOff);
+  p.translucent = !(b.flags & BackgroundColour::kTranslucentOff);
+  p.overlays = uint32_t{o.viewerLabels[0]} | uint32_t{o.viewerLabels[1]} << 8 | uint32_t{o.viewerLabels[2]} << 16;
+  return p;
+}
+
+void StorePreferences(const ViewerPreferences& p, Options* o) {
+  o->autoSizeToWindow = p.autoSize;
+  if (!p.translucent) o->viewerBackground.flags |= BackgroundColour::kTranslucentOff;
+}
+
+}  // namespace pv
