@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/preferences.h"
 #include "app/startup_shortcut.h"
 #include "codecs/register_decoders.h"
 #include "core/text.h"
@@ -263,6 +264,9 @@ class InstalledCopy {
     data.resize(size);
     return data;
   }
+  static void Set(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kSettings, name, type, data, size);
+  }
 
  private:
   static constexpr const wchar_t* kSettings = L"Software\\Kestrow-Software\\Pixvane";
@@ -294,6 +298,29 @@ TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
   ASSERT_GE(folders.size(), 2u);
   EXPECT_EQ(folders[0], pv::WideToUtf8(y.wstring()));
   EXPECT_EQ(folders[1], pv::WideToUtf8(x.wstring()));
+}
+
+TEST_F(ViewerProcess, StoredChoiceWithoutTitleBarShowsTheImageAlone) {
+  InstalledCopy installed;
+  InstalledCopy::Set(L"Pixvane-Ver", REG_SZ, L"9.3", 8);
+  pv::Options options;
+  options.viewerTitleMode = pv::kNoTitleBar;
+  uint8_t block[pv::kOptionsBlockSize];
+  pv::EncodeOptions(options, block);
+  InstalledCopy::Set(L"Options8", REG_BINARY, block, sizeof block);
+  Program viewer(Quoted("img2.bmp"));
+  HWND window = viewer.WaitForWindow();
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(TitleBecomes(window, L"img2.bmp | Pixvane"));
+  EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
+  RECT r;
+  GetWindowRect(window, &r);
+  EXPECT_EQ(r.right - r.left, 120);
+  EXPECT_EQ(r.bottom - r.top, 80);
+  SIZE size{};
+  EXPECT_TRUE(WaitFor([&] { return ClientPixels(window, &size) == images_["img2.bmp"]; }, 5000));
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(viewer.WaitForExit(), 0u);
 }
 
 TEST_F(ViewerProcess, FrozenWindowComesBackOnceAfterTheSessionEnds) {
