@@ -355,4 +355,54 @@ TEST_F(ViewerWindowTest, BlurBehindTransparentImagesOnlyWhereTheSystemHasIt) {
   EXPECT_FALSE(w->HasComposition()) << "maximized windows have none";
 }
 
+TEST_F(ViewerWindowTest, SlideshowFlagAutoSizeSwitchAndRebuiltKeys) {
+  pv::ViewerWindow* w = Open("a.bmp");
+  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 1), 0);
+  EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane");
+  Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane") << "the show steps, not the keys";
+  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 0), 0);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
+
+  Command(pv::kCmdToggleOption);
+  EXPECT_FALSE(pv::Viewer().preferences.autoSize);
+  Command(pv::kCmdToggleOption);
+  EXPECT_TRUE(pv::Viewer().preferences.autoSize);
+
+  // Keys bound anew take effect once the table is rebuilt.
+  auto translates = [&](WPARAM key) {
+    MSG msg = {window_, WM_KEYDOWN, key, 0, 0, {}};
+    const pv::AcceleratorTable* table = w->Accelerators();
+    return table && TranslateAcceleratorW(window_, table->get(), &msg) != 0;
+  };
+  EXPECT_FALSE(translates('Q'));
+  pv::Viewer().keyBindings = {{0, 'Q', pv::kCmdZoom50}};
+  Command(pv::kCmdRebuildAccelerators);
+  EXPECT_TRUE(translates('Q'));
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | 0.5x | Pixvane") << "the key ran its command";
+  EXPECT_FALSE(translates('O')) << "the built-in table is gone";
+  pv::Viewer().keyBindings.clear();
+}
+
+TEST_F(ViewerWindowTest, CyclingAndClosingAllWindows) {
+  Open("a.bmp");
+  HWND a = window_;
+  auto* second = new pv::ViewerWindow(Path("b.bmp").c_str(), {});
+  HWND b = second->Handle();
+  SendMessageW(a, WM_COMMAND, pv::kCmdWindowCycle, 0);
+  EXPECT_EQ(GetForegroundWindow(), b);
+  SendMessageW(b, WM_COMMAND, pv::kCmdWindowCycle, 0);
+  EXPECT_EQ(GetForegroundWindow(), a) << "past the last title, the first";
+  SendMessageW(a, WM_COMMAND, pv::kCmdWindowCycleBack, 0);
+  EXPECT_EQ(GetForegroundWindow(), b);
+  Command(pv::kCmdCloseAll);
+  MSG msg;
+  for (int i = 0; i < 100 && (IsWindow(a) || IsWindow(b)); ++i) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(10);
+  }
+  EXPECT_FALSE(IsWindow(a));
+  EXPECT_FALSE(IsWindow(b));
+}
+
 }  // namespace
