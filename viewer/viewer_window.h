@@ -11,6 +11,7 @@
 #include "settings/key_bindings.h"
 #include "toolkit/window.h"
 #include "viewer/draw_view.h"
+#include "viewer/program_resources.h"
 #include "viewer/view_geometry.h"
 #include "viewer/view_state.h"
 
@@ -79,8 +80,8 @@ class ViewerWindow : public ToolkitWindow {
   void CropImageToVisible();
   void RefreshTitle();
 
-  // The context menu for the window's state; the caller destroys it.
-  HMENU BuildContextMenu() const;
+  // The context menu for the window's state, with its item icons.
+  IconMenu BuildContextMenu() const;
 
   void OnCreate() override;
   void OnContextMenu(POINT point, bool fromKeyboard) override;
@@ -99,6 +100,7 @@ class ViewerWindow : public ToolkitWindow {
   void OnSize(UINT kind, SIZE size) override;
   void OnTimer(UINT_PTR id) override;
   void OnDpiChanged(UINT dpi, const RECT* suggested) override;
+  HICON OnGetIcon(bool big, UINT dpi) override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
@@ -118,6 +120,11 @@ class ViewerWindow : public ToolkitWindow {
   void ScheduleAnimation();
   void AdvanceAnimation();
   void SetBusy(bool on);
+  HCURSOR ChosenCursor();
+  // Shows the chosen cursor when the mouse is over the client area.
+  void RefreshCursor();
+  // Loaded cursors have the size of the DPI scale they were loaded at.
+  void DropCursors();
   void BuildDisplay();
   void ShowError(Status status, const wchar_t* path);
 
@@ -145,6 +152,8 @@ class ViewerWindow : public ToolkitWindow {
   uint32_t sizeMove_ = 0;
   uint64_t animationDue_ = 0;
   double dpiScale_ = 1.0;
+  ViewerCursors cursors_;
+  OwnedIcon icons_[2];  // small, big
 };
 
 }  // namespace pv

@@ -142,6 +142,7 @@ void ViewerWindow::ReadFrameMetrics() {
   metrics_.minWidth = GetSystemMetrics(SM_CXMIN);
   WindowDc dc(Handle());
   dpiScale_ = GetDeviceCaps(dc.get(), LOGPIXELSX) / 96.0;
+  DropCursors();
 }
 
 void ViewerWindow::PlaceClient(const Rect& client) {
@@ -388,14 +389,6 @@ void ViewerWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
   request.scroll = scroll_;
   request.background = ChooseBackground(choice, view_->Source());
   scroll_ = PaintView(*view_, dc, paint.rcPaint, request, brush_);
-}
-
-bool ViewerWindow::OnSetCursor(HWND window, UINT hitTest, UINT message) {
-  (void)window;
-  (void)message;
-  if (hitTest != HTCLIENT) return false;
-  SetCursor(LoadCursorW(nullptr, busy_ > 0 ? IDC_WAIT : IDC_ARROW));
-  return true;
 }
 
 bool ViewerWindow::OnPosChanging(WINDOWPOS* pos) {
