@@ -19,15 +19,15 @@ OwnedCursor LoadProgramCursor(int id, int size);
 // expect; empty on failure.
 GdiObject<HBITMAP> IconBitmap(int iconId, int size);
 
-// The cursors a viewer window shows, each loaded when first needed at the
-// DPI scale then in force (32 pixels at scale 1). A new scale takes a new
-// set; destroying a set frees what it loaded.
+// The cursors a viewer window shows: the system's arrow and wait cursor,
+// and the hands, each loaded when first needed at the DPI scale then in
+// force (32 pixels at scale 1). A new scale takes a new set; destroying a
+// set frees what it loaded.
 class ViewerCursors {
  public:
   HCURSOR Get(ViewCursor which, double dpiScale);
 
  private:
-  OwnedCursor busy_;
   OwnedCursor hands_[3];  // both directions, wider, taller
 };
 

@@ -27,6 +27,8 @@ GdiObject<HBITMAP> IconBitmap(int iconId, int size) {
   OwnedIcon icon = LoadProgramIcon(iconId, size);
   ICONINFO info{};
   if (!icon || !GetIconInfo(icon.get(), &info)) return {};
+  // GetIconInfo hands over copies of both bitmaps; the alpha channel of the
+  // colour one is all the menu needs.
   GdiObject<HBITMAP> colour(info.hbmColor), mask(info.hbmMask);
   if (!colour) return {};
   BITMAPINFO bi{};
@@ -50,19 +52,13 @@ GdiObject<HBITMAP> IconBitmap(int iconId, int size) {
 
 HCURSOR ViewerCursors::Get(ViewCursor which, double dpiScale) {
   if (which == ViewCursor::Arrow) return LoadCursorW(nullptr, IDC_ARROW);
-  const int size = static_cast<int>(RoundHalfUp(32 * dpiScale));
-  if (which == ViewCursor::Wait) {
-    // The system's own wait cursor, as a copy of the size for this scale.
-    HCURSOR shared = LoadCursorW(nullptr, IDC_WAIT);
-    if (!busy_) {
-      busy_ = OwnedCursor(static_cast<HCURSOR>(CopyImage(shared, IMAGE_CURSOR, size, size, LR_COPYFROMRESOURCE)));
-    }
-    return busy_ ? busy_.get() : shared;
-  }
+  // The system's shared wait cursor as it is: a copy would lose its
+  // animation and the user's cursor scheme.
+  if (which == ViewCursor::Wait) return LoadCursorW(nullptr, IDC_WAIT);
   // The hands are in the order of their resource ids.
   const int index = static_cast<int>(which) - static_cast<int>(ViewCursor::HandBoth);
   OwnedCursor& hand = hands_[index];
-  if (!hand) hand = LoadProgramCursor(PV_CURSOR_HAND_BOTH + index, size);
+  if (!hand) hand = LoadProgramCursor(PV_CURSOR_HAND_BOTH + index, static_cast<int>(RoundHalfUp(32 * dpiScale)));
   return hand ? hand.get() : LoadCursorW(nullptr, IDC_ARROW);
 }
 

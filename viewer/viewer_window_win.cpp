@@ -286,6 +286,8 @@ void ViewerWindow::OnDropFiles(HDROP drop) {
 
 void ViewerWindow::OnKey(UINT key, bool down, bool repeat, bool alt) {
   (void)repeat;
+  // With Alt a drag moves the window: the hand gives way to the arrow.
+  if (key == VK_MENU) RefreshCursor();
   if (!down || !view_) return;
   if (key == VK_ESCAPE) {
     SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdClose, 0), reinterpret_cast<LPARAM>(Handle()));

@@ -73,7 +73,7 @@ TEST(ProgramResources, CursorsLoadOnceAtTheScaleInForce) {
   EXPECT_EQ(ShapeOf(wide), (Shape{48, 48, 24, 28}));
   EXPECT_EQ(cursors.Get(pv::ViewCursor::HandWide, 1.5), wide);
   EXPECT_NE(cursors.Get(pv::ViewCursor::HandTall, 1.5), wide);
-  EXPECT_EQ(ShapeOf(cursors.Get(pv::ViewCursor::Wait, 1.0)).width, 32);
+  EXPECT_EQ(cursors.Get(pv::ViewCursor::Wait, 1.5), LoadCursorW(nullptr, IDC_WAIT));
 }
 
 }  // namespace
