@@ -147,10 +147,12 @@ def write_icon_file(path, images, hotspot=None):
     blobs = [dib(rows) for rows in images]
     for rows, blob in zip(images, blobs):
         size = len(rows)
+        # Cursor entries keep their hot spot where icon entries keep planes
+        # and bits per pixel.
         if hotspot:
-            a, b = round(hotspot[0] * size / 32), round(hotspot[1] * size / 32)
+            a, b = hotspot[0] * size // 32, hotspot[1] * size // 32
         else:
-            a, b = 1, 32  # planes, bits per pixel
+            a, b = 1, 32
         out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, a, b, len(blob), offset)
         offset += len(blob)
     with open(path, "wb") as f:
@@ -304,27 +306,27 @@ def stop():
     return outlined(box(2.5, 2.5, 13.5, 13.5, 1.5), RED, DARK_RED, 0.8)
 
 
-# id, file name, drawing, design grid
+# File names and drawings; resources/pixvane.rc gives each file its id.
 MENU_ICONS = [
-    (3001, "options", gear),
-    (3003, "new_window", new_window),
-    (3005, "stop_slideshow", stop),
-    (3006, "help", question_mark),
-    (3007, "open", folder),
-    (3008, "close", close_cross),
-    (3009, "next", lambda: arrow(True)),
-    (3010, "previous", lambda: arrow(False)),
-    (3012, "zoom_in", lambda: magnifier(True)),
-    (3013, "zoom_out", lambda: magnifier(False)),
-    (3023, "freeze", snowflake),
-    (3025, "browse", thumbnails),
-    (3026, "adjust", sliders),
+    ("options", gear),
+    ("new_window", new_window),
+    ("stop_slideshow", stop),
+    ("help", question_mark),
+    ("open", folder),
+    ("close", close_cross),
+    ("next", lambda: arrow(True)),
+    ("previous", lambda: arrow(False)),
+    ("zoom_in", lambda: magnifier(True)),
+    ("zoom_out", lambda: magnifier(False)),
+    ("freeze", snowflake),
+    ("browse", thumbnails),
+    ("adjust", sliders),
 ]
 
 CURSORS = [
-    (2000, "hand_both", ("up", "down", "left", "right")),
-    (2001, "hand_wide", ("left", "right")),
-    (2002, "hand_tall", ("up", "down")),
+    ("hand_both", ("up", "down", "left", "right")),
+    ("hand_wide", ("left", "right")),
+    ("hand_tall", ("up", "down")),
 ]
 # In the palm, on the 32-pixel grid.
 HOT_SPOT = (16, 19)
@@ -333,10 +335,10 @@ HOT_SPOT = (16, 19)
 def main():
     out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
     write_icon_file(os.path.join(out, "pixvane.ico"), [render(program_icon(), s, 32) for s in (16, 32, 48)])
-    for _, name, directions in CURSORS:
+    for name, directions in CURSORS:
         layers = hand_cursor(directions)
         write_icon_file(os.path.join(out, name + ".cur"), [render(layers, s, 32) for s in (32, 48)], HOT_SPOT)
-    for _, name, drawing in MENU_ICONS:
+    for name, drawing in MENU_ICONS:
         write_icon_file(os.path.join(out, "menu_" + name + ".ico"), [render(drawing(), s, 16) for s in (16, 32)])
 
 
