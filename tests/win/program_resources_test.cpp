@@ -5,29 +5,17 @@
 #include <gtest/gtest.h>
 
 #include "resources/resource_ids.h"
+#include "tests/win/icon_shape.h"
 
 namespace {
 
-struct Shape {
-  LONG width = 0, height = 0;
-  DWORD hotX = 0, hotY = 0;
-  bool operator==(const Shape&) const = default;
-};
-
-// Size and hot spot; colour icons and cursors only.
-Shape ShapeOf(HICON icon) {
-  ICONINFO info{};
-  if (!icon || !GetIconInfo(icon, &info)) return {};
-  pv::GdiObject<HBITMAP> colour(info.hbmColor), mask(info.hbmMask);
-  BITMAP bm{};
-  if (!colour || !GetObjectW(colour.get(), sizeof bm, &bm)) return {};
-  return {bm.bmWidth, bm.bmHeight, info.xHotspot, info.yHotspot};
-}
+using pvtest::ShapeOf;
+using Shape = pvtest::IconShape;
 
 TEST(ProgramResources, IconsAndCursorsLoadAtTheSizeAsked) {
-  const int icons[] = {PV_ICON_PROGRAM,    PV_ICON_OPTIONS, PV_ICON_NEW_WINDOW, PV_ICON_STOP_SLIDESHOW, PV_ICON_HELP,
-                       PV_ICON_OPEN,       PV_ICON_CLOSE,   PV_ICON_NEXT,       PV_ICON_PREVIOUS,       PV_ICON_ZOOM_IN,
-                       PV_ICON_ZOOM_OUT,   PV_ICON_FREEZE,  PV_ICON_BROWSE,     PV_ICON_ADJUST};
+  const int icons[] = {PV_ICON_PROGRAM,  PV_ICON_OPTIONS, PV_ICON_NEW_WINDOW, PV_ICON_STOP_SLIDESHOW, PV_ICON_HELP,
+                       PV_ICON_OPEN,     PV_ICON_CLOSE,   PV_ICON_NEXT,       PV_ICON_PREVIOUS,       PV_ICON_ZOOM_IN,
+                       PV_ICON_ZOOM_OUT, PV_ICON_FREEZE,  PV_ICON_BROWSE,     PV_ICON_ADJUST};
   for (int size : {32, 48}) {
     for (int id : icons) {
       pv::OwnedIcon icon = pv::LoadProgramIcon(id, size);

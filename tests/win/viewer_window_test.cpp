@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -14,6 +13,7 @@
 #include "core/cpu.h"
 #include "core/text.h"
 #include "tests/test_support.h"
+#include "tests/win/icon_shape.h"
 #include "tools/image_writers.h"
 #include "viewer/commands.h"
 
@@ -250,17 +250,6 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
             (std::vector<int>{20033, 20005, 20000, 20001, 20002, 20025, 20026, 20062, 20064}));
 }
 
-// The width and hot spot of a cursor or icon.
-std::array<LONG, 3> ShapeOf(HICON icon) {
-  ICONINFO info{};
-  if (!icon || !GetIconInfo(icon, &info)) return {};
-  BITMAP bm{};
-  GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
-  DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
-  return {bm.bmWidth, static_cast<LONG>(info.xHotspot), static_cast<LONG>(info.yHotspot)};
-}
-
 TEST_F(ViewerWindowTest, CursorAndIconComeFromTheResources) {
   pv::ViewerWindowOptions options;
   options.zoom = 20;  // 2400 × 1600: larger than the window both ways
@@ -270,7 +259,7 @@ TEST_F(ViewerWindowTest, CursorAndIconComeFromTheResources) {
     return GetCursor();
   };
   const HCURSOR hand = cursor();
-  EXPECT_EQ(ShapeOf(hand), (std::array<LONG, 3>{32, 16, 19}));
+  EXPECT_EQ(pvtest::ShapeOf(hand), (pvtest::IconShape{32, 32, 16, 19}));
   SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdBusyCursor, 1), 0);
   EXPECT_EQ(cursor(), LoadCursorW(nullptr, IDC_WAIT));
   SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdBusyCursor, 0), 0);
@@ -280,8 +269,8 @@ TEST_F(ViewerWindowTest, CursorAndIconComeFromTheResources) {
 
   const HICON big = reinterpret_cast<HICON>(SendMessageW(window_, WM_GETICON, ICON_BIG, 0));
   const HICON small = reinterpret_cast<HICON>(SendMessageW(window_, WM_GETICON, ICON_SMALL, 0));
-  EXPECT_EQ(ShapeOf(big)[0], GetSystemMetrics(SM_CXICON));
-  EXPECT_EQ(ShapeOf(small)[0], GetSystemMetrics(SM_CXSMICON));
+  EXPECT_EQ(pvtest::ShapeOf(big).width, GetSystemMetrics(SM_CXICON));
+  EXPECT_EQ(pvtest::ShapeOf(small).width, GetSystemMetrics(SM_CXSMICON));
 }
 
 }  // namespace
