@@ -32,7 +32,9 @@ class ViewerCursors {
 };
 
 // A popup menu with the bitmaps beside its items: menus do not free item
-// bitmaps, so they live as long as the menu and go after it.
+// bitmaps, so they live as long as the menu and go after it. Windows blends
+// 32-bit item bitmaps by their alpha; Wine 8 copies them, so there the
+// transparent parts show black.
 class IconMenu {
  public:
   IconMenu() : menu_(CreatePopupMenu()) {}
