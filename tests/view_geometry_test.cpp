@@ -315,3 +315,42 @@ TEST(ViewGeometry, WheelStepsImagesZoomsOrScrolls) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ViewGeometry, CursorShowsBusyHandsOrTheArrow) {
+  using pv::ViewCursor;
+  struct Row {
+    const char* name;
+    bool busy, alt, move, frozen;
+    ImageSize displayed;
+    Extent client;
+    ViewCursor expected;
+  };
+  const Row rows[] = {
+      {"busy wins over a hand", true, false, false, false, {900, 900}, {300, 300}, ViewCursor::Wait},
+      {"busy while frozen", true, false, false, true, {10, 10}, {300, 300}, ViewCursor::Wait},
+      {"larger both ways", false, false, false, false, {301, 301}, {300, 300}, ViewCursor::HandBoth},
+      {"wider only", false, false, false, false, {301, 300}, {300, 300}, ViewCursor::HandWide},
+      {"taller only", false, false, false, false, {200, 301}, {300, 300}, ViewCursor::HandTall},
+      {"equal size", false, false, false, false, {300, 300}, {300, 300}, ViewCursor::Arrow},
+      {"smaller", false, false, false, false, {100, 50}, {300, 300}, ViewCursor::Arrow},
+      {"alt held", false, true, false, false, {900, 900}, {300, 300}, ViewCursor::Arrow},
+      {"middle-button move", false, false, true, false, {900, 900}, {300, 300}, ViewCursor::Arrow},
+      {"frozen", false, false, false, true, {900, 900}, {300, 300}, ViewCursor::Arrow},
+      // Compared without narrowing the displayed width to a signed int.
+      {"very wide", false, false, false, false, {0x90000000u, 10}, {300, 300}, ViewCursor::HandWide},
+  };
+  for (const Row& r : rows) {
+    pv::CursorState s;
+    s.busy = r.busy;
+    s.altHeld = r.alt;
+    s.moveMode = r.move;
+    s.frozen = r.frozen;
+    s.displayed = r.displayed;
+    s.client = r.client;
+    EXPECT_EQ(pv::ChooseCursor(s), r.expected) << r.name;
+  }
+}
+
+}  // namespace

@@ -38,6 +38,15 @@ struct AcceleratorTraits {
 struct GdiObjectTraits {
   static void Close(HGDIOBJ h);
 };
+struct MenuTraits {
+  static void Close(HMENU h);
+};
+struct IconTraits {
+  static void Close(HICON h);
+};
+struct CursorTraits {
+  static void Close(HCURSOR h);
+};
 
 // A keyboard accelerator table; windows hold a pointer to theirs so that the
 // message loops can translate with it.
@@ -45,6 +54,11 @@ using AcceleratorTable = UniqueHandle<HACCEL, AcceleratorTraits>;
 // Brushes, palettes, bitmaps.
 template <class H>
 using GdiObject = UniqueHandle<H, GdiObjectTraits>;
+
+using MenuHandle = UniqueHandle<HMENU, MenuTraits>;
+// Icons and cursors loaded from resources without sharing.
+using OwnedIcon = UniqueHandle<HICON, IconTraits>;
+using OwnedCursor = UniqueHandle<HCURSOR, CursorTraits>;
 
 // A device context taken with GetDC and given back with ReleaseDC.
 class WindowDc {

@@ -358,19 +358,19 @@ ImageBuffer* FlattenImage(const ImageBuffer& source, uint32_t background) {
   return target.Detach();
 }
 
+void PremultiplyRow(const uint8_t* source, uint8_t* target, uint32_t width) {
+  for (uint32_t x = 0; x < width; ++x, source += 4, target += 4) {
+    const uint32_t a = source[3];
+    for (int c = 0; c < 3; ++c) target[c] = static_cast<uint8_t>((source[c] * a + 127) / 255);
+    target[3] = static_cast<uint8_t>(a);
+  }
+}
+
 ImageBuffer* PremultiplyAlpha(const ImageBuffer& source) {
   if (source.Format() != PixelFormat::Rgba8) return nullptr;
   Ref<ImageBuffer> target(CreateImageBuffer(PixelFormat::Rgba8, source.Dimensions(), true));
   if (!target) return nullptr;
-  for (uint32_t y = 0; y < source.Height(); ++y) {
-    const uint8_t* s = source.Row(y);
-    uint8_t* d = target->Row(y);
-    for (uint32_t x = 0; x < source.Width(); ++x, s += 4, d += 4) {
-      const uint32_t a = s[3];
-      for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>((s[c] * a + 127) / 255);
-      d[3] = static_cast<uint8_t>(a);
-    }
-  }
+  for (uint32_t y = 0; y < source.Height(); ++y) PremultiplyRow(source.Row(y), target->Row(y), source.Width());
   CopyDescription(*target, source);
   target->SetUsesAlpha(2);
   return target.Detach();

@@ -74,6 +74,10 @@ ImageBuffer* FlattenImage(const ImageBuffer& source, uint32_t background);
 // alpha blending on the screen expects (uses-alpha 2); null on failure.
 ImageBuffer* PremultiplyAlpha(const ImageBuffer& source);
 
+// One row of 4-byte pixels with alpha last, colours multiplied by alpha
+// (rounded); source and target may be the same row.
+void PremultiplyRow(const uint8_t* source, uint8_t* target, uint32_t width);
+
 // The animation canvas for a first frame: screen-compatible Rgba8, as large
 // as the canvas and the frame, filled with the frame's background.
 ImageBuffer* CreateCanvas(const ImageBuffer& frame);

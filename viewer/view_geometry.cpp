@@ -236,4 +236,14 @@ WheelResult WheelAccumulator::Add(int32_t delta, const WheelState& state) {
   return r;
 }
 
+ViewCursor ChooseCursor(const CursorState& state) {
+  if (state.busy) return ViewCursor::Wait;
+  if (state.altHeld || state.moveMode || state.frozen) return ViewCursor::Arrow;
+  const bool wider = int64_t{state.displayed.width} > state.client.width;
+  const bool taller = int64_t{state.displayed.height} > state.client.height;
+  if (wider && taller) return ViewCursor::HandBoth;
+  if (wider) return ViewCursor::HandWide;
+  return taller ? ViewCursor::HandTall : ViewCursor::Arrow;
+}
+
 }  // namespace pv

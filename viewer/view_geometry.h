@@ -162,4 +162,19 @@ class WheelAccumulator {
   int32_t sum_ = 0;
 };
 
+// The cursor over the client area. A hand shows that the image can be
+// dragged: it is larger than the client in the directions the hand points.
+enum class ViewCursor : uint8_t { Arrow, Wait, HandBoth, HandWide, HandTall };
+
+struct CursorState {
+  bool busy = false;       // a load or rebuild is running
+  bool altHeld = false;    // a drag moves the window instead
+  bool moveMode = false;   // the middle button moves the window
+  bool frozen = false;
+  ImageSize displayed;
+  Extent client;
+};
+
+ViewCursor ChooseCursor(const CursorState& state);
+
 }  // namespace pv

@@ -100,7 +100,7 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       } else if (busy_ > 0) {
         --busy_;
       }
-      SetCursor(LoadCursorW(nullptr, busy_ > 0 ? IDC_WAIT : IDC_ARROW));
+      RefreshCursor();
       return;
     case kCmdSlideshowFlag:
       slideshow_ = code != 0;

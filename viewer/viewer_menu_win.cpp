@@ -2,6 +2,7 @@
 // variants (slideshow running, frozen window, otherwise).
 #include <string>
 
+#include "resources/resource_ids.h"
 #include "settings/key_bindings_win.h"
 #include "viewer/commands.h"
 #include "viewer/viewer_window.h"
@@ -11,6 +12,27 @@ namespace pv {
 namespace {
 
 constexpr UINT kSeparator = 0;
+
+struct ItemIcon {
+  UINT command;
+  int icon;
+};
+
+constexpr ItemIcon kItemIcons[] = {
+    {kCmdOpen, PV_ICON_OPEN},
+    {kCmdNextImage, PV_ICON_NEXT},
+    {kCmdPreviousImage, PV_ICON_PREVIOUS},
+    {kCmdOpenNewWindow, PV_ICON_NEW_WINDOW},
+    {kCmdBrowse, PV_ICON_BROWSE},
+    {kCmdZoomIn, PV_ICON_ZOOM_IN},
+    {kCmdZoomOut, PV_ICON_ZOOM_OUT},
+    {kCmdFreeze, PV_ICON_FREEZE},
+    {kCmdAdjust, PV_ICON_ADJUST},
+    {kCmdStopSlideshow, PV_ICON_STOP_SLIDESHOW},
+    {kCmdOptionsAlt, PV_ICON_OPTIONS},
+    {kCmdHelp, PV_ICON_HELP},
+    {kCmdClose, PV_ICON_CLOSE},
+};
 
 // The command's name, then the first key bound to it.
 std::wstring ItemText(UINT id) {
@@ -30,56 +52,60 @@ std::wstring ItemText(UINT id) {
   return text;
 }
 
-void AddItems(HMENU menu, std::initializer_list<UINT> ids) {
+void AddItems(IconMenu& owner, HMENU menu, std::initializer_list<UINT> ids) {
   for (UINT id : ids) {
     if (id == kSeparator) {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    } else {
-      AppendMenuW(menu, MF_STRING, id, ItemText(id).c_str());
+      continue;
+    }
+    AppendMenuW(menu, MF_STRING, id, ItemText(id).c_str());
+    for (const ItemIcon& i : kItemIcons) {
+      if (i.command == id) owner.SetItemIcon(menu, id, i.icon);
     }
   }
 }
 
-void AddSubmenu(HMENU menu, const wchar_t* title, std::initializer_list<UINT> ids) {
+void AddSubmenu(IconMenu& owner, const wchar_t* title, std::initializer_list<UINT> ids) {
   HMENU sub = CreatePopupMenu();
-  AddItems(sub, ids);
-  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), title);
+  AddItems(owner, sub, ids);
+  AppendMenuW(owner.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(sub), title);
 }
 
 }  // namespace
 
-HMENU ViewerWindow::BuildContextMenu() const {
-  HMENU menu = CreatePopupMenu();
+IconMenu ViewerWindow::BuildContextMenu() const {
+  IconMenu owner;
+  HMENU menu = owner.get();
   if (slideshow_) {
-    AddItems(menu, {kCmdStopSlideshow, kCmdSlideshowAlt, kSeparator});
+    AddItems(owner, menu, {kCmdStopSlideshow, kCmdSlideshowAlt, kSeparator});
   } else if (options_.frozen) {
-    AddItems(menu, {kCmdFreeze, kCmdOpenNewWindow, kSeparator, kCmdOpen, kCmdNextImage, kCmdPreviousImage, kSeparator,
-                    kCmdZoomIn, kCmdZoomOut, kSeparator, kCmdHelp, kCmdClose});
+    AddItems(owner, menu,
+             {kCmdFreeze, kCmdOpenNewWindow, kSeparator, kCmdOpen, kCmdNextImage, kCmdPreviousImage, kSeparator,
+              kCmdZoomIn, kCmdZoomOut, kSeparator, kCmdHelp, kCmdClose});
   } else {
-    if (IsMaximized()) AddItems(menu, {kCmdRestore});
-    AddItems(menu, {kCmdOpen, kCmdOpenNewWindow, kSeparator, kCmdNextImage, kCmdPreviousImage, kSeparator});
-    AddSubmenu(menu, L"File",
+    if (IsMaximized()) AddItems(owner, menu, {kCmdRestore});
+    AddItems(owner, menu, {kCmdOpen, kCmdOpenNewWindow, kSeparator, kCmdNextImage, kCmdPreviousImage, kSeparator});
+    AddSubmenu(owner, L"File",
                {kCmdReload, kCmdSaveAs, kCmdRename, kCmdCopyTo, kCmdMoveTo, kCmdDelete, kSeparator, kCmdOpenFolder,
                 kCmdSetWallpaper, kCmdCopy, kCmdPaste});
-    AddSubmenu(menu, L"View",
+    AddSubmenu(owner, L"View",
                {kCmdZoomToWindow, kCmdFitWindow, kCmdActualPixels, kCmdCropToVisible, kCmdZoomIn, kCmdZoomOut,
                 kSeparator, kCmdTurnRight, kCmdTurnHalf, kCmdTurnLeft, kCmdMirror, kCmdFlip, kSeparator, kCmdFreeze,
                 kCmdToggleTopmost});
-    AddSubmenu(menu, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt});
-    AddItems(menu, {kCmdAdjust, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
+    AddSubmenu(owner, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt});
+    AddItems(owner, menu, {kCmdAdjust, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
   }
-  return menu;
+  return owner;
 }
 
 void ViewerWindow::OnContextMenu(POINT point, bool fromKeyboard) {
   (void)fromKeyboard;  // either way the menu opens at the point given
   if (!view_) return;
-  HMENU menu = BuildContextMenu();
+  IconMenu menu = BuildContextMenu();
   ++sizeMove_;  // commands chosen meanwhile wait for the menu to close
   const UINT id = static_cast<UINT>(
-      TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, Handle(), nullptr));
+      TrackPopupMenuEx(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, Handle(), nullptr));
   --sizeMove_;
-  DestroyMenu(menu);
   if (id != 0) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0);
 }
 

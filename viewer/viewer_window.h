@@ -12,6 +12,7 @@
 #include "settings/key_bindings.h"
 #include "toolkit/window.h"
 #include "viewer/draw_view.h"
+#include "viewer/program_resources.h"
 #include "viewer/taskbar_indicator.h"
 #include "viewer/view_geometry.h"
 #include "viewer/view_state.h"
@@ -78,8 +79,8 @@ class ViewerWindow : public ToolkitWindow {
   // client keeps its place on the screen.
   void SetBorderless(bool borderless);
 
-  // The context menu for the window's state; the caller destroys it.
-  HMENU BuildContextMenu() const;
+  // The context menu for the window's state, with its item icons.
+  IconMenu BuildContextMenu() const;
 
   void OnCreate() override;
   void OnContextMenu(POINT point, bool fromKeyboard) override;
@@ -100,6 +101,7 @@ class ViewerWindow : public ToolkitWindow {
   void OnTimer(UINT_PTR id) override;
   void OnDpiChanged(UINT dpi, const RECT* suggested) override;
   void Redraw(const RECT* rect, bool now) override;
+  HICON OnGetIcon(bool big, UINT dpi) override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
@@ -131,6 +133,11 @@ class ViewerWindow : public ToolkitWindow {
   void ScheduleAnimation();
   void AdvanceAnimation();
   void SetBusy(bool on);
+  HCURSOR ChosenCursor();
+  // Shows the chosen cursor when the mouse is over the client area.
+  void RefreshCursor();
+  // Loaded cursors have the size of the DPI scale they were loaded at.
+  void DropCursors();
   void BuildDisplay();
   void ShowError(Status status, const wchar_t* path);
 
@@ -164,6 +171,8 @@ class ViewerWindow : public ToolkitWindow {
   uint32_t sizeMove_ = 0;
   uint64_t animationDue_ = 0;
   double dpiScale_ = 1.0;
+  ViewerCursors cursors_;
+  OwnedIcon icons_[2];  // small, big
 };
 
 }  // namespace pv

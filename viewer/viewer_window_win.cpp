@@ -167,6 +167,7 @@ void ViewerWindow::ReadFrameMetrics(UINT dpi) {
   metrics_.caption = SystemMetricForDpi(SM_CYCAPTION, dpi);
   metrics_.minWidth = SystemMetricForDpi(SM_CXMIN, dpi);
   dpiScale_ = dpi / 96.0;
+  DropCursors();
 }
 
 void ViewerWindow::PlaceClient(const Rect& client) {
@@ -409,6 +410,8 @@ void ViewerWindow::OnDropFiles(HDROP drop) {
 
 void ViewerWindow::OnKey(UINT key, bool down, bool repeat, bool alt) {
   (void)repeat;
+  // With Alt a drag moves the window: the hand gives way to the arrow.
+  if (key == VK_MENU) RefreshCursor();
   if (!down || !view_) return;
   if (key == VK_ESCAPE) {
     SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdClose, 0), reinterpret_cast<LPARAM>(Handle()));
@@ -531,14 +534,6 @@ void ViewerWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
   const std::vector<OverlayText> overlays =
       ChooseOverlays(Viewer().preferences.overlays, view_->Source()->Properties());
   if (!overlays.empty()) DrawOverlays(dc, overlays, client_);
-}
-
-bool ViewerWindow::OnSetCursor(HWND window, UINT hitTest, UINT message) {
-  (void)window;
-  (void)message;
-  if (hitTest != HTCLIENT) return false;
-  SetCursor(LoadCursorW(nullptr, busy_ > 0 ? IDC_WAIT : IDC_ARROW));
-  return true;
 }
 
 bool ViewerWindow::OnPosChanging(WINDOWPOS* pos) {

@@ -13,6 +13,7 @@
 #include "core/cpu.h"
 #include "core/text.h"
 #include "tests/test_support.h"
+#include "tests/win/icon_shape.h"
 #include "tests/win/window_test_support.h"
 #include "tools/image_writers.h"
 #include "viewer/commands.h"
@@ -216,20 +217,74 @@ std::vector<int> MenuIds(HMENU menu) {
   return ids;
 }
 
+// The commands, submenus included, whose items show a bitmap.
+std::vector<int> IdsWithBitmaps(HMENU menu) {
+  std::vector<int> ids;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_BITMAP | MIIM_ID | MIIM_SUBMENU;
+    EXPECT_TRUE(GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item));
+    if (item.hSubMenu) {
+      for (int id : IdsWithBitmaps(item.hSubMenu)) ids.push_back(id);
+    } else if (item.hbmpItem) {
+      BITMAP bm{};
+      EXPECT_EQ(GetObjectW(item.hbmpItem, sizeof bm, &bm), static_cast<int>(sizeof bm)) << item.wID;
+      EXPECT_EQ(bm.bmWidth, GetSystemMetrics(SM_CXSMICON)) << item.wID;
+      ids.push_back(static_cast<int>(item.wID));
+    }
+  }
+  return ids;
+}
+
 TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
   pv::ViewerWindow* w = Open("a.bmp");
-  HMENU menu = w->BuildContextMenu();
-  EXPECT_EQ(MenuIds(menu), (std::vector<int>{20000, 20005, 0, 20001, 20002, 0, -1, -1, -1, 20035, 20008, 0, 20056,
-                                             20062, 20064}));
-  wchar_t text[128];
-  GetMenuStringW(menu, 3, text, 128, MF_BYPOSITION);
-  EXPECT_NE(std::wstring(text).find(L'\t'), std::wstring::npos) << "the key beside the command";
-  DestroyMenu(menu);
+  {
+    pv::IconMenu menu = w->BuildContextMenu();
+    EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{20000, 20005, 0, 20001, 20002, 0, -1, -1, -1, 20035, 20008, 0,
+                                                     20056, 20062, 20064}));
+    EXPECT_EQ(IdsWithBitmaps(menu.get()), (std::vector<int>{20000, 20005, 20001, 20002, 20025, 20026, 20033, 20035,
+                                                            20008, 20056, 20062, 20064}));
+    wchar_t text[128];
+    GetMenuStringW(menu.get(), 3, text, 128, MF_BYPOSITION);
+    EXPECT_NE(std::wstring(text).find(L'\t'), std::wstring::npos) << "the key beside the command";
+  }
+  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 1), 0);
+  {
+    pv::IconMenu menu = w->BuildContextMenu();
+    EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{20052, 20051, 0}));
+    EXPECT_EQ(IdsWithBitmaps(menu.get()), (std::vector<int>{20052}));
+  }
+  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 0), 0);
   Command(pv::kCmdFreeze);
-  menu = w->BuildContextMenu();
-  EXPECT_EQ(MenuIds(menu),
+  pv::IconMenu menu = w->BuildContextMenu();
+  EXPECT_EQ(MenuIds(menu.get()),
             (std::vector<int>{20033, 20005, 0, 20000, 20001, 20002, 0, 20025, 20026, 0, 20062, 20064}));
-  DestroyMenu(menu);
+  EXPECT_EQ(IdsWithBitmaps(menu.get()),
+            (std::vector<int>{20033, 20005, 20000, 20001, 20002, 20025, 20026, 20062, 20064}));
+}
+
+TEST_F(ViewerWindowTest, CursorAndIconComeFromTheResources) {
+  pv::ViewerWindowOptions options;
+  options.zoom = 20;  // 2400 × 1600: larger than the window both ways
+  Open("a.bmp", options);
+  auto cursor = [&] {
+    SendMessageW(window_, WM_SETCURSOR, reinterpret_cast<WPARAM>(window_), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    return GetCursor();
+  };
+  const HCURSOR hand = cursor();
+  EXPECT_EQ(pvtest::ShapeOf(hand), (pvtest::IconShape{32, 32, 16, 19}));
+  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdBusyCursor, 1), 0);
+  EXPECT_EQ(cursor(), LoadCursorW(nullptr, IDC_WAIT));
+  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdBusyCursor, 0), 0);
+  EXPECT_EQ(cursor(), hand);
+  Command(pv::kCmdActualPixels);
+  EXPECT_EQ(cursor(), LoadCursorW(nullptr, IDC_ARROW));
+
+  const HICON big = reinterpret_cast<HICON>(SendMessageW(window_, WM_GETICON, ICON_BIG, 0));
+  const HICON small = reinterpret_cast<HICON>(SendMessageW(window_, WM_GETICON, ICON_SMALL, 0));
+  EXPECT_EQ(pvtest::ShapeOf(big).width, GetSystemMetrics(SM_CXICON));
+  EXPECT_EQ(pvtest::ShapeOf(small).width, GetSystemMetrics(SM_CXSMICON));
 }
 
 TEST_F(ViewerWindowTest, BorderlessWindowIsItsImage) {

@@ -1,0 +1,25 @@
+#pragma once
+// Ids of the program's own resources, shared by pixvane.rc and the code.
+// The resource compiler reads this file too, so the ids are plain macros.
+
+#define PV_ICON_PROGRAM 1
+
+// Hand cursors over an image larger than the window.
+#define PV_CURSOR_HAND_BOTH 2000  // larger in both directions
+#define PV_CURSOR_HAND_WIDE 2001  // wider only
+#define PV_CURSOR_HAND_TALL 2002  // taller only
+
+// Icons beside the context menu's items.
+#define PV_ICON_OPTIONS 3001
+#define PV_ICON_NEW_WINDOW 3003
+#define PV_ICON_STOP_SLIDESHOW 3005
+#define PV_ICON_HELP 3006
+#define PV_ICON_OPEN 3007
+#define PV_ICON_CLOSE 3008
+#define PV_ICON_NEXT 3009
+#define PV_ICON_PREVIOUS 3010
+#define PV_ICON_ZOOM_IN 3012
+#define PV_ICON_ZOOM_OUT 3013
+#define PV_ICON_FREEZE 3023
+#define PV_ICON_BROWSE 3025
+#define PV_ICON_ADJUST 3026
