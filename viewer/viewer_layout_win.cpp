@@ -32,6 +32,7 @@ void ViewerWindow::SetZoom(double zoom) {
     Redraw(nullptr, false);
   }
   RefreshTitle();
+  RefreshCursor();  // the hand follows whether the image is larger than the window
 }
 
 void ViewerWindow::ZoomToFit(bool resizeWindow, bool fill, const Rect* client) {
