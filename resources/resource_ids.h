@@ -23,3 +23,12 @@
 #define PV_ICON_FREEZE 3023
 #define PV_ICON_BROWSE 3025
 #define PV_ICON_ADJUST 3026
+
+// The image-adjustment dialog; its sliders, labels and value texts are made
+// from the program's table of adjustments, one id each from these bases.
+#define PV_DIALOG_ADJUST 11
+#define PV_ADJUST_SLIDER 1100
+#define PV_ADJUST_VALUE 1120
+#define PV_ADJUST_LABEL 1140
+#define PV_ADJUST_INVERT 1160
+#define PV_ADJUST_RESET 1161

@@ -46,6 +46,8 @@ class ViewState : public CountedObject {
   bool SetZoom(double zoom);
   void SetSecondScale(double scale);
   uint8_t Orientation() const { return values_.orientation; }
+  // The orientation the image itself asks for.
+  uint8_t ImageOrientation() const { return imageOrientation_; }
   void SetOrientation(uint8_t orientation);
   const Crop& CropRect() const { return crop_; }
   void SetCrop(const Crop& crop);

@@ -8,6 +8,7 @@
 #include "browse/image_cache.h"
 #include "core/text.h"
 #include "settings/key_bindings_win.h"
+#include "viewer/adjust_dialog_win.h"
 #include "viewer/commands.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -86,6 +87,29 @@ void ViewerWindow::Freeze(bool frozen) {
                                         ? FrozenWindowBindings(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
                                         : FrozenWindowBindings(stored.data(), stored.size());
   accelerators_ = BuildAcceleratorTable(reduced.data(), reduced.size());
+}
+
+void ViewerWindow::AdjustImage() {
+  const ViewAdjustments before = view_->Adjustments();
+  const double zoom = view_->Zoom(), secondScale = view_->SecondScale();
+  const Crop crop = view_->CropRect();
+  const Ref<ViewState> view = view_;  // the dialog's own, whatever the window shows meanwhile
+  const auto show = [this] {
+    BuildDisplay();
+    Redraw(nullptr, false);
+  };
+  if (RunAdjustDialog(Handle(), *view, show)) {
+    const wchar_t* path = view->Source()->Properties().GetText(kPropPath);
+    if (path && path[0] && path[0] != L'<') WriteAdjustmentFile(path, view->Adjustments(), view->ImageOrientation());
+    return;
+  }
+  // Cancelled: everything as it was before the dialog, a value a failed
+  // rebuild had reset included.
+  view->SetAdjustments(before);
+  view->SetZoom(zoom);
+  view->SetSecondScale(secondScale);
+  view->SetCrop(crop);
+  if (view.get() == view_.get()) show();
 }
 
 void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
@@ -186,6 +210,9 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       return;
     case kCmdFreeze:
       Freeze(!options_.frozen);
+      return;
+    case kCmdAdjust:
+      AdjustImage();
       return;
     case kCmdReload: {
       const std::wstring path = CurrentFileName() ? CurrentFileName() : L"";

@@ -125,6 +125,9 @@ class ViewerWindow : public ToolkitWindow {
   void UpdateComposition();
   // Frozen: borderless, in its place, answering a short list of keys.
   void Freeze(bool frozen);
+  // The adjustment dialog on the shown image; confirmed, the values go to
+  // its adjustment file.
+  void AdjustImage();
   void ReadFrameMetrics(UINT dpi);
   void Navigate(NavigationMode mode);
   // A maximized window's image is zoomed to fit when the settings ask for

@@ -1,6 +1,7 @@
 // A viewer window inside the test process, driven by its commands.
 #include "viewer/viewer_window.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
 #include "core/text.h"
+#include "resources/resource_ids.h"
 #include "tests/test_support.h"
 #include "tests/win/icon_shape.h"
 #include "tests/win/window_test_support.h"
@@ -458,6 +460,56 @@ TEST_F(ViewerWindowTest, CyclingAndClosingAllWindows) {
   }
   EXPECT_FALSE(IsWindow(a));
   EXPECT_FALSE(IsWindow(b));
+}
+
+// Works a dialog of the program once it shows, from inside its modal loop.
+std::function<void(HWND)> g_dialogAction;
+const wchar_t* g_dialogTitle = nullptr;
+
+void WhenDialogShows(const wchar_t* title, std::function<void(HWND)> action) {
+  g_dialogTitle = title;
+  g_dialogAction = std::move(action);
+  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dialog = FindWindowW(L"#32770", g_dialogTitle);
+    if (!dialog) return;
+    KillTimer(nullptr, id);
+    g_dialogAction(dialog);
+  });
+}
+
+void MoveSlider(HWND dialog, int id, int position) {
+  HWND slider = GetDlgItem(dialog, id);
+  SendMessageW(slider, TBM_SETPOS, TRUE, position);
+  SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
+}
+
+TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {
+  pv::ViewerWindow* w = Open("a.bmp");
+  float previewed = 0;
+  WhenDialogShows(L"Adjust image", [&](HWND dialog) {
+    MoveSlider(dialog, PV_ADJUST_SLIDER + 1, 50);  // brightness
+    previewed = w->View()->Adjustments().colour.brightness;
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(pv::kCmdAdjust);
+  EXPECT_FLOAT_EQ(previewed, 0.5f) << "the picture follows the slider";
+  pv::ViewAdjustments stored;
+  ASSERT_TRUE(pv::ReadAdjustmentFile(Path("a.bmp").c_str(), &stored));
+  EXPECT_FLOAT_EQ(stored.colour.brightness, 0.5f);
+
+  Command(pv::kCmdZoom200);
+  WhenDialogShows(L"Adjust image", [&](HWND dialog) {
+    MoveSlider(dialog, PV_ADJUST_SLIDER, -50);  // contrast
+    SendDlgItemMessageW(dialog, PV_ADJUST_INVERT, BM_CLICK, 0, 0);
+    previewed = w->View()->Adjustments().colour.contrast;
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  Command(pv::kCmdAdjust);
+  EXPECT_FLOAT_EQ(previewed, -0.5f);
+  EXPECT_EQ(w->View()->Adjustments(), stored) << "cancelled: as before the dialog";
+  EXPECT_EQ(w->View()->Zoom(), 2.0);
+  ASSERT_TRUE(pv::ReadAdjustmentFile(Path("a.bmp").c_str(), &stored));
+  EXPECT_FLOAT_EQ(stored.colour.contrast, 0.0f) << "nothing written";
 }
 
 }  // namespace
