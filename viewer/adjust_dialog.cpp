@@ -18,9 +18,18 @@ namespace {
 
 float& Field(ViewAdjustments& v, size_t slider) {
   ColourAdjustments& c = v.colour;
-  float* const fields[kAdjustSliderCount] = {&c.contrast, &c.brightness, &c.hue,  &c.saturation, &c.luminance,
-                                             &c.red,      &c.green,      &c.blue, &c.gamma,      &v.sharpening};
-  return *fields[slider];
+  switch (slider) {
+    case 0: return c.contrast;
+    case 1: return c.brightness;
+    case 2: return c.hue;
+    case 3: return c.saturation;
+    case 4: return c.luminance;
+    case 5: return c.red;
+    case 6: return c.green;
+    case 7: return c.blue;
+    case 8: return c.gamma;
+    default: return v.sharpening;
+  }
 }
 
 }  // namespace
