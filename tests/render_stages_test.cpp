@@ -332,10 +332,6 @@ TEST(RenderStages, BackgroundColourIsTheMedianOfOpaqueSamples) {
   EXPECT_EQ(pv::PickBackgroundColour(*gf), 0xFF404040u);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(RenderStages, PremultipliedCopyScalesColoursByAlpha) {
   Ref<ImageBuffer> src = Make(PixelFormat::Rgba8, 2, 1);
   src->SetUsesAlpha(1);
@@ -348,10 +344,6 @@ TEST(RenderStages, PremultipliedCopyScalesColoursByAlpha) {
   EXPECT_EQ(Px(*out, 0, 0), 0x80003264u);  // 100 × 128 / 255 = 50.2, 200 × 128 / 255 = 100.4
   EXPECT_EQ(Px(*out, 1, 0), 0u);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(RenderStages, SharpeningAddsTheDifferenceFromABlur) {
   Ref<ImageBuffer> dot = Make(PixelFormat::Grey8, 3, 3);
