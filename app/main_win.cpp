@@ -75,11 +75,14 @@ void AllowHandOverMessages() {
     filter(WM_COPYDATA, 1 /* MSGFLT_ADD */);
 }
 
-// Image pixels are screen pixels on every monitor: the system must not
-// stretch the windows.
+// Image pixels are screen pixels: the system must not stretch the windows
+// (per monitor where the system can tell monitors apart).
 void BecomeDpiAware() {
-  if (auto aware = pv::User32Function<BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT)>("SetProcessDpiAwarenessContext"))
+  if (auto aware = pv::User32Function<BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT)>("SetProcessDpiAwarenessContext")) {
     aware(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  } else {
+    SetProcessDPIAware();
+  }
 }
 
 }  // namespace

@@ -46,6 +46,9 @@ F User32Function(const char* name) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
 }
 
+// Whether the mouse cursor is over the window or one of its children.
+bool CursorOverWindow(HWND window);
+
 // The window's DPI; 96 where the system cannot tell.
 UINT WindowDpi(HWND window);
 // A system metric as it is at `dpi` (scaled from the system's where the

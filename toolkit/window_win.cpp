@@ -316,6 +316,13 @@ void ToolkitWindow::Unlist() {
   if (wasListed && g_mainLoopWindows.empty() && g_mainLoopRunning) PostQuitMessage(0);
 }
 
+bool CursorOverWindow(HWND window) {
+  POINT p;
+  if (!GetCursorPos(&p)) return false;
+  HWND under = WindowFromPoint(p);
+  return under && GetAncestor(under, GA_ROOT) == window;
+}
+
 UINT WindowDpi(HWND window) {
   static const auto forWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
   const UINT dpi = forWindow && window ? forWindow(window) : 0;

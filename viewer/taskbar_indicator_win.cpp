@@ -13,8 +13,8 @@ class ShellTaskbar final : public TaskbarIndicator {
   ShellTaskbar(const ShellTaskbar&) = delete;
   ShellTaskbar& operator=(const ShellTaskbar&) = delete;
 
+  // A value switches a cleared bar back to the normal state.
   void SetProgress(HWND window, uint32_t done, uint32_t total) override {
-    list_->SetProgressState(window, TBPF_NORMAL);
     list_->SetProgressValue(window, done, total);
   }
   void Clear(HWND window) override { list_->SetProgressState(window, TBPF_NOPROGRESS); }

@@ -7,7 +7,6 @@
 #include "browse/file_names.h"
 #include "browse/image_cache.h"
 #include "core/text.h"
-#include "settings/key_bindings_win.h"
 #include "viewer/adjust_dialog_win.h"
 #include "viewer/commands.h"
 #include "viewer/pixvane_windows.h"
@@ -69,34 +68,15 @@ void ViewerWindow::Navigate(NavigationMode mode) {
   if (step.wrapped) MessageBeep(0);
 }
 
-void ViewerWindow::Freeze(bool frozen) {
-  options_.frozen = frozen;
-  Style().noActivate = frozen;
-  if (!frozen) {
-    // Back to an ordinary window: its keys, its frame mode.
-    frozenPlace_ = {};
-    OnCreate();
-    ApplyFrameMode();
-    return;
-  }
-  if (IsMaximized()) ShowWindow(Handle(), SW_RESTORE);
-  SetBorderless(true);
-  frozenPlace_ = ClientOnScreen();
-  const std::vector<KeyBinding>& stored = Viewer().keyBindings;
-  std::vector<KeyBinding> reduced = stored.empty()
-                                        ? FrozenWindowBindings(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
-                                        : FrozenWindowBindings(stored.data(), stored.size());
-  accelerators_ = BuildAcceleratorTable(reduced.data(), reduced.size());
-}
-
 void ViewerWindow::AdjustImage() {
   const ViewAdjustments before = view_->Adjustments();
   const double zoom = view_->Zoom(), secondScale = view_->SecondScale();
   const Crop crop = view_->CropRect();
   const Ref<ViewState> view = view_;  // the dialog's own, whatever the window shows meanwhile
-  const auto show = [this] {
-    BuildDisplay();
-    Redraw(nullptr, false);
+  const auto show = [this, &view] {
+    view->BuildAdjustedImage();
+    view->BuildDisplayImage();
+    if (view.get() == view_.get()) Redraw(nullptr, false);
   };
   if (RunAdjustDialog(Handle(), *view, show)) {
     const wchar_t* path = view->Source()->Properties().GetText(kPropPath);
@@ -139,8 +119,10 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
   if (!view_ || id < kCmdOpen || id > kCmdClose) return;
   if (options_.frozen && !FrozenAccepts(id)) return;
   if (sizeMove_ > 0 && id != kCmdClose) {
-    // Not in the middle of a drag or size-move: run it afterwards.
-    PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(id, code), 0);
+    // Not in the middle of a drag or size-move: run it once that ends.
+    // (Posting it again would come straight back from the modal loop.)
+    const uint32_t command = MAKEWPARAM(id, code);
+    if (std::find(deferred_.begin(), deferred_.end(), command) == deferred_.end()) deferred_.push_back(command);
     return;
   }
   ImageCache& cache = *Viewer().cache;
@@ -199,7 +181,11 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       CropImageToVisible();
       return;
     case kCmdToggleMaximize:
-      SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(IsMaximized() ? kCmdRestore : kCmdMaximize, 0), 0);
+      if (IsMaximized()) {
+        Restore();
+      } else {
+        Maximize();
+      }
       return;
     case kCmdTurnRight:
     case kCmdTurnHalf:
@@ -254,12 +240,10 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       return;
     }
     case kCmdMaximize:
-      SetBorderless(false);  // maximized windows are framed
-      ShowWindow(Handle(), SW_MAXIMIZE);
+      Maximize();
       return;
     case kCmdRestore:
-      ShowWindow(Handle(), SW_RESTORE);
-      if (!IsMaximized()) ApplyFrameMode();
+      Restore();
       return;
     case kCmdBringToFront: {
       HWND foreground = GetForegroundWindow();

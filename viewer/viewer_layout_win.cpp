@@ -52,7 +52,7 @@ void ViewerWindow::ZoomToFit(bool resizeWindow, bool fill, const Rect* client) {
 
 void ViewerWindow::FitWindowToImage(bool keepCentre) {
   if (!view_) return;
-  if (IsMaximized()) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdRestore, 0), 0);
+  if (IsMaximized()) Restore();
   FitRequest request;
   request.area = LayoutArea();
   request.framed = !borderless_;
@@ -74,7 +74,8 @@ void ViewerWindow::FitWindowToImage(bool keepCentre) {
 void ViewerWindow::ApplyLayout() {
   if (!view_) return;
   const bool hadClient = hadClient_;  // setting up the frame mode gives it one
-  if (!hadClient && options_.fullScreen) ShowWindow(Handle(), SW_MAXIMIZE);
+  // A frozen picture lies on the desktop, never over it.
+  if (!hadClient && options_.fullScreen && !options_.frozen) ShowWindow(Handle(), SW_MAXIMIZE);
   exceedsScreen_ = false;
   if (startZoom_ > 0) {
     const double zoom = startZoom_;
@@ -83,7 +84,7 @@ void ViewerWindow::ApplyLayout() {
   }
   maximizedAtLayout_ = IsMaximized();
   if (maximizedAtLayout_) {
-    SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdMaximize, 0), 0);
+    Maximize();
   } else if (!hadClient) {
     ApplyFrameMode();
   }
@@ -106,6 +107,7 @@ void ViewerWindow::ApplyLayout() {
     Redraw(nullptr, false);
   }
   if (!maximizedAtLayout_) UpdateComposition();
+  hadClient_ = true;  // a maximized first layout has one too: later loads are not first
   RefreshTitle();
   if (!options_.frozen) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdBringToFront, 0), 0);
   ScheduleAnimation();

@@ -105,7 +105,7 @@ void ViewerWindow::OnContextMenu(POINT point, bool fromKeyboard) {
   ++sizeMove_;  // commands chosen meanwhile wait for the menu to close
   const UINT id = static_cast<UINT>(
       TrackPopupMenuEx(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, Handle(), nullptr));
-  --sizeMove_;
+  EndSizeMove();
   if (id != 0) SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0);
 }
 

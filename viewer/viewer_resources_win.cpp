@@ -27,7 +27,7 @@ bool ViewerWindow::OnSetCursor(HWND window, UINT hitTest, UINT message) {
 
 void ViewerWindow::RefreshCursor() {
   POINT p;
-  if (!GetCursorPos(&p) || WindowFromPoint(p) != Handle()) return;
+  if (!CursorOverWindow(Handle()) || !GetCursorPos(&p)) return;
   ScreenToClient(Handle(), &p);
   RECT client;
   GetClientRect(Handle(), &client);

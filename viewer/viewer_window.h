@@ -125,6 +125,12 @@ class ViewerWindow : public ToolkitWindow {
   void UpdateComposition();
   // Frozen: borderless, in its place, answering a short list of keys.
   void Freeze(bool frozen);
+  // Maximized windows are framed; the restore brings the frame mode back.
+  void Maximize();
+  void Restore();
+  // Ends one drag, size-move, menu or drop; the last runs the commands
+  // that waited for it.
+  void EndSizeMove();
   // The adjustment dialog on the shown image; confirmed, the values go to
   // its adjustment file.
   void AdjustImage();
@@ -172,6 +178,7 @@ class ViewerWindow : public ToolkitWindow {
   uint32_t busy_ = 0;
   uint32_t resizing_ = 0;
   uint32_t sizeMove_ = 0;
+  std::vector<uint32_t> deferred_;  // commands (id, code) waiting for the size-move to end
   uint64_t animationDue_ = 0;
   double dpiScale_ = 1.0;
   ViewerCursors cursors_;

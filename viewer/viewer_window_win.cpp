@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <utility>
 
 #include "browse/file_names.h"
 #include "browse/image_cache.h"
@@ -59,13 +60,6 @@ class TaskbarProgress final : public ProgressSink {
   HWND window_;
   DWORD thread_;
 };
-
-bool CursorOver(HWND window) {
-  POINT p;
-  if (!GetCursorPos(&p)) return false;
-  HWND under = WindowFromPoint(p);
-  return under && GetAncestor(under, GA_ROOT) == window;
-}
 
 }  // namespace
 
@@ -188,7 +182,7 @@ void ViewerWindow::PlaceClient(const Rect& client) {
   }
   ++resizing_;
   SetWindowPos(Handle(), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-               SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+               SWP_NOZORDER | SWP_NOACTIVATE);
   --resizing_;
   RECT c;
   GetClientRect(Handle(), &c);
@@ -200,6 +194,7 @@ void ViewerWindow::PlaceClient(const Rect& client) {
 void ViewerWindow::PlaceLayered(const POINT* position, const Extent* size, bool push) {
   if (!view_) return;
   if (size) client_ = *size;
+  if (push && !view_->Final()) view_->BuildDisplayImage();
   scroll_ = {std::max(scroll_.x, 0), std::max(scroll_.y, 0)};
   const ImageSize shown = view_->DisplayedSize();
   const auto fit = [](int32_t image, int32_t* scroll, int32_t* client) {
@@ -211,7 +206,6 @@ void ViewerWindow::PlaceLayered(const POINT* position, const Extent* size, bool 
   fit(static_cast<int32_t>(shown.width), &scroll_.x, &client_.width);
   fit(static_cast<int32_t>(shown.height), &scroll_.y, &client_.height);
   if (!push) return;
-  if (!view_->Final()) view_->BuildDisplayImage();
   const SIZE extent = {client_.width, client_.height};
   ++resizing_;
   UpdateLayered(*view_, Handle(), position, &extent, {scroll_.x, scroll_.y});
@@ -220,37 +214,43 @@ void ViewerWindow::PlaceLayered(const POINT* position, const Extent* size, bool 
 }
 
 void ViewerWindow::SetBorderless(bool borderless) {
-  // Maximized windows keep their frame; no change under a drag or size-move.
-  if (borderless == borderless_ || !view_ || dragging_ || sizeMove_ > 0 || (borderless && IsMaximized())) return;
+  // Maximized windows keep their frame; no change under a drag or
+  // size-move, nor while minimized (there is no client to keep).
+  const bool maximized = IsMaximized();
+  if (borderless == borderless_ || !view_ || dragging_ || sizeMove_ > 0 || IsIconic(Handle()) ||
+      (borderless && maximized)) {
+    return;
+  }
   const Rect client = ClientOnScreen();
-  const LONG_PTR visible = GetWindowLongPtrW(Handle(), GWL_STYLE) & WS_VISIBLE;
-  LONG_PTR exStyle = GetWindowLongPtrW(Handle(), GWL_EXSTYLE);
+  // The window's state bits stay; only the frame's change.
+  constexpr LONG_PTR kKept = WS_VISIBLE | WS_MAXIMIZE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+  const LONG_PTR kept = GetWindowLongPtrW(Handle(), GWL_STYLE) & kKept;
+  const LONG_PTR exStyle = GetWindowLongPtrW(Handle(), GWL_EXSTYLE);
   borderless_ = borderless;
   if (borderless) {
     if (composition_) SetBlurBehind(Handle(), false);
     composition_ = false;
-    SetWindowLongPtrW(Handle(), GWL_STYLE, WS_POPUP | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | visible);
+    SetWindowLongPtrW(Handle(), GWL_STYLE, WS_POPUP | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | kept);
     SetWindowLongPtrW(Handle(), GWL_EXSTYLE, exStyle | WS_EX_LAYERED);
+  } else {
+    SetWindowLongPtrW(Handle(), GWL_STYLE, WS_OVERLAPPEDWINDOW | kept);
+    SetWindowLongPtrW(Handle(), GWL_EXSTYLE, exStyle & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
+  }
+  ++resizing_;
+  SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  --resizing_;
+  if (borderless) {
     // A small image keeps its place, centred in the old client area.
     const ImageSize shown = view_->DisplayedSize();
     const POINT position = {client.left + std::max(0, (client.width - static_cast<int32_t>(shown.width)) / 2),
                             client.top + std::max(0, (client.height - static_cast<int32_t>(shown.height)) / 2)};
     const Extent size = {client.width, client.height};
-    ++resizing_;
-    SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-    --resizing_;
     PlaceLayered(&position, &size, true);
-    return;
-  }
-  SetWindowLongPtrW(Handle(), GWL_STYLE, WS_OVERLAPPEDWINDOW | visible);
-  SetWindowLongPtrW(Handle(), GWL_EXSTYLE, exStyle & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
-  if (IsMaximized()) {
-    ++resizing_;
-    SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-    --resizing_;
+  } else if (maximized) {
     Redraw(nullptr, false);
   } else {
     PlaceClient(client);  // the frame grows around the same client
+    UpdateComposition();
   }
 }
 
@@ -405,7 +405,48 @@ void ViewerWindow::OnDropFiles(HDROP drop) {
     }
   }
   DragFinish(drop);
-  --sizeMove_;
+  EndSizeMove();
+}
+
+void ViewerWindow::Freeze(bool frozen) {
+  options_.frozen = frozen;
+  // Frozen: owned by the hidden window (off the taskbar), never activated
+  // by clicks, under the other windows.
+  Style().noActivate = frozen;
+  const LONG_PTR exStyle = GetWindowLongPtrW(Handle(), GWL_EXSTYLE);
+  SetWindowLongPtrW(Handle(), GWL_EXSTYLE,
+                    frozen ? exStyle | WS_EX_NOACTIVATE : exStyle & ~static_cast<LONG_PTR>(WS_EX_NOACTIVATE));
+  SetWindowLongPtrW(Handle(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(frozen ? FrozenOwner() : nullptr));
+  if (!frozen) {
+    // Back to an ordinary window: its keys, its frame mode.
+    frozenPlace_ = {};
+    OnCreate();
+    ApplyFrameMode();
+    return;
+  }
+  if (IsMaximized()) Restore();
+  SetBorderless(true);
+  SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  frozenPlace_ = ClientOnScreen();
+  const std::vector<KeyBinding>& stored = Viewer().keyBindings;
+  std::vector<KeyBinding> reduced = stored.empty()
+                                        ? FrozenWindowBindings(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
+                                        : FrozenWindowBindings(stored.data(), stored.size());
+  accelerators_ = BuildAcceleratorTable(reduced.data(), reduced.size());
+}
+
+void ViewerWindow::EndSizeMove() {
+  if (sizeMove_ > 0 && --sizeMove_ > 0) return;
+  for (uint32_t command : std::exchange(deferred_, {})) PostMessageW(Handle(), WM_COMMAND, command, 0);
+}
+
+void ViewerWindow::Maximize() {
+  SetBorderless(false);
+  ShowWindow(Handle(), SW_MAXIMIZE);
+}
+
+void ViewerWindow::Restore() {
+  ShowWindow(Handle(), SW_RESTORE);  // the size handler brings the frame mode back
 }
 
 void ViewerWindow::OnKey(UINT key, bool down, bool repeat, bool alt) {
@@ -468,7 +509,7 @@ void ViewerWindow::OnMouseMove(POINT point, UINT keys) {
 bool ViewerWindow::OnMouseButton(MouseButton button, MouseAction action, POINT point, UINT keys) {
   (void)keys;
   if (action == MouseAction::DoubleClick && button <= MouseButton::Middle) {
-    SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(IsMaximized() ? kCmdRestore : kCmdMaximize, 0), 0);
+    SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdToggleMaximize, 0), 0);
     return true;
   }
   if (action == MouseAction::Down && (button == MouseButton::Extra1 || button == MouseButton::Extra2)) {
@@ -540,8 +581,10 @@ bool ViewerWindow::OnPosChanging(WINDOWPOS* pos) {
   if (pos->hwnd != Handle() || (pos->flags & SWP_NOMOVE)) return false;
   // At least a strip of the window stays inside the work area.
   const Rect area = Area(false);
-  const int width = (pos->flags & SWP_NOSIZE) ? 0 : pos->cx;
-  const int height = (pos->flags & SWP_NOSIZE) ? 0 : pos->cy;
+  RECT now;
+  GetWindowRect(Handle(), &now);
+  const int width = (pos->flags & SWP_NOSIZE) ? now.right - now.left : pos->cx;
+  const int height = (pos->flags & SWP_NOSIZE) ? now.bottom - now.top : pos->cy;
   pos->x = std::max(std::min(pos->x, area.Right() - (2 * metrics_.border + 2)),
                     area.left + 1 + 2 * metrics_.border - width);
   pos->y = std::max(std::min(pos->y, area.Bottom() - (2 * metrics_.frame + 2) - metrics_.caption),
@@ -603,8 +646,9 @@ void ViewerWindow::OnActivateApp(bool active) {
 }
 
 void ViewerWindow::OnSize(UINT kind, SIZE size) {
+  if (kind == SIZE_MINIMIZED) return;  // the client comes back with the window
   client_ = {size.cx, size.cy};
-  if (resizing_ || !view_ || kind == SIZE_MINIMIZED) return;
+  if (resizing_ || !view_) return;
   const ViewerPreferences& p = Viewer().preferences;
   const ImageSize base = view_->BaseSize();
   const bool baseFills = base.width == static_cast<uint32_t>(size.cx) && base.height == static_cast<uint32_t>(size.cy);
@@ -626,6 +670,7 @@ void ViewerWindow::OnSize(UINT kind, SIZE size) {
     } else {
       Redraw(nullptr, false);
     }
+    ApplyFrameMode();
     UpdateComposition();
     return;
   }
@@ -654,8 +699,7 @@ void ViewerWindow::ScheduleAnimation() {
 void ViewerWindow::AdvanceAnimation() {
   KillTimer(Handle(), kAnimationTimer);
   if (!view_ || !view_->StepFrame(StepDirection::Next)) return;
-  view_->BuildAdjustedImage();
-  view_->BuildDisplayImage();
+  BuildDisplay();
   Redraw(nullptr, false);
   ScheduleAnimation();
 }
@@ -664,8 +708,14 @@ void ViewerWindow::OnTimer(UINT_PTR id) {
   if (id == kAnimationTimer) {
     AdvanceAnimation();
   } else if (id == kHoverTimer) {
-    // The timer repeats while the mouse stays or a drag goes on.
-    if (CursorOver(Handle()) || dragging_ || sizeMove_ > 0) return;
+    // The timer repeats while the mouse stays or a drag goes on. A
+    // maximized or minimized window keeps its frame; the restore applies
+    // the mode again.
+    if (IsMaximized() || IsIconic(Handle())) {
+      KillTimer(Handle(), kHoverTimer);
+      return;
+    }
+    if (CursorOverWindow(Handle()) || dragging_ || sizeMove_ > 0) return;
     KillTimer(Handle(), kHoverTimer);
     if (Viewer().preferences.frameMode == FrameMode::Hover) SetBorderless(true);
   }
@@ -713,13 +763,19 @@ bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     case WM_DISPLAYCHANGE:
     case WM_DWMCOMPOSITIONCHANGED:
       ReadFrameMetrics(WindowDpi(Handle()));
+      if (message == WM_DWMCOMPOSITIONCHANGED && composition_) {
+        // The blur may be gone with the composition: ask anew.
+        SetBlurBehind(Handle(), false);
+        composition_ = false;
+        UpdateComposition();
+      }
       Redraw(nullptr, false);
       return false;
     case WM_ENTERSIZEMOVE:
       ++sizeMove_;
       return false;
     case WM_EXITSIZEMOVE:
-      if (sizeMove_) --sizeMove_;
+      EndSizeMove();
       return false;
     case WM_GETMINMAXINFO: {
       // Maximized, only the client area shows: the frame lies off the monitor.

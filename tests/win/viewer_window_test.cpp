@@ -310,6 +310,13 @@ TEST_F(ViewerWindowTest, BorderlessWindowIsItsImage) {
   EXPECT_FALSE(IsZoomed(window_));
   EXPECT_TRUE(Layered(window_));
   EXPECT_EQ(WindowSizeOf(window_), std::make_pair(240L, 160L));
+  // The same when the system maximizes and restores it (keyboard, taskbar).
+  ShowWindow(window_, SW_MAXIMIZE);
+  EXPECT_TRUE(IsZoomed(window_));
+  EXPECT_FALSE(Layered(window_));
+  ShowWindow(window_, SW_RESTORE);
+  EXPECT_FALSE(IsZoomed(window_));
+  EXPECT_TRUE(Layered(window_));
 }
 
 TEST_F(ViewerWindowTest, HoverFrameShowsWhileTheMouseIsOver) {
@@ -339,11 +346,15 @@ TEST_F(ViewerWindowTest, FreezeAndThaw) {
   Command(pv::kCmdFreeze);
   EXPECT_TRUE(w->IsBorderless());
   EXPECT_EQ(ClientOrigin(window_), origin);
+  EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
+  EXPECT_NE(GetWindow(window_, GW_OWNER), nullptr) << "off the taskbar";
   Command(pv::kCmdTurnRight);
   EXPECT_EQ(WindowSizeOf(window_), std::make_pair(120L, 80L)) << "a frozen window does not turn";
   Command(pv::kCmdFreeze);
   EXPECT_FALSE(w->IsBorderless());
   EXPECT_EQ(ClientOrigin(window_), origin);
+  EXPECT_FALSE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
+  EXPECT_EQ(GetWindow(window_, GW_OWNER), nullptr);
   Command(pv::kCmdTurnRight);
   EXPECT_EQ(ClientOf(window_).cy, 120);
 }
@@ -381,6 +392,37 @@ TEST_F(ViewerWindowTest, ImageFollowsABorderTheUserDrags) {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   SendMessageW(window_, WM_EXITSIZEMOVE, 0, 0);
   EXPECT_EQ(TitleOf(window_), L"a.bmp | 0.5x | Pixvane");
+}
+
+TEST_F(ViewerWindowTest, CommandsDuringASizeMoveRunOnceItEnds) {
+  Open("a.bmp");
+  SendMessageW(window_, WM_ENTERSIZEMOVE, 0, 0);
+  Command(pv::kCmdZoom50);
+  Command(pv::kCmdZoom50);
+  MSG msg;
+  int commands = 0;
+  while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
+    commands += msg.message == WM_COMMAND;
+    DispatchMessageW(&msg);
+  }
+  EXPECT_EQ(commands, 0) << "nothing comes back while the size-move lasts";
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
+  SendMessageW(window_, WM_EXITSIZEMOVE, 0, 0);
+  while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
+    commands += msg.message == WM_COMMAND;
+    DispatchMessageW(&msg);
+  }
+  EXPECT_EQ(commands, 1) << "the same command waits once";
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | 0.5x | Pixvane");
+}
+
+TEST_F(ViewerWindowTest, FrozenWindowIsNeverFullScreen) {
+  pv::ViewerWindowOptions options;
+  options.frozen = true;
+  options.fullScreen = true;
+  Open("a.bmp", options);
+  EXPECT_FALSE(IsZoomed(window_));
+  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(120L, 80L));
 }
 
 TEST_F(ViewerWindowTest, WindowOpenedFullScreenRestoresToItsImage) {
