@@ -140,6 +140,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   pv::OpenViewer(file.empty() ? nullptr : file.c_str(), &args, nullptr);
   if (cache.HasPendingPrefetches()) cache.CancelPrefetches();
+  pv::CloseHelpFiles();
   pv::StorePreferences(viewer.preferences, &settings.options);
   pv::SaveSettings(settings);
   return 0;

@@ -14,8 +14,10 @@ std::vector<HWND> FindPixvaneWindows();
 // Sends WM_CLOSE to every one of them.
 void CloseAllPixvaneWindows();
 
-// Opens the help file beside the program in HTML Help.
+// Opens the help file beside the program in HTML Help; the help windows
+// are closed before the program ends.
 void OpenHelpFile(HWND owner);
+void CloseHelpFiles();
 
 // The user's choice of image files: one or more full paths, none on cancel.
 std::vector<std::wstring> ChooseImageFiles(HWND owner, bool multiple);

@@ -70,17 +70,32 @@ std::vector<std::wstring> ChooseImageFiles(HWND owner, bool multiple) {
   return files;
 }
 
+namespace {
+
+using HtmlHelp = HWND(WINAPI*)(HWND, const wchar_t*, UINT, DWORD_PTR);
+constexpr UINT kHelpDisplayTopic = 0x00;
+constexpr UINT kHelpCloseAll = 0x12;
+
+// The viewer of help files, loaded from the system folder only; null until
+// help was first asked for.
+HtmlHelp g_help = nullptr;
+
+}  // namespace
+
 void OpenHelpFile(HWND owner) {
   wchar_t program[kMaxPathUnits];
   const DWORD n = GetModuleFileNameW(nullptr, program, kMaxPathUnits);
   if (n == 0 || n >= kMaxPathUnits) return;
   const std::wstring file = std::wstring(program, FileNameOffset(program)) + L"Pixvane.chm";
-  // The viewer of help files, from the system folder only.
-  static const HMODULE viewer = LoadLibraryExW(L"hhctrl.ocx", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  using HtmlHelp = HWND(WINAPI*)(HWND, const wchar_t*, UINT, DWORD_PTR);
-  auto help = viewer ? reinterpret_cast<HtmlHelp>(reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpW")))
-                     : nullptr;
-  if (help) help(owner, file.c_str(), 0 /* display the default topic */, 0);
+  if (!g_help) {
+    if (const HMODULE viewer = LoadLibraryExW(L"hhctrl.ocx", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
+      g_help = reinterpret_cast<HtmlHelp>(reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpW")));
+  }
+  if (g_help) g_help(owner, file.c_str(), kHelpDisplayTopic, 0);
+}
+
+void CloseHelpFiles() {
+  if (g_help) g_help(nullptr, nullptr, kHelpCloseAll, 0);
 }
 
 }  // namespace pv
