@@ -7,6 +7,7 @@
 #include "browse/file_names.h"
 #include "browse/image_cache.h"
 #include "core/text.h"
+#include "metadata/resolution_text.h"
 #include "viewer/adjust_dialog_win.h"
 #include "viewer/commands.h"
 #include "viewer/pixvane_windows.h"
@@ -277,7 +278,12 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     default:
       break;
   }
-  if (const std::optional<double> zoom = ZoomForCommand(id, view_->Zoom(), 96.0 * dpiScale_, 0)) SetZoom(*zoom);
+  // Physical size needs the image's pixels per inch; without them it leaves the zoom.
+  PropertySet& properties = view_->Source()->Properties();
+  uint32_t ppiX = 0, ppiY = 0;
+  if (properties.Has(kPropDensity))
+    ParseResolution(properties.GetText(kPropDensity), ResolutionUnit::PerInch, &ppiX, &ppiY);
+  if (const std::optional<double> zoom = ZoomForCommand(id, view_->Zoom(), 96.0 * dpiScale_, ppiX)) SetZoom(*zoom);
 }
 
 }  // namespace pv

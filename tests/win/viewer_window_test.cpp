@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -392,6 +393,21 @@ TEST_F(ViewerWindowTest, ImageFollowsABorderTheUserDrags) {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   SendMessageW(window_, WM_EXITSIZEMOVE, 0, 0);
   EXPECT_EQ(TitleOf(window_), L"a.bmp | 0.5x | Pixvane");
+}
+
+TEST_F(ViewerWindowTest, PhysicalSizeFollowsTheImagesResolution) {
+  pv::ViewerWindow* plain = Open("a.bmp");
+  Command(pv::kCmdZoomPhysical);
+  EXPECT_EQ(plain->View()->Zoom(), 1.0) << "no resolution: the zoom stays";
+  DestroyWindow(window_);
+  std::vector<uint8_t> bmp = pv::EncodeBmp32(pvtest::Gradient(40, 30, 9), 40, 30);
+  const uint32_t perMetre = 1890;  // 48 pixels per inch
+  std::memcpy(&bmp[38], &perMetre, 4);
+  std::memcpy(&bmp[42], &perMetre, 4);
+  ASSERT_TRUE(pv::WriteWholeFile(Path("r.bmp"), bmp));
+  pv::ViewerWindow* w = Open("r.bmp");
+  Command(pv::kCmdZoomPhysical);
+  EXPECT_DOUBLE_EQ(w->View()->Zoom(), pv::WindowDpi(window_) / 48.0);
 }
 
 TEST_F(ViewerWindowTest, CommandsDuringASizeMoveRunOnceItEnds) {
