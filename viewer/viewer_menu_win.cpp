@@ -38,12 +38,9 @@ constexpr ItemIcon kItemIcons[] = {
 std::wstring ItemText(UINT id) {
   const wchar_t* name = CommandName(id);
   std::wstring text = name ? name : L"";
-  const std::vector<KeyBinding>& stored = Viewer().keyBindings;
-  const KeyBinding* bindings = stored.empty() ? kBuiltInKeyBindings : stored.data();
-  const size_t count = stored.empty() ? kBuiltInKeyBindingCount : stored.size();
-  for (size_t i = 0; i < count; ++i) {
+  for (const KeyBinding& binding : Viewer().ActiveKeyBindings()) {
     wchar_t key[64];
-    if (bindings[i].command == id && FormatKeyName(bindings[i], key, 64, true) > 0) {
+    if (binding.command == id && FormatKeyName(binding, key, 64, true) > 0) {
       text += L'\t';
       text += key;
       break;

@@ -3,6 +3,7 @@
 // image cache, sizes itself to the image and routes messages to the
 // geometry, rendering and commands.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,12 @@ struct ViewerWindowOptions {
 struct ViewerProcess {
   ImageCache* cache = nullptr;
   ViewerPreferences preferences;
-  // The key bindings; the built-in table when empty.
+  // The stored key bindings; the built-in table serves when empty.
   std::vector<KeyBinding> keyBindings;
+  std::span<const KeyBinding> ActiveKeyBindings() const {
+    return keyBindings.empty() ? std::span<const KeyBinding>(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
+                               : std::span<const KeyBinding>(keyBindings);
+  }
   // Opens a further window (drops, commands); null file: the open dialog.
   void (*openViewer)(const wchar_t* file, HWND owner) = nullptr;
   // A second start's hand-over (WM_COPYDATA).

@@ -377,9 +377,8 @@ void ViewerWindow::RefreshTitle() {
 }
 
 void ViewerWindow::OnCreate() {
-  const std::vector<KeyBinding>& stored = Viewer().keyBindings;
-  accelerators_ = stored.empty() ? BuildAcceleratorTable(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
-                                 : BuildAcceleratorTable(stored.data(), stored.size());
+  const std::span<const KeyBinding> bindings = Viewer().ActiveKeyBindings();
+  accelerators_ = BuildAcceleratorTable(bindings.data(), bindings.size());
   SetAccelerators(&accelerators_);
 }
 
@@ -428,10 +427,8 @@ void ViewerWindow::Freeze(bool frozen) {
   SetBorderless(true);
   SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   frozenPlace_ = ClientOnScreen();
-  const std::vector<KeyBinding>& stored = Viewer().keyBindings;
-  std::vector<KeyBinding> reduced = stored.empty()
-                                        ? FrozenWindowBindings(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
-                                        : FrozenWindowBindings(stored.data(), stored.size());
+  const std::span<const KeyBinding> bindings = Viewer().ActiveKeyBindings();
+  const std::vector<KeyBinding> reduced = FrozenWindowBindings(bindings.data(), bindings.size());
   accelerators_ = BuildAcceleratorTable(reduced.data(), reduced.size());
 }
 
