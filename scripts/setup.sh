@@ -5,7 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev
+  cmake ninja-build ccache g++ clang libclang-rt-14-dev
   zlib1g-dev libwebp-dev libgtest-dev googletest
   libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libgif-dev libtiff-dev libswscale-dev pkg-config
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev

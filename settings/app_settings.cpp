@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "codecs/gif/lzw.h"
+#include "core/lzw.h"
 #include "core/text.h"
 #include "settings/key_bindings.h"
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "core/endian.h"
-#include "viewer/commands.h"
+#include "toolkit/command_ids.h"
 
 namespace pv {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "codecs/gif/lzw.h"
+#include "core/lzw.h"
 #include "core/text.h"
 #include "settings/settings_store.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "codecs/gif/lzw.h"
+#include "core/lzw.h"
 #include <string>
 #include <vector>
 

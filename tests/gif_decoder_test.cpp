@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "codecs/gif/gif_decoder.h"
-#include "codecs/gif/lzw.h"
+#include "core/lzw.h"
 #include "core/checked_math.h"
 #include "core/decoder.h"
 #include "core/endian.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/gif/lzw.h"
+#include "core/lzw.h"
 
 namespace {
 

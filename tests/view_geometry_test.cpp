@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "viewer/commands.h"
+#include "toolkit/command_ids.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "viewer/commands.h"
+#include "toolkit/command_ids.h"
 
 namespace pv {
 

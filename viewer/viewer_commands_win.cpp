@@ -9,7 +9,7 @@
 #include "core/text.h"
 #include "metadata/resolution_text.h"
 #include "viewer/adjust_dialog_win.h"
-#include "viewer/commands.h"
+#include "toolkit/command_ids.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
 

@@ -1,7 +1,7 @@
 // How the viewer window follows its image: zoom, fit, turn, crop.
 #include <algorithm>
 
-#include "viewer/commands.h"
+#include "toolkit/command_ids.h"
 #include "viewer/viewer_window.h"
 
 namespace pv {

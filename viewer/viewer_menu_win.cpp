@@ -4,7 +4,7 @@
 
 #include "resources/resource_ids.h"
 #include "settings/key_bindings_win.h"
-#include "viewer/commands.h"
+#include "toolkit/command_ids.h"
 #include "viewer/viewer_window.h"
 
 namespace pv {

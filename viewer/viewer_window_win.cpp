@@ -8,7 +8,7 @@
 #include "browse/image_cache.h"
 #include "core/text.h"
 #include "viewer/animation_timer.h"
-#include "viewer/commands.h"
+#include "toolkit/command_ids.h"
 #include "viewer/composition.h"
 #include "viewer/view_paint.h"
 #include "viewer/error_text.h"

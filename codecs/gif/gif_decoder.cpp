@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "codecs/gif/lzw.h"
+#include "core/lzw.h"
 #include "core/checked_math.h"
 #include "core/row_helpers.h"
 #include "core/text.h"

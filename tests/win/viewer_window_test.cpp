@@ -19,7 +19,7 @@
 #include "tests/win/icon_shape.h"
 #include "tests/win/window_test_support.h"
 #include "tools/image_writers.h"
-#include "viewer/commands.h"
+#include "toolkit/command_ids.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "codecs/gif/lzw.h"
+#include "core/lzw.h"
 
 #include <algorithm>
 #include <cstring>
