@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "core/endian.h"
 
@@ -40,6 +41,42 @@ class ByteReader {
     const uint8_t* p = Span(pos_, n);
     if (p) pos_ += n;
     return p;
+  }
+  // A reader over exactly the n bytes at offset, or false when they do not
+  // all lie inside. Chunks, segments and records are read through one, so
+  // that no read of theirs can reach past their own end.
+  bool Sub(uint64_t offset, uint64_t n, ByteReader* out) const {
+    const uint8_t* p = Span(offset, n);
+    if (!p) return false;
+    *out = ByteReader(p, n);
+    return true;
+  }
+  // The bytes from offset to the end as a reader of their own (none when
+  // offset lies past the end).
+  ByteReader From(uint64_t offset) const {
+    return offset < size_ ? ByteReader(data_ + offset, size_ - offset) : ByteReader();
+  }
+  // The next n bytes as a reader of their own; advances past them.
+  bool TakeSub(uint64_t n, ByteReader* out) {
+    if (!Sub(pos_, n, out)) return false;
+    pos_ += n;
+    return true;
+  }
+  // The bytes up to the next `end` byte as a reader of their own; advances
+  // past that byte. False when no `end` byte follows.
+  bool TakeUntil(uint8_t end, ByteReader* out) {
+    for (uint64_t i = pos_; i < size_; ++i) {
+      if (data_[i] == end) {
+        *out = ByteReader(data_ + pos_, i - pos_);
+        pos_ = i + 1;
+        return true;
+      }
+    }
+    return false;
+  }
+  // True when the data begins with these n bytes.
+  bool StartsWith(const void* bytes, uint64_t n) const {
+    return n <= size_ && (n == 0 || std::memcmp(data_, bytes, static_cast<size_t>(n)) == 0);
   }
 
   bool U8(uint8_t& v) { return Read(v, 1, [](const uint8_t* p) { return *p; }); }

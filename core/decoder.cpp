@@ -1,5 +1,6 @@
 #include "core/decoder.h"
 
+#include <cstring>
 #include <new>
 
 #include "core/checked_math.h"
@@ -49,10 +50,42 @@ ImageDecoder::~ImageDecoder() {
   }
 }
 
-void ImageDecoder::AppendNext(ImageDecoder* next) {
-  ImageDecoder* tail = this;
-  while (tail->next_) tail = tail->next_.get();
-  tail->next_ = Ref<ImageDecoder>(next);
+void ImageDecoder::AppendNext(Ref<ImageDecoder> next, const ImageHeader& header) {
+  next->header_ = header;
+  ImageDecoder* tail = last_;
+  tail->next_ = std::move(next);
+  last_ = tail->next_.get();
+}
+
+void ImageDecoder::FillMissing(ImageBuffer& buffer, uint8_t* pixels, size_t count) {
+  if (!count) return;
+  uint8_t value = 0;
+  bool transparent = false;
+  switch (buffer.Format()) {
+    case PixelFormat::Indexed8:
+      if (header_.transparentIndex >= 0) {
+        value = static_cast<uint8_t>(header_.transparentIndex);
+        transparent = true;
+      } else if (header_.paletteEntries <= kMissingEntry) {
+        value = kMissingEntry;
+        buffer.Palette()[kMissingEntry] = 0;
+        transparent = true;
+      }
+      break;
+    case PixelFormat::Rgba8:
+    case PixelFormat::Rgba16:
+    case PixelFormat::RgbaF:
+      transparent = true;
+      break;
+    default:
+      break;
+  }
+  std::memset(pixels, value, count * buffer.BytesPerPixel());
+  if (transparent) decoded_.alpha = true;
+}
+
+void ImageDecoder::FillMissingRows(ImageBuffer& buffer, uint32_t firstRow, uint32_t endRow) {
+  for (uint32_t y = firstRow; y < endRow; ++y) FillMissing(buffer, buffer.Row(y), buffer.Width());
 }
 
 Status ImageDecoder::Open(uint32_t options) {
@@ -63,11 +96,22 @@ Status ImageDecoder::Open(uint32_t options) {
   uint64_t fileTime;
   if (source_->LastWriteTime(&fileTime) && FormatFileTime(text, 64, fileTime)) SetText(kPropFileTime, text);
   if (FormatText(text, 64, L"%llu", static_cast<unsigned long long>(source_->Size())) > 0) SetText(kPropFileSize, text);
-  Status s = ReadHeader(options);
+  ImageHeader header;
+  Status s = ReadHeader(options, header);
   if (Failed(s)) return s;
-  if (colourModel_ == ColourModel::Undetermined) colourModel_ = ColourModel::Rgb;
-  if (FormatText(text, 64, L"%u", bitsPerPixel_) > 0) SetText(kPropBitsPerPixel, text);
-  SetStatic(kPropColourModel, ColourModelName(colourModel_));
+  if (header.model == ColourModel::Undetermined) header.model = ColourModel::Rgb;
+  header_ = header;
+  // The fields of the whole file are the first frame's in every frame.
+  const FrameFields& first = header_.frame;
+  for (ImageDecoder* d = next_.get(); d; d = d->next_.get()) {
+    FrameFields& f = d->header_.frame;
+    f.canvasWidth = first.canvasWidth;
+    f.canvasHeight = first.canvasHeight;
+    f.background = first.background;
+    f.loop = first.loop;
+  }
+  if (FormatText(text, 64, L"%u", header_.bitsPerPixel) > 0) SetText(kPropBitsPerPixel, text);
+  SetStatic(kPropColourModel, ColourModelName(header_.model));
   if (!Has(kPropTitle)) {
     const wchar_t* path = source_->Path();
     const wchar_t* name = path;
@@ -83,34 +127,36 @@ Status ImageDecoder::Open(uint32_t options) {
 }
 
 Status ImageDecoder::DecodeOne(ImageBuffer& target, ProgressSink* progress, const CancelFlag* cancel) {
-  const bool usePreview =
-      HasPreview() && target.Width() <= previewWidth_ && target.Height() <= previewHeight_;
-  const ImageSize size = usePreview ? ImageSize{previewWidth_, previewHeight_} : ImageSize{width_, height_};
-  const bool acceptable = usePreview || (target.RowBytes() >= minRowBytes_ && target.RowCount() >= minRows_);
+  const ImageHeader& h = header_;
+  const bool usePreview = HasPreview() && target.Width() <= h.preview.width && target.Height() <= h.preview.height;
+  const ImageSize size = usePreview ? h.preview : h.size;
+  const bool acceptable = usePreview || (target.RowBytes() >= h.minRowBytes && target.RowCount() >= h.minRows);
   Ref<ImageBuffer> own;
   ImageBuffer* buffer = &target;
-  if (target.Format() != pixelFormat_ || !acceptable || target.Dimensions() != size) {
-    own = Ref<ImageBuffer>(CreateImageBuffer(pixelFormat_, size, false, usePreview ? 0 : minRowBytes_,
-                                             usePreview ? 0 : minRows_));
+  if (target.Format() != h.format || !acceptable || target.Dimensions() != size) {
+    own = Ref<ImageBuffer>(
+        CreateImageBuffer(h.format, size, false, usePreview ? 0 : h.minRowBytes, usePreview ? 0 : h.minRows));
     if (!own) return kStatusOutOfMemory;
     buffer = own.get();
   }
+  decoded_ = Decoded{h.model, false};
   Status s = DecodePixels(*buffer, usePreview, progress, cancel);
   if (Succeeded(s) && IsCancelled(cancel)) s = kStatusCancelled;
   if (Failed(s)) return s;
-  s = ConvertColourModel(*buffer, colourModel_, bitsPerPixel_);
+  s = ConvertColourModel(*buffer, decoded_.model, h.bitsPerPixel);
   if (Failed(s)) return s;
   if (buffer->Format() == PixelFormat::Indexed8) buffer->PaletteChanged();
-  buffer->SetUsesAlpha(usesAlpha_);
+  const uint8_t usesAlpha = h.usesAlpha ? h.usesAlpha : decoded_.alpha ? 1 : 0;
+  buffer->SetUsesAlpha(usesAlpha);
   if (ImageBuffer* old = buffer->DetachNext()) old->Release();
-  static_cast<FrameFields&>(buffer->Frame()) = frame_;
+  static_cast<FrameFields&>(buffer->Frame()) = h.frame;
   buffer->Frame().previous = nullptr;
   if (buffer != &target) {
     s = FitInto(target, *buffer, cancel);
     if (Succeeded(s) && IsCancelled(cancel)) s = kStatusCancelled;
     if (Failed(s)) return s;
   }
-  target.SetUsesAlpha(usesAlpha_);
+  target.SetUsesAlpha(usesAlpha);
   target.Properties().CopyFrom(*this);
   if (progress) progress->Progress(100, 100);
   return kStatusOk;
@@ -136,7 +182,7 @@ Status ImageDecoder::Decode(ImageBuffer& target, bool decodeRest, ProgressSink* 
   // Pages: a frame that waits for the user ends a page.
   uint32_t pages = 1;
   for (ImageDecoder* d = this; d && d->next_; d = d->next_.get()) {
-    if (d->frame_.delay == kDelayWaitForUser) ++pages;
+    if (d->header_.frame.delay == kDelayWaitForUser) ++pages;
   }
   if (pages >= 2 && decodeRest) {
     uint32_t page = 1;

@@ -24,12 +24,13 @@ class FakeDecoder final : public ImageDecoder {
   FakeDecoder(pv::ByteSource& s, PixelFormat f, ColourModel m, uint32_t bits, uint32_t w, uint32_t h, Fill fill)
       : ImageDecoder(s, g_entry), format(f), model(m), bits(bits), w(w), h(h), fill(std::move(fill)) {}
 
-  Status ReadHeader(uint32_t) override {
-    width_ = w, height_ = h;
-    pixelFormat_ = format;
-    colourModel_ = model;
-    bitsPerPixel_ = bits;
-    previewWidth_ = previewW, previewHeight_ = previewH;
+  Status ReadHeader(uint32_t, pv::ImageHeader& header) override {
+    header.size = {w, h};
+    header.format = format;
+    header.model = model;
+    header.bitsPerPixel = bits;
+    header.preview = {previewW, previewH};
+    header.frame.delay = delay;
     return headerStatus;
   }
   Status DecodePixels(ImageBuffer& b, bool usePreview, pv::ProgressSink*, const pv::CancelFlag* cancel) override {
@@ -39,14 +40,13 @@ class FakeDecoder final : public ImageDecoder {
     fill(b);
     return pv::kStatusOk;
   }
-  void Append(FakeDecoder* d) { AppendNext(d); }
-  void SetDelay(uint32_t d) { frame_.delay = d; }
+  void Append(FakeDecoder* d) { AppendNext(Ref<ImageDecoder>(d), d->Header()); }
 
   PixelFormat format;
   ColourModel model;
   uint32_t bits, w, h;
   Fill fill;
-  uint32_t previewW = 0, previewH = 0;
+  uint32_t previewW = 0, previewH = 0, delay = 0;
   Status headerStatus = pv::kStatusOk;
   bool cancelDuring = false;
   bool decodedPreview = false;
@@ -251,7 +251,7 @@ TEST(Decoder, PagesAreNumberedAcrossTheChain) {
   auto make = [&](uint8_t v) {
     auto* d = new FakeDecoder(*fx.source, PixelFormat::Grey8, ColourModel::Rgb, 8, 1, 1,
                               [v](ImageBuffer& b) { b.Pixels()[0] = v; });
-    d->SetDelay(pv::kDelayWaitForUser);
+    d->delay = pv::kDelayWaitForUser;
     EXPECT_EQ(d->Open(0), pv::kStatusOk);
     return d;
   };

@@ -24,8 +24,6 @@ constexpr uint64_t kMinProbeSize = 44;
 
 constexpr uint32_t kRedMask = 0xFF0000, kGreenMask = 0xFF00, kBlueMask = 0xFF;
 constexpr uint32_t kAlphaMask = 0xFF000000;
-// The palette entry a new buffer presets to transparent black.
-constexpr uint8_t kTransparentEntry = 253;
 
 bool IsInfoHeaderSize(uint32_t n) { return n == 12 || n == 40 || n == 52 || n == 56 || n == 108 || n == 124; }
 
@@ -111,7 +109,7 @@ class RowConverter {
 
 }  // namespace
 
-Status BmpDecoder::ReadHeader(uint32_t) {
+Status BmpDecoder::ReadHeader(uint32_t, ImageHeader& h) {
   const ByteReader r = Reader();
   uint64_t file = 0;
   uint32_t headerSize = 0;
@@ -119,9 +117,8 @@ Status BmpDecoder::ReadHeader(uint32_t) {
   if (Failed(s)) return s;
   const uint64_t info = file + kFileHeaderSize;
   uint32_t dataOffset = 0;
-  const uint8_t* headerBytes = r.Span(info, headerSize);
-  if (!headerBytes || !r.U32LEAt(file + 10, dataOffset)) return kStatusDamaged;
-  const ByteReader header(headerBytes, headerSize);
+  ByteReader header;
+  if (!r.Sub(info, headerSize, &header) || !r.U32LEAt(file + 10, dataOffset)) return kStatusDamaged;
   paletteOffset_ = info + headerSize;
   // The pixel-data offset counts from the start of the file, also inside an array.
   pixelOffset_ = dataOffset;
@@ -159,7 +156,6 @@ Status BmpDecoder::ReadHeader(uint32_t) {
   if (planes != 1) return kStatusUnsupported;
   masks_[3] = 0;
   inspectAlpha_ = false;
-  usesAlpha_ = 0;
   switch (compression) {
     case 0:
       s = SetUncompressed(bits, headerSize);
@@ -171,7 +167,7 @@ Status BmpDecoder::ReadHeader(uint32_t) {
       SetStatic(kPropCompression, L"RLE");
       break;
     case 3:
-      s = SetBitFields(r, info, headerSize, bits);
+      s = SetBitFields(r, info, headerSize, bits, h);
       break;
     default:
       return kStatusUnsupported;
@@ -181,20 +177,20 @@ Status BmpDecoder::ReadHeader(uint32_t) {
   if (width < 0) return kStatusDamaged;
   if (width == 0 || height == 0) return kStatusUnknownFormat;
   if (!IsSaneImageSize(static_cast<uint64_t>(width), static_cast<uint64_t>(height))) return kStatusUnsupported;
-  width_ = static_cast<uint32_t>(width);
-  height_ = static_cast<uint32_t>(height);
-  bitsPerPixel_ = bits;
+  h.size = {static_cast<uint32_t>(width), static_cast<uint32_t>(height)};
+  h.bitsPerPixel = bits;
   uint64_t rowBytes = 0;
   if (bits <= 8) {
     // Whole padded source rows, so the unpacking helpers may write every pixel of their last byte.
-    pixelFormat_ = PixelFormat::Indexed8;
-    rowBytes = PaddedRowBytes(width_, bits) * 8 / bits;
+    h.format = PixelFormat::Indexed8;
+    h.paletteEntries = PaletteEntries(r, bits);
+    rowBytes = PaddedRowBytes(h.size.width, bits) * 8 / bits;
   } else {
-    pixelFormat_ = PixelFormat::Rgba8;
-    if (!CheckedMul(width_, 4, UINT32_MAX, &rowBytes)) return kStatusUnsupported;
+    h.format = PixelFormat::Rgba8;
+    if (!CheckedMul(h.size.width, 4, UINT32_MAX, &rowBytes)) return kStatusUnsupported;
   }
   if (rowBytes > UINT32_MAX) return kStatusUnsupported;
-  minRowBytes_ = static_cast<uint32_t>(rowBytes);
+  h.minRowBytes = static_cast<uint32_t>(rowBytes);
   return kStatusOk;
 }
 
@@ -224,7 +220,8 @@ Status BmpDecoder::SetUncompressed(uint32_t bits, uint32_t headerSize) {
   }
 }
 
-Status BmpDecoder::SetBitFields(const ByteReader& r, uint64_t info, uint32_t headerSize, uint32_t bits) {
+Status BmpDecoder::SetBitFields(const ByteReader& r, uint64_t info, uint32_t headerSize, uint32_t bits,
+                                ImageHeader& h) {
   if (bits != 16 && bits != 32) return kStatusUnsupported;
   uint32_t red = kRedMask, green = kGreenMask, blue = kBlueMask, alpha = 0;
   // The masks lie at header offset 40 in the longer headers; a 40-byte header
@@ -245,87 +242,75 @@ Status BmpDecoder::SetBitFields(const ByteReader& r, uint64_t info, uint32_t hea
   masks_[1] = green;
   masks_[2] = red;
   masks_[3] = alpha;
-  usesAlpha_ = alpha != 0;
+  h.usesAlpha = alpha != 0;
   return kStatusOk;
 }
 
-uint32_t BmpDecoder::WritePalette(const ByteReader& r, PaletteView& palette) const {
+uint32_t BmpDecoder::PaletteEntries(const ByteReader& r, uint32_t bits) const {
   if (pixelOffset_ <= paletteOffset_ || paletteOffset_ >= r.Size()) return 0;
-  // The palette fills the gap up to the pixel data, clipped to the file.
-  const uint64_t count = std::min({(pixelOffset_ - paletteOffset_) / paletteEntrySize_,
-                                   (r.Size() - paletteOffset_) / paletteEntrySize_, uint64_t{1} << bitsPerPixel_});
-  const uint8_t* src = r.Span(paletteOffset_, count * paletteEntrySize_);
-  if (!src) return 0;
-  uint32_t* dst = palette.Palette();
-  for (uint64_t i = 0; i < count; ++i, src += paletteEntrySize_)
-    dst[i] = 0xFF000000u | (uint32_t{src[2]} << 16) | (uint32_t{src[1]} << 8) | src[0];
-  return static_cast<uint32_t>(count);
+  return static_cast<uint32_t>(std::min({(pixelOffset_ - paletteOffset_) / paletteEntrySize_,
+                                         (r.Size() - paletteOffset_) / paletteEntrySize_, uint64_t{1} << bits}));
+}
+
+void BmpDecoder::WritePalette(const ByteReader& r, uint32_t* palette) const {
+  const uint32_t count = Header().paletteEntries;
+  ByteReader entries;
+  if (!r.Sub(paletteOffset_, uint64_t{count} * paletteEntrySize_, &entries)) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* e = entries.Take(paletteEntrySize_);
+    palette[i] = 0xFF000000u | (uint32_t{e[2]} << 16) | (uint32_t{e[1]} << 8) | e[0];
+  }
 }
 
 const uint8_t* BmpDecoder::SourceRow(const ByteReader& r, uint32_t fileRow, uint64_t want, uint64_t* got) const {
   *got = 0;
   uint64_t offset = 0;
-  if (!CheckedMul(fileRow, PaddedRowBytes(width_, bitsPerPixel_), UINT64_MAX, &offset) ||
+  if (!CheckedMul(fileRow, PaddedRowBytes(Width(), BitsPerPixel()), UINT64_MAX, &offset) ||
       !CheckedAdd(offset, pixelOffset_, UINT64_MAX, &offset) || offset >= r.Size())
     return nullptr;
   *got = std::min(want, r.Size() - offset);
   return r.Span(offset, *got);
 }
 
-void BmpDecoder::InspectAlpha(const ByteReader& r) {
-  for (uint32_t y = 0; y < height_; ++y) {
+bool BmpDecoder::HasAlpha(const ByteReader& r) const {
+  for (uint32_t y = 0; y < Height(); ++y) {
     uint64_t got = 0;
-    const uint8_t* src = SourceRow(r, y, uint64_t{width_} * 4, &got);
+    const uint8_t* src = SourceRow(r, y, uint64_t{Width()} * 4, &got);
     for (uint64_t i = 3; i < got; i += 4) {
-      if (src[i]) {
-        masks_[3] = kAlphaMask;
-        usesAlpha_ = 1;
-        return;
-      }
+      if (src[i]) return true;
     }
   }
-}
-
-void BmpDecoder::MarkMissing(uint8_t* pixels, size_t bytes, uint32_t bytesPerPixel) {
-  // Colour pixels become 0 (transparent black); palette pixels the transparent slot if there is one.
-  std::memset(pixels, bytesPerPixel == 1 ? missingIndex_ : 0, bytes);
-  if (bytesPerPixel != 1 || missingIndex_ == kTransparentEntry) usesAlpha_ = 1;
+  return false;
 }
 
 uint8_t* BmpDecoder::BufferRow(ImageBuffer& buffer, uint32_t fileRow) const {
-  return buffer.Row(topDown_ ? fileRow : height_ - 1 - fileRow);
+  return buffer.Row(topDown_ ? fileRow : Height() - 1 - fileRow);
 }
 
 Status BmpDecoder::DecodePixels(ImageBuffer& buffer, bool, ProgressSink* progress, const CancelFlag* cancel) {
   const ByteReader r = Reader();
-  missingIndex_ = 0;
-  if (PaletteView* palette = buffer.AsIndexed8()) {
-    // Entry 253 is preset to transparent black; use it unless the file's palette reaches it.
-    if (WritePalette(r, *palette) <= kTransparentEntry) missingIndex_ = kTransparentEntry;
+  if (PaletteView* palette = buffer.AsIndexed8()) WritePalette(r, palette->Palette());
+  if (coding_ == Coding::Rle8 || coding_ == Coding::Rle4) return DecodeRle(r, buffer, progress, cancel);
+  uint32_t alphaMask = masks_[3];
+  if (inspectAlpha_ && HasAlpha(r)) {
+    alphaMask = kAlphaMask;
+    FoundAlpha();
   }
-  if (inspectAlpha_) InspectAlpha(r);
-  if (coding_ == Coding::Rle8 || coding_ == Coding::Rle4) {
-    const Status s = DecodeRle(r, buffer, progress, cancel);
-    // Unreached pixels make the image partly transparent.
-    for (uint32_t y = 0; y < height_ && missingIndex_ == kTransparentEntry && !usesAlpha_; ++y) {
-      if (std::memchr(buffer.Row(y), kTransparentEntry, width_)) usesAlpha_ = 1;
-    }
-    return s;
-  }
-  return DecodeRows(r, buffer, progress, cancel);
+  return DecodeRows(r, buffer, alphaMask, progress, cancel);
 }
 
-Status BmpDecoder::DecodeRows(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress,
+Status BmpDecoder::DecodeRows(const ByteReader& r, ImageBuffer& buffer, uint32_t alphaMask, ProgressSink* progress,
                               const CancelFlag* cancel) {
-  const RowConverter converter(width_, bitsPerPixel_, coding_ == Coding::BitFields, masks_);
+  const uint32_t width = Width(), height = Height(), bits = BitsPerPixel();
+  const uint32_t masks[4] = {masks_[0], masks_[1], masks_[2], alphaMask};
+  const RowConverter converter(width, bits, coding_ == Coding::BitFields, masks);
   const uint64_t need = converter.SourceBytes();
   const uint32_t outPixel = buffer.BytesPerPixel();
-  for (uint32_t y = 0; y < height_; ++y) {
+  for (uint32_t y = 0; y < height; ++y) {
     uint8_t* dst = BufferRow(buffer, y);
     uint64_t got = 0;
     const uint8_t* src = SourceRow(r, y, need, &got);
-    // Pixels whose bytes lie beyond the end of the file are transparent black.
-    uint32_t complete = width_;
+    uint32_t complete = width;
     if (got < need) {
       complete = 0;
       // The row cut by the end of the file: convert what it holds.
@@ -333,40 +318,43 @@ Status BmpDecoder::DecodeRows(const ByteReader& r, ImageBuffer& buffer, Progress
       if (partial) {
         std::memcpy(partial.get(), src, got);
         converter.Convert(dst, partial.get());
-        complete = static_cast<uint32_t>(got * 8 / bitsPerPixel_);
+        complete = static_cast<uint32_t>(got * 8 / bits);
       }
     } else {
       converter.Convert(dst, src);
     }
-    if (complete < width_) MarkMissing(dst + size_t{complete} * outPixel, size_t{width_ - complete} * outPixel, outPixel);
+    FillMissing(buffer, dst + size_t{complete} * outPixel, width - complete);
     if (IsCancelled(cancel)) return kStatusOk;
-    ReportRow(progress, y + 1, height_);
+    ReportRow(progress, y + 1, height);
   }
   return kStatusOk;
 }
 
 Status BmpDecoder::DecodeRle(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress,
                              const CancelFlag* cancel) {
-  // Pixels the stream never reaches (skipped by a delta, or after an early
-  // end) are transparent black; whether any remain is known only at the end.
-  for (uint32_t y = 0; y < height_; ++y) std::memset(buffer.Row(y), missingIndex_, width_);
-  ByteReader in = r;
-  if (!in.Seek(pixelOffset_)) return kStatusOk;
+  const uint32_t width = Width(), height = Height();
   const bool nibbles = coding_ == Coding::Rle4;
+  // The stream paints rows in order and never goes back, so the pixels it
+  // skips (by a delta, an early end of line or of the data) are filled as
+  // missing when the position passes them.
   uint32_t x = 0, line = 0;
   uint8_t* row = BufferRow(buffer, 0);
-  // Moves down the stream's rows (up the picture when bottom-up); false when cancelled.
-  auto advance = [&](uint32_t rows) {
-    for (uint32_t i = 0; i < rows; ++i) ReportRow(progress, ++line, height_);
-    if (line < height_) row = BufferRow(buffer, line);
-    return !IsCancelled(cancel);
+  auto skipTo = [&](uint32_t toLine, uint32_t toX) {
+    for (; line < toLine; ++line, x = 0) {
+      FillMissing(buffer, row + x, width - x);
+      ReportRow(progress, line + 1, height);
+      if (line + 1 < height) row = BufferRow(buffer, line + 1);
+    }
+    if (line < height && toX > x) FillMissing(buffer, row + x, toX - x);
+    x = std::max(x, toX);
   };
-  while (line < height_) {
+  ByteReader in = r.From(pixelOffset_);
+  while (line < height) {
     uint8_t count = 0, value = 0;
     if (!in.U8(count) || !in.U8(value)) break;
     if (count) {
       // A run; RLE4 alternates the value's high and low nibble. Runs past the row end are cut.
-      const uint32_t n = std::min<uint32_t>(count, width_ - x);
+      const uint32_t n = std::min<uint32_t>(count, width - x);
       if (nibbles) {
         for (uint32_t i = 0; i < n; ++i) row[x + i] = (i & 1) ? value & 15 : value >> 4;
       } else {
@@ -374,26 +362,27 @@ Status BmpDecoder::DecodeRle(const ByteReader& r, ImageBuffer& buffer, ProgressS
       }
       x += n;
     } else if (value == 0) {  // end of line
-      x = 0;
-      if (!advance(1)) return kStatusOk;
+      skipTo(line + 1, 0);
+      if (IsCancelled(cancel)) return kStatusOk;
     } else if (value == 1) {  // end of bitmap
       break;
     } else if (value == 2) {  // delta: right dx, dy rows on
       uint8_t dx = 0, dy = 0;
-      if (!in.U8(dx) || !in.U8(dy) || dy >= height_ - line) break;
-      x = std::min(x + dx, width_);
-      if (!advance(dy)) return kStatusOk;
+      if (!in.U8(dx) || !in.U8(dy) || dy >= height - line) break;
+      skipTo(line + dy, std::min(x + dx, width));
+      if (IsCancelled(cancel)) return kStatusOk;
     } else {
       // `value` literal pixels, their bytes padded to a 16-bit boundary of the stream.
       const uint64_t bytes = nibbles ? (uint64_t{value} + 1) / 2 : value;
       const uint64_t avail = std::min(bytes, in.Remaining());
       const uint8_t* src = in.Take(avail);
-      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>({value, nibbles ? avail * 2 : avail, width_ - x}));
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>({value, nibbles ? avail * 2 : avail, width - x}));
       for (uint32_t i = 0; i < n; ++i) row[x + i] = nibbles ? (src[i / 2] >> ((i & 1) ? 0 : 4)) & 15 : src[i];
-      x = std::min<uint32_t>(x + value, width_);
-      if (avail < bytes || (((in.Offset() - pixelOffset_) & 1) && !in.Skip(1))) break;
+      x += n;
+      if (avail < bytes || ((in.Offset() & 1) && !in.Skip(1))) break;
     }
   }
+  skipTo(height, 0);
   return kStatusOk;
 }
 

@@ -13,7 +13,7 @@ class BmpDecoder final : public ImageDecoder {
   BmpDecoder(ByteSource& source, const FormatEntry& entry) : ImageDecoder(source, entry) {}
 
  protected:
-  Status ReadHeader(uint32_t options) override;
+  Status ReadHeader(uint32_t options, ImageHeader& header) override;
   Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress,
                       const CancelFlag* cancel) override;
 
@@ -21,15 +21,16 @@ class BmpDecoder final : public ImageDecoder {
   enum class Coding : uint8_t { Plain, Rle8, Rle4, BitFields };
 
   Status SetUncompressed(uint32_t bits, uint32_t headerSize);
-  Status SetBitFields(const ByteReader& r, uint64_t info, uint32_t headerSize, uint32_t bits);
-  // Returns the number of entries the file gave.
-  uint32_t WritePalette(const ByteReader& r, PaletteView& palette) const;
+  Status SetBitFields(const ByteReader& r, uint64_t info, uint32_t headerSize, uint32_t bits, ImageHeader& header);
+  // Entries the palette gives: the bytes up to the pixel data, clipped to the file.
+  uint32_t PaletteEntries(const ByteReader& r, uint32_t bits) const;
+  void WritePalette(const ByteReader& r, uint32_t* palette) const;
   const uint8_t* SourceRow(const ByteReader& r, uint32_t fileRow, uint64_t want, uint64_t* got) const;
-  void InspectAlpha(const ByteReader& r);
-  Status DecodeRows(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress, const CancelFlag* cancel);
+  bool HasAlpha(const ByteReader& r) const;
+  Status DecodeRows(const ByteReader& r, ImageBuffer& buffer, uint32_t alphaMask, ProgressSink* progress,
+                    const CancelFlag* cancel);
   Status DecodeRle(const ByteReader& r, ImageBuffer& buffer, ProgressSink* progress, const CancelFlag* cancel);
   uint8_t* BufferRow(ImageBuffer& buffer, uint32_t fileRow) const;
-  void MarkMissing(uint8_t* pixels, size_t bytes, uint32_t bytesPerPixel);
 
   Coding coding_ = Coding::Plain;
   uint64_t paletteOffset_ = 0;
@@ -37,10 +38,8 @@ class BmpDecoder final : public ImageDecoder {
   uint32_t masks_[4] = {};  // blue, green, red, alpha
   uint8_t paletteEntrySize_ = 4;
   bool topDown_ = false;
+  // 32-bit pixels without an alpha mask: the pixels say whether byte 3 is alpha.
   bool inspectAlpha_ = false;
-  // Index of pixels the file never gives: a transparent black palette slot
-  // when the palette leaves one free, else 0.
-  uint8_t missingIndex_ = 0;
 };
 
 // 0 when the source starts like a bitmap (after an optional OS/2 array header).

@@ -15,26 +15,31 @@ class GifDecoder final : public ImageDecoder {
   GifDecoder(ByteSource& source, const FormatEntry& entry) : ImageDecoder(source, entry) {}
 
  protected:
-  Status ReadHeader(uint32_t options) override;
+  Status ReadHeader(uint32_t options, ImageHeader& header) override;
   Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress,
                       const CancelFlag* cancel) override;
 
  private:
   struct ControlBlock;
   struct Screen;
-  // Reads one image descriptor at `pos` into this decoder; moves pos past the image data.
-  Status ReadImage(const ByteReader& r, const Screen& screen, const GifDecoder* previous, uint64_t* pos);
-  void ApplyControl(const ControlBlock& control);
-  void ReadComment(const ByteReader& r, uint64_t pos, uint64_t end);
+  // Where one image's colour table and data lie in the file.
+  struct Image {
+    uint64_t tableOffset = 0;
+    uint32_t tableBits = 0;    // 0: no colour table
+    uint64_t dataOffset = 0;   // the minimum code size byte
+    uint64_t dataLength = 0;   // through the terminator, or to the end of the file
+    bool interlaced = false;
+  };
+  // One extension's sub-blocks, the first of which says what it is.
+  void ReadExtension(uint8_t label, ByteReader blocks, ControlBlock* control, Screen* screen);
+  void ReadComment(ByteReader blocks);
+  // The image descriptor, table and data after an image introducer;
+  // `previous` is the header and image before, or null for the first.
+  static Status ReadImage(ByteReader& r, const Screen& screen, const ImageHeader* previousHeader,
+                          const Image* previous, ImageHeader* header, Image* image);
   void FillPalette(const ByteReader& r, uint32_t* palette) const;
 
-  uint64_t dataOffset_ = 0;  // the minimum code size byte
-  uint64_t dataLength_ = 0;  // through the terminator, or to the end of the file
-  uint64_t tableOffset_ = 0;
-  uint32_t tableBits_ = 0;   // 0: no colour table
-  uint8_t transparentIndex_ = 0;
-  bool transparent_ = false;
-  bool interlaced_ = false;
+  Image image_;
   bool haveComment_ = false;
 };
 

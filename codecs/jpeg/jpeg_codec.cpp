@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "codecs/jpeg/idct.h"
+#include "codecs/jpeg/jpeg_markers.h"
 #include "codecs/jpeg/zigzag.h"
 #include "core/row_helpers.h"
 #include "core/task_group.h"
@@ -16,7 +17,7 @@ namespace pv {
 
 namespace {
 
-constexpr int kEoi = 0xD9, kSos = 0xDA;
+using namespace jpeg;
 
 // Coefficient memory, 16-byte aligned, zero-filled. calloc leaves the
 // zeroing of fresh pages to the system instead of writing them twice.
@@ -117,7 +118,7 @@ bool JpegCodec::ReadDac(ByteReader& p) {
   return true;
 }
 
-int JpegCodec::NextMarker() {
+int JpegCodec::NextMarker(const JpegSegmentVisitor* visit) {
   for (;;) {
     uint8_t b = 0;
     do {
@@ -126,70 +127,69 @@ int JpegCodec::NextMarker() {
     do {
       if (!in_.U8(b)) return kEoi;
     } while (b == 0xFF);
-    if (b == 0x00 || b == 0x01 || (b >= 0xD0 && b <= 0xD7)) continue;
-    if ((b >= 0xC0 && b <= 0xCF && b != 0xC4 && b != 0xCC) || b == 0xD8 || b == kEoi) return b;
+    // A zero after FF is a stuffed byte of entropy data.
+    if (b == 0x00 || IsStandalone(b)) continue;
+    if (IsFrameMarker(b) || b == kSoi || b == kEoi) return b;
     // A segment that the end of the data cuts short ends the stream, so a
     // truncated file keeps what its complete scans gave.
     uint16_t length = 0;
     if (!in_.U16BEAt(in_.Offset(), length) || (length >= 2 && length > in_.Remaining())) return kEoi;
     if (b == kSos) return b;
     ByteReader payload;
+    if (!ReadSegment(&payload)) return kMarkerError;
     switch (b) {
-      case 0xC4:
-        if (!ReadSegment(&payload) || !ReadDht(payload)) return kMarkerError;
+      case kDht:
+        if (!ReadDht(payload)) return kMarkerError;
         break;
-      case 0xDB:
-        if (!ReadSegment(&payload) || !ReadDqt(payload)) return kMarkerError;
+      case kDqt:
+        if (!ReadDqt(payload)) return kMarkerError;
         break;
-      case 0xCC:
-        if (!ReadSegment(&payload) || !ReadDac(payload)) return kMarkerError;
+      case kDac:
+        if (!ReadDac(payload)) return kMarkerError;
         break;
-      case 0xDD: {
+      case kDri: {
         uint16_t interval = 0;
-        if (!ReadSegment(&payload) || payload.Size() != 2 || !payload.U16BE(interval)) return kMarkerError;
+        if (payload.Size() != 2 || !payload.U16BE(interval)) return kMarkerError;
         restartInterval_ = interval;
         break;
       }
-      case 0xEE:
-        if (!ReadSegment(&payload)) return kMarkerError;
-        if (payload.Size() >= 12 && std::memcmp(payload.Data(), "Adobe", 5) == 0) {
-          payload.U8At(11, adobeTransform_);
-        }
+      case kDnl:
         break;
       default:
-        if (b == 0xDC || (b >= 0xE0 && b <= 0xEF) || b == 0xFE) {
-          if (!ReadSegment(&payload)) return kMarkerError;
-          break;
-        }
-        return kMarkerError;
+        if ((b < kApp0 || b > kApp15) && b != kCom) return kMarkerError;
+        // The Adobe segment's transform byte (at 11) tells how the colours are coded.
+        if (b == kApp14 && payload.Size() >= 12 && payload.StartsWith("Adobe", 5)) payload.U8At(11, adobeTransform_);
+        if (visit && *visit) (*visit)(b, payload);
     }
   }
 }
 
-Status JpegCodec::ReadHeader() {
+Status JpegCodec::ReadHeader(const JpegSegmentVisitor& visit) {
   uint8_t a = 0, b = 0;
-  if (!in_.U8(a) || !in_.U8(b) || a != 0xFF || b != 0xD8) return kStatusDamaged;
+  if (!in_.U8(a) || !in_.U8(b) || a != 0xFF || b != kSoi) return kStatusDamaged;
   for (int i = 0; i < 16; ++i) dcLower_[i] = 0, dcUpper_[i] = 1, acKx_[i] = 5;
   restartInterval_ = 0;
   componentCount_ = 0;
   model_ = ColourModel::Undetermined;
   adobeTransform_ = 255;
-  const int m = NextMarker();
-  switch (m) {
-    case kMarkerError:
-      return kStatusDamaged;
-    case 0xC0:
-    case 0xC1:
+  switch (NextMarker(&visit)) {
+    case kSof0:
+    case kSof1:
       break;
-    case 0xC2:
+    case kSof2:
       progressive_ = true;
       break;
-    case 0xC9:
+    case kSof9:
       arithmetic_ = true;
       break;
-    case 0xCA:
+    case kSof10:
       arithmetic_ = progressive_ = true;
       break;
+    case kMarkerError:
+    case kEoi:
+    case kSos:
+      // A bad table, or no frame header before the scans or the end.
+      return kStatusDamaged;
     default:
       // Lossless, hierarchical (differential) and the reserved frame types.
       return kStatusUnsupported;
@@ -236,6 +236,10 @@ Status JpegCodec::ReadHeader() {
     else model_ = c[0].id == 'C' && c[1].id == 'M' && c[2].id == 'Y' && c[3].id == 'K' ? ColourModel::Cmyl
                                                                                           : ColourModel::Cmyk;
   }
+  // Tables and metadata may follow the frame header; the first scan ends
+  // the header, and Decode starts at its marker (the FF before the SOS).
+  if (NextMarker(&visit) != kSos) return kStatusDamaged;
+  in_.Seek(in_.Offset() - 2);
   headerRead_ = true;
   return kStatusOk;
 }

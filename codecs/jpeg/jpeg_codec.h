@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "codecs/jpeg/arithmetic.h"
 #include "codecs/jpeg/huffman.h"
@@ -22,6 +23,10 @@ struct JpegOutput {
   const CancelFlag* cancel = nullptr;
 };
 
+// Receives the APPn and COM segments that ReadHeader passes on its way to
+// the first scan: the marker and exactly the segment's payload.
+using JpegSegmentVisitor = std::function<void(uint8_t marker, ByteReader payload)>;
+
 // The JPEG engine: turns a JPEG stream held in memory into 8-bit samples.
 // Baseline, extended and progressive DCT processes with Huffman or
 // arithmetic coding; 1 to 4 components. Whole MCUs are written, so the
@@ -33,13 +38,17 @@ class JpegCodec {
  public:
   JpegCodec();
   ~JpegCodec();
-  JpegCodec(const JpegCodec&) = delete;
+  // A copy of a codec whose header was read decodes on its own, so the
+  // header is read once however often the image is decoded. (The scan
+  // state, pointers into the codec included, is set up by each scan.)
+  JpegCodec(const JpegCodec&) = default;
   JpegCodec& operator=(const JpegCodec&) = delete;
 
   // The stream stays the caller's; it is never copied.
   void SetInput(const uint8_t* data, size_t size);
-  // Reads from SOI through the frame header.
-  Status ReadHeader();
+  // Reads from the SOI through the frame header and the tables after it to
+  // the first scan; `visit` sees the application and comment segments.
+  Status ReadHeader(const JpegSegmentVisitor& visit = {});
   Status Decode(const JpegOutput& out);
 
   uint32_t Width() const { return width_; }
@@ -65,7 +74,9 @@ class JpegCodec {
   enum class ScanKind : uint8_t { Sequential, SequentialDc, DcFirst, DcRefine, AcFirst, AcRefine };
   static constexpr int kMarkerError = 256;
 
-  int NextMarker();
+  // The next frame marker, SOI, EOI or SOS; tables on the way are read,
+  // application and comment segments handed to `visit`.
+  int NextMarker(const JpegSegmentVisitor* visit = nullptr);
   bool ReadSegment(ByteReader* payload);
   bool ReadDqt(ByteReader& p);
   bool ReadDht(ByteReader& p);

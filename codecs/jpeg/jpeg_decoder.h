@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 
+#include "codecs/jpeg/jpeg_codec.h"
 #include "core/decoder.h"
 
 namespace pv {
@@ -10,20 +12,19 @@ namespace pv {
 // one pixel per 8x8 block, decoded from the DC levels alone.
 class JpegDecoder final : public ImageDecoder {
  public:
-  JpegDecoder(ByteSource& source, const FormatEntry& entry) : ImageDecoder(source, entry) {}
+  JpegDecoder(ByteSource& source, const FormatEntry& entry);
+  ~JpegDecoder() override;
 
  protected:
-  Status ReadHeader(uint32_t options) override;
+  Status ReadHeader(uint32_t options, ImageHeader& header) override;
   Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress,
                       const CancelFlag* cancel) override;
 
  private:
-  Status ReadFrameHeader(ByteReader& payload, uint8_t marker);
-  void ReadApplicationSegment(uint8_t marker, const uint8_t* payload, uint64_t size);
+  void ReadSegment(uint8_t marker, ByteReader payload);
 
-  uint64_t start_ = 0;  // offset of the SOI
-  uint32_t components_ = 0;
-  uint32_t paddedWidth_ = 0, paddedHeight_ = 0;
+  // The stream read up to its first scan; every decode works on a copy.
+  std::unique_ptr<JpegCodec> header_;
 };
 
 // 0 when the source starts with an SOI, or holds one 692 bytes in.

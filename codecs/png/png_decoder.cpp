@@ -6,11 +6,13 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "codecs/png/png_rows.h"
 #include "core/checked_math.h"
 #include "core/row_helpers.h"
 #include "core/text.h"
+#include "metadata/metadata_blocks.h"
 
 namespace pv {
 
@@ -19,11 +21,7 @@ namespace {
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr uint64_t kMinProbeSize = 22;
 constexpr uint64_t kChunkOverhead = 12;  // length, type and CRC
-constexpr uint32_t kHeaderLength = 13;
-constexpr uint32_t kFrameControlLength = 26;
 constexpr uint32_t kMaxPngDimension = 0x7FFFFFFF;
-// The palette entry a new buffer presets to transparent black.
-constexpr uint8_t kTransparentEntry = 253;
 // Bytes of filtered rows inflated at a time: enough to keep zlib in its
 // fast loop, small enough to stay in the cache while the rows are unfiltered.
 constexpr size_t kBatchBytes = 512 * 1024;
@@ -40,26 +38,23 @@ enum ColourType : uint8_t { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, k
 
 struct Chunk {
   uint32_t type = 0;
-  const uint8_t* data = nullptr;
-  uint32_t length = 0;
+  ByteReader data;    // exactly the chunk's data
   uint64_t next = 0;  // offset of the following chunk
 };
 
-bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsLetter(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // The chunk at offset; damaged when it runs past the end of the source or
 // its type holds anything but letters.
 Status ReadChunk(const ByteReader& r, uint64_t offset, Chunk* c) {
-  uint32_t length = 0;
-  const uint8_t* type = r.Span(offset + 4, 4);
-  if (!r.U32BEAt(offset, length) || !type) return kStatusDamaged;
+  uint32_t length = 0, type = 0;
+  if (!r.U32BEAt(offset, length) || !r.U32BEAt(offset + 4, type)) return kStatusDamaged;
   if (!r.Span(offset + 8, uint64_t{length} + 4)) return kStatusDamaged;
-  for (int i = 0; i < 4; ++i) {
-    if (!IsLetter(type[i])) return kStatusDamaged;
+  for (int shift = 0; shift < 32; shift += 8) {
+    if (!IsLetter((type >> shift) & 0xFF)) return kStatusDamaged;
   }
-  c->type = LoadU32BE(type);
-  c->data = r.Span(offset + 8, length);
-  c->length = length;
+  c->type = type;
+  r.Sub(offset + 8, length, &c->data);
   c->next = offset + kChunkOverhead + length;
   return kStatusOk;
 }
@@ -99,6 +94,12 @@ constexpr Keyword kKeywords[] = {
     {"Comment", kPropComment},     {"Copyright", kPropCopyright}, {"Creation Time", kPropCreationDate},
     {"Source", kPropSource},
 };
+constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
+
+bool IsKeyword(const ByteReader& key, const char* text) {
+  const size_t n = std::strlen(text);
+  return key.Size() == n && key.StartsWith(text, n);
+}
 
 // One Adam7 pass, or the whole image when not interlaced.
 struct Pass {
@@ -129,19 +130,20 @@ enum class RowKind : uint8_t {
 // into the buffer, at its Adam7 position when interlaced.
 class PngDecoder::RowWriter {
  public:
-  RowWriter(const PngDecoder& d, ImageBuffer& buffer, ProgressSink* progress)
-      : d_(d), buffer_(buffer), progress_(progress) {}
+  RowWriter(PngDecoder& d, ImageBuffer& buffer, ProgressSink* progress)
+      : d_(d), f_(d.format_), buffer_(buffer), progress_(progress) {}
 
-  Status Init(const ByteReader& r) {
-    const uint32_t bits = d_.depth_ * Channels(d_.colourType_);
+  Status Init() {
+    const uint32_t bits = f_.depth * Channels(f_.colourType);
     bpp_ = (bits + 7) / 8;
-    const bool interlaced = d_.interlace_ == 1;
+    const bool interlaced = f_.interlace == 1;
+    const uint32_t width = d_.Width(), height = d_.Height();
     size_t maxRowBytes = 0;
     for (uint32_t i = 0; i < (interlaced ? 7u : 1u); ++i) {
       const uint32_t x0 = interlaced ? kAdam7[i][0] : 0, y0 = interlaced ? kAdam7[i][1] : 0;
       const uint32_t dx = interlaced ? kAdam7[i][2] : 1, dy = interlaced ? kAdam7[i][3] : 1;
-      if (d_.width_ <= x0 || d_.height_ <= y0) continue;
-      Pass p{x0, y0, dx, dy, (d_.width_ - x0 + dx - 1) / dx, (d_.height_ - y0 + dy - 1) / dy, 0};
+      if (width <= x0 || height <= y0) continue;
+      Pass p{x0, y0, dx, dy, (width - x0 + dx - 1) / dx, (height - y0 + dy - 1) / dy, 0};
       p.rowBytes = (size_t{p.width} * bits + 7) / 8;
       maxRowBytes = std::max(maxRowBytes, p.rowBytes);
       totalRows_ += p.height;
@@ -154,18 +156,11 @@ class PngDecoder::RowWriter {
     previous_.reset(new (std::nothrow) uint8_t[maxRowBytes + 16]);
     // One row of converted pixels before they are placed, then room for
     // samples of 1, 2 or 4 bits unpacked to bytes.
-    const size_t unpacked = d_.depth_ < 8 ? maxRowBytes * 8 : 0;
-    pixelRow_.reset(new (std::nothrow) uint8_t[(size_t{d_.width_} + 16) * 8 + unpacked + 64]);
+    const size_t unpacked = f_.depth < 8 ? maxRowBytes * 8 : 0;
+    pixelRow_.reset(new (std::nothrow) uint8_t[(size_t{width} + 16) * 8 + unpacked + 64]);
     if (!staging_ || !previous_ || !pixelRow_) return kStatusOutOfMemory;
     batchRowsMax_ = batchRows;
-    ChooseRows(r);
-    missing_ = 0;
-    if (buffer_.Format() == PixelFormat::Indexed8 && d_.paletteCount_ <= kTransparentEntry)
-      missing_ = kTransparentEntry;
-    // Every pass leaves gaps until the last, so an interlaced image starts out missing.
-    if (interlaced) {
-      for (uint32_t y = 0; y < d_.height_; ++y) std::memset(buffer_.Row(y), missing_, RowPixelBytes());
-    }
+    ChooseRows();
     StartPass();
     return kStatusOk;
   }
@@ -199,50 +194,48 @@ class PngDecoder::RowWriter {
     return true;
   }
 
-  // Fills what the data never reached; true when pixels were left missing.
-  bool Finish() {
-    if (Done()) return false;
-    if (d_.interlace_ != 1) {
-      for (uint32_t y = rowInPass_; y < d_.height_; ++y) std::memset(buffer_.Row(y), missing_, RowPixelBytes());
+  // Fills the pixels the data never reached: the rest of the current pass
+  // and the passes after it.
+  void Finish() {
+    for (uint32_t i = pass_; i < passCount_; ++i) {
+      const Pass& p = passes_[i];
+      if (f_.interlace != 1) return d_.FillMissingRows(buffer_, rowInPass_, p.height);
+      d_.FillMissing(buffer_, pixelRow_.get(), p.width);
+      for (uint32_t r = i == pass_ ? rowInPass_ : 0; r < p.height; ++r) Place(p, p.y0 + r * p.dy);
     }
-    return true;
-  }
-  // Whether a missing pixel shows as transparent.
-  bool MissingIsTransparent() const {
-    return buffer_.Format() == PixelFormat::Rgba8 || buffer_.Format() == PixelFormat::Rgba16 ||
-           (buffer_.Format() == PixelFormat::Indexed8 && missing_ == kTransparentEntry);
   }
 
  private:
-  size_t RowPixelBytes() const { return size_t{d_.width_} * buffer_.BytesPerPixel(); }
-
-  void ChooseRows(const ByteReader& r) {
-    const bool wide = d_.depth_ == 16;
-    const uint8_t* trns = d_.transparencyLength_ ? r.Span(d_.transparencyOffset_, d_.transparencyLength_) : nullptr;
-    switch (d_.colourType_) {
+  void ChooseRows() {
+    const bool wide = f_.depth == 16;
+    // The key samples: grey, or red, green and blue.
+    ByteReader trns = f_.transparency;
+    uint16_t key[3] = {};
+    const bool keyed = trns.U16BE(key[0]) && (f_.colourType == kGrey || (trns.U16BE(key[1]) && trns.U16BE(key[2])));
+    switch (f_.colourType) {
       case kGrey:
-        if (trns) {
+        if (keyed) {
           kind_ = wide ? RowKind::GreyKeyed16 : RowKind::GreyKeyed8;
-          key_[0] = LoadU16BE(trns);
+          key_[0] = key[0];
           if (!wide) {
-            const uint32_t levels = 1u << d_.depth_;
+            const uint32_t levels = 1u << f_.depth;
             for (uint32_t v = 0; v < levels; ++v) {
-              const uint32_t grey = ScaleTo8(v, d_.depth_) * 0x010101u;
+              const uint32_t grey = ScaleTo8(v, f_.depth) * 0x010101u;
               greyTable_[v] = v == key_[0] ? grey : 0xFF000000u | grey;
             }
           }
         } else {
-          kind_ = wide ? RowKind::Grey16 : d_.depth_ == 8 ? RowKind::Copy8 : RowKind::Unpack;
+          kind_ = wide ? RowKind::Grey16 : f_.depth == 8 ? RowKind::Copy8 : RowKind::Unpack;
         }
         break;
       case kPalette:
-        kind_ = d_.depth_ == 8 ? RowKind::Copy8 : RowKind::Unpack;
+        kind_ = f_.depth == 8 ? RowKind::Copy8 : RowKind::Unpack;
         break;
       case kRgb:
         kind_ = wide ? RowKind::Rgb16 : RowKind::Rgb8;
-        if (trns) {
+        if (keyed) {
           keyed_ = true;
-          for (int i = 0; i < 3; ++i) key_[i] = LoadU16BE(trns + 2 * i);
+          for (int i = 0; i < 3; ++i) key_[i] = key[i];
         }
         break;
       case kGreyAlpha:
@@ -269,8 +262,8 @@ class PngDecoder::RowWriter {
   }
 
   void Unpack(uint8_t* dst, const uint8_t* src, size_t bytes) const {
-    if (d_.depth_ == 1) return UnpackBits1(dst, src, bytes);
-    if (d_.depth_ == 2) return UnpackBits2(dst, src, bytes);
+    if (f_.depth == 1) return UnpackBits1(dst, src, bytes);
+    if (f_.depth == 2) return UnpackBits2(dst, src, bytes);
     UnpackBits4(dst, src, bytes);
   }
 
@@ -287,7 +280,7 @@ class PngDecoder::RowWriter {
         return Copy16(dst16, src, width, 1, true);
       case RowKind::GreyKeyed8: {
         const uint8_t* samples = src;
-        if (d_.depth_ < 8) {
+        if (f_.depth < 8) {
           uint8_t* unpacked = pixelRow_.get() + (size_t{width} + 16) * 4;
           Unpack(unpacked, src, rowBytes);
           samples = unpacked;
@@ -346,8 +339,13 @@ class PngDecoder::RowWriter {
     const Pass& p = passes_[pass_];
     const uint32_t y = p.y0 + rowInPass_ * p.dy;
     ReportRow(progress_, ++rowsDone_, totalRows_);
-    if (d_.interlace_ != 1) return Convert(buffer_.Row(y), src, p.width);
+    if (f_.interlace != 1) return Convert(buffer_.Row(y), src, p.width);
     Convert(pixelRow_.get(), src, p.width);
+    Place(p, y);
+  }
+
+  // The converted row of one Adam7 pass to its pixels of image row y.
+  void Place(const Pass& p, uint32_t y) {
     const size_t bytes = buffer_.BytesPerPixel();
     uint8_t* dst = buffer_.Row(y) + p.x0 * bytes;
     const uint8_t* from = pixelRow_.get();
@@ -363,7 +361,8 @@ class PngDecoder::RowWriter {
     }
   }
 
-  const PngDecoder& d_;
+  PngDecoder& d_;
+  const Format& f_;
   ImageBuffer& buffer_;
   ProgressSink* progress_;
   Pass passes_[7] = {};
@@ -376,18 +375,24 @@ class PngDecoder::RowWriter {
   bool keyed_ = false;
   uint32_t key_[3] = {};
   uint32_t greyTable_[256] = {};
-  uint8_t missing_ = 0;
 };
 
-Status PngDecoder::ReadHeader(uint32_t) {
+// One frame of an animation as its fcTL gives it.
+struct PngDecoder::Frame {
+  ImageSize size;
+  FrameFields fields;
+  uint64_t dataStart = 0;
+  bool frameData = false;
+};
+
+Status PngDecoder::ReadHeader(uint32_t, ImageHeader& h) {
   const ByteReader r = Reader();
-  const uint8_t* signature = r.Span(0, sizeof kSignature);
-  if (!signature || std::memcmp(signature, kSignature, sizeof kSignature) != 0) return kStatusUnknownFormat;
+  if (!r.StartsWith(kSignature, sizeof kSignature)) return kStatusUnknownFormat;
   bool header = false, imageData = false, animated = false, animationOver = false;
   uint64_t firstData = 0;
-  uint32_t frames = 0;
-  PngDecoder* last = nullptr;
+  uint32_t background = 0;
   uint8_t loop = 0;
+  std::vector<Frame> frames;
   for (uint64_t pos = sizeof kSignature; pos < r.Size();) {
     Chunk c;
     Status s = ReadChunk(r, pos, &c);
@@ -398,42 +403,44 @@ Status PngDecoder::ReadHeader(uint32_t) {
     switch (c.type) {
       case kIHDR:
         if (!header) {
-          s = ReadImageHeader(c.data, c.length);
+          s = ReadImageHeader(c.data);
           if (Failed(s)) return s;
           header = true;
         }
         break;
       case kPLTE:
-        if (colourType_ == kPalette && !paletteCount_ && c.length >= 3) {
-          paletteOffset_ = pos + 8;
-          paletteCount_ = std::min<uint32_t>(c.length / 3, 256);
+        if (format_.colourType == kPalette && !format_.paletteCount && c.data.Size() >= 3) {
+          format_.palette = c.data;
+          format_.paletteCount = static_cast<uint32_t>(std::min<uint64_t>(c.data.Size() / 3, 256));
         }
         break;
       case ktRNS:
-        if (!imageData) ReadTransparency(c.data, c.length, pos + 8);
+        if (!imageData) ReadTransparency(c.data);
         break;
       case kbKGD:
-        ReadBackground(r, c.data, c.length);
+        ReadBackground(c.data, &background);
         break;
       case kpHYs:
-        ReadDensity(c.data, c.length);
+        ReadDensity(c.data);
         break;
       case ktEXt:
       case kiTXt:
-        ReadText(c.data, c.length, c.type == kiTXt);
+        ReadText(c.data, c.type == kiTXt);
         break;
-      case kacTL:
-        if (!imageData && c.length >= 8) {
+      case kacTL: {
+        uint32_t plays = 0;
+        if (!imageData && c.data.Skip(4) && c.data.U32BE(plays)) {
           animated = true;
-          loop = LoadU32BE(c.data + 4) != 1;
+          loop = plays != 1;
         }
         break;
+      }
       case kfcTL:
-        if (animated && !animationOver && frames < kMaxFrameCount) {
-          s = AddFrame(c.data, c.length, !imageData, c.next, &last, &frames);
-          if (s == kStatusOutOfMemory) return s;
+        if (animated && !animationOver && frames.size() < kMaxFrameCount) {
+          Frame f;
           // A frame that does not fit the canvas ends the animation before it.
-          animationOver = Failed(s);
+          animationOver = Failed(ReadFrameControl(c.data, !imageData, c.next, &f));
+          if (!animationOver) frames.push_back(f);
         }
         break;
       case kIDAT:
@@ -446,209 +453,210 @@ Status PngDecoder::ReadHeader(uint32_t) {
     pos = c.next;
   }
   if (!header || !imageData) return kStatusDamaged;
-  if (colourType_ == kPalette && !paletteCount_) return kStatusDamaged;
-  const Status s = ChooseFormat();
+  if (format_.colourType == kPalette && !format_.paletteCount) return kStatusDamaged;
+  const Status s = ChooseFormat(&h);
   if (Failed(s)) return s;
   SetStatic(kPropCompression, L"Inflate");
-  if (!frames) {
+  h.size = {format_.width, format_.height};
+  h.frame.background = background;
+  if (frames.empty()) {
     dataStart_ = firstData;
     frameData_ = false;
     return kStatusOk;
   }
-  for (PngDecoder* d = this; d; d = static_cast<PngDecoder*>(d->next_.get())) {
-    if (d != this) d->CopyFormat(*this);
-    d->frame_.loop = loop;
+  h.frame.canvasWidth = format_.width;
+  h.frame.canvasHeight = format_.height;
+  h.frame.loop = loop;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const Frame& f = frames[i];
+    ImageHeader frameHeader = h;
+    frameHeader.size = f.size;
+    frameHeader.frame.left = f.fields.left;
+    frameHeader.frame.top = f.fields.top;
+    frameHeader.frame.delay = f.fields.delay;
+    frameHeader.frame.disposal = f.fields.disposal;
+    frameHeader.frame.blend = f.fields.blend;
+    PngDecoder* d = this;
+    Ref<PngDecoder> next;
+    if (i) {
+      next = Ref<PngDecoder>(new (std::nothrow) PngDecoder(*source_, entry_));
+      if (!next) return kStatusOutOfMemory;
+      d = next.get();
+      d->format_ = format_;
+    }
+    d->dataStart_ = f.dataStart;
+    d->frameData_ = f.frameData;
+    if (i) {
+      AppendNext(std::move(next), frameHeader);
+    } else {
+      h = frameHeader;
+    }
   }
   return kStatusOk;
 }
 
-Status PngDecoder::ReadImageHeader(const uint8_t* data, uint32_t length) {
-  if (length < kHeaderLength) return kStatusDamaged;
-  imageWidth_ = LoadU32BE(data);
-  imageHeight_ = LoadU32BE(data + 4);
-  depth_ = data[8];
-  colourType_ = data[9];
-  interlace_ = data[12];
-  if (!imageWidth_ || !imageHeight_ || imageWidth_ > kMaxPngDimension || imageHeight_ > kMaxPngDimension)
+Status PngDecoder::ReadImageHeader(ByteReader c) {
+  uint8_t compression = 0, filter = 0;
+  Format& f = format_;
+  if (!c.U32BE(f.width) || !c.U32BE(f.height) || !c.U8(f.depth) || !c.U8(f.colourType) || !c.U8(compression) ||
+      !c.U8(filter) || !c.U8(f.interlace))
     return kStatusDamaged;
-  if (!ValidDepth(colourType_, depth_) || data[10] != 0 || data[11] != 0 || interlace_ > 1) return kStatusUnsupported;
-  if (!IsSaneImageSize(imageWidth_, imageHeight_)) return kStatusUnsupported;
-  width_ = imageWidth_;
-  height_ = imageHeight_;
+  if (!f.width || !f.height || f.width > kMaxPngDimension || f.height > kMaxPngDimension) return kStatusDamaged;
+  if (!ValidDepth(f.colourType, f.depth) || compression != 0 || filter != 0 || f.interlace > 1)
+    return kStatusUnsupported;
+  if (!IsSaneImageSize(f.width, f.height)) return kStatusUnsupported;
   return kStatusOk;
 }
 
-void PngDecoder::ReadTransparency(const uint8_t* data, uint32_t length, uint64_t offset) {
-  if (transparencyLength_) return;
+void PngDecoder::ReadTransparency(ByteReader c) {
+  if (format_.transparency.Size()) return;
   // Too short for its colour type, or on a type that has alpha already: ignored.
-  const uint32_t need = colourType_ == kGrey ? 2 : colourType_ == kRgb ? 6 : colourType_ == kPalette ? 1 : 0;
-  if (!need || length < need || !data) return;
-  transparencyOffset_ = offset;
-  transparencyLength_ = length;
+  const uint8_t type = format_.colourType;
+  const uint32_t need = type == kGrey ? 2 : type == kRgb ? 6 : type == kPalette ? 1 : 0;
+  if (!need || c.Size() < need) return;
+  format_.transparency = c;
 }
 
-void PngDecoder::ReadBackground(const ByteReader& r, const uint8_t* data, uint32_t length) {
+void PngDecoder::ReadBackground(ByteReader c, uint32_t* background) const {
+  const uint8_t depth = format_.depth;
   // A sample as 8 bits: the high byte at depth 16, the value itself at depth 8, stretched below.
-  auto sample = [this](const uint8_t* p) -> uint32_t {
-    const uint32_t v = LoadU16BE(p);
-    if (depth_ == 16) return v >> 8;
-    if (depth_ == 8) return std::min<uint32_t>(v, 255);
-    return ScaleTo8(v & ((1u << depth_) - 1), depth_);
+  auto sample = [depth](uint32_t v) -> uint32_t {
+    if (depth == 16) return v >> 8;
+    if (depth == 8) return std::min<uint32_t>(v, 255);
+    return ScaleTo8(v & ((1u << depth) - 1), depth);
   };
   uint32_t rgb = 0;
-  if (colourType_ == kPalette) {
+  if (format_.colourType == kPalette) {
     // The index must name an entry of the palette.
-    const uint8_t* entry = paletteCount_ && length >= 1 && data[0] < paletteCount_
-                               ? r.Span(paletteOffset_ + 3u * data[0], 3)
-                               : nullptr;
-    if (!entry) return;
-    rgb = uint32_t{entry[0]} << 16 | uint32_t{entry[1]} << 8 | entry[2];
-  } else if (colourType_ == kRgb || colourType_ == kRgba) {
-    if (length < 6) return;
-    rgb = sample(data) << 16 | sample(data + 2) << 8 | sample(data + 4);
+    uint8_t index = 0, e[3] = {};
+    ByteReader entry;
+    if (!c.U8(index) || index >= format_.paletteCount || !format_.palette.Sub(3u * index, 3, &entry) ||
+        !entry.U8(e[0]) || !entry.U8(e[1]) || !entry.U8(e[2]))
+      return;
+    rgb = uint32_t{e[0]} << 16 | uint32_t{e[1]} << 8 | e[2];
+  } else if (format_.colourType == kRgb || format_.colourType == kRgba) {
+    uint16_t red = 0, green = 0, blue = 0;
+    if (!c.U16BE(red) || !c.U16BE(green) || !c.U16BE(blue)) return;
+    rgb = sample(red) << 16 | sample(green) << 8 | sample(blue);
   } else {
-    if (length < 2) return;
-    rgb = sample(data) * 0x010101u;
+    uint16_t grey = 0;
+    if (!c.U16BE(grey)) return;
+    rgb = sample(grey) * 0x010101u;
   }
-  frame_.background = 0xFF000000u | rgb;
+  *background = 0xFF000000u | rgb;
 }
 
-void PngDecoder::ReadDensity(const uint8_t* data, uint32_t length) {
+void PngDecoder::ReadDensity(ByteReader c) {
+  uint32_t x = 0, y = 0;
+  uint8_t unit = 0;
   // Only a unit of metres gives a density; unit 0 is an aspect ratio.
-  if (length < 9 || data[8] != 1) return;
+  if (!c.U32BE(x) || !c.U32BE(y) || !c.U8(unit) || unit != 1) return;
   wchar_t text[48];
-  if (FormatText(text, 48, L"%u x %u ppm", LoadU32BE(data), LoadU32BE(data + 4)) > 0) SetText(kPropDensity, text);
+  if (FormatText(text, 48, L"%u x %u ppm", x, y) > 0) SetText(kPropDensity, text);
 }
 
-void PngDecoder::ReadText(const uint8_t* data, uint32_t length, bool international) {
-  const uint8_t* end = data + length;
-  const uint8_t* keyEnd = static_cast<const uint8_t*>(std::memchr(data, 0, length));
-  if (!keyEnd || keyEnd == data) return;
-  const size_t keyLength = static_cast<size_t>(keyEnd - data);
+void PngDecoder::ReadText(ByteReader c, bool international) {
+  ByteReader key;
+  if (!c.TakeUntil(0, &key) || !key.Size()) return;
   const Keyword* keyword = nullptr;
   for (const Keyword& k : kKeywords) {
-    if (std::strlen(k.text) == keyLength && std::memcmp(k.text, data, keyLength) == 0) keyword = &k;
+    if (IsKeyword(key, k.text)) keyword = &k;
   }
-  // The XMP packet ("XML:com.adobe.xmp") waits for the XMP reader; other keywords are not shown.
-  if (!keyword) return;
-  const uint8_t* text = keyEnd + 1;
+  const bool xmp = IsKeyword(key, kXmpKeyword);
+  // Other keywords are not shown.
+  if (!keyword && !xmp) return;
   if (international) {
     // Compression flag and method, then the language tag and the translated keyword.
-    if (end - text < 2 || text[0] != 0) return;
-    const uint8_t* language = text + 2;
-    const uint8_t* languageEnd = static_cast<const uint8_t*>(std::memchr(language, 0, end - language));
-    if (!languageEnd) return;
-    const uint8_t* translated = languageEnd + 1;
-    const uint8_t* translatedEnd = static_cast<const uint8_t*>(std::memchr(translated, 0, end - translated));
-    if (!translatedEnd) return;
+    uint8_t compressed = 0, method = 0;
+    ByteReader language, translated;
+    if (!c.U8(compressed) || compressed != 0 || !c.U8(method) || !c.TakeUntil(0, &language) ||
+        !c.TakeUntil(0, &translated))
+      return;
     // A text in another language does not replace one already there.
-    if (languageEnd != language && Has(keyword->property) && language[0] != 'e' && language[0] != 'n') return;
-    text = translatedEnd + 1;
+    if (keyword && language.Size() && Has(keyword->property) && !language.StartsWith("e", 1) &&
+        !language.StartsWith("n", 1))
+      return;
   }
-  if (text >= end) return;
-  SetBorrowed(keyword->property, text, static_cast<uint32_t>(std::min<ptrdiff_t>(end - text, 65535)),
+  ByteReader text;
+  if (!c.TakeSub(c.Remaining(), &text) || !text.Size()) return;
+  if (xmp) return ReadXmpPacket(text, *this);
+  SetBorrowed(keyword->property, text.Data(), static_cast<uint32_t>(std::min<uint64_t>(text.Size(), 65535)),
               international ? TextEncoding::Utf8 : TextEncoding::Cp1252);
 }
 
-Status PngDecoder::ChooseFormat() {
-  const bool wide = depth_ == 16;
-  const bool keyed = transparencyLength_ != 0;
-  bitsPerPixel_ = depth_ * Channels(colourType_);
-  colourModel_ = ColourModel::Rgb;
-  usesAlpha_ = 1;
-  switch (colourType_) {
+Status PngDecoder::ChooseFormat(ImageHeader* header) const {
+  ImageHeader& h = *header;
+  const uint8_t depth = format_.depth, type = format_.colourType;
+  const bool wide = depth == 16;
+  const bool keyed = format_.transparency.Size() != 0;
+  h.bitsPerPixel = depth * Channels(type);
+  h.model = ColourModel::Rgb;
+  h.usesAlpha = 1;
+  switch (type) {
     case kGrey:
       if (keyed) {
-        pixelFormat_ = wide ? PixelFormat::Rgba16 : PixelFormat::Rgba8;
+        h.format = wide ? PixelFormat::Rgba16 : PixelFormat::Rgba8;
       } else {
-        pixelFormat_ = wide ? PixelFormat::Grey16 : PixelFormat::Grey8;
-        colourModel_ = ColourModel::L;
-        usesAlpha_ = 0;
+        h.format = wide ? PixelFormat::Grey16 : PixelFormat::Grey8;
+        h.model = ColourModel::L;
+        h.usesAlpha = 0;
       }
       break;
     case kPalette:
-      pixelFormat_ = PixelFormat::Indexed8;
-      usesAlpha_ = keyed;
+      h.format = PixelFormat::Indexed8;
+      h.usesAlpha = keyed;
+      h.paletteEntries = format_.paletteCount;
       break;
     case kRgb:
-      usesAlpha_ = keyed;
-      pixelFormat_ = wide ? PixelFormat::Rgba16 : PixelFormat::Rgba8;
+      h.usesAlpha = keyed;
+      h.format = wide ? PixelFormat::Rgba16 : PixelFormat::Rgba8;
       break;
     default:
-      pixelFormat_ = wide ? PixelFormat::Rgba16 : PixelFormat::Rgba8;
+      h.format = wide ? PixelFormat::Rgba16 : PixelFormat::Rgba8;
   }
   // Unpacked rows of 1, 2 and 4 bits fill whole bytes of the file row.
-  if (depth_ < 8) {
+  if (depth < 8) {
     uint64_t bytes = 0;
-    if (!CheckedMul((uint64_t{imageWidth_} * depth_ + 7) / 8, 8 / depth_, UINT32_MAX, &bytes))
+    if (!CheckedMul((uint64_t{format_.width} * depth + 7) / 8, 8 / depth, UINT32_MAX, &bytes))
       return kStatusUnsupported;
-    minRowBytes_ = static_cast<uint32_t>(bytes);
+    h.minRowBytes = static_cast<uint32_t>(bytes);
   }
   return kStatusOk;
 }
 
-Status PngDecoder::AddFrame(const uint8_t* data, uint32_t length, bool beforeImageData, uint64_t next,
-                            PngDecoder** last, uint32_t* frames) {
-  if (length < kFrameControlLength) return kStatusDamaged;
-  const uint32_t w = LoadU32BE(data + 4), h = LoadU32BE(data + 8);
-  const uint32_t x = LoadU32BE(data + 12), y = LoadU32BE(data + 16);
-  // The frame must lie inside the canvas; a frame shown from the IDAT data is the whole canvas.
-  if (!w || !h || x > imageWidth_ || w > imageWidth_ - x || y > imageHeight_ || h > imageHeight_ - y)
+Status PngDecoder::ReadFrameControl(ByteReader c, bool beforeImageData, uint64_t next, Frame* frame) const {
+  uint32_t sequence = 0, w = 0, h = 0, x = 0, y = 0;
+  uint16_t numerator = 0, denominator = 0;
+  uint8_t dispose = 0, blend = 0;
+  if (!c.U32BE(sequence) || !c.U32BE(w) || !c.U32BE(h) || !c.U32BE(x) || !c.U32BE(y) || !c.U16BE(numerator) ||
+      !c.U16BE(denominator) || !c.U8(dispose) || !c.U8(blend))
     return kStatusDamaged;
-  if (beforeImageData && (w != imageWidth_ || h != imageHeight_ || x || y)) return kStatusDamaged;
-  PngDecoder* d = this;
-  if (*frames) {
-    d = new (std::nothrow) PngDecoder(*source_, entry_);
-    if (!d) return kStatusOutOfMemory;
-    (*last)->next_ = Ref<ImageDecoder>(d);
-  }
-  d->width_ = w;
-  d->height_ = h;
-  d->dataStart_ = next;
-  d->frameData_ = !beforeImageData;
-  FrameFields& f = d->frame_;
-  f.canvasWidth = imageWidth_;
-  f.canvasHeight = imageHeight_;
+  const uint32_t cw = format_.width, ch = format_.height;
+  // The frame must lie inside the canvas; a frame shown from the IDAT data is the whole canvas.
+  if (!w || !h || x > cw || w > cw - x || y > ch || h > ch - y) return kStatusDamaged;
+  if (beforeImageData && (w != cw || h != ch || x || y)) return kStatusDamaged;
+  frame->size = {w, h};
+  frame->dataStart = next;
+  frame->frameData = !beforeImageData;
+  FrameFields& f = frame->fields;
   f.left = x;
   f.top = y;
-  const uint32_t numerator = LoadU16BE(data + 20);
-  uint32_t denominator = LoadU16BE(data + 22);
   if (!denominator) denominator = 100;
   // A zero delay means "as fast as possible"; one frame of 60 Hz stands for it.
-  f.delay = numerator ? (numerator * 1000 + denominator / 2) / denominator : 17;
-  f.disposal = data[24] <= 2 ? data[24] : 0;
-  f.blend = data[25] == 1;
-  *last = d;
-  ++*frames;
+  f.delay = numerator ? (uint32_t{numerator} * 1000 + denominator / 2) / denominator : 17;
+  f.disposal = dispose <= 2 ? dispose : 0;
+  f.blend = blend == 1;
   return kStatusOk;
 }
 
-void PngDecoder::CopyFormat(const PngDecoder& from) {
-  imageWidth_ = from.imageWidth_;
-  imageHeight_ = from.imageHeight_;
-  depth_ = from.depth_;
-  colourType_ = from.colourType_;
-  interlace_ = from.interlace_;
-  paletteOffset_ = from.paletteOffset_;
-  paletteCount_ = from.paletteCount_;
-  transparencyOffset_ = from.transparencyOffset_;
-  transparencyLength_ = from.transparencyLength_;
-  bitsPerPixel_ = from.bitsPerPixel_;
-  pixelFormat_ = from.pixelFormat_;
-  colourModel_ = from.colourModel_;
-  usesAlpha_ = from.usesAlpha_;
-  minRowBytes_ = from.minRowBytes_;
-  frame_.background = from.frame_.background;
-}
-
-void PngDecoder::WritePalette(const ByteReader& r, uint32_t* palette) const {
-  const uint8_t* entries = r.Span(paletteOffset_, 3u * paletteCount_);
-  if (!entries) return;
-  RgbToRgba8(palette, entries, paletteCount_);
-  const uint8_t* alpha = transparencyLength_ ? r.Span(transparencyOffset_, transparencyLength_) : nullptr;
-  if (!alpha) return;
-  const uint32_t n = std::min(transparencyLength_, paletteCount_);
-  for (uint32_t i = 0; i < n; ++i) palette[i] = (palette[i] & 0xFFFFFFu) | uint32_t{alpha[i]} << 24;
+void PngDecoder::WritePalette(uint32_t* palette) const {
+  const uint32_t count = format_.paletteCount;
+  ByteReader entries, alpha = format_.transparency;
+  if (!format_.palette.Sub(0, 3u * count, &entries)) return;
+  RgbToRgba8(palette, entries.Data(), count);
+  // tRNS of a palette image: the alpha of the first entries.
+  uint8_t a = 0;
+  for (uint32_t i = 0; i < count && alpha.U8(a); ++i) palette[i] = (palette[i] & 0xFFFFFFu) | uint32_t{a} << 24;
 }
 
 Status PngDecoder::Inflate(const ByteReader& r, RowWriter& writer, const CancelFlag* cancel) const {
@@ -664,18 +672,11 @@ Status PngDecoder::Inflate(const ByteReader& r, RowWriter& writer, const CancelF
     pos = c.next;
     // This frame's data ends where the next frame's control chunk begins.
     if (c.type == kIEND || (frameData_ && c.type == kfcTL)) break;
-    const uint8_t* data = c.data;
-    uint32_t length = c.length;
-    if (frameData_) {
-      // fdAT data follows its sequence number.
-      if (c.type != kfdAT || length < 4) continue;
-      data += 4;
-      length -= 4;
-    } else if (c.type != kIDAT) {
-      continue;
-    }
-    z.next_in = const_cast<Bytef*>(data);
-    z.avail_in = length;
+    if (c.type != (frameData_ ? kfdAT : kIDAT)) continue;
+    // fdAT data follows its sequence number.
+    const ByteReader data = frameData_ ? c.data.From(4) : c.data;
+    z.next_in = const_cast<Bytef*>(data.Data());
+    z.avail_in = static_cast<uInt>(data.Size());
     while (z.avail_in && !writer.Done()) {
       size_t room = 0;
       z.next_out = writer.Space(&room);
@@ -704,25 +705,22 @@ Status PngDecoder::Inflate(const ByteReader& r, RowWriter& writer, const CancelF
 
 Status PngDecoder::DecodePixels(ImageBuffer& buffer, bool, ProgressSink* progress, const CancelFlag* cancel) {
   if (buffer.RowBytes() == 0) return kStatusColourFormat;
-  const ByteReader r = Reader();
-  if (PaletteView* view = buffer.AsIndexed8()) WritePalette(r, view->Palette());
+  if (PaletteView* view = buffer.AsIndexed8()) WritePalette(view->Palette());
   RowWriter writer(*this, buffer, progress);
-  Status s = writer.Init(r);
+  Status s = writer.Init();
   if (Failed(s)) return s;
-  s = Inflate(r, writer, cancel);
+  s = Inflate(Reader(), writer, cancel);
   if (Failed(s) || IsCancelled(cancel)) return s;
   // Image data that yields not one row is damaged; an animation frame
   // without data is shown as missing, so the other frames stay.
   if (!writer.RowsDone() && !writer.Done() && !frameData_) return kStatusDamaged;
-  // Pixels the data never reached are transparent black where the format can show it.
-  if (writer.Finish() && writer.MissingIsTransparent()) usesAlpha_ = 1;
+  writer.Finish();
   return kStatusOk;
 }
 
 Status ProbePng(ByteSource& source) {
   const ByteReader r(source.Data(), source.Size());
-  const uint8_t* signature = r.Size() >= kMinProbeSize ? r.Span(0, sizeof kSignature) : nullptr;
-  return signature && std::memcmp(signature, kSignature, sizeof kSignature) == 0 ? kStatusOk : kStatusUnknownFormat;
+  return r.Size() >= kMinProbeSize && r.StartsWith(kSignature, sizeof kSignature) ? kStatusOk : kStatusUnknownFormat;
 }
 
 ImageDecoder* CreatePngDecoder(ByteSource& source, const FormatEntry& entry) {

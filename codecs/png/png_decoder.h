@@ -14,34 +14,36 @@ class PngDecoder final : public ImageDecoder {
   PngDecoder(ByteSource& source, const FormatEntry& entry) : ImageDecoder(source, entry) {}
 
  protected:
-  Status ReadHeader(uint32_t options) override;
+  Status ReadHeader(uint32_t options, ImageHeader& header) override;
   Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress,
                       const CancelFlag* cancel) override;
 
  private:
   class RowWriter;
+  struct Frame;
 
-  Status ReadImageHeader(const uint8_t* data, uint32_t length);
-  void ReadTransparency(const uint8_t* data, uint32_t length, uint64_t offset);
-  void ReadBackground(const ByteReader& r, const uint8_t* data, uint32_t length);
-  void ReadDensity(const uint8_t* data, uint32_t length);
-  void ReadText(const uint8_t* data, uint32_t length, bool international);
-  Status ChooseFormat();
-  // Reads an fcTL into a frame decoder: this one or a new one behind `last`.
-  Status AddFrame(const uint8_t* data, uint32_t length, bool beforeImageData, uint64_t next, PngDecoder** last,
-                  uint32_t* frames);
-  void WritePalette(const ByteReader& r, uint32_t* palette) const;
-  void CopyFormat(const PngDecoder& from);
+  // What every frame of a file shares: the IHDR fields and the PLTE and
+  // tRNS data (views into the source).
+  struct Format {
+    uint32_t width = 0, height = 0;
+    uint8_t depth = 0, colourType = 0, interlace = 0;
+    ByteReader palette;
+    uint32_t paletteCount = 0;
+    ByteReader transparency;
+  };
+
+  Status ReadImageHeader(ByteReader chunk);
+  void ReadTransparency(ByteReader chunk);
+  void ReadBackground(ByteReader chunk, uint32_t* background) const;
+  void ReadDensity(ByteReader chunk);
+  void ReadText(ByteReader chunk, bool international);
+  Status ChooseFormat(ImageHeader* header) const;
+  // Reads an fcTL: the frame's place, timing and where its data begins.
+  Status ReadFrameControl(ByteReader chunk, bool beforeImageData, uint64_t next, Frame* frame) const;
+  void WritePalette(uint32_t* palette) const;
   Status Inflate(const ByteReader& r, RowWriter& writer, const CancelFlag* cancel) const;
 
-  // IHDR
-  uint32_t imageWidth_ = 0, imageHeight_ = 0;
-  uint8_t depth_ = 0, colourType_ = 0, interlace_ = 0;
-  // Views into the source.
-  uint64_t paletteOffset_ = 0;
-  uint32_t paletteCount_ = 0;
-  uint64_t transparencyOffset_ = 0;
-  uint32_t transparencyLength_ = 0;
+  Format format_;
   // Where this frame's data begins, and whether it is in fdAT chunks (else IDAT).
   uint64_t dataStart_ = 0;
   bool frameData_ = false;
