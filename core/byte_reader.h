@@ -82,14 +82,7 @@ class ByteReader {
   bool U8(uint8_t& v) { return Read(v, 1, [](const uint8_t* p) { return *p; }); }
   bool U16LE(uint16_t& v) { return Read(v, 2, LoadU16LE); }
   bool U16BE(uint16_t& v) { return Read(v, 2, LoadU16BE); }
-  bool U32LE(uint32_t& v) { return Read(v, 4, LoadU32LE); }
   bool U32BE(uint32_t& v) { return Read(v, 4, LoadU32BE); }
-  bool I32LE(int32_t& v) {
-    uint32_t u;
-    if (!U32LE(u)) return false;
-    v = static_cast<int32_t>(u);
-    return true;
-  }
 
   // Random access without moving the position.
   bool U8At(uint64_t off, uint8_t& v) const { return At(off, v, 1, [](const uint8_t* p) { return *p; }); }
