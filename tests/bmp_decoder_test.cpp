@@ -5,13 +5,11 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "codecs/bmp/bmp_decoder.h"
 #include "core/decoder.h"
 #include "core/endian.h"
-#include "core/format_registry.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -96,16 +94,6 @@ std::vector<uint8_t> StoreRows(const std::vector<std::vector<uint8_t>>& rows, bo
   return out;
 }
 
-// Packs indices of `bits` bits, most significant first.
-std::vector<uint8_t> PackIndices(const std::vector<uint8_t>& indices, uint32_t bits) {
-  std::vector<uint8_t> out((indices.size() * bits + 7) / 8, 0);
-  for (size_t i = 0; i < indices.size(); ++i) {
-    const size_t bit = i * bits;
-    out[bit / 8] |= static_cast<uint8_t>(indices[i] << (8 - bits - bit % 8));
-  }
-  return out;
-}
-
 // Little-endian pixel words of `bytes` bytes each.
 std::vector<uint8_t> Words(const std::vector<uint32_t>& values, size_t bytes) {
   std::vector<uint8_t> out;
@@ -115,79 +103,59 @@ std::vector<uint8_t> Words(const std::vector<uint32_t>& values, size_t bytes) {
   return out;
 }
 
-// ---------------------------------------------------------------------------
-// Decoding from memory through the decoder's own open and decode calls.
-
 using Decoded = pvtest::DecodedBytes;
-using pvtest::ProgressLog;
 
-Decoded DecodeBytes(const std::vector<uint8_t>& file, const pv::CancelFlag* cancel = nullptr,
-                    pv::ProgressSink* progress = nullptr) {
-  return pvtest::DecodeWith(pv::CreateBmpDecoder, L"bmp", file, cancel, progress);
+Decoded DecodeBytes(const std::vector<uint8_t>& file, pv::ProgressSink* progress = nullptr) {
+  return pvtest::DecodeWith(pv::CreateBmpDecoder, L"bmp", file, nullptr, progress);
 }
 
 constexpr uint32_t Argb(uint32_t a, uint32_t rgb) { return (a << 24) | rgb; }
+// The preset transparent black entry that palette pixels the file never gives get.
+constexpr uint8_t G = 253;
 
-// ---------------------------------------------------------------------------
-// Palette images.
-
-struct PaletteCase {
-  const char* name;
-  uint32_t headerSize;  // 12: OS/2 with 3-byte entries; 40: Windows with 4-byte entries
-  uint16_t bits;
-  int32_t width, height;
-  bool topDown;
-  bool arrayPrefix;
-};
-
-class BmpPalette : public testing::TestWithParam<PaletteCase> {};
-
-TEST_P(BmpPalette, IndicesAndPaletteEntriesArriveUnchanged) {
-  const PaletteCase& c = GetParam();
-  const uint32_t colours = 1u << c.bits;
-  std::vector<uint32_t> palette;
-  for (uint32_t i = 0; i < colours && i < 6; ++i) palette.push_back(0x102030u * (i + 1) + 0x0A0000u * (i & 1));
-  std::vector<std::vector<uint8_t>> rows;
-  for (int32_t y = 0; y < c.height; ++y) {
-    std::vector<uint8_t> indices;
-    for (int32_t x = 0; x < c.width; ++x) indices.push_back(static_cast<uint8_t>((x * 3 + y * 5) % palette.size()));
-    rows.push_back(indices);
-  }
-  std::vector<std::vector<uint8_t>> packed;
-  for (const auto& r : rows) packed.push_back(PackIndices(r, c.bits));
-
+BmpFile SmallEightBit() {
   BmpFile f;
-  f.headerSize = c.headerSize;
-  f.width = c.width;
-  f.height = c.topDown ? -c.height : c.height;
-  f.bits = c.bits;
-  f.gap = PaletteBytes(palette, c.headerSize == 12 ? 3 : 4);
-  f.pixels = StoreRows(packed, c.topDown);
-  f.arrayPrefix = c.arrayPrefix;
-  Decoded d = DecodeBytes(Write(f));
-  ASSERT_EQ(d.open, pv::kStatusOk);
-  ASSERT_EQ(d.decode, pv::kStatusOk);
-  ASSERT_EQ(d.buffer->Format(), pv::PixelFormat::Indexed8);
-  EXPECT_EQ(d.decoder->BitsPerPixel(), c.bits);
-  EXPECT_EQ(d.buffer->UsesAlpha(), 0);
-  for (int32_t y = 0; y < c.height; ++y) {
-    for (int32_t x = 0; x < c.width; ++x) ASSERT_EQ(d.Index(x, y), rows[y][x]) << "at " << x << "," << y;
-  }
-  const uint32_t* entries = d.buffer->Palette();
-  for (size_t i = 0; i < palette.size(); ++i) EXPECT_EQ(entries[i], Argb(0xFF, palette[i])) << "entry " << i;
-  // Entries the file does not give keep the buffer's presets.
-  EXPECT_EQ(entries[254], 0xFFFFFFFFu);
-  EXPECT_EQ(entries[255], 0xFF000000u);
+  f.width = 3;
+  f.height = 2;
+  f.gap = PaletteBytes({0x112233, 0x445566, 0x778899}, 4);
+  f.pixels = StoreRows({{0, 1, 2}, {2, 1, 0}}, false);
+  return f;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bmp, BmpPalette,
-    // Plain OS/2 and Windows palette files, bottom-up and top-down, at 1, 4
-    // and 8 bits are in the corpus with reference decodes.
-    testing::Values(PaletteCase{"ArrayPrefixOs2", 12, 8, 3, 2, false, true},
-                    PaletteCase{"ArrayPrefixWindowsOneBitTopDown", 40, 1, 33, 2, true, true},
-                    PaletteCase{"ArrayPrefixWindowsFourBit", 40, 4, 5, 2, false, true}),
-    [](const testing::TestParamInfo<PaletteCase>& i) { return std::string(i.param.name); });
+// ---------------------------------------------------------------------------
+// The same palette picture through the Windows header, the OS/2 core header
+// and an OS/2 bitmap array (whose pixel offset counts from the file start).
+
+TEST(BmpHeaders, EveryHeaderGivesTheSamePicture) {
+  const std::vector<uint32_t> colours = {0x102030, 0x2A4060, 0x306090, 0x4A80C0, 0x50A0F0};
+  const std::vector<std::vector<uint8_t>> rows = {{0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}, {2, 2, 4, 4, 1}};
+  BmpFile plain;
+  plain.width = 5;
+  plain.height = 3;
+  plain.gap = PaletteBytes(colours, 4);
+  plain.pixels = StoreRows(rows, false);
+  BmpFile core = plain;
+  core.headerSize = 12;
+  core.gap = PaletteBytes(colours, 3);
+  BmpFile array = core;
+  array.arrayPrefix = true;
+  BmpFile topDown = plain;
+  topDown.height = -3;
+  topDown.pixels = StoreRows(rows, true);
+  for (const BmpFile& f : {plain, core, array, topDown}) {
+    SCOPED_TRACE(f.headerSize * 10 + f.arrayPrefix);
+    Decoded d = DecodeBytes(Write(f));
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    ASSERT_EQ(d.buffer->Format(), pv::PixelFormat::Indexed8);
+    EXPECT_EQ(d.buffer->UsesAlpha(), 0);
+    for (uint32_t y = 0; y < 3; ++y) {
+      for (uint32_t x = 0; x < 5; ++x) ASSERT_EQ(d.Index(x, y), rows[y][x]) << x << "," << y;
+    }
+    for (size_t i = 0; i < colours.size(); ++i) EXPECT_EQ(d.buffer->Palette()[i], Argb(0xFF, colours[i])) << i;
+    // Entries the file does not give keep the buffer's presets.
+    EXPECT_EQ(d.buffer->Palette()[254], 0xFFFFFFFFu);
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Direct colour: 16, 24 and 32 bits, plain and with bit fields. Expected
@@ -223,7 +191,6 @@ TEST_P(BmpDirect, PixelsBecomeBgra) {
   f.gap = c.gap;
   f.pixels = StoreRows(rows, c.topDown);
   Decoded d = DecodeBytes(Write(f));
-  ASSERT_EQ(d.open, pv::kStatusOk);
   ASSERT_EQ(d.decode, pv::kStatusOk);
   ASSERT_EQ(d.buffer->Format(), pv::PixelFormat::Rgba8);
   EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha);
@@ -293,10 +260,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<DirectCase>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------------------
-// Run-length streams. Expected indices are the picture, top row first; G is
-// the preset transparent black entry that pixels the stream never reaches get.
-
-constexpr uint8_t G = 253;
+// Run-length streams. Expected indices are the picture, top row first.
 
 struct RleCase {
   const char* name;
@@ -320,7 +284,6 @@ TEST_P(BmpRle, StreamPaintsTheRowsItReaches) {
   f.gap = PaletteBytes(colours, 4);
   f.pixels = c.stream;
   Decoded d = DecodeBytes(Write(f));
-  ASSERT_EQ(d.open, pv::kStatusOk);
   ASSERT_EQ(d.decode, pv::kStatusOk);
   ASSERT_EQ(d.buffer->Format(), pv::PixelFormat::Indexed8);
   const uint32_t rows = static_cast<uint32_t>(c.height < 0 ? -c.height : c.height);
@@ -364,85 +327,52 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RleCase>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------------------
-// Properties.
+// Properties, probing, damaged and unsupported headers.
 
 TEST(BmpProperties, DensityAndCompressionTexts) {
   struct Case {
     const char* name;
-    BmpFile file;
-    const wchar_t* density;  // null: no density
-    const wchar_t* compression;
+    int32_t hres, vres;
+    uint32_t compression;
+    const wchar_t* density;  // null: none
+    const wchar_t* compressionName;
   };
-  BmpFile plain;
-  plain.pixels = {0, 0, 0, 0};
-  BmpFile dense = plain;
-  dense.hres = 2835;
-  dense.vres = 3780;
-  BmpFile oneAxis = plain;
-  oneAxis.hres = 2835;
-  BmpFile rle = dense;
-  rle.compression = 1;
-  rle.pixels = {0, 1};
   const Case cases[] = {
-      {"no resolution", plain, nullptr, L"None"},
-      {"both resolutions", dense, L"2835 x 3780 ppm", L"None"},
-      {"one resolution missing", oneAxis, nullptr, L"None"},
-      {"run-length", rle, L"2835 x 3780 ppm", L"RLE"},
+      {"no resolution", 0, 0, 0, nullptr, L"None"},
+      {"both resolutions", 2835, 3780, 0, L"2835 x 3780 ppm", L"None"},
+      {"one resolution missing", 2835, 0, 0, nullptr, L"None"},
+      {"run-length", 2835, 3780, 1, L"2835 x 3780 ppm", L"RLE"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Decoded d = DecodeBytes(Write(c.file));
+    BmpFile f = SmallEightBit();
+    f.hres = c.hres;
+    f.vres = c.vres;
+    f.compression = c.compression;
+    Decoded d = DecodeBytes(Write(f));
     ASSERT_EQ(d.open, pv::kStatusOk);
-    if (c.density) {
-      EXPECT_STREQ(d.decoder->GetText(pv::kPropDensity), c.density);
-    } else {
-      EXPECT_FALSE(d.decoder->Has(pv::kPropDensity));
-    }
-    EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), c.compression);
-    EXPECT_STREQ(d.decoder->GetText(pv::kPropBitsPerPixel), L"8");
+    EXPECT_STREQ(d.decoder->Has(pv::kPropDensity) ? d.decoder->GetText(pv::kPropDensity) : nullptr, c.density);
+    EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), c.compressionName);
   }
 }
 
-// ---------------------------------------------------------------------------
-// Probing, damaged and unsupported headers.
-
-BmpFile SmallEightBit() {
-  BmpFile f;
-  f.width = 3;
-  f.height = 2;
-  f.gap = PaletteBytes({0x112233, 0x445566, 0x778899}, 4);
-  f.pixels = StoreRows({{0, 1, 2}, {2, 1, 0}}, false);
-  return f;
-}
-
 TEST(BmpProbe, SignatureAndHeaderSize) {
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> bytes;
-    Status expected;
-  };
-  std::vector<uint8_t> good = Write(SmallEightBit());
+  const std::vector<uint8_t> good = Write(SmallEightBit());
+  std::vector<uint8_t> badSignature = good, os2v2 = good;
+  badSignature[1] = 'X';
+  Put32(os2v2, 14, 64);
   BmpFile array = SmallEightBit();
   array.arrayPrefix = true;
-  std::vector<uint8_t> badSignature = good;
-  badSignature[1] = 'X';
-  std::vector<uint8_t> os2v2 = good;
-  Put32(os2v2, 14, 64);
-  std::vector<uint8_t> shortFile(good.begin(), good.begin() + 43);
-  BmpFile core = SmallEightBit();
-  core.headerSize = 12;
-  const Case cases[] = {
-      {"windows header", good, pv::kStatusOk},
-      {"core header", Write(core), pv::kStatusOk},
-      {"array prefix", Write(array), pv::kStatusOk},
-      {"other signature", badSignature, pv::kStatusUnknownFormat},
-      {"header size 64", os2v2, pv::kStatusUnsupported},
-      {"shorter than 44 bytes", shortFile, pv::kStatusUnknownFormat},
+  const std::pair<std::vector<uint8_t>, Status> cases[] = {
+      {good, pv::kStatusOk},
+      {Write(array), pv::kStatusOk},
+      {badSignature, pv::kStatusUnknownFormat},
+      {os2v2, pv::kStatusUnsupported},
+      {std::vector<uint8_t>(good.begin(), good.begin() + 43), pv::kStatusUnknownFormat},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    pv::Ref<pv::ByteSource> source(new pv::MemorySource(c.bytes.data(), static_cast<uint32_t>(c.bytes.size())));
-    EXPECT_EQ(pv::ProbeBmp(*source), c.expected);
+  for (const auto& [bytes, expected] : cases) {
+    pv::Ref<pv::ByteSource> source(new pv::MemorySource(bytes.data(), static_cast<uint32_t>(bytes.size())));
+    EXPECT_EQ(pv::ProbeBmp(*source), expected) << bytes.size();
   }
 }
 
@@ -458,9 +388,7 @@ TEST(BmpDamaged, HeaderFaultsGiveStatus) {
       {"two planes", [](BmpFile& f) { f.planes = 2; }, pv::kStatusUnsupported},
       {"two bits", [](BmpFile& f) { f.bits = 2; }, pv::kStatusUnsupported},
       {"zero bits", [](BmpFile& f) { f.bits = 0; }, pv::kStatusUnsupported},
-      {"seven bits", [](BmpFile& f) { f.bits = 7; }, pv::kStatusUnsupported},
       {"compression 4", [](BmpFile& f) { f.compression = 4; }, pv::kStatusUnsupported},
-      {"compression 5", [](BmpFile& f) { f.compression = 5; }, pv::kStatusUnsupported},
       {"RLE8 at 24 bits", [](BmpFile& f) { f.compression = 1, f.bits = 24; }, pv::kStatusUnsupported},
       {"RLE4 at 1 bit", [](BmpFile& f) { f.compression = 2, f.bits = 1; }, pv::kStatusUnsupported},
       {"bit fields at 8 bits", [](BmpFile& f) { f.compression = 3; }, pv::kStatusUnsupported},
@@ -469,7 +397,6 @@ TEST(BmpDamaged, HeaderFaultsGiveStatus) {
       {"zero height", [](BmpFile& f) { f.height = 0; }, pv::kStatusUnknownFormat},
       {"negative width", [](BmpFile& f) { f.width = -3; }, pv::kStatusDamaged},
       {"huge width", [](BmpFile& f) { f.width = 0x7FFFFFFF; }, pv::kStatusUnsupported},
-      {"huge height", [](BmpFile& f) { f.height = 0x7FFFFFFF; }, pv::kStatusUnsupported},
       {"most negative height", [](BmpFile& f) { f.height = INT32_MIN; }, pv::kStatusUnsupported},
       {"too many pixels", [](BmpFile& f) { f.width = 1 << 18, f.height = 1 << 18; }, pv::kStatusUnsupported},
       // The core header's sizes are unsigned 16-bit values.
@@ -479,39 +406,59 @@ TEST(BmpDamaged, HeaderFaultsGiveStatus) {
     SCOPED_TRACE(c.name);
     BmpFile f = SmallEightBit();
     c.change(f);
-    std::vector<uint8_t> bytes = Write(f);
-    pv::Ref<pv::ByteSource> source(new pv::MemorySource(bytes.data(), static_cast<uint32_t>(bytes.size())));
-    pv::Ref<pv::ImageDecoder> decoder(pv::CreateBmpDecoder(*source, *pv::FindFormatEntry(L"bmp")));
-    EXPECT_EQ(decoder->Open(0), c.expected);
+    EXPECT_EQ(DecodeBytes(Write(f)).open, c.expected);
   }
+  BmpFile v5 = SmallEightBit();
+  v5.headerSize = 124;
+  std::vector<uint8_t> cut = Write(v5);
+  cut.resize(14 + 100);  // inside the info header
+  EXPECT_EQ(DecodeBytes(cut).open, pv::kStatusDamaged);
 }
 
-TEST(BmpDamaged, InfoHeaderCutByTheFileEnd) {
-  BmpFile f = SmallEightBit();
-  f.headerSize = 124;
-  std::vector<uint8_t> bytes = Write(f);
-  bytes.resize(14 + 100);
-  Decoded d = DecodeBytes(bytes);
-  EXPECT_EQ(d.open, pv::kStatusDamaged);
-}
-
-// Rows the file does not hold are zero; a row cut inside keeps the bytes it has.
-TEST(BmpDamaged, TruncatedPixelDataLeavesMissingPixelsZero) {
-  BmpFile f;
-  f.width = 3;
-  f.height = 3;
-  f.bits = 24;
-  f.pixels = StoreRows({{1, 2, 3, 4, 5, 6, 7, 8, 9}, {11, 12, 13, 14, 15, 16, 17, 18, 19},
-                        {21, 22, 23, 24, 25, 26, 27, 28, 29}},
-                       false);
-  std::vector<uint8_t> bytes = Write(f);
-  bytes.resize(bytes.size() - 12 - 12 + 4);  // the bottom row and 4 bytes of the middle row
-  Decoded d = DecodeBytes(bytes);
-  ASSERT_EQ(d.open, pv::kStatusOk);
-  ASSERT_EQ(d.decode, pv::kStatusOk);
-  const uint32_t expected[3][3] = {{0, 0, 0}, {0xFF0D0C0B, 0, 0}, {0xFF171615, 0xFF1A1918, 0xFF1D1C1B}};
-  for (uint32_t y = 0; y < 3; ++y) {
-    for (uint32_t x = 0; x < 3; ++x) EXPECT_EQ(d.Pixel(x, y), expected[y][x]) << x << "," << y;
+// Of a file cut anywhere in its pixel data, every pixel whose bytes are all
+// there equals the whole file's pixel and every other is transparent black.
+TEST(BmpDamaged, CutPixelDataKeepsWhatIsThere) {
+  struct Case {
+    const char* name;
+    uint16_t bits;
+    std::vector<std::vector<uint8_t>> rows;  // bytes of each row, top row first
+  };
+  const Case cases[] = {
+      {"8 bits", 8, {{1, 2, 3, 4, 0}, {4, 3, 2, 1, 0}, {2, 2, 2, 2, 2}, {1, 1, 3, 3, 4}}},
+      {"24 bits", 24, {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, {21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31,
+                       32, 33, 34, 35}, {41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55}}},
+  };
+  for (const Case& c : cases) {
+    BmpFile f;
+    f.width = 5;
+    f.height = static_cast<int32_t>(c.rows.size());
+    f.bits = c.bits;
+    if (c.bits == 8) f.gap = PaletteBytes({0x010101, 0x020304, 0x050607, 0x08090A, 0x0B0C0D}, 4);
+    f.pixels = StoreRows(c.rows, false);
+    const std::vector<uint8_t> whole = Write(f);
+    const size_t pixelOffset = whole.size() - f.pixels.size(), stride = f.pixels.size() / c.rows.size();
+    const uint32_t bytes = c.bits / 8;
+    Decoded full = DecodeBytes(whole);
+    ASSERT_EQ(full.decode, pv::kStatusOk);
+    for (size_t n = pixelOffset; n <= whole.size(); ++n) {
+      SCOPED_TRACE(std::string(c.name) + " cut at " + std::to_string(n));
+      Decoded d = DecodeBytes(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(n)));
+      ASSERT_EQ(d.decode, pv::kStatusOk);
+      bool missing = false;
+      for (uint32_t y = 0; y < c.rows.size(); ++y) {
+        const size_t fileRow = c.rows.size() - 1 - y;
+        for (uint32_t x = 0; x < 5; ++x) {
+          const bool present = pixelOffset + fileRow * stride + (x + 1) * bytes <= n;
+          missing |= !present;
+          if (bytes == 1) {
+            ASSERT_EQ(d.Index(x, y), present ? full.Index(x, y) : G) << x << "," << y;
+          } else {
+            ASSERT_EQ(d.Pixel(x, y), present ? full.Pixel(x, y) : 0u) << x << "," << y;
+          }
+        }
+      }
+      EXPECT_EQ(d.buffer->UsesAlpha(), missing ? 1 : 0);
+    }
   }
 }
 
@@ -525,7 +472,6 @@ TEST(BmpDamaged, PaletteClippedToTheFile) {
   std::vector<uint8_t> bytes = Write(f);
   Put32(bytes, 10, 0x00FFFFF0);  // pixel data far beyond the end
   Decoded d = DecodeBytes(bytes);
-  ASSERT_EQ(d.open, pv::kStatusOk);
   ASSERT_EQ(d.decode, pv::kStatusOk);
   const uint32_t* entries = d.buffer->Palette();
   EXPECT_EQ(entries[0], 0xFF123456u);
@@ -539,16 +485,10 @@ TEST(BmpDamaged, PaletteClippedToTheFile) {
 
 // Every prefix of a file opens and decodes, or fails with a status.
 TEST(BmpDamaged, EveryPrefixDecodesOrFails) {
-  struct Case {
-    const char* name;
-    BmpFile file;
-  };
-  BmpFile eight = SmallEightBit();
   BmpFile core = SmallEightBit();
   core.headerSize = 12;
   core.gap = PaletteBytes({0x112233, 0x445566, 0x778899}, 3);
-  BmpFile array = SmallEightBit();
-  array.arrayPrefix = true;
+  core.arrayPrefix = true;
   BmpFile four = SmallEightBit();
   four.bits = 4;
   four.width = 5;
@@ -563,28 +503,18 @@ TEST(BmpDamaged, EveryPrefixDecodesOrFails) {
   fields.headerSize = 56;
   fields.bits = 32;
   fields.compression = 3;
-  fields.width = 2;
-  fields.height = 2;
+  fields.width = fields.height = 2;
   fields.headerMasks = {0xFF0, 0xF000F, 0xFF000000, 0xF00000};
   fields.pixels = Words({0x12345678, 0x9ABCDEF0, 0x0F1E2D3C, 0x4B5A6978}, 4);
   BmpFile alpha = fields;
   alpha.headerSize = 40;
   alpha.compression = 0;
-  BmpFile rgb16 = fields;
-  rgb16.bits = 16;
-  rgb16.compression = 0;
-  rgb16.pixels = Words({0x1234, 0x5678, 0x9ABC, 0xDEF0}, 2);
-  const Case cases[] = {{"8-bit", eight},      {"core", core},       {"array", array},
-                        {"4-bit", four},       {"RLE8", rle8},       {"RLE4", rle4},
-                        {"bit fields", fields}, {"alpha", alpha},    {"16-bit", rgb16}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::vector<uint8_t> whole = Write(c.file);
+  for (const BmpFile& file : {core, four, rle8, rle4, fields, alpha}) {
+    const std::vector<uint8_t> whole = Write(file);
     Decoded full = DecodeBytes(whole);
-    ASSERT_EQ(full.open, pv::kStatusOk);
     ASSERT_EQ(full.decode, pv::kStatusOk);
     for (size_t n = 0; n < whole.size(); ++n) {
-      SCOPED_TRACE(n);
+      SCOPED_TRACE(std::to_string(file.bits) + " bits cut at " + std::to_string(n));
       Decoded d = DecodeBytes(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(n)));
       if (pv::Failed(d.open)) {
         EXPECT_TRUE(d.open == pv::kStatusDamaged || d.open == pv::kStatusUnknownFormat) << std::hex << d.open;
@@ -596,64 +526,22 @@ TEST(BmpDamaged, EveryPrefixDecodesOrFails) {
   }
 }
 
-// Of an uncompressed 8-bit file cut anywhere in its pixel data, every pixel
-// whose byte is there equals the whole file's pixel and every other is the
-// transparent entry.
-TEST(BmpDamaged, CutPixelDataKeepsWhatIsThere) {
-  BmpFile f;
-  f.width = 5;
-  f.height = 4;
-  f.gap = PaletteBytes({0x010101, 0x020304, 0x050607, 0x08090A, 0x0B0C0D}, 4);
-  std::vector<std::vector<uint8_t>> rows = {{1, 2, 3, 4, 0}, {4, 3, 2, 1, 0}, {2, 2, 2, 2, 2}, {1, 1, 3, 3, 4}};
-  f.pixels = StoreRows(rows, false);
-  const std::vector<uint8_t> whole = Write(f);
-  const size_t pixelOffset = whole.size() - f.pixels.size();
-  const size_t stride = 8;
-  for (size_t n = pixelOffset; n <= whole.size(); ++n) {
-    SCOPED_TRACE(n);
-    Decoded d = DecodeBytes(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(n)));
-    ASSERT_EQ(d.decode, pv::kStatusOk);
-    for (size_t y = 0; y < 4; ++y) {
-      const size_t fileRow = 3 - y;
-      for (size_t x = 0; x < 5; ++x) {
-        const bool present = pixelOffset + fileRow * stride + x < n;
-        ASSERT_EQ(d.Index(static_cast<uint32_t>(x), static_cast<uint32_t>(y)), present ? rows[y][x] : G)
-            << x << "," << y;
-      }
-    }
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Progress every 32 rows, and cancellation between rows.
-
-TEST(BmpDecode, ProgressAndCancel) {
-  struct Case {
-    const char* name;
-    uint32_t compression;
-  };
-  for (const Case& c : {Case{"plain", 0}, Case{"RLE8", 1}}) {
-    SCOPED_TRACE(c.name);
+TEST(BmpDecode, ProgressEvery32Rows) {
+  for (uint32_t compression : {0u, 1u}) {
+    SCOPED_TRACE(compression ? "RLE8" : "plain");
     BmpFile f;
     f.width = 4;
     f.height = 70;
     f.gap = PaletteBytes({0xFF0000, 0x00FF00}, 4);
-    f.compression = c.compression;
-    for (int i = 0; i < 70; ++i) {
-      const std::vector<uint8_t> row = c.compression ? std::vector<uint8_t>{4, 1, 0, 0}
-                                                     : std::vector<uint8_t>{1, 1, 1, 1};
-      f.pixels.insert(f.pixels.end(), row.begin(), row.end());
-    }
-    pv::Ref<ProgressLog> log(new ProgressLog);
-    Decoded d = DecodeBytes(Write(f), nullptr, log.get());
+    f.compression = compression;
+    const std::vector<uint8_t> row = compression ? std::vector<uint8_t>{4, 1, 0, 0} : std::vector<uint8_t>{1, 1, 1, 1};
+    for (int i = 0; i < 70; ++i) f.pixels.insert(f.pixels.end(), row.begin(), row.end());
+    pv::Ref<pvtest::ProgressLog> log(new pvtest::ProgressLog);
+    Decoded d = DecodeBytes(Write(f), log.get());
     ASSERT_EQ(d.decode, pv::kStatusOk);
     const std::vector<std::pair<int32_t, int32_t>> expected = {{31, 70}, {63, 70}, {100, 100}};
     EXPECT_EQ(log->calls, expected);
     EXPECT_EQ(d.Index(3, 0), 1);
-
-    pv::CancelFlag cancel{1};
-    Decoded cancelled = DecodeBytes(Write(f), &cancel);
-    EXPECT_EQ(cancelled.decode, pv::kStatusCancelled);
   }
 }
 
@@ -683,8 +571,7 @@ TEST(BmpCorpus, ManifestOutcomesAndReferencePixels) {
     EXPECT_EQ(mismatches, 0u) << "first at pixel " << first / 4;
     if (unreached) std::printf("%s: %zu pixels the stream never reaches\n", c.file.c_str(), unreached);
   };
-  const size_t compared = pvtest::CheckCorpus(dir, checks);
-  EXPECT_GT(compared, 0u);
+  EXPECT_GT(pvtest::CheckCorpus(dir, checks), 0u);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ void RealisticBlock(std::mt19937& rng, uint16_t q, int16_t* coefs, uint16_t* qua
   }
 }
 
-TEST(JpegIdct, CloseToTheExactTransformOnEncoderOutput) {
+TEST(JpegIdct, CloseToTheExactTransformOnEncoderOutputAndInPlace) {
   std::mt19937 rng(1234);
   long total = 0, samples = 0;
   int worst = 0;
@@ -61,6 +61,9 @@ TEST(JpegIdct, CloseToTheExactTransformOnEncoderOutput) {
     uint8_t ours[64], exact[64];
     pv::jpeg::IdctBlock(coefs, quant, ours);
     ReferenceIdct(coefs, quant, exact);
+    // Reconstruction works in place, over the block's own coefficients.
+    pv::jpeg::IdctBlock(coefs, quant, reinterpret_cast<uint8_t*>(coefs));
+    ASSERT_EQ(std::memcmp(coefs, ours, 64), 0);
     for (int i = 0; i < 64; ++i) {
       const int d = std::abs(ours[i] - exact[i]);
       worst = std::max(worst, d);
@@ -95,19 +98,6 @@ TEST(JpegIdct, VectorAndScalarFormsAgreeBitForBit) {
     pv::jpeg::sse2::IdctBlock(coefs, q, vector);
     pv::jpeg::scalar::IdctBlock(coefs, q, scalar);
     ASSERT_EQ(std::memcmp(vector, scalar, 64), 0) << "block " << n;
-  }
-}
-
-TEST(JpegIdct, InPlaceOutputMatchesSeparateOutput) {
-  std::mt19937 rng(7);
-  for (int n = 0; n < 200; ++n) {
-    alignas(16) int16_t coefs[64];
-    alignas(16) uint16_t quant[64];
-    RealisticBlock(rng, 4, coefs, quant);
-    uint8_t separate[64];
-    pv::jpeg::IdctBlock(coefs, quant, separate);
-    pv::jpeg::IdctBlock(coefs, quant, reinterpret_cast<uint8_t*>(coefs));
-    ASSERT_EQ(std::memcmp(coefs, separate, 64), 0);
   }
 }
 

@@ -166,29 +166,6 @@ TEST(LzwRoundTrip, RandomisedInputsDecodeToThemselves) {
   }
 }
 
-// The stream is made of GIF sub-blocks: every length byte is followed by that
-// many bytes, all full blocks are 255 long, and the last is the terminator.
-TEST(LzwRoundTrip, EncoderWritesWellFormedSubBlocks) {
-  std::mt19937 rng(7);
-  for (size_t n : {size_t{0}, size_t{300}, size_t{5000}, size_t{70000}}) {
-    Bytes in(n);
-    for (auto& b : in) b = static_cast<uint8_t>(rng());
-    const Bytes stream = Encode(in);
-    size_t pos = 1;
-    size_t blocks = 0;
-    while (pos < stream.size() && stream[pos] != 0) {
-      const size_t len = stream[pos];
-      pos += 1 + len;
-      ++blocks;
-      if (pos < stream.size() && stream[pos] != 0) {
-        EXPECT_EQ(len, 255u);
-      }
-    }
-    EXPECT_EQ(pos, stream.size() - 1) << n;
-    EXPECT_GE(blocks, 1u);  // at least the clear and end codes
-  }
-}
-
 // A decoder with a small capacity never writes past it, whatever the stream.
 TEST(LzwDecode, RandomStreamsStayInsideTheOutput) {
   std::mt19937 rng(99);

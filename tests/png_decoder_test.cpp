@@ -7,15 +7,12 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "codecs/png/png_decoder.h"
 #include "codecs/png/png_rows.h"
-#include "core/cpu.h"
 #include "core/decoder.h"
 #include "core/endian.h"
-#include "core/format_registry.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -35,10 +32,7 @@ struct Chunk {
 void Put32(Bytes& out, uint32_t v) {
   for (int i = 3; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
-void Put16(Bytes& out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v >> 8));
-  out.push_back(static_cast<uint8_t>(v));
-}
+void Put16(Bytes& out, uint32_t v) { out.insert(out.end(), {uint8_t(v >> 8), uint8_t(v)}); }
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 Bytes Png(const std::vector<Chunk>& chunks) {
@@ -74,10 +68,9 @@ int Paeth(int a, int b, int c) {
   return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
 
-// Filters packed rows (each `rowBytes` long), row i with filter i % 5.
+// Filters packed rows, row i with filter i % 5.
 Bytes FilterRows(const std::vector<Bytes>& rows, uint32_t bpp) {
-  Bytes out;
-  Bytes prior;
+  Bytes out, prior;
   for (size_t y = 0; y < rows.size(); ++y) {
     const Bytes& row = rows[y];
     const uint8_t filter = static_cast<uint8_t>(y % 5);
@@ -127,15 +120,11 @@ Bytes PackRow(const Picture& p, uint32_t y, uint32_t x0, uint32_t dx) {
 // Filtered, interlaced where asked, scanlines of the picture.
 Bytes Scanlines(const Picture& p, bool interlaced) {
   const uint32_t bpp = std::max(1u, ChannelsOf(p.type) * p.depth / 8);
-  if (!interlaced) {
-    std::vector<Bytes> rows;
-    for (uint32_t y = 0; y < p.height; ++y) rows.push_back(PackRow(p, y, 0, 1));
-    return FilterRows(rows, bpp);
-  }
-  const uint32_t pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                               {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  const uint32_t passes[8][4] = {{0, 0, 1, 1}, {0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8},
+                                 {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
   Bytes out;
-  for (const auto& s : pass) {
+  for (int i = interlaced ? 1 : 0; i < (interlaced ? 8 : 1); ++i) {
+    const uint32_t* s = passes[i];
     if (s[0] >= p.width) continue;
     std::vector<Bytes> rows;
     for (uint32_t y = s[1]; y < p.height; y += s[3]) rows.push_back(PackRow(p, y, s[0], s[2]));
@@ -145,40 +134,36 @@ Bytes Scanlines(const Picture& p, bool interlaced) {
   return out;
 }
 
-// ---------------------------------------------------------------------------
-// Decoding from memory with every frame.
-
 using Decoded = pvtest::DecodedBytes;
-using pvtest::ProgressLog;
 
-Decoded DecodeBytes(const Bytes& file, const pv::CancelFlag* cancel = nullptr, pv::ProgressSink* progress = nullptr) {
-  return pvtest::DecodeWith(pv::CreatePngDecoder, L"png", file, cancel, progress);
+Decoded DecodeBytes(const Bytes& file, pv::ProgressSink* progress = nullptr) {
+  return pvtest::DecodeWith(pv::CreatePngDecoder, L"png", file, nullptr, progress);
 }
 
 // A pixel as R, G, B, A at the buffer's own depth (grey fills R, G and B;
 // palette pixels give their index in R).
 std::array<uint32_t, 4> ReadPixel(pv::ImageBuffer& b, uint32_t x, uint32_t y) {
   const uint8_t* row = b.Row(y);
+  const uint16_t* wide = reinterpret_cast<const uint16_t*>(row);
   switch (b.Format()) {
     case pv::PixelFormat::Grey8:
       return {row[x], row[x], row[x], 255};
     case pv::PixelFormat::Indexed8:
       return {row[x], 0, 0, 0};
-    case pv::PixelFormat::Grey16: {
-      const uint32_t v = reinterpret_cast<const uint16_t*>(row)[x];
-      return {v, v, v, 65535};
-    }
+    case pv::PixelFormat::Grey16:
+      return {wide[x], wide[x], wide[x], 65535};
     case pv::PixelFormat::Rgba8:
       return {row[4 * x + 2], row[4 * x + 1], row[4 * x], row[4 * x + 3]};
-    default: {
-      const uint16_t* p = reinterpret_cast<const uint16_t*>(row) + 4 * x;
-      return {p[2], p[1], p[0], p[3]};
-    }
+    default:
+      return {wide[4 * x + 2], wide[4 * x + 1], wide[4 * x], wide[4 * x + 3]};
   }
 }
 
 // ---------------------------------------------------------------------------
-// Every colour type and depth, plain and interlaced, every filter.
+// Colour types and depths, plain and interlaced, every filter. 8-bit and
+// smaller files without a key, and the common keyed ones, are in the corpus
+// with reference decodes; these rows keep what those do not reach: 16-bit
+// samples and keys on 1-bit grey.
 
 struct FormatCase {
   const char* name;
@@ -192,8 +177,7 @@ class PngFormats : public testing::TestWithParam<FormatCase> {};
 
 TEST_P(PngFormats, SamplesArriveAsTheFormatSays) {
   const FormatCase& c = GetParam();
-  const uint32_t max = (1u << c.depth) - 1;
-  const uint32_t channels = ChannelsOf(c.type);
+  const uint32_t max = (1u << c.depth) - 1, channels = ChannelsOf(c.type);
   std::mt19937 rng(c.type * 100 + c.depth);
   Picture p;
   p.width = 13;
@@ -208,34 +192,31 @@ TEST_P(PngFormats, SamplesArriveAsTheFormatSays) {
     for (uint32_t k = 0; k < channels; ++k) {
       uint16_t v = static_cast<uint16_t>(rng() & max);
       if (c.type == 3) v = static_cast<uint16_t>(rng() % std::min<uint32_t>(5, max + 1));
-      if (pickKey) v = key[k];
-      px.push_back(v);
+      px.push_back(pickKey ? key[k] : v);
     }
     p.samples.push_back(px);
   }
-  std::vector<uint32_t> palette = {0x102030, 0xFFEEDD, 0x00FF80, 0x123456, 0xABCDEF};
+  const std::vector<uint32_t> palette = {0x102030, 0xFFEEDD, 0x00FF80, 0x123456, 0xABCDEF};
   const Bytes alphas = {0, 128, 255};
-  for (int interlace = 0; interlace < 2; ++interlace) {
+  for (uint8_t interlace = 0; interlace < 2; ++interlace) {
     SCOPED_TRACE(interlace ? "interlaced" : "plain");
-    std::vector<Chunk> chunks = {Ihdr(p.width, p.height, c.depth, c.type, static_cast<uint8_t>(interlace))};
+    std::vector<Chunk> chunks = {Ihdr(p.width, p.height, c.depth, c.type, interlace)};
     if (c.type == 3) {
       Bytes plte;
       for (uint32_t e : palette) plte.insert(plte.end(), {uint8_t(e >> 16), uint8_t(e >> 8), uint8_t(e)});
       chunks.push_back({"PLTE", plte});
     }
     if (c.keyed) {
-      Bytes trns;
-      if (c.type == 3) trns = alphas;
+      Bytes trns = c.type == 3 ? alphas : Bytes();
       for (uint32_t k = 0; k < channels && c.type != 3; ++k) Put16(trns, key[k]);
       chunks.push_back({"tRNS", trns});
     }
-    const Bytes data = Zlib(Scanlines(p, interlace));
     // The data split over two IDAT chunks.
-    chunks.push_back({"IDAT", Bytes(data.begin(), data.begin() + static_cast<long>(data.size() / 3))});
-    chunks.push_back({"IDAT", Bytes(data.begin() + static_cast<long>(data.size() / 3), data.end())});
-    chunks.push_back({"IEND", {}});
+    const Bytes data = Zlib(Scanlines(p, interlace));
+    const long third = static_cast<long>(data.size() / 3);
+    chunks.push_back({"IDAT", Bytes(data.begin(), data.begin() + third)});
+    chunks.push_back({"IDAT", Bytes(data.begin() + third, data.end())});
     Decoded d = DecodeBytes(Png(chunks));
-    ASSERT_EQ(d.open, pv::kStatusOk);
     ASSERT_EQ(d.decode, pv::kStatusOk);
     ASSERT_EQ(d.buffer->Format(), c.format);
     EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha);
@@ -243,11 +224,11 @@ TEST_P(PngFormats, SamplesArriveAsTheFormatSays) {
     EXPECT_EQ(d.decoder->Model(), c.type == 0 && !c.keyed ? pv::ColourModel::L : pv::ColourModel::Rgb);
     const bool wide = c.format == pv::PixelFormat::Grey16 || c.format == pv::PixelFormat::Rgba16;
     const uint32_t opaque = wide ? 65535 : 255;
+    // Samples below 8 bits stretch to the full range.
+    auto level = [&](uint32_t v) { return wide || c.depth == 8 ? v : v * 255 / max; };
     for (uint32_t y = 0; y < p.height; ++y) {
       for (uint32_t x = 0; x < p.width; ++x) {
         const std::vector<uint16_t>& s = p.At(x, y);
-        // Samples below 8 bits stretch to the full range.
-        auto level = [&](uint32_t v) { return wide || c.depth == 8 ? v : v * 255 / max; };
         std::array<uint32_t, 4> e;
         if (c.type == 3) {
           e = {s[0], 0, 0, 0};
@@ -256,42 +237,32 @@ TEST_P(PngFormats, SamplesArriveAsTheFormatSays) {
         } else {
           e = {s[0], s[1], s[2], channels == 4 ? s[3] : opaque};
         }
-        const bool isKey = c.keyed && c.type != 3 && s[0] == key[0] && (channels == 1 || (s[1] == key[1] && s[2] == key[2]));
-        if (isKey) e[3] = 0;
+        if (c.keyed && c.type != 3 && s[0] == key[0] && (channels == 1 || (s[1] == key[1] && s[2] == key[2]))) e[3] = 0;
         ASSERT_EQ(ReadPixel(*d.buffer, x, y), e) << x << "," << y;
       }
     }
-    if (c.type == 3) {
-      const uint32_t* entries = d.buffer->Palette();
-      for (size_t i = 0; i < palette.size(); ++i) {
-        const uint32_t alpha = c.keyed && i < alphas.size() ? alphas[i] : 255;
-        EXPECT_EQ(entries[i], alpha << 24 | palette[i]) << "entry " << i;
-      }
+    for (size_t i = 0; i < palette.size() && c.type == 3; ++i) {
+      const uint32_t alpha = c.keyed && i < alphas.size() ? alphas[i] : 255;
+      EXPECT_EQ(d.buffer->Palette()[i], alpha << 24 | palette[i]) << "entry " << i;
     }
   }
 }
 
 using PF = pv::PixelFormat;
-// 8-bit and below without a key, and the common keyed files, are covered by
-// the corpus references; these rows keep what those do not reach: 16-bit
-// samples, keys on 1- and 2-bit grey, and the buffer format of each family.
 INSTANTIATE_TEST_SUITE_P(
     Png, PngFormats,
-    testing::Values(FormatCase{"Grey2", 0, 2, false, PF::Grey8, 0}, FormatCase{"Grey16", 0, 16, false, PF::Grey16, 0},
+    testing::Values(FormatCase{"Grey16", 0, 16, false, PF::Grey16, 0},
                     // A grey tRNS turns the image into colour with alpha.
                     FormatCase{"Grey1Keyed", 0, 1, true, PF::Rgba8, 1},
-                    FormatCase{"Grey2Keyed", 0, 2, true, PF::Rgba8, 1},
                     FormatCase{"Grey16Keyed", 0, 16, true, PF::Rgba16, 1},
-                    FormatCase{"Rgb16", 2, 16, false, PF::Rgba16, 0},
                     FormatCase{"Rgb16Keyed", 2, 16, true, PF::Rgba16, 1},
-                    FormatCase{"Palette2", 3, 2, false, PF::Indexed8, 0},
                     FormatCase{"Palette2Alpha", 3, 2, true, PF::Indexed8, 1},
                     FormatCase{"GreyAlpha16", 4, 16, false, PF::Rgba16, 1},
-                    FormatCase{"Rgba8", 6, 8, false, PF::Rgba8, 1}, FormatCase{"Rgba16", 6, 16, false, PF::Rgba16, 1}),
+                    FormatCase{"Rgba16", 6, 16, false, PF::Rgba16, 1}),
     [](const testing::TestParamInfo<FormatCase>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------------------
-// Header faults and damaged data.
+// Damaged files.
 
 std::vector<Chunk> SmallRgb() {
   Picture p;
@@ -301,35 +272,34 @@ std::vector<Chunk> SmallRgb() {
   return {Ihdr(3, 2, 8, 2), {"IDAT", Zlib(Scanlines(p, false))}, {"IEND", {}}};
 }
 
-TEST(PngDamaged, HeaderFaultsGiveStatus) {
+TEST(PngDamaged, FaultsGiveStatus) {
   struct Case {
     const char* name;
     void (*change)(std::vector<Chunk>&);
-    Status open;
+    Status open, decode;
   };
+  using Chunks = std::vector<Chunk>;
   const Case cases[] = {
-      {"no IHDR", [](std::vector<Chunk>& c) { c.erase(c.begin()); }, pv::kStatusDamaged},
-      {"text before IHDR", [](std::vector<Chunk>& c) { c.insert(c.begin(), {"tEXt", Text("Title\0x")}); },
-       pv::kStatusDamaged},
-      {"short IHDR", [](std::vector<Chunk>& c) { c[0].data.resize(12); }, pv::kStatusDamaged},
-      {"width 0", [](std::vector<Chunk>& c) { c[0].data[3] = 0; }, pv::kStatusDamaged},
-      {"width 2^31", [](std::vector<Chunk>& c) { c[0].data[0] = 0x80; }, pv::kStatusDamaged},
-      {"width past the cap", [](std::vector<Chunk>& c) { c[0].data[1] = 0x10; }, pv::kStatusUnsupported},
-      {"area past the cap", [](std::vector<Chunk>& c) { c[0] = Ihdr(1u << 17, 1u << 17, 8, 2); },
-       pv::kStatusUnsupported},
-      {"grey + alpha at 4 bits", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 4, 4); }, pv::kStatusUnsupported},
-      {"RGB at 4 bits", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 4, 2); }, pv::kStatusUnsupported},
-      {"palette at 16 bits", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 16, 3); }, pv::kStatusUnsupported},
-      {"colour type 5", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 8, 5); }, pv::kStatusUnsupported},
-      {"compression 1", [](std::vector<Chunk>& c) { c[0].data[10] = 1; }, pv::kStatusUnsupported},
-      {"filter method 1", [](std::vector<Chunk>& c) { c[0].data[11] = 1; }, pv::kStatusUnsupported},
-      {"interlace 2", [](std::vector<Chunk>& c) { c[0].data[12] = 2; }, pv::kStatusUnsupported},
-      {"palette image without PLTE", [](std::vector<Chunk>& c) { c[0] = Ihdr(3, 2, 8, 3); }, pv::kStatusDamaged},
-      {"no IDAT", [](std::vector<Chunk>& c) { c.erase(c.begin() + 1); }, pv::kStatusDamaged},
-      {"digit in a type", [](std::vector<Chunk>& c) { c.insert(c.begin() + 1, {"tEX1", {}}); }, pv::kStatusDamaged},
-      {"unknown ancillary chunk", [](std::vector<Chunk>& c) { c.insert(c.begin() + 1, {"zzZz", {1, 2}}); },
-       pv::kStatusOk},
-      {"no IEND", [](std::vector<Chunk>& c) { c.pop_back(); }, pv::kStatusOk},
+      {"no IHDR", [](Chunks& c) { c.erase(c.begin()); }, pv::kStatusDamaged, 0},
+      {"text before IHDR", [](Chunks& c) { c.insert(c.begin(), {"tEXt", Text("Title\0x")}); }, pv::kStatusDamaged, 0},
+      {"short IHDR", [](Chunks& c) { c[0].data.resize(12); }, pv::kStatusDamaged, 0},
+      {"width 0", [](Chunks& c) { c[0].data[3] = 0; }, pv::kStatusDamaged, 0},
+      {"width 2^31", [](Chunks& c) { c[0].data[0] = 0x80; }, pv::kStatusDamaged, 0},
+      {"width past the cap", [](Chunks& c) { c[0].data[1] = 0x10; }, pv::kStatusUnsupported, 0},
+      {"area past the cap", [](Chunks& c) { c[0] = Ihdr(1u << 17, 1u << 17, 8, 2); }, pv::kStatusUnsupported, 0},
+      {"grey + alpha at 4 bits", [](Chunks& c) { c[0] = Ihdr(3, 2, 4, 4); }, pv::kStatusUnsupported, 0},
+      {"palette at 16 bits", [](Chunks& c) { c[0] = Ihdr(3, 2, 16, 3); }, pv::kStatusUnsupported, 0},
+      {"compression 1", [](Chunks& c) { c[0].data[10] = 1; }, pv::kStatusUnsupported, 0},
+      {"filter method 1", [](Chunks& c) { c[0].data[11] = 1; }, pv::kStatusUnsupported, 0},
+      {"interlace 2", [](Chunks& c) { c[0].data[12] = 2; }, pv::kStatusUnsupported, 0},
+      {"palette image without PLTE", [](Chunks& c) { c[0] = Ihdr(3, 2, 8, 3); }, pv::kStatusDamaged, 0},
+      {"no IDAT", [](Chunks& c) { c.erase(c.begin() + 1); }, pv::kStatusDamaged, 0},
+      {"digit in a type", [](Chunks& c) { c.insert(c.begin() + 1, {"tEX1", {}}); }, pv::kStatusDamaged, 0},
+      {"unknown ancillary chunk", [](Chunks& c) { c.insert(c.begin() + 1, {"zzZz", {1, 2}}); }, pv::kStatusOk, 0},
+      {"no IEND", [](Chunks& c) { c.pop_back(); }, pv::kStatusOk, pv::kStatusOk},
+      {"empty image data", [](Chunks& c) { c[1].data.clear(); }, pv::kStatusOk, pv::kStatusDamaged},
+      {"broken deflate data", [](Chunks& c) { c[1].data = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}; },
+       pv::kStatusOk, pv::kStatusDamaged},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -338,41 +308,26 @@ TEST(PngDamaged, HeaderFaultsGiveStatus) {
     Decoded d = DecodeBytes(Png(chunks));
     EXPECT_EQ(d.open, c.open) << std::hex << d.open;
     if (pv::Succeeded(c.open)) {
-      EXPECT_EQ(d.decode, pv::kStatusOk);
+      EXPECT_EQ(d.decode, c.decode) << std::hex << d.decode;
     }
   }
+  Bytes badCrc = Png(SmallRgb());
+  badCrc[8 + 8 + 13] ^= 0xFF;  // the IHDR's: CRCs are not checked
+  EXPECT_EQ(DecodeBytes(badCrc).decode, pv::kStatusOk);
+  const Bytes cut(badCrc.begin(), badCrc.end() - 14);  // inside the IDAT's CRC
+  EXPECT_EQ(DecodeBytes(cut).open, pv::kStatusDamaged);
 }
 
-TEST(PngDamaged, FileFaults) {
-  struct Case {
-    const char* name;
-    Bytes file;
-    Status open, decode;
-  };
-  Bytes badCrc = Png(SmallRgb());
-  badCrc[8 + 8 + 13] ^= 0xFF;  // the IHDR's CRC
-  Bytes badSignature = Png(SmallRgb());
-  badSignature[1] = 'Q';
-  Bytes chunkPastEnd = Png(SmallRgb());
-  chunkPastEnd.resize(chunkPastEnd.size() - 14);  // inside the IDAT's CRC
-  std::vector<Chunk> empty = SmallRgb();
-  empty[1].data.clear();
-  std::vector<Chunk> garbage = SmallRgb();
-  garbage[1].data = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  const Case cases[] = {
-      {"CRCs are not checked", badCrc, pv::kStatusOk, pv::kStatusOk},
-      {"signature", badSignature, pv::kStatusUnknownFormat, 0},
-      {"chunk past the end", chunkPastEnd, pv::kStatusDamaged, 0},
-      {"empty image data", Png(empty), pv::kStatusOk, pv::kStatusDamaged},
-      {"broken deflate data", Png(garbage), pv::kStatusOk, pv::kStatusDamaged},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Decoded d = DecodeBytes(c.file);
-    EXPECT_EQ(d.open, c.open);
-    if (pv::Succeeded(c.open)) {
-      EXPECT_EQ(d.decode, c.decode);
-    }
+TEST(PngProbe, SignatureAndLength) {
+  const Bytes good = Png(SmallRgb());
+  Bytes textMode = good;
+  textMode[4] = 0x0A;  // CR LF turned into LF
+  const std::pair<Bytes, Status> cases[] = {{Bytes(good.begin(), good.begin() + 22), pv::kStatusOk},
+                                            {Bytes(good.begin(), good.begin() + 21), pv::kStatusUnknownFormat},
+                                            {textMode, pv::kStatusUnknownFormat}};
+  for (const auto& [bytes, expected] : cases) {
+    pv::Ref<pv::ByteSource> source(new pv::MemorySource(bytes.data(), static_cast<uint32_t>(bytes.size())));
+    EXPECT_EQ(pv::ProbePng(*source), expected) << bytes.size();
   }
 }
 
@@ -381,14 +336,12 @@ TEST(PngDamaged, FileFaults) {
 TEST(PngDamaged, CutDataLeavesTheRestTransparent) {
   struct Case {
     const char* name;
-    uint8_t type;
-    uint8_t interlace;
+    uint8_t type, interlace;
   };
   for (const Case& c : {Case{"RGB", 2, 0}, Case{"palette", 3, 0}, Case{"RGB interlaced", 2, 1}}) {
     SCOPED_TRACE(c.name);
     Picture p;
-    p.width = 64;
-    p.height = 64;
+    p.width = p.height = 64;
     p.type = c.type;
     std::mt19937 rng(3);
     for (uint32_t i = 0; i < 64 * 64; ++i) {
@@ -406,16 +359,14 @@ TEST(PngDamaged, CutDataLeavesTheRestTransparent) {
     Decoded d = DecodeBytes(Png(chunks));
     ASSERT_EQ(d.decode, pv::kStatusOk);
     EXPECT_EQ(d.buffer->UsesAlpha(), 1);
-    const uint32_t missing = c.type == 3 ? 253 : 0;
+    using Px = std::array<uint32_t, 4>;
+    const Px gone = c.type == 3 ? Px{253, 0, 0, 0} : Px{0, 0, 0, 0};
     uint32_t present = 0, absent = 0;
     for (uint32_t y = 0; y < 64; ++y) {
       for (uint32_t x = 0; x < 64; ++x) {
-        const std::array<uint32_t, 4> got = ReadPixel(*d.buffer, x, y);
+        const Px got = ReadPixel(*d.buffer, x, y);
         const std::vector<uint16_t>& s = p.At(x, y);
-        const std::array<uint32_t, 4> whole =
-            c.type == 3 ? std::array<uint32_t, 4>{s[0], 0, 0, 0} : std::array<uint32_t, 4>{s[0], s[1], s[2], 255};
-        const std::array<uint32_t, 4> gone = c.type == 3 ? std::array<uint32_t, 4>{missing, 0, 0, 0}
-                                                         : std::array<uint32_t, 4>{0, 0, 0, 0};
+        const Px whole = c.type == 3 ? Px{s[0], 0, 0, 0} : Px{s[0], s[1], s[2], 255};
         ASSERT_TRUE(got == whole || got == gone) << x << "," << y;
         (got == whole ? present : absent)++;
       }
@@ -435,17 +386,14 @@ TEST(PngDamaged, EveryPrefixDecodesOrFails) {
   p.type = 3;
   p.depth = 4;
   for (uint32_t i = 0; i < 63; ++i) p.samples.push_back({uint16_t(i % 3)});
-  Bytes frame;
-  Put32(frame, 0);
   const std::vector<Chunk> files[] = {
-      {Ihdr(9, 7, 4, 3, 1), {"PLTE", {1, 2, 3, 4, 5, 6, 7, 8, 9}}, {"tRNS", {0}}, {"tEXt", Text(std::string("Title\0x", 7))},
-       {"IDAT", Zlib(Scanlines(p, true))}, {"IEND", {}}},
+      {Ihdr(9, 7, 4, 3, 1), {"PLTE", {1, 2, 3, 4, 5, 6, 7, 8, 9}}, {"tRNS", {0}},
+       {"tEXt", Text(std::string("Title\0x", 7))}, {"IDAT", Zlib(Scanlines(p, true))}, {"IEND", {}}},
       SmallRgb(),
   };
   for (const std::vector<Chunk>& chunks : files) {
     const Bytes whole = Png(chunks);
-    Decoded full = DecodeBytes(whole);
-    ASSERT_EQ(full.decode, pv::kStatusOk);
+    ASSERT_EQ(DecodeBytes(whole).decode, pv::kStatusOk);
     for (size_t n = 0; n < whole.size(); ++n) {
       SCOPED_TRACE(n);
       Decoded d = DecodeBytes(Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
@@ -458,38 +406,14 @@ TEST(PngDamaged, EveryPrefixDecodesOrFails) {
   }
 }
 
-TEST(PngProbe, SignatureAndLength) {
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    Status expected;
-  };
-  const Bytes good = Png(SmallRgb());
-  Bytes textMode = good;
-  textMode[4] = 0x0A;  // CR LF turned into LF
-  const Case cases[] = {
-      {"whole file", good, pv::kStatusOk},
-      {"22 bytes", Bytes(good.begin(), good.begin() + 22), pv::kStatusOk},
-      {"21 bytes", Bytes(good.begin(), good.begin() + 21), pv::kStatusUnknownFormat},
-      {"damaged signature", textMode, pv::kStatusUnknownFormat},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    pv::Ref<pv::ByteSource> source(new pv::MemorySource(c.bytes.data(), static_cast<uint32_t>(c.bytes.size())));
-    EXPECT_EQ(pv::ProbePng(*source), c.expected);
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Ancillary chunks.
 
 Bytes Joined(std::initializer_list<std::string> parts) {
   Bytes out;
-  bool first = true;
   for (const std::string& s : parts) {
-    if (!first) out.push_back(0);
+    if (&s != parts.begin()) out.push_back(0);
     out.insert(out.end(), s.begin(), s.end());
-    first = false;
   }
   return out;
 }
@@ -497,23 +421,22 @@ Bytes Joined(std::initializer_list<std::string> parts) {
 // keyword, compression flag and method, language, translated keyword, text.
 Bytes Itxt(const std::string& keyword, uint8_t compressed, const std::string& language,
            const std::string& translated, const std::string& text) {
-  Bytes out = Text(keyword);
-  out.insert(out.end(), {0, compressed, 0});
-  out.insert(out.end(), language.begin(), language.end());
-  out.push_back(0);
-  out.insert(out.end(), translated.begin(), translated.end());
-  out.push_back(0);
-  out.insert(out.end(), text.begin(), text.end());
-  return out;
+  return Joined({keyword, std::string{char(compressed), 0} + language, translated, text});
 }
 
-TEST(PngText, KeywordsBecomeProperties) {
+TEST(PngProperties, ChunksBecomeProperties) {
   struct Case {
     const char* name;
     std::vector<Chunk> chunks;
     uint32_t property;
     const wchar_t* expected;  // null: not set
   };
+  Bytes metres;
+  Put32(metres, 2835);
+  Put32(metres, 3780);
+  metres.push_back(1);
+  Bytes aspect = metres;
+  aspect[8] = 0;
   const Case cases[] = {
       {"title", {{"tEXt", Joined({"Title", "Sunset"})}}, pv::kPropTitle, L"Sunset"},
       {"author", {{"tEXt", Joined({"Author", "Ann"})}}, pv::kPropAuthor, L"Ann"},
@@ -530,10 +453,14 @@ TEST(PngText, KeywordsBecomeProperties) {
       {"compressed international skipped", {{"iTXt", Itxt("Author", 1, "", "", "xx")}}, pv::kPropAuthor, nullptr},
       {"English replaces", {{"tEXt", Joined({"Title", "old"})}, {"iTXt", Itxt("Title", 0, "en", "", "new")}},
        pv::kPropTitle, L"new"},
-      {"German does not replace", {{"tEXt", Joined({"Title", "old"})}, {"iTXt", Itxt("Title", 0, "de", "Titel", "neu")}},
-       pv::kPropTitle, L"old"},
+      {"German does not replace",
+       {{"tEXt", Joined({"Title", "old"})}, {"iTXt", Itxt("Title", 0, "de", "Titel", "neu")}}, pv::kPropTitle, L"old"},
       {"German when there is none", {{"iTXt", Itxt("Title", 0, "de", "Titel", "neu")}}, pv::kPropTitle, L"neu"},
       {"compressed text is not read", {{"zTXt", Joined({"Author", std::string(1, '\0')})}}, pv::kPropAuthor, nullptr},
+      {"density in metres", {{"pHYs", metres}}, pv::kPropDensity, L"2835 x 3780 ppm"},
+      {"aspect ratio only", {{"pHYs", aspect}}, pv::kPropDensity, nullptr},
+      {"short pHYs", {{"pHYs", Bytes(metres.begin(), metres.begin() + 8)}}, pv::kPropDensity, nullptr},
+      {"compression", {}, pv::kPropCompression, L"Inflate"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -541,42 +468,10 @@ TEST(PngText, KeywordsBecomeProperties) {
     chunks.insert(chunks.begin() + 1, c.chunks.begin(), c.chunks.end());
     Decoded d = DecodeBytes(Png(chunks));
     ASSERT_EQ(d.open, pv::kStatusOk);
-    if (c.expected) {
-      EXPECT_STREQ(d.decoder->GetText(c.property), c.expected);
-    } else if (c.property != pv::kPropTitle) {
-      EXPECT_FALSE(d.decoder->Has(c.property));
+    // Without a title the base names the image after its file.
+    if (c.expected || c.property != pv::kPropTitle) {
+      EXPECT_STREQ(d.decoder->Has(c.property) ? d.decoder->GetText(c.property) : nullptr, c.expected);
     }
-  }
-}
-
-TEST(PngProperties, DensityCompressionBits) {
-  struct Case {
-    const char* name;
-    Bytes phys;
-    const wchar_t* density;
-  };
-  Bytes metres, aspect, shortChunk;
-  Put32(metres, 2835);
-  Put32(metres, 3780);
-  metres.push_back(1);
-  aspect = metres;
-  aspect[8] = 0;
-  shortChunk = Bytes(metres.begin(), metres.begin() + 8);
-  const Case cases[] = {{"metres", metres, L"2835 x 3780 ppm"}, {"aspect only", aspect, nullptr},
-                        {"short", shortChunk, nullptr}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<Chunk> chunks = SmallRgb();
-    chunks.insert(chunks.begin() + 1, {"pHYs", c.phys});
-    Decoded d = DecodeBytes(Png(chunks));
-    ASSERT_EQ(d.open, pv::kStatusOk);
-    if (c.density) {
-      EXPECT_STREQ(d.decoder->GetText(pv::kPropDensity), c.density);
-    } else {
-      EXPECT_FALSE(d.decoder->Has(pv::kPropDensity));
-    }
-    EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), L"Inflate");
-    EXPECT_STREQ(d.decoder->GetText(pv::kPropBitsPerPixel), L"24");
   }
 }
 
@@ -614,43 +509,38 @@ TEST(PngProperties, BackgroundColour) {
 }
 
 // ---------------------------------------------------------------------------
-// Animation.
+// Animation. Frames are 4 x 3 canvases of RGBA pictures of one colour each.
 
-Bytes FrameControl(uint32_t seq, uint32_t w, uint32_t h, uint32_t x, uint32_t y, uint16_t num, uint16_t den,
-                   uint8_t dispose, uint8_t blend) {
+Bytes U32s(std::initializer_list<uint32_t> values) {
   Bytes d;
-  for (uint32_t v : {seq, w, h, x, y}) Put32(d, v);
+  for (uint32_t v : values) Put32(d, v);
+  return d;
+}
+
+Chunk FrameControl(uint32_t seq, uint32_t w, uint32_t h, uint32_t x, uint32_t y, uint16_t num, uint16_t den,
+                   uint8_t dispose, uint8_t blend) {
+  Bytes d = U32s({seq, w, h, x, y});
   Put16(d, num);
   Put16(d, den);
-  d.push_back(dispose);
-  d.push_back(blend);
-  return d;
+  d.insert(d.end(), {dispose, blend});
+  return {"fcTL", d};
 }
 
-Bytes AnimationControl(uint32_t frames, uint32_t plays) {
-  Bytes d;
-  Put32(d, frames);
-  Put32(d, plays);
-  return d;
-}
-
-// RGBA picture of one colour.
+// RGBA 0x11223344 is stored as R, G, B, A = 11, 22, 33, 44 and read back as 0x44112233.
 Bytes Solid(uint32_t w, uint32_t h, uint32_t rgba) {
   Picture p;
   p.width = w;
   p.height = h;
   p.type = 6;
-  for (uint32_t i = 0; i < w * h; ++i)
-    p.samples.push_back({uint16_t(rgba >> 24), uint16_t((rgba >> 16) & 255), uint16_t((rgba >> 8) & 255),
-                         uint16_t(rgba & 255)});
+  p.samples.assign(w * h, {uint16_t(rgba >> 24), uint16_t((rgba >> 16) & 255), uint16_t((rgba >> 8) & 255),
+                           uint16_t(rgba & 255)});
   return Zlib(Scanlines(p, false));
 }
 
-Bytes FrameData(uint32_t seq, const Bytes& data) {
-  Bytes d;
-  Put32(d, seq);
+Chunk FrameData(uint32_t seq, const Bytes& data) {
+  Bytes d = U32s({seq});
   d.insert(d.end(), data.begin(), data.end());
-  return d;
+  return {"fdAT", d};
 }
 
 struct FrameExpect {
@@ -659,64 +549,70 @@ struct FrameExpect {
   uint32_t pixel;  // 0xAARRGGBB of every pixel
 };
 
-void CheckFrames(const Decoded& d, const std::vector<FrameExpect>& expected, uint8_t loop) {
-  ASSERT_EQ(d.decode, pv::kStatusOk);
-  const std::vector<pv::ImageBuffer*> frames = d.Frames();
-  ASSERT_EQ(frames.size(), expected.size());
-  for (size_t i = 0; i < frames.size(); ++i) {
-    SCOPED_TRACE(i);
-    const FrameExpect& e = expected[i];
-    const pv::FrameInfo& f = frames[i]->Frame();
-    EXPECT_EQ(frames[i]->Width(), e.width);
-    EXPECT_EQ(frames[i]->Height(), e.height);
-    EXPECT_EQ(f.left, e.left);
-    EXPECT_EQ(f.top, e.top);
-    EXPECT_EQ(f.delay, e.delay);
-    EXPECT_EQ(f.disposal, e.disposal);
-    EXPECT_EQ(f.blend, e.blend);
-    EXPECT_EQ(f.loop, loop);
-    EXPECT_EQ(f.canvasWidth, 4u);
-    EXPECT_EQ(f.canvasHeight, 3u);
-    for (uint32_t y = 0; y < e.height; ++y) {
-      for (uint32_t x = 0; x < e.width; ++x) ASSERT_EQ(pv::LoadU32LE(frames[i]->Row(y) + 4 * x), e.pixel);
+TEST(PngAnimation, FramesCarryTheirPlaceTimingAndPixels) {
+  struct Case {
+    const char* name;
+    std::vector<Chunk> chunks;
+    std::vector<FrameExpect> frames;
+    uint8_t loop;
+  };
+  const Chunk ihdr = Ihdr(4, 3, 8, 6);
+  const Case cases[] = {
+      {"default image is the first frame",
+       {ihdr, {"acTL", U32s({3, 0})}, FrameControl(0, 4, 3, 0, 0, 1, 0, 0, 0), {"IDAT", Solid(4, 3, 0x112233FF)},
+        FrameControl(1, 2, 2, 1, 1, 0, 0, 1, 1), FrameData(2, Solid(2, 2, 0x44556680)),
+        FrameControl(3, 1, 3, 3, 0, 1, 3, 2, 0), FrameData(4, Solid(1, 3, 0x77889900)), {"IEND", {}}},
+       {{4, 3, 0, 0, 10, 0, 0, 0xFF112233},  // 1/0 s: a denominator of 0 means 1/100
+        {2, 2, 1, 1, 17, 1, 1, 0x80445566},  // 0/0 s: as fast as possible
+        {1, 3, 3, 0, 333, 2, 0, 0x00778899}},
+       1},
+      {"default image outside the animation",
+       {ihdr, {"acTL", U32s({2, 1})}, {"IDAT", Solid(4, 3, 0x010203FF)}, FrameControl(0, 3, 2, 1, 1, 5, 10, 0, 1),
+        FrameData(1, Solid(3, 2, 0x0A0B0CFF)), FrameControl(2, 4, 3, 0, 0, 1, 1, 0, 0),
+        FrameData(3, Solid(4, 3, 0x0D0E0FFF)), {"IEND", {}}},
+       {{3, 2, 1, 1, 500, 0, 1, 0xFF0A0B0C}, {4, 3, 0, 0, 1000, 0, 0, 0xFF0D0E0F}},
+       0},
+      // A frame whose data is missing is transparent; the others stay.
+      {"frame without data",
+       {ihdr, {"acTL", U32s({2, 0})}, FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0), {"IDAT", Solid(4, 3, 0x112233FF)},
+        FrameControl(1, 2, 2, 0, 0, 1, 1, 0, 0), {"IEND", {}}},
+       {{4, 3, 0, 0, 1000, 0, 0, 0xFF112233}, {2, 2, 0, 0, 1000, 0, 0, 0}},
+       1},
+      {"frame controls without animation control",
+       {ihdr, FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0), {"IDAT", Solid(4, 3, 0x112233FF)},
+        FrameControl(1, 4, 3, 0, 0, 1, 1, 0, 0), FrameData(2, Solid(4, 3, 0x445566FF))},
+       {{4, 3, 0, 0, 0, 0, 0, 0xFF112233}},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoded d = DecodeBytes(Png(c.chunks));
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    const std::vector<pv::ImageBuffer*> frames = d.Frames();
+    ASSERT_EQ(frames.size(), c.frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+      SCOPED_TRACE(i);
+      const FrameExpect& e = c.frames[i];
+      const pv::FrameInfo& f = frames[i]->Frame();
+      EXPECT_EQ(frames[i]->Dimensions(), (pv::ImageSize{e.width, e.height}));
+      EXPECT_EQ(f.left, e.left);
+      EXPECT_EQ(f.top, e.top);
+      EXPECT_EQ(f.delay, e.delay);
+      EXPECT_EQ(f.disposal, e.disposal);
+      EXPECT_EQ(f.blend, e.blend);
+      EXPECT_EQ(f.loop, c.loop);
+      EXPECT_EQ(f.canvasWidth, c.frames.size() > 1 ? 4u : 0u);
+      for (uint32_t y = 0; y < e.height; ++y) {
+        for (uint32_t x = 0; x < e.width; ++x) ASSERT_EQ(pv::LoadU32LE(frames[i]->Row(y) + 4 * x), e.pixel);
+      }
     }
   }
-}
-
-// RGBA 0x11223344 is stored as R, G, B, A = 11, 22, 33, 44 and read back as 0x44112233.
-TEST(PngAnimation, DefaultImageIsTheFirstFrame) {
-  Decoded d = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
-                               {"acTL", AnimationControl(3, 0)},
-                               {"fcTL", FrameControl(0, 4, 3, 0, 0, 1, 0, 0, 0)},
-                               {"IDAT", Solid(4, 3, 0x112233FF)},
-                               {"fcTL", FrameControl(1, 2, 2, 1, 1, 0, 0, 1, 1)},
-                               {"fdAT", FrameData(2, Solid(2, 2, 0x44556680))},
-                               {"fcTL", FrameControl(3, 1, 3, 3, 0, 1, 3, 2, 0)},
-                               {"fdAT", FrameData(4, Solid(1, 3, 0x77889900))},
-                               {"IEND", {}}}));
-  CheckFrames(d,
-              {{4, 3, 0, 0, 10, 0, 0, 0xFF112233},  // 1/0 s: a denominator of 0 means 1/100
-               {2, 2, 1, 1, 17, 1, 1, 0x80445566},  // 0/0 s: as fast as possible
-               {1, 3, 3, 0, 333, 2, 0, 0x00778899}},
-              1);
-}
-
-TEST(PngAnimation, DefaultImageOutsideTheAnimation) {
-  Decoded d = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
-                               {"acTL", AnimationControl(2, 1)},
-                               {"IDAT", Solid(4, 3, 0x010203FF)},
-                               {"fcTL", FrameControl(0, 3, 2, 1, 1, 5, 10, 0, 1)},
-                               {"fdAT", FrameData(1, Solid(3, 2, 0x0A0B0CFF))},
-                               {"fcTL", FrameControl(2, 4, 3, 0, 0, 1, 1, 0, 0)},
-                               {"fdAT", FrameData(3, Solid(4, 3, 0x0D0E0FFF))},
-                               {"IEND", {}}}));
-  CheckFrames(d, {{3, 2, 1, 1, 500, 0, 1, 0xFF0A0B0C}, {4, 3, 0, 0, 1000, 0, 0, 0xFF0D0E0F}}, 0);
 }
 
 TEST(PngAnimation, FaultyFramesEndTheAnimation) {
   struct Case {
     const char* name;
-    Bytes second;  // the second fcTL
+    Chunk second;  // the second fcTL
     size_t frames;
   };
   const Case cases[] = {
@@ -725,64 +621,34 @@ TEST(PngAnimation, FaultyFramesEndTheAnimation) {
       {"past the bottom", FrameControl(1, 2, 3, 0, 1, 1, 1, 0, 0), 1},
       {"offset far out", FrameControl(1, 2, 2, 0xFFFFFFF0, 0, 1, 1, 0, 0), 1},
       {"zero width", FrameControl(1, 0, 2, 0, 0, 1, 1, 0, 0), 1},
-      {"short", Bytes(20, 0), 1},
+      {"short", {"fcTL", Bytes(20, 0)}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Decoded d = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
-                                 {"acTL", AnimationControl(3, 0)},
-                                 {"fcTL", FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0)},
-                                 {"IDAT", Solid(4, 3, 0x112233FF)},
-                                 {"fcTL", c.second},
-                                 {"fdAT", FrameData(2, Solid(2, 2, 0x44556680))},
-                                 {"fcTL", FrameControl(3, 4, 3, 0, 0, 1, 1, 0, 0)},
-                                 {"fdAT", FrameData(4, Solid(4, 3, 0x44556680))},
+    Decoded d = DecodeBytes(Png({Ihdr(4, 3, 8, 6), {"acTL", U32s({3, 0})}, FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0),
+                                 {"IDAT", Solid(4, 3, 0x112233FF)}, c.second, FrameData(2, Solid(2, 2, 0x44556680)),
+                                 FrameControl(3, 4, 3, 0, 0, 1, 1, 0, 0), FrameData(4, Solid(4, 3, 0x44556680)),
                                  {"IEND", {}}}));
     ASSERT_EQ(d.decode, pv::kStatusOk);
     EXPECT_EQ(d.Frames().size(), c.frames);
   }
 }
 
-TEST(PngAnimation, FramesWithoutAnimationControlOrDataStillDecode) {
-  // fcTL without acTL: a still image.
-  Decoded still = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
-                                   {"fcTL", FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0)},
-                                   {"IDAT", Solid(4, 3, 0x112233FF)},
-                                   {"fcTL", FrameControl(1, 4, 3, 0, 0, 1, 1, 0, 0)},
-                                   {"fdAT", FrameData(2, Solid(4, 3, 0x445566FF))}}));
-  ASSERT_EQ(still.decode, pv::kStatusOk);
-  EXPECT_EQ(still.Frames().size(), 1u);
-  // A frame whose data is missing is transparent; the others stay.
-  Decoded gap = DecodeBytes(Png({Ihdr(4, 3, 8, 6),
-                                 {"acTL", AnimationControl(2, 0)},
-                                 {"fcTL", FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0)},
-                                 {"IDAT", Solid(4, 3, 0x112233FF)},
-                                 {"fcTL", FrameControl(1, 2, 2, 0, 0, 1, 1, 0, 0)},
-                                 {"IEND", {}}}));
-  CheckFrames(gap, {{4, 3, 0, 0, 1000, 0, 0, 0xFF112233}, {2, 2, 0, 0, 1000, 0, 0, 0}}, 1);
-}
-
 // ---------------------------------------------------------------------------
-// Progress and cancellation.
 
-TEST(PngDecode, ProgressAndCancel) {
+TEST(PngDecode, ProgressEvery32Rows) {
   Picture p;
   p.width = 4;
   p.height = 70;
-  for (uint32_t i = 0; i < 280; ++i) p.samples.push_back({1, 2, 3});
-  const Bytes file = Png({Ihdr(4, 70, 8, 2), {"IDAT", Zlib(Scanlines(p, false))}});
-  pv::Ref<ProgressLog> log(new ProgressLog);
-  Decoded d = DecodeBytes(file, nullptr, log.get());
+  p.samples.assign(280, {1, 2, 3});
+  pv::Ref<pvtest::ProgressLog> log(new pvtest::ProgressLog);
+  Decoded d = DecodeBytes(Png({Ihdr(4, 70, 8, 2), {"IDAT", Zlib(Scanlines(p, false))}}), log.get());
   ASSERT_EQ(d.decode, pv::kStatusOk);
   const std::vector<std::pair<int32_t, int32_t>> expected = {{31, 70}, {63, 70}, {100, 100}};
   EXPECT_EQ(log->calls, expected);
-  pv::CancelFlag cancel{1};
-  EXPECT_EQ(DecodeBytes(file, &cancel).decode, pv::kStatusCancelled);
 }
 
-// ---------------------------------------------------------------------------
 // The vector row forms against their scalar twins.
-
 TEST(PngRows, VectorFormsMatchScalar) {
   if (!__builtin_cpu_supports("ssse3")) GTEST_SKIP() << "no SSSE3 on this machine";
   std::mt19937 rng(11);
@@ -817,19 +683,14 @@ TEST(PngRows, VectorFormsMatchScalar) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// The shared corpus.
-
 TEST(PngCorpus, OutcomesAndReferences) {
   const std::string dir = pvtest::CorpusDir("png");
   if (dir.empty()) GTEST_SKIP() << "the shared corpus is absent";
-  // 16-bit samples reach 8 bits by their high byte, as the references were made.
   pvtest::CorpusChecks checks;
-  checks.compare = [](const pvtest::CorpusCase&, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& ref) {
+  checks.compare = [](const pvtest::CorpusCase&, const Bytes& ours, const Bytes& ref) {
     pvtest::ExpectSamePixels(ours, ref);
   };
-  const size_t compared = pvtest::CheckCorpus(dir, checks);
-  EXPECT_GT(compared, 100u);
+  EXPECT_GT(pvtest::CheckCorpus(dir, checks), 100u);
 }
 
 }  // namespace
