@@ -359,9 +359,10 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   if (busy) SetBusy(false);
   if (Failed(status) || !view_) return false;
 
+  // Opened before the old one is let go: a step within the same folder
+  // keeps its listing instead of reading the folder again.
   std::wstring folder(path, FileNameOffset(path));
-  listing_.Reset();
-  if (!folder.empty()) listing_ = cache.Listings().OpenListing(folder.c_str());
+  listing_ = folder.empty() ? Ref<FolderListing>() : cache.Listings().OpenListing(folder.c_str());
   if (prefetch && !IsPseudoPath(path)) cache.SchedulePrefetch(path, NavContinue, true);
   return true;
 }
