@@ -86,7 +86,11 @@ FolderListing::~FolderListing() {
 }
 
 void FolderListing::StartReading() {
-  reader_.RunLongRunning([this] { Read(); });
+  if (reader_.RunLongRunning([this] { Read(); })) return;
+  // Nothing will read the folder: walkers see an empty listing that the
+  // next request replaces.
+  valid_.store(false, std::memory_order_release);
+  Finish();
 }
 
 void FolderListing::Read() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
 #include <utility>
 
 #include "browse/file_names.h"
@@ -68,8 +69,21 @@ ViewerProcess& Viewer() {
   return process;
 }
 
+ViewerWindow* ViewerWindow::Open(const wchar_t* file, const ViewerWindowOptions& options) {
+  auto* window = new (std::nothrow) ViewerWindow(file, options);
+  if (!window) return nullptr;
+  if (window->EndHold() || !window->Handle()) {
+    delete window;
+    return nullptr;
+  }
+  return window;
+}
+
 ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options)
     : options_(options), startZoom_(options.zoom), autoPosition_(options.x == INT32_MIN || options.y == INT32_MIN) {
+  // A close request answered inside the open's error box must not delete
+  // the object under this constructor: Open deletes it afterwards.
+  BeginHold();
   options_.title = nullptr;
   options_.fullScreen = options.fullScreen || Viewer().preferences.openFullScreen;
   ++g_windowCount;
@@ -345,10 +359,11 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   if (busy) SetBusy(false);
   if (Failed(status) || !view_) return false;
 
+  // Opened before the old one is let go: a step within the same folder
+  // keeps its listing instead of reading the folder again.
   std::wstring folder(path, FileNameOffset(path));
-  listing_.Reset();
-  if (!folder.empty()) listing_ = cache.Listings().OpenListing(folder.c_str());
-  if (prefetch && path[0] != L'<') cache.SchedulePrefetch(path, NavContinue, true);
+  listing_ = folder.empty() ? Ref<FolderListing>() : cache.Listings().OpenListing(folder.c_str());
+  if (prefetch && !IsPseudoPath(path)) cache.SchedulePrefetch(path, NavContinue, true);
   return true;
 }
 
@@ -360,8 +375,8 @@ void ViewerWindow::RefreshTitle() {
   PropertySet& properties = source->Properties();
   auto text = [&](uint32_t id) { return std::wstring(properties.Has(id) ? properties.GetText(id) : L""); };
   const std::wstring path = text(kPropPath);
-  parts.name = !path.empty() && path[0] != L'<'
-                   ? (Viewer().preferences.showFullPath ? path : std::wstring(NameOf(path.c_str())))
+  parts.name = !path.empty() && !IsPseudoPath(path)
+                   ? (Viewer().preferences.showFullPath ? path : std::wstring(FileNamePart(path)))
                    : text(kPropTitle);
   parts.extra = text(kPropPage);
   parts.details = Viewer().preferences.detailsInTitle;
@@ -741,16 +756,29 @@ void ViewerWindow::OnDpiChanged(UINT dpi, const RECT* suggested) {
 bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
     case WM_COPYDATA: {
-      // Every hand-over is answered as handled, valid or not.
+      // Every hand-over is answered as handled, valid or not, and at once:
+      // the open (its dialog, decode or error box) runs after the answer.
       *result = 1;
       const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-      if (data && Viewer().receiveHandOver) Viewer().receiveHandOver(*data);
+      if (data && data->lpData && data->cbData) {
+        const auto* bytes = static_cast<const uint8_t*>(data->lpData);
+        handOvers_.push_back({static_cast<uint32_t>(data->dwData), std::vector<uint8_t>(bytes, bytes + data->cbData)});
+        PostMessageW(Handle(), kMsgHandOver, 0, 0);
+      }
+      return true;
+    }
+    case kMsgHandOver: {
+      if (handOvers_.empty()) return true;
+      const HandOver next = std::move(handOvers_.front());
+      handOvers_.erase(handOvers_.begin());
+      if (Viewer().receiveHandOver) Viewer().receiveHandOver(next.tag, next.payload.data(), next.payload.size());
+      *result = 0;
       return true;
     }
     case WM_ENDSESSION: {
       // A frozen picture comes back at the next logon.
       const wchar_t* path = CurrentFileName();
-      if (options_.frozen && path && path[0] != L'<' && Viewer().frozenSessionEnd) {
+      if (options_.frozen && path && !IsPseudoPath(path) && Viewer().frozenSessionEnd) {
         RECT r;
         GetWindowRect(Handle(), &r);
         Viewer().frozenSessionEnd(path, r.left, r.top, static_cast<float>(view_->Zoom()));
