@@ -56,11 +56,8 @@ void JpegCodec::SetInput(const uint8_t* data, size_t size) { in_ = ByteReader(da
 
 bool JpegCodec::ReadSegment(ByteReader* payload) {
   uint16_t length = 0;
-  if (!in_.U16BE(length) || length < 2) return false;
-  const uint8_t* p = in_.Take(length - 2u);
-  if (!p) return false;
-  *payload = ByteReader(p, length - 2u);
-  return true;
+  // The length counts its own two bytes.
+  return in_.U16BE(length) && length >= 2 && in_.TakeSub(length - 2u, payload);
 }
 
 bool JpegCodec::ReadDqt(ByteReader& p) {
