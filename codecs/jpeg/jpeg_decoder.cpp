@@ -96,14 +96,14 @@ Status JpegDecoder::ReadHeader(uint32_t, ImageHeader& h) {
   h.minRowBytes = codec->PaddedWidth() * BytesPerPixel(h.format);
   h.minRows = codec->PaddedHeight();
   h.preview = {(h.size.width + 7) / 8, (h.size.height + 7) / 8};
-  header_ = std::move(codec);
+  parsed_ = std::move(codec);
   return kStatusOk;
 }
 
 Status JpegDecoder::DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress,
                                  const CancelFlag* cancel) {
   if (IsCancelled(cancel)) return kStatusCancelled;
-  std::unique_ptr<JpegCodec> codec(new (std::nothrow) JpegCodec(*header_));
+  std::unique_ptr<JpegCodec> codec(new (std::nothrow) JpegCodec(*parsed_));
   if (!codec) return kStatusOutOfMemory;
   const uint32_t scale = usePreview ? 8 : 1;
   const uint32_t bpp = buffer.BytesPerPixel();

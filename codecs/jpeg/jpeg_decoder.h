@@ -24,7 +24,7 @@ class JpegDecoder final : public ImageDecoder {
   void ReadSegment(uint8_t marker, ByteReader payload);
 
   // The stream read up to its first scan; every decode works on a copy.
-  std::unique_ptr<JpegCodec> header_;
+  std::unique_ptr<JpegCodec> parsed_;
 };
 
 // 0 when the source starts with an SOI, or holds one 692 bytes in.

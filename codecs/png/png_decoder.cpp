@@ -49,12 +49,12 @@ bool IsLetter(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= '
 Status ReadChunk(const ByteReader& r, uint64_t offset, Chunk* c) {
   uint32_t length = 0, type = 0;
   if (!r.U32BEAt(offset, length) || !r.U32BEAt(offset + 4, type)) return kStatusDamaged;
-  if (!r.Span(offset + 8, uint64_t{length} + 4)) return kStatusDamaged;
+  // The data and the CRC after it must lie in the file.
+  if (!r.Span(offset + 8, uint64_t{length} + 4) || !r.Sub(offset + 8, length, &c->data)) return kStatusDamaged;
   for (int shift = 0; shift < 32; shift += 8) {
     if (!IsLetter((type >> shift) & 0xFF)) return kStatusDamaged;
   }
   c->type = type;
-  r.Sub(offset + 8, length, &c->data);
   c->next = offset + kChunkOverhead + length;
   return kStatusOk;
 }
