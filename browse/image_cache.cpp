@@ -139,6 +139,7 @@ ImageCache::ImageCache() : listings_(new FolderListingManager) {}
 ImageCache::~ImageCache() {
   CancelPrefetches();
   ClearImageCache();
+  listings_->DropUnopenedCopies();
 }
 
 uint32_t ImageCache::CapacityForWindows(uint32_t windows) {

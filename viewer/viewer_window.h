@@ -58,7 +58,7 @@ struct ViewerProcess {
 };
 ViewerProcess& Viewer();
 
-class ViewerWindow : public ToolkitWindow {
+class ViewerWindow : public ToolkitWindow, private FolderObserver {
  public:
   // A new window showing the file (after an error box when it cannot be
   // shown), or null when no window could be made or it was closed meanwhile.
@@ -159,7 +159,12 @@ class ViewerWindow : public ToolkitWindow {
   void ShowError(Status status, const wchar_t* path);
 
   Ref<ViewState> view_;
-  Ref<FolderListing> listing_;
+  Ref<FolderListing> listing_;   // the folder's entries as the steps last saw them
+  Ref<FolderListing> observed_;  // the listing that tells this window of changes
+  // Watches the folder of `path` through its listing, which the next step uses.
+  void WatchFolderOf(const wchar_t* path);
+  // On the watcher's thread: only posts kMsgFolderChanged.
+  void FolderChanged() override;
   Ref<ProgressSink> progress_;
   ViewerWindowOptions options_;
   BackgroundBrush brush_;

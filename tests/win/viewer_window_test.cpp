@@ -157,6 +157,35 @@ TEST_F(ViewerWindowTest, NextImageComesFromThePrefetch) {
   EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane");
 }
 
+TEST_F(ViewerWindowTest, StepsFollowTheFolderAsItChanges) {
+  Write("d.bmp", 30, 30);
+  Open("a.bmp");
+  const uint32_t reads = cache_.Listings().FolderReads();
+  // Another program adds a file after the shown one and deletes the next.
+  Write("aa.bmp", 50, 50);
+  ASSERT_TRUE(DeleteFileW(Path("b.bmp").c_str()));
+  MSG msg;
+  for (int i = 0; i < 200 && cache_.Listings().FolderReads() == reads; ++i) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(25);
+  }
+  EXPECT_GT(cache_.Listings().FolderReads(), reads) << "the change was seen and the folder read again";
+  Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_), L"aa.bmp | Pixvane");
+  Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane") << "the deleted file is skipped";
+}
+
+TEST_F(ViewerWindowTest, SteppingThroughAnUnchangedFolderReadsItOnce) {
+  dir_ = pvtest::ScratchDir("viewer-many");
+  std::vector<uint8_t> tiny = pv::EncodeBmp32(std::vector<uint8_t>(16, 90), 2, 2);
+  for (int i = 0; i < 2000; ++i) ASSERT_TRUE(pv::WriteWholeFile(Path(("p" + std::to_string(i) + ".bmp").c_str()), tiny));
+  Open("p0.bmp");
+  for (int i = 0; i < 20; ++i) Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_).substr(0, 10), L"p20.bmp | ") << "numbers in names in their order";
+  EXPECT_EQ(cache_.Listings().FolderReads(), 1u);
+}
+
 TEST_F(ViewerWindowTest, AdjustmentFileOpensItsImage) {
   pv::ViewerWindow* w = Open("b.bmp.pva");
   ASSERT_TRUE(w->HasImage());
