@@ -207,6 +207,26 @@ TEST(ViewGeometry, TurnCommandsChangeTheOrientationBits) {
   for (const Row& r : rows) EXPECT_EQ(pv::TurnOrientation(r.o, r.command), r.expected) << int(r.o) << " " << r.command;
 }
 
+TEST(ViewGeometry, TurnOfAFittedImageInAMaximizedWindowStartsFromFullSize) {
+  struct Row {
+    bool maximized, shrink;
+    pv::ImageSize displayed;
+    pv::Extent client;
+    bool reset;
+  };
+  const Row rows[] = {
+      {true, true, {1280, 700}, {1280, 1000}, true},    // fitted by width
+      {true, true, {600, 1000}, {1280, 1000}, true},    // fitted by height
+      {true, true, {600, 700}, {1280, 1000}, false},    // smaller than the client: kept
+      {true, true, {2000, 1500}, {1280, 1000}, false},  // zoomed past the client by the user
+      {true, false, {1280, 700}, {1280, 1000}, false},
+      {false, true, {1280, 700}, {1280, 1000}, false},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(pv::TurnResetsZoom(r.maximized, r.shrink, r.displayed, r.client), r.reset)
+        << r.displayed.width << "x" << r.displayed.height;
+}
+
 TEST(ViewGeometry, CropToVisibleTakesTheShownPartInImagePixels) {
   Crop crop;
   Point scroll{100, 30};

@@ -137,6 +137,11 @@ FitResult FitWindowToImage(const FitRequest& r) {
   return result;
 }
 
+bool TurnResetsZoom(bool maximized, bool shrinkLargeWhenMaximized, ImageSize displayed, Extent client) {
+  return maximized && shrinkLargeWhenMaximized &&
+         (int64_t{displayed.width} == client.width || int64_t{displayed.height} == client.height);
+}
+
 uint8_t TurnOrientation(uint8_t o, uint32_t command) {
   const uint8_t turns = o & 3, flags = o & 0xC;
   switch (command) {

@@ -117,6 +117,11 @@ FitResult FitWindowToImage(const FitRequest& request);
 // mirror, bit 3 flip. Other commands leave it.
 uint8_t TurnOrientation(uint8_t orientation, uint32_t command);
 
+// Whether a turn starts from 100 %: in a maximized window that shrinks large
+// images, an image fitted to the client (filling it in one direction) is
+// fitted anew after the turn rather than kept at the old fit's zoom.
+bool TurnResetsZoom(bool maximized, bool shrinkLargeWhenMaximized, ImageSize displayed, Extent client);
+
 // Crops to what the client shows of an image larger than it; false (nothing
 // changed) when the image fits in both directions. The scroll offsets become 0.
 bool CropToVisible(Crop* crop, Point* scroll, double zoom, Extent client, ImageSize displayed);

@@ -142,10 +142,13 @@ void ViewerWindow::ResetZoom() {
 
 void ViewerWindow::Turn(uint32_t command) {
   if (!view_) return;
+  const bool reset = TurnResetsZoom(IsMaximized(), Viewer().preferences.shrinkLargeInFullScreen,
+                                    view_->DisplayedSize(), client_);
   SetBusy(true);
   view_->SetOrientation(TurnOrientation(view_->Orientation(), command));
   BuildDisplay();
   SetBusy(false);
+  if (reset) ResetZoom();
   ApplyLayout();
 }
 

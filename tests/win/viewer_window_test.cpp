@@ -157,6 +157,20 @@ TEST_F(ViewerWindowTest, NextImageComesFromThePrefetch) {
   EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane");
 }
 
+TEST_F(ViewerWindowTest, TurnInAMaximizedWindowFitsTheTurnedImage) {
+  Write("wide.bmp", 2000, 600);
+  pv::ViewerWindow* w = Open("wide.bmp");
+  Command(pv::kCmdMaximize);
+  ASSERT_TRUE(IsZoomed(window_));
+  RECT client;
+  GetClientRect(window_, &client);
+  EXPECT_DOUBLE_EQ(w->View()->Zoom(), client.right / 2000.0) << "fitted by its width";
+  Command(pv::kCmdTurnRight);
+  EXPECT_EQ(w->View()->BaseSize(), (pv::ImageSize{600, 2000}));
+  EXPECT_DOUBLE_EQ(w->View()->Zoom(), client.bottom / 2000.0) << "fitted anew by its height";
+  EXPECT_EQ(w->View()->DisplayedSize().height, static_cast<uint32_t>(client.bottom));
+}
+
 TEST_F(ViewerWindowTest, StepsFollowTheFolderAsItChanges) {
   Write("d.bmp", 30, 30);
   Open("a.bmp");
