@@ -137,6 +137,8 @@ bool ComputeBufferGeometry(PixelFormat format, ImageSize size, bool screen, uint
                            uint32_t minRows, BufferGeometry* out) {
   if (!IsValidFormat(format) || size.width == 0 || size.height == 0) return false;
   if (size.width > kMaxImageDimension || size.height > kMaxImageDimension) return false;
+  // The process-wide pixel limit holds for every buffer, derived ones too.
+  if (uint64_t{size.width} * size.height > ImagePixelLimit()) return false;
   BufferGeometry g;
   g.bytesPerPixel = pv::BytesPerPixel(format);
   uint64_t rowBytes = uint64_t{g.bytesPerPixel} * size.width + 32;

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/checked_math.h"
 #include "test_support.h"
 
 namespace {
@@ -94,6 +95,26 @@ TEST(ViewState, AnimationWithoutLoopStopsAtItsLastFrame) {
   EXPECT_FALSE(view->StepFrame(StepDirection::Next));
   ASSERT_TRUE(view->StepFrame(StepDirection::First));
   EXPECT_EQ(view->Source(), image.get());
+}
+
+TEST(ViewState, FrameWithoutMemoryToDrawItReturnsToTheFirstFrame) {
+  Ref<ImageBuffer> image = Animation(1);
+  // A grey frame is converted before it is drawn; that copy is what fails.
+  Ref<ImageBuffer> grey(pv::CreateImageBuffer(PixelFormat::Grey8, {64, 64}, false));
+  ASSERT_TRUE(grey);
+  grey->Frame().delay = 100;
+  image->Frame().next->SetNext(grey.Detach());
+  Ref<ViewState> view(new ViewState(image.get(), 0));
+  view->BuildDisplayImage();
+  ASSERT_TRUE(view->StepFrame(StepDirection::Next));
+  const uint64_t limit = pv::ImagePixelLimit();
+  pv::SetImagePixelLimit(1000);
+  const bool stepped = view->StepFrame(StepDirection::Next);
+  pv::SetImagePixelLimit(limit);
+  EXPECT_FALSE(stepped);
+  EXPECT_EQ(view->Source(), image.get());
+  ASSERT_TRUE(view->Composed());
+  EXPECT_EQ(Px(*view->Composed(), 1, 1), kRed) << "not the green square left half disposed";
 }
 
 TEST(ViewState, PagesAreShownOneAtATime) {

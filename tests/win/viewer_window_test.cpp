@@ -12,6 +12,7 @@
 
 #include "browse/image_cache.h"
 #include "codecs/register_decoders.h"
+#include "core/checked_math.h"
 #include "core/cpu.h"
 #include "core/text.h"
 #include "resources/resource_ids.h"
@@ -584,6 +585,29 @@ void MoveSlider(HWND dialog, int id, int position) {
   HWND slider = GetDlgItem(dialog, id);
   SendMessageW(slider, TBM_SETPOS, TRUE, position);
   SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
+}
+
+TEST_F(ViewerWindowTest, ZoomWithoutMemoryKeepsThePreviousZoomAndItsPixels) {
+  const std::vector<uint8_t> image = pvtest::Gradient(120, 80, 70);
+  ASSERT_TRUE(pv::WriteWholeFile(Path("g.bmp"), pv::EncodeBmp32(image, 120, 80)));
+  pv::ViewerWindow* w = Open("g.bmp");
+  Command(pv::kCmdZoom50);
+  const uint64_t limit = pv::ImagePixelLimit();
+  pv::SetImagePixelLimit(120 * 80);  // 200 % cannot be built
+  Command(pv::kCmdZoom200);
+  EXPECT_EQ(w->View()->Zoom(), 0.5);
+  ASSERT_TRUE(w->View()->Final());
+  EXPECT_EQ(w->View()->Final()->Dimensions(), (pv::ImageSize{60, 40})) << "the half-size pixels are still shown";
+  // When even the previous zoom cannot be rebuilt, the user is told.
+  pv::SetImagePixelLimit(10);
+  bool told = false;
+  WhenDialogShows(L"Pixvane", [&](HWND box) {
+    told = true;
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  });
+  Command(pv::kCmdZoom200);
+  pv::SetImagePixelLimit(limit);
+  EXPECT_TRUE(told);
 }
 
 std::vector<std::pair<uint32_t, std::vector<uint8_t>>> g_handOvers;
