@@ -92,7 +92,6 @@ class FolderListingManager : public CountedObject {
   friend class FolderListing;
   void Link(FolderListing* listing);
   void Unlink(FolderListing* listing);
-  Ref<FolderListing> FindValid(const wchar_t* pattern);
 
   std::mutex lock_;
   std::vector<FolderListing*> live_;  // most recent first; weak

@@ -81,11 +81,6 @@ void PrefetchCompletion::Signal() {
   done_.notify_all();
 }
 
-bool PrefetchCompletion::IsSignalled() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return signalled_;
-}
-
 bool PrefetchCompletion::WaitFor(uint32_t milliseconds) {
   std::unique_lock<std::mutex> lock(mutex_);
   return done_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return signalled_; });

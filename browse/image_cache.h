@@ -18,7 +18,6 @@ namespace pv {
 class PrefetchCompletion : public CountedObject {
  public:
   void Signal();
-  bool IsSignalled();
   // False when the time ran out first.
   bool WaitFor(uint32_t milliseconds);
 

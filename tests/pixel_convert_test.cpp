@@ -109,7 +109,6 @@ TEST(PixelConvert, SrgbGreyUsesLinearLightLuminance) {
   OptionsGuard guard;
   pv::PixelConversionOptions().sRgbGrey = 1;
   for (const Case& c : cases) {
-    EXPECT_EQ(pv::SrgbGrey(c.r, c.g, c.b), c.grey);
     Ref<ImageBuffer> s = Make(PixelFormat::Rgba8, 1, 1);
     const uint8_t px[4] = {c.b, c.g, c.r, 255};
     std::memcpy(s->Pixels(), px, 4);

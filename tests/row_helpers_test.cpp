@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -12,42 +11,20 @@
 #include "core/image_buffer.h"
 #include "core/row_helpers.h"
 #include "core/task_group.h"
+#include "tests/test_support.h"
 
 namespace pv {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-bool MachineHasSsse3() { return __builtin_cpu_supports("ssse3"); }
-
-// Sets a process-wide value for the length of a test.
-template <class T>
-class ScopedValue {
- public:
-  ScopedValue(T& target, T value) : target_(target), saved_(target) { target_ = value; }
-  ~ScopedValue() { target_ = saved_; }
-
- private:
-  T& target_;
-  T saved_;
-};
+using pvtest::RandomBytes;
+using pvtest::ScopedValue;
+using pvtest::VectorSettings;
 
 Bytes Repeat(const Bytes& unit, size_t times) {
   Bytes out;
   for (size_t i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
   return out;
-}
-
-Bytes RandomBytes(std::mt19937& rng, size_t n) {
-  Bytes out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
-}
-
-// Vector paths on and off, as far as this machine allows.
-std::vector<bool> VectorSettings() {
-  if (MachineHasSsse3()) return {false, true};
-  return {false};
 }
 
 TEST(RowHelpers, UnpackBitsExamples) {
@@ -74,11 +51,10 @@ TEST(RowHelpers, UnpackBitsExamples) {
 }
 
 TEST(RowHelpers, PlanesToIndicesMatchesPerPixelSum) {
-  std::mt19937 rng(7);
   for (uint32_t planes = 1; planes <= 8; ++planes) {
     for (uint32_t width = 0; width <= 41; ++width) {
       const size_t planeBytes = (width + 7) / 8;
-      const Bytes in = RandomBytes(rng, planeBytes * planes);
+      const Bytes in = RandomBytes(planes * 64 + width, planeBytes * planes);
       Bytes expected(width, 0);
       for (uint32_t x = 0; x < width; ++x)
         for (uint32_t p = 0; p < planes; ++p)
@@ -122,7 +98,7 @@ void InPlace(uint8_t* d, const uint8_t* s, size_t n) {
 }
 
 TEST(RowHelpers, VectorFormsMatchScalarTwins) {
-  if (!MachineHasSsse3()) GTEST_SKIP() << "no SSSE3 on this processor";
+  if (VectorSettings().size() < 2) GTEST_SKIP() << "no SSSE3 on this processor";
   const Kernel kernels[] = {
       {"UnpackBits1", 1, [](size_t n) { return 8 * n; }, 1, scalar::UnpackBits1, ssse3::UnpackBits1, UnpackBits1},
       {"UnpackBits2", 1, [](size_t n) { return 4 * n; }, 1, scalar::UnpackBits2, ssse3::UnpackBits2, UnpackBits2},
@@ -142,14 +118,13 @@ TEST(RowHelpers, VectorFormsMatchScalarTwins) {
        InPlace<YccToRgb>},
   };
   ScopedValue<bool> flag(CpuHasSsse3, true);
-  std::mt19937 rng(2024);
   for (const Kernel& k : kernels) {
     for (size_t n = 0; n <= 300; ++n) {
       for (size_t srcOffset = 0; srcOffset < 16; ++srcOffset) {
         const size_t dstOffset = (srcOffset * 7 + n) % 16 / k.dstAlignment * k.dstAlignment;
         // Both blocks are sized exactly: the source ends at the end of its
         // allocation and the output may not pass its last byte.
-        Bytes src = RandomBytes(rng, srcOffset + n * k.inBytesPerItem);
+        Bytes src = RandomBytes(static_cast<uint32_t>(n * 16 + srcOffset), srcOffset + n * k.inBytesPerItem);
         const size_t outBytes = k.outBytes(n);
         Bytes expected(dstOffset + outBytes, 0xCD), vector = expected, dispatched = expected;
         k.scalarForm(expected.data() + dstOffset, src.data() + srcOffset, n);
@@ -258,6 +233,8 @@ TEST(RowHelpers, RelayoutRows) {
       {"to a narrower block", 3, 5, 3, false},
       {"no rows", 8, 4, 0, false},
   };
+  // Nothing to copy may come with no memory at all.
+  CopyBytes(nullptr, nullptr, 0);
   constexpr uint8_t kUntouched = 0xEE;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -285,23 +262,6 @@ TEST(RowHelpers, RelayoutRows) {
         for (size_t x = copied; x < c.dstPitch; ++x) ASSERT_EQ(dst[r * c.dstPitch + x], kUntouched);
     }
   }
-}
-
-TEST(RowHelpers, ByteMoves) {
-  Bytes a = {1, 2, 3, 4, 5}, b = {9, 8, 7, 6, 5};
-  SwapBytes(a.data(), b.data(), 4);
-  EXPECT_EQ(a, (Bytes{9, 8, 7, 6, 5}));
-  EXPECT_EQ(b, (Bytes{1, 2, 3, 4, 5}));
-
-  Bytes copy(5, 0);
-  CopyBytes(copy.data(), a.data(), 3);
-  EXPECT_EQ(copy, (Bytes{9, 8, 7, 0, 0}));
-  CopyBytes(nullptr, nullptr, 0);
-
-  // Overlapping move to a higher address keeps the original bytes.
-  Bytes row = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-  CopyBackward(row.data() + 3, row.data(), 7);
-  EXPECT_EQ(row, (Bytes{0, 1, 2, 0, 1, 2, 3, 4, 5, 6}));
 }
 
 TEST(RowHelpers, ColourConversions) {
@@ -349,8 +309,7 @@ TEST(RowHelpers, ColourConversions) {
 
 TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
   ScopedValue<uint32_t> processors(ProcessorCount, 2);
-  ScopedValue<bool> flag(CpuHasSsse3, MachineHasSsse3());
-  std::mt19937 rng(99);
+  ScopedValue<bool> flag(CpuHasSsse3, VectorSettings().back());
   // Two and three bands of uneven length, and one band again while another
   // parallel job is marked as running.
   struct Case {
@@ -359,7 +318,7 @@ TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
   };
   for (const Case c : {Case{2 * 131072 + 5, 0}, Case{3 * 131072 + 7, 0}, Case{2 * 131072 + 5, 1}}) {
     SCOPED_TRACE(std::to_string(c.entries) + " entries, nesting " + std::to_string(c.nesting));
-    const Bytes in = RandomBytes(rng, 4 * c.entries);
+    const Bytes in = RandomBytes(99, 4 * c.entries);
     Bytes expected = in, banded = in;
     scalar::YccToRgb(expected.data(), c.entries);
     ParallelNesting += c.nesting;

@@ -21,7 +21,6 @@ TEST(TaskGroup, RunsEveryTaskBeforeWaitReturns) {
   for (int i = 1; i <= 1000; ++i) group.Run([&sum, i] { sum += i; });
   group.Wait();
   EXPECT_EQ(sum.load(), 500500);
-  EXPECT_FALSE(group.HasPending());
 }
 
 TEST(TaskGroup, CancelDropsQueuedTasksAndMarksTheGroup) {

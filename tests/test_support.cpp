@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include <gtest/gtest.h>
 #include <fstream>
@@ -112,6 +113,18 @@ bool DecodeToRgba(const std::wstring& path, std::vector<uint8_t>* rgba, uint32_t
   *height = image->Height();
   *status = pv::ToStraightRgba(*image, rgba);
   return pv::Succeeded(*status);
+}
+
+std::vector<bool> VectorSettings() {
+  if (__builtin_cpu_supports("ssse3")) return {false, true};
+  return {false};
+}
+
+std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> out(n);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
 }
 
 std::vector<pv::ImageBuffer*> DecodedBytes::Frames() const {

@@ -77,6 +77,22 @@ struct DecodedBytes {
 DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& file,
                         const pv::CancelFlag* cancel = nullptr, pv::ProgressSink* progress = nullptr);
 
+// Sets a process-wide value (a processor flag or count) for one scope.
+template <class T>
+class ScopedValue {
+ public:
+  ScopedValue(T& target, T value) : target_(target), saved_(target) { target_ = value; }
+  ~ScopedValue() { target_ = saved_; }
+
+ private:
+  T& target_;
+  T saved_;
+};
+
+// Vector paths off, and on where this processor has them.
+std::vector<bool> VectorSettings();
+std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n);
+
 // Records every progress call.
 class ProgressLog : public pv::ProgressSink {
  public:

@@ -136,15 +136,6 @@ TEST(ViewGeometry, FitAndFillPickTheLimitingSide) {
   for (const Row& r : rows) EXPECT_DOUBLE_EQ(pv::FitZoom(r.base, r.target, r.fill), r.expected);
 }
 
-TEST(ViewGeometry, OuterRectAddsTheFrameAndWidensToTheMinimum) {
-  const FrameMetrics m{8, 8, 23, 120};
-  EXPECT_EQ(pv::OuterRect({100, 100, 300, 200}, m), (Rect{92, 69, 316, 239}));
-  // 20 + 16 = 36 wide; 84 extra: 42 on the left.
-  EXPECT_EQ(pv::OuterRect({100, 100, 20, 20}, m), (Rect{50, 69, 120, 59}));
-  // 21 + 16 = 37 wide; 83 extra: 42 (rounded up) on the left.
-  EXPECT_EQ(pv::OuterRect({100, 100, 21, 20}, m).left, 50);
-}
-
 TEST(ViewGeometry, FitWindowToImageLimitsHeightFirstAndCentres) {
   pv::FitRequest r;
   r.area = {0, 0, 1000, 700};
