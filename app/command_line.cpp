@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "core/endian.h"
+#include "core/path_name.h"
 #include "core/text.h"
 #include "viewer/window_title.h"
 
@@ -239,6 +240,6 @@ std::wstring StartupShortcutArguments(int32_t x, int32_t y, float zoom, std::wst
          L'.' + decimals + L" \"" + std::wstring(path) + L'"';
 }
 
-std::wstring StartupShortcutName(std::wstring_view path) { return FileNamePart(path) + L".lnk"; }
+std::wstring StartupShortcutName(std::wstring_view path) { return std::wstring(FileNamePart(path)) + L".lnk"; }
 
 }  // namespace pv

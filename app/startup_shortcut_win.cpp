@@ -9,7 +9,7 @@
 
 #include "app/command_line.h"
 #include "core/format_registry.h"
-#include "viewer/window_title.h"
+#include "core/path_name.h"
 
 namespace pv {
 
@@ -58,7 +58,7 @@ bool WriteStartupShortcut(const std::wstring& folder, const std::wstring& progra
   return SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                     reinterpret_cast<void**>(link.Put()))) &&
          SUCCEEDED(link->SetPath(program.c_str())) && SUCCEEDED(link->SetArguments(arguments.c_str())) &&
-         SUCCEEDED(link->SetDescription(FileNamePart(file).c_str())) &&
+         SUCCEEDED(link->SetDescription(std::wstring(FileNamePart(file)).c_str())) &&
          SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(store.Put()))) &&
          SUCCEEDED(store->Save(ShortcutPath(folder, file).c_str(), TRUE));
 }

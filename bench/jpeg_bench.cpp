@@ -43,7 +43,10 @@ int RunJpeg(const std::vector<std::string>& inputs) {
       continue;
     }
     std::vector<uint8_t> reference(size_t(width) * height * 4);
-    auto decodeOurs = [&] { decoder->Decode(*ours, false, nullptr, nullptr); };
+    bool decodeFailed = false;
+    auto decodeOurs = [&] {
+      if (pv::Failed(decoder->Decode(*ours, false, nullptr, nullptr))) decodeFailed = true;
+    };
     auto decodeTurbo = [&](int flags) {
       return [&, flags] {
         tjDecompress2(turbo, file.data(), file.size(), reference.data(), width, width * 4, height, TJPF_BGRA, flags);
@@ -56,6 +59,11 @@ int RunJpeg(const std::vector<std::string>& inputs) {
     pv::ParallelNesting.fetch_add(1);
     const pvbench::Timing serial = pvbench::MeasurePair(decodeOurs, [] {}, runs);
     pv::ParallelNesting.fetch_sub(1);
+    if (decodeFailed) {
+      std::fprintf(stderr, "%s: our decode failed\n", path.c_str());
+      ++failures;
+      continue;
+    }
     std::vector<uint8_t> a, b;
     a.reserve(size_t(width) * height * 3);
     b.reserve(size_t(width) * height * 3);

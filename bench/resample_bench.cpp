@@ -76,12 +76,13 @@ int RunResample(const std::vector<std::string>& args) {
       const int srcStride[4] = {static_cast<int>(source->RowBytes()), 0, 0, 0};
       uint8_t* dstPlanes[4] = {theirs->Pixels(), nullptr, nullptr, nullptr};
       const int dstStride[4] = {static_cast<int>(theirs->RowBytes()), 0, 0, 0};
-      auto resample = [&] { pv::Resample(*ours, *source); };
+      bool failed = false;
+      auto resample = [&] { failed |= pv::Failed(pv::Resample(*ours, *source)); };
       auto swscale = [&] { sws_scale(sws, srcPlanes, srcStride, 0, static_cast<int>(w.sh), dstPlanes, dstStride); };
       auto scalar = [&] {
         const bool saved = pv::CpuHasSsse3;
         pv::CpuHasSsse3 = false;
-        pv::Resample(*ours, *source);
+        failed |= pv::Failed(pv::Resample(*ours, *source));
         pv::CpuHasSsse3 = saved;
       };
       const double mp = std::max(double(w.sw) * w.sh, double(w.tw) * w.th) / 1e6;
@@ -98,6 +99,10 @@ int RunResample(const std::vector<std::string>& args) {
         pv::ProcessorCount = saved;
       }
       sws_freeContext(sws);
+      if (failed) {
+        std::fprintf(stderr, "our resampling failed on %s\n", w.name);
+        return 1;
+      }
     }
   }
   return 0;

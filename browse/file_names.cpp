@@ -21,14 +21,6 @@ int CompareFileNames(const wchar_t* a, const wchar_t* b) {
 
 int IsImageName(const wchar_t* name) { return Formats().FindFormatByExtension(name); }
 
-size_t FileNameOffset(const wchar_t* path) {
-  size_t name = 0;
-  for (size_t i = 0; path[i]; ++i) {
-    if (path[i] == L'\\' || path[i] == L'/') name = i + 1;
-  }
-  return name;
-}
-
 bool SearchPathFor(const wchar_t* path, wchar_t* out, size_t capacity) {
   size_t length = wcslen(path);
   const wchar_t* prefix = L"";

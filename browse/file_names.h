@@ -2,6 +2,7 @@
 #include <cstddef>
 
 #include "core/file_io.h"
+#include "core/path_name.h"
 
 namespace pv {
 
@@ -23,9 +24,6 @@ int CompareFileNames(const wchar_t* a, const wchar_t* b);
 // program's own ".pv?" files and extensions of 6 or more characters never
 // count as images.
 int IsImageName(const wchar_t* name);
-
-// Offset of the name in a path: just after its last "\" or "/" (0 when none).
-size_t FileNameOffset(const wchar_t* path);
 
 // The text a file search must be given for `path`: long paths get the
 // "\\?\" prefix, UNC paths "\\?\UNC\". False when it does not fit.

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "core/checked_math.h"
+#include "core/path_name.h"
 #include "core/pixel_convert.h"
 #include "core/resample.h"
 #include "core/text.h"
@@ -69,12 +70,7 @@ Status ImageDecoder::Open(uint32_t options) {
   if (FormatText(text, 64, L"%u", bitsPerPixel_) > 0) SetText(kPropBitsPerPixel, text);
   SetStatic(kPropColourModel, ColourModelName(colourModel_));
   if (!Has(kPropTitle)) {
-    const wchar_t* path = source_->Path();
-    const wchar_t* name = path;
-    for (const wchar_t* p = path; *p; ++p) {
-      if (*p == L'\\' || *p == L'/' || *p == L':') name = p + 1;
-    }
-    std::wstring title(name);
+    std::wstring title(FileNamePart(source_->Path()));
     size_t dot = title.rfind(L'.');
     if (dot != std::wstring::npos && dot != 0) title.resize(dot);
     SetText(kPropTitle, title.c_str());

@@ -3,23 +3,25 @@
 
 namespace pv {
 
-// 32-bit status codes; bit 31 set means failure.
-using Status = int32_t;
-
-inline constexpr Status kStatusOk = 0;
-inline constexpr Status kStatusFormatMismatch = static_cast<Status>(0x80040200);   // also general failure
-inline constexpr Status kStatusSizeMismatch = static_cast<Status>(0x80040201);     // or invalid argument
-inline constexpr Status kStatusOutOfMemory = static_cast<Status>(0x80040202);
-inline constexpr Status kStatusCannotOpen = static_cast<Status>(0x80040203);
-inline constexpr Status kStatusCannotCreate = static_cast<Status>(0x80040204);
-inline constexpr Status kStatusCannotRead = static_cast<Status>(0x80040205);
-inline constexpr Status kStatusCannotWrite = static_cast<Status>(0x80040206);
-inline constexpr Status kStatusUnknownFormat = static_cast<Status>(0x80040207);
-inline constexpr Status kStatusDamaged = static_cast<Status>(0x80040208);
-inline constexpr Status kStatusUnsupported = static_cast<Status>(0x80040209);
-inline constexpr Status kStatusColourFormat = static_cast<Status>(0x8004020A);
-inline constexpr Status kStatusLibraryMissing = static_cast<Status>(0x8004020B);
-inline constexpr Status kStatusCancelled = static_cast<Status>(0x8004020C);
+// 32-bit status codes; bit 31 set means failure. The type is an enum only
+// so that the compiler rejects a status that is dropped unread; any 32-bit
+// value is a valid status.
+enum [[nodiscard]] Status : int32_t {
+  kStatusOk = 0,
+  kStatusFormatMismatch = static_cast<int32_t>(0x80040200),  // also general failure
+  kStatusSizeMismatch = static_cast<int32_t>(0x80040201),    // or invalid argument
+  kStatusOutOfMemory = static_cast<int32_t>(0x80040202),
+  kStatusCannotOpen = static_cast<int32_t>(0x80040203),
+  kStatusCannotCreate = static_cast<int32_t>(0x80040204),
+  kStatusCannotRead = static_cast<int32_t>(0x80040205),
+  kStatusCannotWrite = static_cast<int32_t>(0x80040206),
+  kStatusUnknownFormat = static_cast<int32_t>(0x80040207),
+  kStatusDamaged = static_cast<int32_t>(0x80040208),
+  kStatusUnsupported = static_cast<int32_t>(0x80040209),
+  kStatusColourFormat = static_cast<int32_t>(0x8004020A),
+  kStatusLibraryMissing = static_cast<int32_t>(0x8004020B),
+  kStatusCancelled = static_cast<int32_t>(0x8004020C),
+};
 
 inline bool Failed(Status s) { return s < 0; }
 inline bool Succeeded(Status s) { return s >= 0; }

@@ -52,7 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const std::wstring text = pv::Utf8ToWide(data, size);
-  pv::LastFileName(text);
   std::wstring path = settings.lastPath;
   pv::AppendLastFile(path, text);
   return 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/lzw.h"
+#include "core/path_name.h"
 #include "core/text.h"
 #include "settings/key_bindings.h"
 
@@ -19,8 +20,6 @@ size_t Utf16Units(std::wstring_view s) {
 }
 
 bool FitsPath(std::wstring_view s) { return Utf16Units(s) < kMaxPathUnits; }
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/' || c == L':'; }
 
 }  // namespace
 
@@ -74,14 +73,9 @@ void AppendLastFile(std::wstring& lastPath, std::wstring_view storedName) {
   }
   const bool plainName =
       !storedName.empty() && std::none_of(storedName.begin(), storedName.end(), [](wchar_t c) {
-        return IsSeparator(c) || static_cast<uint32_t>(c) < 0x20;
+        return IsPathSeparator(c) || static_cast<uint32_t>(c) < 0x20;
       });
   if (plainName && Utf16Units(lastPath) + Utf16Units(storedName) < kMaxPathUnits) lastPath += storedName;
-}
-
-std::wstring_view LastFileName(std::wstring_view path) {
-  const auto it = std::find_if(path.rbegin(), path.rend(), IsSeparator);
-  return path.substr(static_cast<size_t>(path.rend() - it));
 }
 
 }  // namespace pv

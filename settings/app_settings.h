@@ -53,7 +53,5 @@ void PutLastPathInFront(AppSettings& settings);
 // Makes lastPath the full path of the last file: a separator, then the
 // stored name when it is a plain file name and the whole still fits a path.
 void AppendLastFile(std::wstring& lastPath, std::wstring_view storedName);
-// The file name of a path: the text after the last "\", "/" or ":".
-std::wstring_view LastFileName(std::wstring_view path);
 
 }  // namespace pv

@@ -86,9 +86,11 @@ constexpr const wchar_t* kCommandNames[kLastUserCommand - kFirstViewerCommand + 
     L"Close",
 };
 
-// The order in which a frozen window's accelerators are taken over.
-constexpr uint32_t kFrozenCommands[] = {kCmdFreeze,    kCmdOpenNewWindow, kCmdOpen,   kCmdNextImage, kCmdPreviousImage,
-                                        kCmdFirst,     kCmdLast,          kCmdZoomIn, kCmdZoomOut,   kCmdClose};
+// The commands a frozen window answers, in the order its accelerators are
+// taken over. Help is among them: the frozen menu offers it, so its key works too.
+constexpr uint32_t kFrozenCommands[] = {kCmdFreeze, kCmdOpenNewWindow, kCmdOpen,    kCmdNextImage, kCmdPreviousImage,
+                                        kCmdFirst,  kCmdLast,          kCmdZoomIn,  kCmdZoomOut,   kCmdHelp,
+                                        kCmdClose};
 
 }  // namespace
 
@@ -231,6 +233,10 @@ void NormaliseKeyName(wchar_t* name) {
     // Latin-1 A with diaeresis, A with ring and O with diaeresis sit 32 below their small forms.
     if ((*p >= L'A' && *p <= L'Z') || *p == 0xC4 || *p == 0xC5 || *p == 0xD6) *p = static_cast<wchar_t>(*p + 32);
   }
+}
+
+bool FrozenWindowAccepts(uint32_t command) {
+  return std::find(std::begin(kFrozenCommands), std::end(kFrozenCommands), command) != std::end(kFrozenCommands);
 }
 
 std::vector<KeyBinding> FrozenWindowBindings(const KeyBinding* bindings, size_t count) {

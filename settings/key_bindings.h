@@ -76,5 +76,7 @@ void NormaliseKeyName(wchar_t* name);
 // The accelerators a frozen window keeps, in the order of its short command
 // list.
 std::vector<KeyBinding> FrozenWindowBindings(const KeyBinding* bindings, size_t count);
+// Whether a frozen window carries out the command; it ignores the rest.
+bool FrozenWindowAccepts(uint32_t command);
 
 }  // namespace pv

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/lzw.h"
+#include "core/path_name.h"
 #include "core/text.h"
 #include "settings/settings_store.h"
 
@@ -240,7 +241,7 @@ void SaveSettings(AppSettings& settings, const SettingsStoreOptions& store) {
     if (done) settings.recent.ClearDirty();
   }
 
-  const std::wstring_view name = LastFileName(settings.lastPath);
+  const std::wstring_view name = FileNamePart(settings.lastPath);
   if (name.empty()) {
     DeleteValue(key.get(), kLastFileValue);
   } else {

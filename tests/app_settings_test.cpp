@@ -47,14 +47,6 @@ TEST(AppSettings, DictionaryUnpacksOnlyToItsStoredSize) {
 }
 
 TEST(AppSettings, LastPathAndLastFile) {
-  struct NameCase {
-    const wchar_t* path;
-    const wchar_t* name;
-  };
-  const NameCase names[] = {{L"C:\\a\\b.jpg", L"b.jpg"}, {L"C:/a/b.png", L"b.png"}, {L"C:b.gif", L"b.gif"},
-                            {L"C:\\a\\", L""},             {L"plain", L"plain"},     {L"", L""}};
-  for (const NameCase& c : names) EXPECT_EQ(pv::LastFileName(c.path), c.name) << c.path;
-
   const std::wstring long250 = L"C:\\" + std::wstring(247, L'f');
   struct JoinCase {
     std::wstring folder;

@@ -23,7 +23,7 @@ using pv::Status;
 
 // The outcome of one JpegCodec run over a padded buffer of its own.
 struct Result {
-  Status header = 0, status = 0;
+  Status header = pv::kStatusOk, status = pv::kStatusOk;
   uint32_t width = 0, height = 0, bytesPerPixel = 0;
   size_t stride = 0;
   ColourModel model = ColourModel::Undetermined;

@@ -57,7 +57,7 @@ struct Parsed {
 // Opens the bytes as a .jpg and decodes them; the status of the first step
 // that fails.
 struct Outcome {
-  Status open = 0, decode = 0;
+  Status open = pv::kStatusOk, decode = pv::kStatusOk;
   pv::Ref<pv::ImageDecoder> decoder;
   pv::Ref<pv::ImageBuffer> image;
 };
@@ -73,7 +73,8 @@ Outcome OpenAndDecode(const std::vector<uint8_t>& file, const pv::CancelFlag* ca
   if (size.width) {
     o.image = pv::Ref<pv::ImageBuffer>(pv::CreateImageBuffer(o.decoder->OutputFormat(), size, false));
   } else {
-    pv::CreateBufferFor(*o.decoder, false, false, &o.image);
+    o.decode = pv::CreateBufferFor(*o.decoder, false, false, &o.image);
+    if (pv::Failed(o.decode)) return o;
   }
   o.decode = o.decoder->Decode(*o.image, true, nullptr, cancel);
   return o;

@@ -65,11 +65,17 @@ TEST(KeyBindings, StoredSetsMustMatchTheirCount) {
             (std::vector<KeyBinding>{{pv::kKeyCtrl, 'C', 20048}, {pv::kKeyAlt, 'X', 20064}}));
 }
 
-TEST(KeyBindings, FrozenWindowsKeepTheirShortListInItsOrder) {
+TEST(KeyBindings, FrozenWindowsKeepTheKeysOfTheirCommandsInTheirOrder) {
   const KeyBinding set[] = {{0, 'N', 20001}, {0, 'D', 20042}, {pv::kKeyCtrl, 'F', 20033}, {0, 'Q', 20064},
                             {pv::kKeyShift, 'M', 20001}};
   EXPECT_EQ(pv::FrozenWindowBindings(set, std::size(set)),
             (std::vector<KeyBinding>{set[2], set[0], set[4], set[3]}));
+  const std::vector<KeyBinding> kept =
+      pv::FrozenWindowBindings(pv::kBuiltInKeyBindings, pv::kBuiltInKeyBindingCount);
+  for (const KeyBinding& b : pv::kBuiltInKeyBindings) {
+    const bool keeps = std::find(kept.begin(), kept.end(), b) != kept.end();
+    EXPECT_EQ(keeps, pv::FrozenWindowAccepts(b.command)) << b.command;
+  }
 }
 
 TEST(KeyBindings, KeyNames) {

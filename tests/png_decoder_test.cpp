@@ -361,8 +361,8 @@ TEST(PngDamaged, FileFaults) {
   garbage[1].data = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   const Case cases[] = {
       {"CRCs are not checked", badCrc, pv::kStatusOk, pv::kStatusOk},
-      {"signature", badSignature, pv::kStatusUnknownFormat, 0},
-      {"chunk past the end", chunkPastEnd, pv::kStatusDamaged, 0},
+      {"signature", badSignature, pv::kStatusUnknownFormat, pv::kStatusOk},
+      {"chunk past the end", chunkPastEnd, pv::kStatusDamaged, pv::kStatusOk},
       {"empty image data", Png(empty), pv::kStatusOk, pv::kStatusDamaged},
       {"broken deflate data", Png(garbage), pv::kStatusOk, pv::kStatusDamaged},
   };

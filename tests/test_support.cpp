@@ -166,7 +166,7 @@ size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks) {
     SCOPED_TRACE(c.file);
     std::vector<uint8_t> rgba;
     uint32_t width = 0, height = 0;
-    pv::Status status = 0;
+    pv::Status status = pv::kStatusOk;
     const bool decoded = DecodeToRgba(Widen(dir + "/" + c.file), &rgba, &width, &height, &status);
     if (c.expected == "decode") {
       EXPECT_TRUE(decoded) << std::hex << status;

@@ -61,7 +61,7 @@ void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_
 // an error under the address sanitizer.
 struct DecodedBytes {
   std::vector<uint8_t> file;
-  pv::Status open = 0, decode = 0;
+  pv::Status open = pv::kStatusOk, decode = pv::kStatusOk;
   pv::Ref<pv::ImageDecoder> decoder;
   pv::Ref<pv::ImageBuffer> buffer;
 

@@ -19,16 +19,9 @@ std::wstring CodePoints(std::initializer_list<uint32_t> cps) {
 }
 
 TEST(Text, Windows1252HighBytesGoThroughTheCodePage) {
+  // Euro, ellipsis, right quote, Y with diaeresis; undefined bytes map to themselves.
   const uint8_t bytes[] = {0x80, 0x85, 0x92, 0x9F, 0x81, 0xA0, 0xE9, 'A'};
-  std::wstring w = pv::Windows1252ToWide(bytes, sizeof bytes);
-  ASSERT_EQ(w.size(), 8u);
-  EXPECT_EQ(static_cast<uint32_t>(w[0]), 0x20ACu);  // euro sign
-  EXPECT_EQ(static_cast<uint32_t>(w[1]), 0x2026u);  // ellipsis
-  EXPECT_EQ(static_cast<uint32_t>(w[2]), 0x2019u);
-  EXPECT_EQ(static_cast<uint32_t>(w[3]), 0x0178u);  // Y with diaeresis
-  EXPECT_EQ(static_cast<uint32_t>(w[4]), 0x81u);    // undefined byte maps to itself
-  EXPECT_EQ(static_cast<uint32_t>(w[5]), 0xA0u);
-  EXPECT_EQ(static_cast<uint32_t>(w[6]), 0xE9u);
+  EXPECT_EQ(pv::Windows1252ToWide(bytes, sizeof bytes), CodePoints({0x20AC, 0x2026, 0x2019, 0x178, 0x81, 0xA0, 0xE9, 'A'}));
 }
 
 TEST(Text, Utf8DecodesOneToFourByteSequences) {
@@ -106,11 +99,8 @@ TEST(Text, FileTimesFormatAsCalendarTextWithoutTimeZone) {
 }
 
 TEST(Text, UnitToU16RoundsAndClamps) {
-  EXPECT_EQ(pv::UnitToU16(-0.5f), 0);
-  EXPECT_EQ(pv::UnitToU16(0.0f), 0);
-  EXPECT_EQ(pv::UnitToU16(0.5f), 32768);
-  EXPECT_EQ(pv::UnitToU16(1.0f), 65535);
-  EXPECT_EQ(pv::UnitToU16(7.0f), 65535);
+  const std::pair<float, uint16_t> cases[] = {{-0.5f, 0}, {0.0f, 0}, {0.5f, 32768}, {1.0f, 65535}, {7.0f, 65535}};
+  for (const auto& [unit, value] : cases) EXPECT_EQ(pv::UnitToU16(unit), value) << unit;
 }
 
 TEST(PropertySet, BorrowedTextsConvertOnceIntoOwnedWideText) {

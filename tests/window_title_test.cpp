@@ -52,9 +52,6 @@ TEST(WindowTitle, Pieces) {
   EXPECT_EQ(title.substr(title.size() - 10), L" | Pixvane");
 
   EXPECT_EQ(pv::StartTitle(L"My picture"), L"My picture - Pixvane");
-  EXPECT_EQ(pv::FileNamePart(L"C:\\x\\y.png"), L"y.png");
-  EXPECT_EQ(pv::FileNamePart(L"C:y.png"), L"y.png");
-  EXPECT_EQ(pv::FileNamePart(L"plain"), L"plain");
 }
 
 TEST(WindowTitle, PixvaneWindowMatch) {

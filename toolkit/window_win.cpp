@@ -42,6 +42,10 @@ UINT SystemDpi() {
   return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
+// The window whose CreateWindowExW is under way on this thread: the first
+// WM_GETMINMAXINFO arrives before WM_NCCREATE carries the object.
+thread_local ToolkitWindow* t_creating = nullptr;
+
 ToolkitWindow* FromHandle(HWND window) {
   return reinterpret_cast<ToolkitWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
@@ -123,9 +127,12 @@ HWND ToolkitWindow::Create(const CreateOptions& options) {
   if (style_.clickThrough) exStyle |= WS_EX_TRANSPARENT;
   if (style_.noActivate) exStyle |= WS_EX_NOACTIVATE;
 
+  ToolkitWindow* const outer = t_creating;
+  t_creating = this;
   HWND window = CreateWindowExW(exStyle, style_.isPopup ? kPopupClass : kWindowClass, options.title, style,
                                 options.position.x, options.position.y, options.size.cx, options.size.cy,
                                 options.parent, nullptr, GetModuleHandleW(nullptr), this);
+  t_creating = outer;
   if (!window) return nullptr;
   if (style_.isPopup && g_popups.size() < kMaxPopups) g_popups.push_back(window);
   if (options.visible && style_.noActivate) ShowWindow(window, SW_SHOWNA);
@@ -134,13 +141,13 @@ HWND ToolkitWindow::Create(const CreateOptions& options) {
 }
 
 LRESULT CALLBACK ToolkitWindow::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  ToolkitWindow* self;
-  if (message == WM_CREATE) {
-    self = static_cast<ToolkitWindow*>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+  ToolkitWindow* self = FromHandle(window);
+  // Bound at the first message of its creation, so that the size messages
+  // sent before WM_CREATE reach the window's own handlers too.
+  if (!self && (message == WM_NCCREATE || message == WM_GETMINMAXINFO) && t_creating && !t_creating->window_) {
+    self = t_creating;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     self->window_ = window;
-  } else {
-    self = FromHandle(window);
   }
   if (!self) return DefWindowProcW(window, message, wParam, lParam);
   return self->Dispatch(message, wParam, lParam);

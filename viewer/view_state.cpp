@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/path_name.h"
 #include "core/pixel_convert.h"
 #include "core/resample.h"
 #include "viewer/render_stages.h"
@@ -49,7 +50,7 @@ ViewState::ViewState(ImageBuffer* image, uint8_t imageOrientation, const ViewOpt
 }
 
 void ViewState::LoadAdjustments(const wchar_t* imagePath) {
-  if (!imagePath || imagePath[0] == L'<') return;
+  if (!imagePath || IsPseudoPath(imagePath)) return;
   ViewAdjustments read = values_;
   if (ReadAdjustmentFile(imagePath, &read)) SetAdjustments(read);
 }
@@ -138,11 +139,11 @@ void ViewState::BuildAdjustedImage(const CancelFlag* cancel) {
       input = Ref<ImageBuffer>(CloneImageBuffer(*image, false, false, PixelFormat::Rgba8));
     Ref<ImageBuffer> adjusted;
     if (input) adjusted = Ref<ImageBuffer>(CreateImageBuffer(input->Format(), input->Dimensions(), false));
-    if (!adjusted) {
+    if (!adjusted ||
+        Failed(AdjustColours(*adjusted, *input, values_.colour, AdjustmentBandCount(input->Dimensions())))) {
       ResetToNeutral();
     } else {
       CopyDescription(*adjusted, *input);
-      AdjustColours(*adjusted, *input, values_.colour, AdjustmentBandCount(input->Dimensions()));
       image = adjusted;
     }
   }
@@ -271,7 +272,12 @@ bool ViewState::StepFrame(StepDirection direction) {
   if (next->Frame().disposal == 2) savedArea_ = Ref<ImageBuffer>(CopyArea(canvas, FrameRect(*next)));
   DropAdjusted();
   source_ = next;
-  DrawFrame(canvas, *source_);
+  if (Failed(DrawFrame(canvas, *source_))) {
+    // The canvas now holds a half-disposed frame: show the first one rather
+    // than a picture the file never had, and let the animation stop.
+    Rewind();
+    return false;
+  }
   BuildDisplayImage();
   return true;
 }

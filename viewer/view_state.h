@@ -62,7 +62,8 @@ class ViewState : public CountedObject {
   void BuildDisplayImage(const CancelFlag* cancel = nullptr);
 
   // Steps to the next or previous frame or page, or rewinds to the first;
-  // false when there is nowhere to go.
+  // false when there is nowhere to go, or when the frame could not be drawn
+  // (the view is then back on the first frame).
   bool StepFrame(StepDirection direction);
 
  private:

@@ -17,12 +17,6 @@ namespace pv {
 
 namespace {
 
-// What a frozen window still answers to.
-bool FrozenAccepts(UINT id) {
-  return (id >= kCmdOpen && id <= kCmdOpenNewWindow) || id == kCmdZoomIn || id == kCmdZoomOut ||
-         id == kCmdFreeze || id == kCmdHelp || id == kCmdClose;
-}
-
 NavigationMode ModeFor(UINT id) {
   switch (id) {
     case kCmdPreviousImage:
@@ -48,7 +42,7 @@ void ViewerWindow::Navigate(NavigationMode mode) {
     return;
   }
   const wchar_t* current = CurrentFileName();
-  if (!current || !current[0] || current[0] == L'<') return;
+  if (!current || !current[0] || IsPseudoPath(current)) return;
   const std::wstring from = current;
   auto open = [this](const wchar_t* path) { return OpenFile(path, true, false); };
   wchar_t found[kMaxPathUnits];
@@ -81,7 +75,7 @@ void ViewerWindow::AdjustImage() {
   };
   if (RunAdjustDialog(Handle(), *view, show)) {
     const wchar_t* path = view->Source()->Properties().GetText(kPropPath);
-    if (path && path[0] && path[0] != L'<') WriteAdjustmentFile(path, view->Adjustments(), view->ImageOrientation());
+    if (path && path[0] && !IsPseudoPath(path)) WriteAdjustmentFile(path, view->Adjustments(), view->ImageOrientation());
     return;
   }
   // Cancelled: everything as it was before the dialog, a value a failed
@@ -118,7 +112,7 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       break;
   }
   if (!view_ || id < kCmdOpen || id > kCmdClose) return;
-  if (options_.frozen && !FrozenAccepts(id)) return;
+  if (options_.frozen && !FrozenWindowAccepts(id)) return;
   if (sizeMove_ > 0 && id != kCmdClose) {
     // Not in the middle of a drag or size-move: run it once that ends.
     // (Posting it again would come straight back from the modal loop.)
@@ -203,7 +197,7 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       return;
     case kCmdReload: {
       const std::wstring path = CurrentFileName() ? CurrentFileName() : L"";
-      if (path.empty() || path[0] == L'<') return;
+      if (path.empty() || IsPseudoPath(path)) return;
       cache.EvictFromCache(path.c_str());
       OpenFile(path.c_str(), true, true);
       return;
@@ -228,7 +222,7 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     }
     case kCmdOpenFolder: {
       const wchar_t* path = CurrentFileName();
-      if (!path || path[0] == L'<') return;
+      if (!path || IsPseudoPath(path)) return;
       const std::wstring folder(path, FileNameOffset(path));
       if (!folder.empty()) ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
       return;

@@ -348,7 +348,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   std::wstring folder(path, FileNameOffset(path));
   listing_.Reset();
   if (!folder.empty()) listing_ = cache.Listings().OpenListing(folder.c_str());
-  if (prefetch && path[0] != L'<') cache.SchedulePrefetch(path, NavContinue, true);
+  if (prefetch && !IsPseudoPath(path)) cache.SchedulePrefetch(path, NavContinue, true);
   return true;
 }
 
@@ -360,8 +360,8 @@ void ViewerWindow::RefreshTitle() {
   PropertySet& properties = source->Properties();
   auto text = [&](uint32_t id) { return std::wstring(properties.Has(id) ? properties.GetText(id) : L""); };
   const std::wstring path = text(kPropPath);
-  parts.name = !path.empty() && path[0] != L'<'
-                   ? (Viewer().preferences.showFullPath ? path : std::wstring(NameOf(path.c_str())))
+  parts.name = !path.empty() && !IsPseudoPath(path)
+                   ? (Viewer().preferences.showFullPath ? path : std::wstring(FileNamePart(path)))
                    : text(kPropTitle);
   parts.extra = text(kPropPage);
   parts.details = Viewer().preferences.detailsInTitle;
@@ -750,7 +750,7 @@ bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     case WM_ENDSESSION: {
       // A frozen picture comes back at the next logon.
       const wchar_t* path = CurrentFileName();
-      if (options_.frozen && path && path[0] != L'<' && Viewer().frozenSessionEnd) {
+      if (options_.frozen && path && !IsPseudoPath(path) && Viewer().frozenSessionEnd) {
         RECT r;
         GetWindowRect(Handle(), &r);
         Viewer().frozenSessionEnd(path, r.left, r.top, static_cast<float>(view_->Zoom()));

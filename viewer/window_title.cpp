@@ -72,11 +72,6 @@ std::wstring BuildWindowTitle(const TitleParts& parts) {
 
 std::wstring StartTitle(const std::wstring& title) { return title + L" - " + kProgramName; }
 
-std::wstring FileNamePart(std::wstring_view path) {
-  size_t cut = path.find_last_of(L"\\/:");
-  return std::wstring(cut == std::wstring_view::npos ? path : path.substr(cut + 1));
-}
-
 bool IsPixvaneWindow(std::wstring_view className, std::wstring_view title) {
   return className == L"muiWindow" && title.find(L"Pixvane") != std::wstring_view::npos;
 }

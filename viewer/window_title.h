@@ -47,7 +47,5 @@ std::wstring StartTitle(const std::wstring& title);
 // their window class and their title.
 bool IsPixvaneWindow(std::wstring_view className, std::wstring_view title);
 
-// The part of a path after its last '\\', '/' or ':'.
-std::wstring FileNamePart(std::wstring_view path);
 
 }  // namespace pv

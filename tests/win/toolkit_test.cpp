@@ -245,6 +245,26 @@ TEST(ToolkitWindow, EachMessageReachesItsOperationWithItsArguments) {
   EXPECT_EQ(w.Handle(), nullptr);
 }
 
+// Records the size messages of creation and WM_CREATE, in their order.
+class CreationWindow : public pv::ToolkitWindow {
+ public:
+  std::vector<UINT> seen;
+  void OnCreate() override { seen.push_back(WM_CREATE); }
+  bool OnMessage(UINT message, WPARAM, LPARAM, LRESULT*) override {
+    if (message == WM_GETMINMAXINFO || message == WM_NCCALCSIZE) seen.push_back(message);
+    return false;
+  }
+};
+
+TEST(ToolkitWindow, SizeMessagesOfCreationReachTheWindow) {
+  CreationWindow w;
+  ASSERT_NE(CreateTopLevel(w), nullptr);
+  const auto created = std::find(w.seen.begin(), w.seen.end(), UINT{WM_CREATE});
+  ASSERT_NE(created, w.seen.end());
+  EXPECT_NE(std::find(w.seen.begin(), created, UINT{WM_GETMINMAXINFO}), created);
+  EXPECT_NE(std::find(w.seen.begin(), created, UINT{WM_NCCALCSIZE}), created);
+}
+
 TEST(ToolkitWindow, ClassesAndStylesFollowTheSwitches) {
   RecordingWindow framed;
   framed.Style().resizable = true;

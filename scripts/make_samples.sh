@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Writes the bundled sample images (one per format the viewer opens) from
+# sample.bmp with ImageMagick. Run it after adding a format; commit what it
+# writes together with a line in samples/MANIFEST.tsv.
+set -euo pipefail
+cd "$(dirname "$0")/../samples"
+# A transparent vignette around the picture.
+convert sample.bmp \( -size 400x300 radial-gradient:white-black -level 40%,100% \) \
+  -alpha off -compose CopyOpacity -composite -define png:color-type=6 sample.png
+convert sample.bmp -quality 88 -sampling-factor 2x2 -interlace none sample.jpg
+convert sample.bmp -quality 88 -interlace JPEG sample-progressive.jpg
+# Three frames that turn the picture, half a second each, looping.
+convert -delay 50 -loop 0 sample.bmp \( sample.bmp -rotate 90 -resize 400x300 -gravity center -extent 400x300 \) \
+  \( sample.bmp -flip \) -colors 64 sample.gif
