@@ -14,6 +14,6 @@ namespace pv {
 void OpenViewer(const wchar_t* file, const ArgumentList* arguments, HWND owner);
 
 // A second start's WM_COPYDATA: a valid one opens its file.
-void ReceiveHandOver(const COPYDATASTRUCT& data);
+void ReceiveHandOver(uint32_t tag, const uint8_t* payload, size_t size);
 
 }  // namespace pv

@@ -1,7 +1,5 @@
 #include "app/open_viewer.h"
 
-#include <new>
-
 #include "browse/image_cache.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -36,12 +34,8 @@ void OpenViewer(const wchar_t* file, const ArgumentList* arguments, HWND owner) 
   options.frozen = start.freeze;
   options.topmost = start.topmost;
   options.monitor = monitor;
-  auto* window = new (std::nothrow) ViewerWindow(file, options);
+  ViewerWindow* window = ViewerWindow::Open(file, options);
   if (!window) return;
-  if (!window->Handle()) {
-    delete window;
-    return;
-  }
   if (window->HasImage()) {
     ToolkitWindow::RunMainLoop(*window);
   } else {
@@ -49,9 +43,8 @@ void OpenViewer(const wchar_t* file, const ArgumentList* arguments, HWND owner) 
   }
 }
 
-void ReceiveHandOver(const COPYDATASTRUCT& data) {
-  std::optional<HandOverRequest> request = ParseHandOverPayload(
-      static_cast<uint32_t>(data.dwData), static_cast<const uint8_t*>(data.lpData), data.cbData);
+void ReceiveHandOver(uint32_t tag, const uint8_t* payload, size_t size) {
+  std::optional<HandOverRequest> request = ParseHandOverPayload(tag, payload, size);
   if (!request) return;
   OpenViewer(request->fileName ? request->fileName->c_str() : nullptr, request->args ? &*request->args : nullptr,
              nullptr);

@@ -81,6 +81,11 @@ void PrefetchCompletion::Signal() {
   done_.notify_all();
 }
 
+void PrefetchCompletion::Wait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [this] { return signalled_; });
+}
+
 bool PrefetchCompletion::WaitFor(uint32_t milliseconds) {
   std::unique_lock<std::mutex> lock(mutex_);
   return done_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return signalled_; });
@@ -88,7 +93,7 @@ bool PrefetchCompletion::WaitFor(uint32_t milliseconds) {
 
 // One scheduled prefetch. It unlinks itself and signals its completion when
 // it is destroyed, whether it ran or was dropped from the queue.
-class PrefetchJob {
+class PrefetchJob : public std::enable_shared_from_this<PrefetchJob> {
  public:
   PrefetchJob(ImageCache& owner, const wchar_t* path, NavigationMode mode, bool checkMemory,
               Ref<PrefetchCompletion> completion, Ref<ProgressSink> progress)
@@ -106,13 +111,17 @@ class PrefetchJob {
     {
       std::lock_guard<std::mutex> lock(owner_.jobsLock_);
       auto& jobs = owner_.jobs_;
-      jobs.erase(std::remove(jobs.begin(), jobs.end(), this), jobs.end());
+      jobs.erase(std::remove_if(jobs.begin(), jobs.end(), [](const std::weak_ptr<PrefetchJob>& j) { return j.expired(); }),
+                 jobs.end());
     }
+    finished_->Signal();
     if (completion_) completion_->Signal();
   }
 
   ImageCache& owner_;
-  wchar_t path_[kMaxPathUnits];
+  wchar_t path_[kMaxPathUnits];  // where the search starts
+  wchar_t target_[kMaxPathUnits] = {};  // the file it decodes, once found; under jobsLock_
+  Ref<PrefetchCompletion> finished_{new PrefetchCompletion};
   NavigationMode mode_;
   uint8_t decodeOption_;
   bool checkMemory_;
@@ -125,6 +134,7 @@ ImageCache::ImageCache() : listings_(new FolderListingManager) {}
 ImageCache::~ImageCache() {
   CancelPrefetches();
   ClearImageCache();
+  listings_->DropUnopenedCopies();
 }
 
 uint32_t ImageCache::CapacityForWindows(uint32_t windows) {
@@ -161,12 +171,6 @@ uint8_t ImageCache::SetDecodeOption(uint32_t which, uint8_t value) {
 
 int ImageCache::FindCachedIndex(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText) {
   if (!path || !path[0] || entries_.empty()) return -1;
-  wchar_t ownTime[kKeyTextUnits], ownSize[kKeyTextUnits];
-  if (!timeText || !sizeText) {
-    if (!ReadKeyTexts(path, ownTime, ownSize)) return -1;
-    if (!timeText) timeText = ownTime;
-    if (!sizeText) sizeText = ownSize;
-  }
   for (size_t i = 0; i < entries_.size(); ++i) {
     PropertySet& p = entries_[i]->Properties();
     if (SameText(p.GetText(kPropPath), path) && SameText(p.GetText(kPropFileTime), timeText) &&
@@ -177,14 +181,26 @@ int ImageCache::FindCachedIndex(const wchar_t* path, const wchar_t* timeText, co
   return -1;
 }
 
-bool ImageCache::IsCached(const wchar_t* path) {
-  std::lock_guard<std::mutex> lock(lock_);
-  return FindCachedIndex(path, nullptr, nullptr) >= 0;
-}
+bool ImageCache::IsCached(const wchar_t* path) { return static_cast<bool>(TakeCachedImage(path, nullptr, nullptr, false)); }
 
 Ref<ImageBuffer> ImageCache::TakeCachedImage(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText) {
+  return TakeCachedImage(path, timeText, sizeText, true);
+}
+
+Ref<ImageBuffer> ImageCache::TakeCachedImage(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText,
+                                             bool makeRecent) {
+  if (!path || !path[0]) return Ref<ImageBuffer>();
+  // The file is opened for its key outside the lock: a slow or unreachable
+  // file must not hold up the other windows and the prefetch workers.
+  wchar_t ownTime[kKeyTextUnits], ownSize[kKeyTextUnits];
+  if (!timeText || !sizeText) {
+    if (!ReadKeyTexts(path, ownTime, ownSize)) return Ref<ImageBuffer>();
+    if (!timeText) timeText = ownTime;
+    if (!sizeText) sizeText = ownSize;
+  }
   std::lock_guard<std::mutex> lock(lock_);
   int i = FindCachedIndex(path, timeText, sizeText);
+  if (i >= 0 && !makeRecent) return entries_[static_cast<size_t>(i)];
   if (i < 0) return Ref<ImageBuffer>();
   std::rotate(entries_.begin(), entries_.begin() + i, entries_.begin() + i + 1);
   return entries_.front();
@@ -234,7 +250,7 @@ bool ImageCache::SchedulePrefetch(const wchar_t* path, NavigationMode mode, bool
   if (!job) return false;
   {
     std::lock_guard<std::mutex> lock(jobsLock_);
-    jobs_.insert(jobs_.begin(), job.get());
+    jobs_.insert(jobs_.begin(), job);
   }
   prefetch_.Run([this, job] { RunJob(*job); });
   return true;
@@ -267,6 +283,10 @@ void ImageCache::RunJob(PrefetchJob& job) {
     found = FindNeighbourFile(*this, &listing, job.mode_, target, job.path_, cancel);
   }
   if (!found || IsCached(target) || IsRawName(target)) return;
+  {
+    std::lock_guard<std::mutex> lock(jobsLock_);
+    wcscpy(job.target_, target);
+  }
   if (job.checkMemory_) {
     FileHandle file = OpenFileForRead(target);
     if (file != kNoFile) {
@@ -288,22 +308,25 @@ void ImageCache::RunJob(PrefetchJob& job) {
 }
 
 void ImageCache::SettlePrefetchesFor(const wchar_t* path, ProgressSink* progress) {
-  bool same = false;
+  std::shared_ptr<PrefetchJob> same;
   {
     std::lock_guard<std::mutex> lock(jobsLock_);
     if (jobs_.empty()) return;
-    for (PrefetchJob* job : jobs_) {
-      if (path && path[0] && CompareNoCase(job->path_, path) == 0) {
-        job->progress_->SetTarget(Ref<ProgressSink>::Retain(progress));
-        same = true;
+    for (const std::weak_ptr<PrefetchJob>& j : jobs_) {
+      std::shared_ptr<PrefetchJob> job = j.lock();
+      if (job && path && path[0] && CompareNoCase(job->target_, path) == 0) {
+        same = std::move(job);
+        break;
       }
     }
   }
-  if (same) {
-    prefetch_.Wait();
-  } else {
-    CancelPrefetches();
-  }
+  if (!same) return CancelPrefetches();
+  // The job decoding this very file is awaited, not repeated; its result
+  // arrives in the cache.
+  same->progress_->SetTarget(Ref<ProgressSink>::Retain(progress));
+  Ref<PrefetchCompletion> finished = same->finished_;
+  same.reset();
+  finished->Wait();
 }
 
 Status ImageCache::DecodeWith(ImageDecoder& decoder, Ref<ImageBuffer>* out, ProgressSink* progress,

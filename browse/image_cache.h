@@ -2,6 +2,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -18,6 +19,7 @@ namespace pv {
 class PrefetchCompletion : public CountedObject {
  public:
   void Signal();
+  void Wait();
   // False when the time ran out first.
   bool WaitFor(uint32_t milliseconds);
 
@@ -91,11 +93,14 @@ class ImageCache {
 
  private:
   friend class PrefetchJob;
-  // Caller holds lock_.
+  // Caller holds lock_; the key texts are read before taking it.
   int FindCachedIndex(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText);
+  Ref<ImageBuffer> TakeCachedImage(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText,
+                                   bool makeRecent);
   void InsertLocked(ImageBuffer& head, bool atEnd);
   Status DecodeWith(ImageDecoder& decoder, Ref<ImageBuffer>* out, ProgressSink* progress, const CancelFlag* cancel);
-  // Waits for a pending prefetch of this path, or cancels the others.
+  // Waits for the prefetch that decodes this path, if one does; else
+  // cancels the others.
   void SettlePrefetchesFor(const wchar_t* path, ProgressSink* progress);
   void RunJob(PrefetchJob& job);
 
@@ -109,7 +114,7 @@ class ImageCache {
   std::atomic<uint8_t> lastDirection_{NavNext};
 
   std::mutex jobsLock_;
-  std::vector<PrefetchJob*> jobs_;  // newest first
+  std::vector<std::weak_ptr<PrefetchJob>> jobs_;  // newest first
 };
 
 }  // namespace pv

@@ -20,7 +20,9 @@ bool MappedFileSource::Open(const wchar_t* path) {
   Close();
   path_ = path ? path : L"";
   size_ = 0;
-  HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  // Delete sharing lets the user rename or delete a file that is being shown.
+  HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   file_ = reinterpret_cast<intptr_t>(file);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD high = 0;

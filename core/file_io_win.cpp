@@ -10,7 +10,7 @@ HANDLE H(FileHandle f) { return reinterpret_cast<HANDLE>(f); }
 
 FileHandle OpenFileForRead(const wchar_t* path) {
   return reinterpret_cast<FileHandle>(
-      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 FileHandle CreateFileForWrite(const wchar_t* path) {

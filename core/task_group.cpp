@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -116,16 +117,23 @@ void TaskGroup::Run(std::function<void()> task) {
   TaskPool::Instance().Push(this, std::move(task));
 }
 
-void TaskGroup::RunLongRunning(std::function<void()> task) {
+bool TaskGroup::RunLongRunning(std::function<void()> task) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++pending_;
   }
-  std::thread([this, task = std::move(task)]() mutable {
-    task();
-    task = nullptr;
+  try {
+    std::thread([this, task = std::move(task)]() mutable {
+      task();
+      task = nullptr;
+      Finished();
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread: the task never runs, and Wait must not wait for it.
     Finished();
-  }).detach();
+    return false;
+  }
+  return true;
 }
 
 void TaskGroup::Finished() {

@@ -23,8 +23,9 @@ class TaskGroup {
   // Queues a task on the shared pool.
   void Run(std::function<void()> task);
   // Runs a task that may block for long (a watcher, a folder reader) on a
-  // thread of its own, so it never holds a pool worker.
-  void RunLongRunning(std::function<void()> task);
+  // thread of its own, so it never holds a pool worker. False when no thread
+  // could be made: the task is dropped.
+  bool RunLongRunning(std::function<void()> task);
   // Waits until every task has finished; runs queued tasks of this group on
   // the calling thread meanwhile, so waiting from a worker cannot deadlock.
   void Wait();

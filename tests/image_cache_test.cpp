@@ -2,9 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
@@ -16,10 +26,24 @@ namespace fs = std::filesystem;
 namespace {
 
 // A width × 1 BMP whose pixels are all `grey`.
-void WriteBmp(const fs::path& path, uint32_t width, uint8_t grey) {
-  std::vector<uint8_t> rgba(width * 4u, grey);
-  ASSERT_TRUE(pv::WriteWholeFile(path.wstring(), pv::EncodeBmp32(rgba, width, 1)));
+void WriteBmp(const fs::path& path, uint32_t width, uint8_t grey, uint32_t height = 1) {
+  std::vector<uint8_t> rgba(size_t{width} * height * 4u, grey);
+  ASSERT_TRUE(pv::WriteWholeFile(path.wstring(), pv::EncodeBmp32(rgba, width, height)));
 }
+
+// Notes that the job's decode has begun, then makes every row report slow,
+// so the decode is still under way when the test asks for the file.
+class SlowProgress : public pv::ProgressSink {
+ public:
+  void Progress(int32_t done, int32_t total) override {
+    started = true;
+    if (done < total) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  void WaitUntilStarted() {
+    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::atomic<bool> started{false};
+};
 
 class ImageCacheTest : public ::testing::Test {
  protected:
@@ -134,6 +158,61 @@ TEST_F(ImageCacheTest, PrefetchDecodesTheNeighbourForTheNextLoad) {
   EXPECT_FALSE(cache.SchedulePrefetch((dir / "b.bmp").wstring().c_str(), pv::NavExisting, false));
   EXPECT_FALSE(cache.SchedulePrefetch(L"", pv::NavNext, false));
 }
+
+TEST_F(ImageCacheTest, LoadOfTheFileBeingPrefetchedTakesThatJobsResult) {
+  fs::path dir = pvtest::ScratchDir("cache-handover");
+  WriteBmp(dir / "a.bmp", 5, 1);
+  WriteBmp(dir / "b.bmp", 8, 2, 32 * 40);  // forty row reports
+  Load(dir / "a.bmp");
+  pv::Ref<SlowProgress> slow(new SlowProgress);
+  ASSERT_TRUE(cache.SchedulePrefetch((dir / "a.bmp").wstring().c_str(), pv::NavContinue, false, {},
+                                     pv::Ref<pv::ProgressSink>::Retain(slow.get())));
+  slow->WaitUntilStarted();
+  pv::Ref<pvtest::ProgressLog> progress(new pvtest::ProgressLog);
+  pv::Ref<pv::ImageBuffer> loaded;
+  ASSERT_EQ(cache.LoadImageThroughCache(&loaded, (dir / "b.bmp").wstring().c_str(), progress.get()), pv::kStatusOk);
+  // Decoded once: the image is the job's, which the job put into the cache,
+  // and the job reported its rows to the waiting load.
+  EXPECT_EQ(loaded.get(), cache.TakeCachedImage((dir / "b.bmp").wstring().c_str()).get());
+  EXPECT_FALSE(progress->calls.empty());
+}
+
+TEST_F(ImageCacheTest, ReloadingTheStartingFileDoesNotWaitForTheNeighbour) {
+  fs::path dir = pvtest::ScratchDir("cache-reload");
+  WriteBmp(dir / "a.bmp", 5, 1);
+  WriteBmp(dir / "b.bmp", 8, 2, 32 * 40);
+  Load(dir / "a.bmp");
+  cache.ClearImageCache();
+  pv::Ref<SlowProgress> slow(new SlowProgress);
+  ASSERT_TRUE(cache.SchedulePrefetch((dir / "a.bmp").wstring().c_str(), pv::NavContinue, false, {},
+                                     pv::Ref<pv::ProgressSink>::Retain(slow.get())));
+  slow->WaitUntilStarted();
+  pv::Ref<pv::ImageBuffer> reloaded;
+  ASSERT_EQ(cache.LoadImageThroughCache(&reloaded, (dir / "a.bmp").wstring().c_str()), pv::kStatusOk);
+  // The neighbour's decode was given up, not awaited to its end.
+  EXPECT_FALSE(Cached(dir / "b.bmp"));
+  EXPECT_FALSE(cache.HasPendingPrefetches());
+}
+
+#ifndef _WIN32
+TEST_F(ImageCacheTest, FileThatWillNotOpenHoldsUpNoOtherCaller) {
+  fs::path dir = pvtest::ScratchDir("cache-stall");
+  WriteBmp(dir / "a.bmp", 5, 1);
+  Load(dir / "a.bmp");  // an entry to compare with
+  const fs::path fifo = dir / "stuck.bmp";
+  fs::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Opening a pipe with no writer blocks, as an unreachable share does.
+  std::thread stuck([&] { EXPECT_FALSE(cache.IsCached(fifo.wstring().c_str())); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  auto other = std::async(std::launch::async, [&] { return cache.Count(); });
+  const bool answered = other.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  const int writer = open(fifo.c_str(), O_WRONLY);  // lets the stuck open end
+  stuck.join();
+  if (writer >= 0) close(writer);
+  EXPECT_TRUE(answered);
+}
+#endif
 
 TEST_F(ImageCacheTest, PrefetchSkipsWhatItMustNotDecode) {
   fs::path dir = pvtest::ScratchDir("cache-skip");

@@ -118,6 +118,12 @@ class ToolkitWindow {
   // The object is deleted when its window is destroyed: at once, or when the
   // outermost message being handled by the object returns.
   void SetSelfOwned(bool selfOwned) { selfOwned_ = selfOwned; }
+  // Work outside any message (a constructor that opens a file and may show
+  // an error box) counts as a message being handled: a window destroyed
+  // meanwhile is not deleted under it. EndHold is true when the window went
+  // meanwhile and the holder must now delete the object.
+  void BeginHold() { ++nesting_; }
+  [[nodiscard]] bool EndHold() { return --nesting_ == 0 && deletePending_; }
   // The table the message loops translate this window's keys with; not owned.
   void SetAccelerators(const AcceleratorTable* table) { accelerators_ = table; }
   const AcceleratorTable* Accelerators() const { return accelerators_; }

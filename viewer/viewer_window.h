@@ -47,7 +47,7 @@ struct ViewerProcess {
   // Opens a further window (drops, commands); null file: the open dialog.
   void (*openViewer)(const wchar_t* file, HWND owner) = nullptr;
   // A second start's hand-over (WM_COPYDATA).
-  void (*receiveHandOver)(const COPYDATASTRUCT& data) = nullptr;
+  void (*receiveHandOver)(uint32_t tag, const uint8_t* payload, size_t size) = nullptr;
   // Remembers the file last shown and its folder among the recent ones.
   void (*fileShown)(const wchar_t* path) = nullptr;
   // A frozen window at the end of the session, and one opened again.
@@ -58,9 +58,11 @@ struct ViewerProcess {
 };
 ViewerProcess& Viewer();
 
-class ViewerWindow : public ToolkitWindow {
+class ViewerWindow : public ToolkitWindow, private FolderObserver {
  public:
-  ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options);
+  // A new window showing the file (after an error box when it cannot be
+  // shown), or null when no window could be made or it was closed meanwhile.
+  static ViewerWindow* Open(const wchar_t* file, const ViewerWindowOptions& options);
   ~ViewerWindow() override;
 
   // The road of every file into this window; false when it could not be shown.
@@ -110,6 +112,7 @@ class ViewerWindow : public ToolkitWindow {
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
+  ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options);
   static constexpr UINT_PTR kAnimationTimer = 1;
   static constexpr UINT_PTR kHoverTimer = 42;
 
@@ -156,7 +159,12 @@ class ViewerWindow : public ToolkitWindow {
   void ShowError(Status status, const wchar_t* path);
 
   Ref<ViewState> view_;
-  Ref<FolderListing> listing_;
+  Ref<FolderListing> listing_;   // the folder's entries as the steps last saw them
+  Ref<FolderListing> observed_;  // the listing that tells this window of changes
+  // Watches the folder of `path` through its listing, which the next step uses.
+  void WatchFolderOf(const wchar_t* path);
+  // On the watcher's thread: only posts kMsgFolderChanged.
+  void FolderChanged() override;
   Ref<ProgressSink> progress_;
   ViewerWindowOptions options_;
   BackgroundBrush brush_;
@@ -183,6 +191,13 @@ class ViewerWindow : public ToolkitWindow {
   uint32_t busy_ = 0;
   uint32_t resizing_ = 0;
   uint32_t sizeMove_ = 0;
+  // Hand-overs copied out of WM_COPYDATA, opened when kMsgHandOver arrives,
+  // so that the second start is answered at once.
+  struct HandOver {
+    uint32_t tag;
+    std::vector<uint8_t> payload;
+  };
+  std::vector<HandOver> handOvers_;
   std::vector<uint32_t> deferred_;  // commands (id, code) waiting for the size-move to end
   uint64_t animationDue_ = 0;
   double dpiScale_ = 1.0;

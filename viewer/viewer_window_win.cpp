@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
 #include <utility>
 
 #include "browse/file_names.h"
@@ -68,8 +69,21 @@ ViewerProcess& Viewer() {
   return process;
 }
 
+ViewerWindow* ViewerWindow::Open(const wchar_t* file, const ViewerWindowOptions& options) {
+  auto* window = new (std::nothrow) ViewerWindow(file, options);
+  if (!window) return nullptr;
+  if (window->EndHold() || !window->Handle()) {
+    delete window;
+    return nullptr;
+  }
+  return window;
+}
+
 ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options)
     : options_(options), startZoom_(options.zoom), autoPosition_(options.x == INT32_MIN || options.y == INT32_MIN) {
+  // A close request answered inside the open's error box must not delete
+  // the object under this constructor: Open deletes it afterwards.
+  BeginHold();
   options_.title = nullptr;
   options_.fullScreen = options.fullScreen || Viewer().preferences.openFullScreen;
   ++g_windowCount;
@@ -118,6 +132,8 @@ ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& optio
 }
 
 ViewerWindow::~ViewerWindow() {
+  // Deleted without WM_DESTROY (the toolkit unhooks first): stop the news.
+  if (observed_) observed_->RemoveObserver(this);
   if (--g_windowCount == 0 && g_frozenOwner) {
     delete g_frozenOwner;
     g_frozenOwner = nullptr;
@@ -345,9 +361,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   if (busy) SetBusy(false);
   if (Failed(status) || !view_) return false;
 
-  std::wstring folder(path, FileNameOffset(path));
-  listing_.Reset();
-  if (!folder.empty()) listing_ = cache.Listings().OpenListing(folder.c_str());
+  WatchFolderOf(path);
   if (prefetch && !IsPseudoPath(path)) cache.SchedulePrefetch(path, NavContinue, true);
   return true;
 }
@@ -382,7 +396,23 @@ void ViewerWindow::OnCreate() {
   SetAccelerators(&accelerators_);
 }
 
+void ViewerWindow::WatchFolderOf(const wchar_t* path) {
+  const std::wstring folder(path, FileNameOffset(path));
+  // Opened before the old one is let go: a step within the same folder
+  // keeps its listing instead of reading the folder again.
+  Ref<FolderListing> next;
+  if (!folder.empty() && !IsPseudoPath(path) && Viewer().cache)
+    next = Viewer().cache->Listings().OpenListing(folder.c_str(), false, this);
+  if (observed_ && observed_.get() != next.get()) observed_->RemoveObserver(this);
+  observed_ = next;
+  listing_ = std::move(next);
+}
+
+void ViewerWindow::FolderChanged() { PostMessageW(Handle(), kMsgFolderChanged, 0, 0); }
+
 void ViewerWindow::OnDestroy() {
+  if (observed_) observed_->RemoveObserver(this);
+  observed_.Reset();
   ++sizeMove_;
   KillTimer(Handle(), kAnimationTimer);
   KillTimer(Handle(), kHoverTimer);
@@ -741,10 +771,31 @@ void ViewerWindow::OnDpiChanged(UINT dpi, const RECT* suggested) {
 bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
     case WM_COPYDATA: {
-      // Every hand-over is answered as handled, valid or not.
+      // Every hand-over is answered as handled, valid or not, and at once:
+      // the open (its dialog, decode or error box) runs after the answer.
       *result = 1;
       const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-      if (data && Viewer().receiveHandOver) Viewer().receiveHandOver(*data);
+      if (data && data->lpData && data->cbData) {
+        const auto* bytes = static_cast<const uint8_t*>(data->lpData);
+        handOvers_.push_back({static_cast<uint32_t>(data->dwData), std::vector<uint8_t>(bytes, bytes + data->cbData)});
+        PostMessageW(Handle(), kMsgHandOver, 0, 0);
+      }
+      return true;
+    }
+    case kMsgFolderChanged:
+      // The listing went stale: read the folder again now, watched from
+      // before the reading, so the next step finds what is there.
+      if (observed_ && !observed_->IsValid()) {
+        if (const wchar_t* path = CurrentFileName()) WatchFolderOf(path);
+      }
+      *result = 0;
+      return true;
+    case kMsgHandOver: {
+      if (handOvers_.empty()) return true;
+      const HandOver next = std::move(handOvers_.front());
+      handOvers_.erase(handOvers_.begin());
+      if (Viewer().receiveHandOver) Viewer().receiveHandOver(next.tag, next.payload.data(), next.payload.size());
+      *result = 0;
       return true;
     }
     case WM_ENDSESSION: {

@@ -72,7 +72,8 @@ class ViewerWindowTest : public ::testing::Test {
   }
   std::wstring Path(const char* name) { return (fs::path(dir_) / name).wstring(); }
   pv::ViewerWindow* Open(const char* name, const pv::ViewerWindowOptions& options = {}) {
-    auto* w = new pv::ViewerWindow(Path(name).c_str(), options);
+    pv::ViewerWindow* w = pv::ViewerWindow::Open(Path(name).c_str(), options);
+    if (!w) return nullptr;
     window_ = w->Handle();
     return w;
   }
@@ -154,6 +155,35 @@ TEST_F(ViewerWindowTest, NextImageComesFromThePrefetch) {
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
   Command(pv::kCmdPreviousImage);
   EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane");
+}
+
+TEST_F(ViewerWindowTest, StepsFollowTheFolderAsItChanges) {
+  Write("d.bmp", 30, 30);
+  Open("a.bmp");
+  const uint32_t reads = cache_.Listings().FolderReads();
+  // Another program adds a file after the shown one and deletes the next.
+  Write("aa.bmp", 50, 50);
+  ASSERT_TRUE(DeleteFileW(Path("b.bmp").c_str()));
+  MSG msg;
+  for (int i = 0; i < 200 && cache_.Listings().FolderReads() == reads; ++i) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(25);
+  }
+  EXPECT_GT(cache_.Listings().FolderReads(), reads) << "the change was seen and the folder read again";
+  Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_), L"aa.bmp | Pixvane");
+  Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane") << "the deleted file is skipped";
+}
+
+TEST_F(ViewerWindowTest, SteppingThroughAnUnchangedFolderReadsItOnce) {
+  dir_ = pvtest::ScratchDir("viewer-many");
+  std::vector<uint8_t> tiny = pv::EncodeBmp32(std::vector<uint8_t>(16, 90), 2, 2);
+  for (int i = 0; i < 2000; ++i) ASSERT_TRUE(pv::WriteWholeFile(Path(("p" + std::to_string(i) + ".bmp").c_str()), tiny));
+  Open("p0.bmp");
+  for (int i = 0; i < 20; ++i) Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_).substr(0, 10), L"p20.bmp | ") << "numbers in names in their order";
+  EXPECT_EQ(cache_.Listings().FolderReads(), 1u);
 }
 
 TEST_F(ViewerWindowTest, AdjustmentFileOpensItsImage) {
@@ -502,7 +532,8 @@ TEST_F(ViewerWindowTest, SlideshowFlagAutoSizeSwitchAndRebuiltKeys) {
 TEST_F(ViewerWindowTest, CyclingAndClosingAllWindows) {
   Open("a.bmp");
   HWND a = window_;
-  auto* second = new pv::ViewerWindow(Path("b.bmp").c_str(), {});
+  pv::ViewerWindow* second = pv::ViewerWindow::Open(Path("b.bmp").c_str(), {});
+  ASSERT_TRUE(second);
   HWND b = second->Handle();
   SendMessageW(a, WM_COMMAND, pv::kCmdWindowCycle, 0);
   EXPECT_EQ(GetForegroundWindow(), b);
@@ -539,6 +570,40 @@ void MoveSlider(HWND dialog, int id, int position) {
   HWND slider = GetDlgItem(dialog, id);
   SendMessageW(slider, TBM_SETPOS, TRUE, position);
   SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
+}
+
+std::vector<std::pair<uint32_t, std::vector<uint8_t>>> g_handOvers;
+
+TEST_F(ViewerWindowTest, HandOverIsAnsweredAtOnceAndOpenedAfterwards) {
+  Open("a.bmp");
+  pv::Viewer().receiveHandOver = [](uint32_t tag, const uint8_t* payload, size_t size) {
+    g_handOvers.emplace_back(tag, std::vector<uint8_t>(payload, payload + size));
+  };
+  g_handOvers.clear();
+  std::vector<uint8_t> payload = {'x', 0, 'y', 0};
+  COPYDATASTRUCT data{0x46527670, static_cast<DWORD>(payload.size()), payload.data()};
+  EXPECT_EQ(SendMessageW(window_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 1);
+  EXPECT_TRUE(g_handOvers.empty()) << "nothing is opened inside the sender's call";
+  payload.assign(payload.size(), 0);  // the sender's memory is its own again
+  MSG msg;
+  while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  pv::Viewer().receiveHandOver = nullptr;
+  ASSERT_EQ(g_handOvers.size(), 1u);
+  EXPECT_EQ(g_handOvers[0].first, 0x46527670u);
+  EXPECT_EQ(g_handOvers[0].second, (std::vector<uint8_t>{'x', 0, 'y', 0}));
+}
+
+TEST_F(ViewerWindowTest, WindowClosedDuringItsOwnErrorBoxIsDeletedOnceAfterIt) {
+  ASSERT_TRUE(pv::WriteWholeFile(Path("bad.bmp"), std::vector<uint8_t>{'B', 'M', 1, 2, 3}));
+  HWND closed = nullptr;
+  WhenDialogShows(L"Pixvane", [&](HWND box) {
+    closed = GetWindow(box, GW_OWNER);
+    SendMessageW(closed, WM_CLOSE, 0, 0);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  });
+  EXPECT_EQ(Open("bad.bmp"), nullptr);
+  ASSERT_NE(closed, nullptr) << "the error box was shown by the window";
+  EXPECT_FALSE(IsWindow(closed));
 }
 
 TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {
