@@ -6,13 +6,12 @@
 
 #include "core/cpu.h"
 #include "core/task_group.h"
+#include "tests/test_support.h"
 
 namespace {
 
-struct ProcessorsGuard {
-  explicit ProcessorsGuard(uint32_t n) : saved(pv::ProcessorCount) { pv::ProcessorCount = n; }
-  ~ProcessorsGuard() { pv::ProcessorCount = saved; }
-  uint32_t saved;
+struct ProcessorsGuard : pvtest::ScopedValue<uint32_t> {
+  explicit ProcessorsGuard(uint32_t n) : ScopedValue(pv::ProcessorCount, n) {}
 };
 
 TEST(TaskGroup, RunsEveryTaskBeforeWaitReturns) {

@@ -115,6 +115,20 @@ bool DecodeToRgba(const std::wstring& path, std::vector<uint8_t>* rgba, uint32_t
   return pv::Succeeded(*status);
 }
 
+pv::Ref<pv::ImageBuffer> NewImage(pv::PixelFormat format, uint32_t width, uint32_t height) {
+  pv::Ref<pv::ImageBuffer> b(pv::CreateImageBuffer(format, {width, height}, false));
+  EXPECT_TRUE(b);
+  return b;
+}
+
+pv::Ref<pv::ImageBuffer> SolidImage(uint32_t width, uint32_t height, uint32_t colour, uint8_t usesAlpha) {
+  pv::Ref<pv::ImageBuffer> b = NewImage(pv::PixelFormat::Rgba8, width, height);
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) PixelAt(*b, x, y) = colour;
+  b->SetUsesAlpha(usesAlpha);
+  return b;
+}
+
 std::vector<bool> VectorSettings() {
   if (__builtin_cpu_supports("ssse3")) return {false, true};
   return {false};

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "tests/test_support.h"
 #include "toolkit/window.h"
 #include "viewer/draw_view.h"
 
@@ -61,14 +62,6 @@ Ref<ImageBuffer> PatternImage(uint32_t w, uint32_t h) {
   return b;
 }
 
-Ref<ImageBuffer> SolidImage(uint32_t w, uint32_t h, uint32_t colour, uint8_t usesAlpha) {
-  Ref<ImageBuffer> b(pv::CreateImageBuffer(PixelFormat::Rgba8, {w, h}, false));
-  for (uint32_t y = 0; y < h; ++y)
-    for (uint32_t x = 0; x < w; ++x) reinterpret_cast<uint32_t*>(b->Row(y))[x] = colour;
-  b->SetUsesAlpha(usesAlpha);
-  return b;
-}
-
 Ref<ViewState> ReadyView(ImageBuffer* image) {
   Ref<ViewState> view(new ViewState(image, 0));
   view->BuildDisplayImage();
@@ -104,14 +97,14 @@ TEST(RenderDrawView, CopiesThePartOfTheImageAskedFor) {
 
 TEST(RenderDrawView, HalfTransparentImagesAreBlendedOverTheBackground) {
   // Red 200 at alpha 128 over white: 200 × 128 / 255 + 255 × 127 / 255.
-  Ref<ImageBuffer> image = SolidImage(4, 4, 0x80C80000u, 1);
+  Ref<ImageBuffer> image = pvtest::SolidImage(4, 4, 0x80C80000u, 1);
   Ref<ViewState> view = ReadyView(image.get());
   Surface surface(4, 4, RGB(255, 255, 255));
   ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {0, 0}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, 255));
   ExpectNear(surface.At(2, 2), 0xE37F7Fu, 1);
 
   // An opaque image at constant alpha 128.
-  Ref<ImageBuffer> opaque = SolidImage(4, 4, 0xFFFF0000u, 0);
+  Ref<ImageBuffer> opaque = pvtest::SolidImage(4, 4, 0xFFFF0000u, 0);
   Ref<ViewState> faded = ReadyView(opaque.get());
   Surface second(4, 4, RGB(255, 255, 255));
   ASSERT_TRUE(pv::DrawView(*faded, second.dc(), {0, 0}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, 128));
@@ -248,7 +241,7 @@ TEST(RenderDrawView, LayeredWindowIsPushedWithItsAlpha) {
   // A window of the background colour below, and over it a layered window
   // whose image is transparent on the left half and opaque red on the right.
   PaintingWindow below;
-  Ref<ImageBuffer> tiny = SolidImage(1, 1, 0xFF2040C0u, 0);
+  Ref<ImageBuffer> tiny = pvtest::SolidImage(1, 1, 0xFF2040C0u, 0);
   Ref<ViewState> tinyView = ReadyView(tiny.get());
   below.view = tinyView.get();
   below.Style().isPopup = true;
@@ -257,7 +250,7 @@ TEST(RenderDrawView, LayeredWindowIsPushedWithItsAlpha) {
   options.size = {60, 40};
   ASSERT_TRUE(below.Create(options));
 
-  Ref<ImageBuffer> image = SolidImage(40, 20, 0x00000000u, 1);
+  Ref<ImageBuffer> image = pvtest::SolidImage(40, 20, 0x00000000u, 1);
   for (uint32_t y = 0; y < 20; ++y)
     for (uint32_t x = 20; x < 40; ++x) reinterpret_cast<uint32_t*>(image->Row(y))[x] = 0xFFFF0000u;
   Ref<ViewState> view = ReadyView(image.get());
