@@ -1,5 +1,11 @@
 #include "tests/test_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -95,7 +101,22 @@ std::vector<uint8_t> PamAsRgba(const Pam& pam) {
 std::wstring Widen(const std::string& s) { return pv::Utf8ToWide(s); }
 
 std::string ScratchDir(const char* name) {
-  fs::path dir = fs::temp_directory_path() / "pixvane-tests" / name;
+  // One folder per test process: builds and work trees run their tests at
+  // the same time, and a watched folder must see only its own test's changes.
+#ifdef _WIN32
+  const unsigned long process = GetCurrentProcessId();
+#else
+  const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+  struct Root {
+    fs::path path;
+    ~Root() {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+  };
+  static const Root root{fs::temp_directory_path() / ("pixvane-tests-" + std::to_string(process))};
+  fs::path dir = root.path / name;
   std::error_code ec;
   fs::remove_all(dir, ec);
   fs::create_directories(dir, ec);

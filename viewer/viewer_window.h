@@ -48,8 +48,9 @@ struct ViewerProcess {
   void (*openViewer)(const wchar_t* file, HWND owner) = nullptr;
   // A second start's hand-over (WM_COPYDATA).
   void (*receiveHandOver)(uint32_t tag, const uint8_t* payload, size_t size) = nullptr;
-  // Remembers the file last shown and its folder among the recent ones.
-  void (*fileShown)(const wchar_t* path) = nullptr;
+  // Every file opened puts its folder first among the recent ones, even when
+  // it cannot be shown; a shown one becomes the last file.
+  void (*fileOpened)(const wchar_t* path, bool shown) = nullptr;
   // A frozen window at the end of the session, and one opened again.
   void (*frozenSessionEnd)(const wchar_t* path, int32_t x, int32_t y, float zoom) = nullptr;
   void (*frozenOpened)(const wchar_t* path) = nullptr;

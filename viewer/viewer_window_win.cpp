@@ -353,7 +353,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     RefreshTitle();  // the name shown while loading is not the image shown
     if (reportErrors) ShowError(status, path);
   }
-  if (Succeeded(status) && Viewer().fileShown) Viewer().fileShown(path);
+  if (Viewer().fileOpened) Viewer().fileOpened(path, Succeeded(status));
   if (taskbar) taskbar->Clear(Handle());
   if (Succeeded(status) && view_) {
     SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdApplyLayout, 0), reinterpret_cast<LPARAM>(Handle()));

@@ -606,6 +606,23 @@ TEST_F(ViewerWindowTest, WindowClosedDuringItsOwnErrorBoxIsDeletedOnceAfterIt) {
   EXPECT_FALSE(IsWindow(closed));
 }
 
+std::vector<std::pair<std::wstring, bool>> g_opened;
+
+TEST_F(ViewerWindowTest, FilesThatFailStillCountAsOpened) {
+  ASSERT_TRUE(pv::WriteWholeFile(Path("bad.bmp"), std::vector<uint8_t>{'B', 'M', 1, 2, 3}));
+  g_opened.clear();
+  pv::Viewer().fileOpened = [](const wchar_t* path, bool shown) { g_opened.emplace_back(path, shown); };
+  WhenDialogShows(L"Pixvane", [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); });
+  pv::ViewerWindow* bad = Open("bad.bmp");
+  ASSERT_TRUE(bad);
+  EXPECT_FALSE(bad->HasImage());
+  DestroyWindow(window_);
+  Open("a.bmp");
+  pv::Viewer().fileOpened = nullptr;
+  const std::vector<std::pair<std::wstring, bool>> expected = {{Path("bad.bmp"), false}, {Path("a.bmp"), true}};
+  EXPECT_EQ(g_opened, expected);
+}
+
 TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {
   pv::ViewerWindow* w = Open("a.bmp");
   float previewed = 0;
