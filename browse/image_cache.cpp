@@ -81,11 +81,6 @@ void PrefetchCompletion::Signal() {
   done_.notify_all();
 }
 
-bool PrefetchCompletion::IsSignalled() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return signalled_;
-}
-
 void PrefetchCompletion::Wait() {
   std::unique_lock<std::mutex> lock(mutex_);
   done_.wait(lock, [this] { return signalled_; });

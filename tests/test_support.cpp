@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include <gtest/gtest.h>
 #include <fstream>
@@ -133,6 +134,32 @@ bool DecodeToRgba(const std::wstring& path, std::vector<uint8_t>* rgba, uint32_t
   *height = image->Height();
   *status = pv::ToStraightRgba(*image, rgba);
   return pv::Succeeded(*status);
+}
+
+pv::Ref<pv::ImageBuffer> NewImage(pv::PixelFormat format, uint32_t width, uint32_t height) {
+  pv::Ref<pv::ImageBuffer> b(pv::CreateImageBuffer(format, {width, height}, false));
+  EXPECT_TRUE(b);
+  return b;
+}
+
+pv::Ref<pv::ImageBuffer> SolidImage(uint32_t width, uint32_t height, uint32_t colour, uint8_t usesAlpha) {
+  pv::Ref<pv::ImageBuffer> b = NewImage(pv::PixelFormat::Rgba8, width, height);
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) PixelAt(*b, x, y) = colour;
+  b->SetUsesAlpha(usesAlpha);
+  return b;
+}
+
+std::vector<bool> VectorSettings() {
+  if (__builtin_cpu_supports("ssse3")) return {false, true};
+  return {false};
+}
+
+std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> out(n);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
 }
 
 std::vector<pv::ImageBuffer*> DecodedBytes::Frames() const {

@@ -88,10 +88,6 @@ struct FrameMetrics {
   int32_t minWidth = 0; // of the whole window
 };
 
-// The whole window around a client rectangle; a window narrower than the
-// minimum is widened, the left half of the extra rounded up.
-Rect OuterRect(const Rect& client, const FrameMetrics& metrics);
-
 struct FitRequest {
   Rect area;             // work area (or monitor for maximized and topmost windows)
   bool framed = false;
