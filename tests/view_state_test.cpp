@@ -105,8 +105,8 @@ TEST(ViewState, FrameWithoutMemoryToDrawItReturnsToTheFirstFrame) {
   pv::SetImagePixelLimit(limit);
   EXPECT_FALSE(stepped);
   EXPECT_EQ(view->Source(), image.get());
-  ASSERT_TRUE(view->Composed());
-  EXPECT_EQ(Px(*view->Composed(), 1, 1), kRed) << "not the green square left half disposed";
+  ASSERT_TRUE(view->Final());
+  EXPECT_EQ(PixelAt(*view->Final(), 1, 1), kRed) << "not the green square left half disposed";
 }
 
 TEST(ViewState, PagesAreShownOneAtATime) {
