@@ -48,10 +48,11 @@ void ApplySettings(const pv::AppSettings& settings, pv::ViewerProcess& viewer) {
     viewer.keyBindings = std::move(*bindings);
 }
 
-// The last file shown and its folder, first among the recent ones.
-void FileShown(const wchar_t* path) {
+// A file's folder goes first among the recent ones whether or not the file
+// could be shown; only a shown file becomes the last file.
+void FileOpened(const wchar_t* path, bool shown) {
   const size_t name = pv::FileNameOffset(path);
-  g_settings->lastPath = path;
+  if (shown) g_settings->lastPath = path;
   if (name > 1) g_settings->recent.PutInFront(pv::WideToUtf8(std::wstring(path, name - 1)));
 }
 
@@ -120,7 +121,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   viewer.taskbar = taskbar.get();
   viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
   viewer.receiveHandOver = pv::ReceiveHandOver;
-  viewer.fileShown = FileShown;
+  viewer.fileOpened = FileOpened;
   viewer.frozenSessionEnd = FrozenSessionEnd;
   viewer.frozenOpened = FrozenOpened;
   ApplySettings(settings, viewer);

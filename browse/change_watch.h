@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,18 +31,22 @@ class ChangeWatch {
   ChangeWatch& operator=(const ChangeWatch&) = delete;
   ~ChangeWatch() { Stop(); }
 
-  // False when the folder cannot be watched.
-  bool Start(const wchar_t* folder, std::function<void()> onChange);
+  // False when the folder cannot be watched. onChange(false) reports a
+  // burst of changes; onChange(true) that the notification failed and the
+  // watch has ended, so changes from then on go unseen.
+  bool Start(const wchar_t* folder, std::function<void(bool failed)> onChange);
   // Ends the thread and joins it before the notification is closed, so no
   // wait is ever pending on a closed handle.
   void Stop();
-  bool IsWatching() const { return thread_.joinable(); }
+  // False once the watch has ended, by Stop or by a failure.
+  bool IsWatching() const { return running_.load(std::memory_order_acquire); }
 
  private:
   void Run();
   std::unique_ptr<ChangeNotification> notification_;
-  std::function<void()> onChange_;
+  std::function<void(bool failed)> onChange_;
   std::thread thread_;
+  std::atomic<bool> running_{false};
 };
 
 }  // namespace pv

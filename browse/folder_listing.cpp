@@ -4,7 +4,10 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <set>
+#include <string>
 #include <thread>
+#include <tuple>
 
 #include "browse/file_names.h"
 #include "core/format_registry.h"
@@ -198,23 +201,56 @@ void FolderListing::RemoveObserver(FolderObserver* observer) {
 void FolderListing::Suspend(bool on) {
   if (on) {
     suspendCount_.fetch_add(1, std::memory_order_acq_rel);
-  } else {
-    int32_t n = suspendCount_.load(std::memory_order_relaxed);
-    while (n > 0 && !suspendCount_.compare_exchange_weak(n, n - 1, std::memory_order_acq_rel)) {
-    }
+    return;
   }
-  UpdateWatching();
+  int32_t n = suspendCount_.load(std::memory_order_relaxed);
+  while (n > 0 && !suspendCount_.compare_exchange_weak(n, n - 1, std::memory_order_acq_rel)) {
+  }
+  if (n != 1) return;
+  Ref<FolderListing> current = std::move(successor_);
+  if (!changedWhileSuspended_.exchange(false)) return;
+  // Something changed the folder meanwhile: the operation's own changes are
+  // in the listing already, anything else is not.
+  FolderListing& shown = current ? *current : *this;
+  if (shown.IsValid() && !shown.MatchesFolder()) shown.Invalidate();
 }
 
-// Watches exactly while there are observers and nothing suspends it.
+bool FolderListing::MatchesFolder() const {
+  // A folder's own time and size change with its contents: folders count by name.
+  using Entry = std::tuple<std::wstring, bool, uint64_t, uint64_t>;
+  const auto entry = [](const wchar_t* name, const FolderEntryInfo& i) {
+    return i.directory ? Entry(name, true, 0, 0) : Entry(name, false, i.size, i.lastWriteTime);
+  };
+  std::set<Entry> listed, found;
+  FolderEntryInfo info;
+  for (const wchar_t* e = NextEntry(nullptr, &info); e; e = NextEntry(e, &info)) listed.insert(entry(e, info));
+  const size_t patternLength = wcslen(pattern_);
+  const bool searched = SearchFolder(pattern_, [&](const wchar_t* name, const FolderEntryInfo& i) {
+    if (patternLength + wcslen(name) + 1 < 261) found.insert(entry(name, i));
+    return true;
+  });
+  return searched && listed == found;
+}
+
+void FolderListing::Invalidate() {
+  valid_.store(false, std::memory_order_release);
+  std::lock_guard<std::mutex> lock(observerLock_);
+  for (FolderObserver* o : observers_) o->FolderChanged();
+}
+
+// Watches exactly while there are observers.
 void FolderListing::UpdateWatching() {
   std::lock_guard<std::mutex> lock(watchLock_);
   bool wanted;
   {
     std::lock_guard<std::mutex> observers(observerLock_);
-    wanted = !observers_.empty() && suspendCount_.load(std::memory_order_acquire) == 0;
+    wanted = !observers_.empty();
   }
   if (!wanted) {
+    if (watch_.IsWatching() || watchedFromStart_.load(std::memory_order_acquire)) {
+      // Unwatched from now on, it could not tell that the folder changed.
+      valid_.store(false, std::memory_order_release);
+    }
     watch_.Stop();
     return;
   }
@@ -226,18 +262,24 @@ void FolderListing::UpdateWatching() {
   if (end > 1 && pattern_[end - 2] != L':') --end;
   wmemcpy(folder, pattern_, end);
   folder[end] = 0;
-  watch_.Start(folder, [this] { FolderChanged(); });
+  // A watch that failed has ended its thread: join it before starting anew.
+  watch_.Stop();
+  watch_.Start(folder, [this](bool failed) { FolderChanged(failed); });
 }
 
-void FolderListing::FolderChanged() {
-  if (suspendCount_.load(std::memory_order_acquire) >= 1) return;
-  valid_.store(false, std::memory_order_release);
-  std::lock_guard<std::mutex> lock(observerLock_);
-  for (FolderObserver* o : observers_) o->FolderChanged();
+void FolderListing::FolderChanged(bool watchFailed) {
+  // Changes went unseen from the failure on: the observers read the folder
+  // again, and the new listing watches it anew.
+  if (!watchFailed && suspendCount_.load(std::memory_order_acquire) >= 1) {
+    changedWhileSuspended_.store(true, std::memory_order_release);
+    return;
+  }
+  Invalidate();
 }
 
 bool FolderListing::ReplaceEntry(const wchar_t* name, const wchar_t* newName) {
   reader_.Wait();
+  if (!IsValid()) return false;  // stale content is never revived in a copy
   Ref<FolderListing> copy(new (std::nothrow) FolderListing(*owner_, pattern_));
   if (!copy) return false;
   size_t patternLength = wcslen(pattern_);
@@ -253,16 +295,21 @@ bool FolderListing::ReplaceEntry(const wchar_t* name, const wchar_t* newName) {
   }
   if (!found) return false;
   copy->Finish();
+  // The copy carries on this listing's watch: same observers, watched at once.
+  copy->watchedFromStart_.store(watchedFromStart_.load(std::memory_order_acquire), std::memory_order_release);
+  {
+    std::lock_guard<std::mutex> lock(observerLock_);
+    copy->observers_ = observers_;
+  }
+  copy->UpdateWatching();
   owner_->Link(copy.get());
-  // This listing keeps its successor alive until its holders reopen the folder.
-  successor_ = std::move(copy);
-  valid_.store(false, std::memory_order_release);
-  std::lock_guard<std::mutex> lock(observerLock_);
-  for (FolderObserver* o : observers_) o->FolderChanged();
+  if (suspendCount_.load(std::memory_order_acquire) > 0) successor_ = copy;
+  owner_->KeepCopy(std::move(copy));
+  Invalidate();
   return true;
 }
 
-Ref<FolderListing> FolderListingManager::OpenListing(const wchar_t* path, bool lookupOnly) {
+Ref<FolderListing> FolderListingManager::OpenListing(const wchar_t* path, bool lookupOnly, FolderObserver* observer) {
   if (!path || !path[0]) return Ref<FolderListing>();
   wchar_t pattern[260];
   size_t length = wcslen(path);
@@ -275,16 +322,51 @@ Ref<FolderListing> FolderListingManager::OpenListing(const wchar_t* path, bool l
   if (!wildcard) pattern[length++] = L'*';
   pattern[length] = 0;
 
-  std::lock_guard<std::mutex> lock(lock_);
-  for (FolderListing* l : live_) {
-    if (l->IsValid() && CompareNoCase(l->pattern_, pattern) == 0 && l->TryAddRef()) return Ref<FolderListing>(l);
+  Ref<FolderListing> listing;
+  bool created = false;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    for (FolderListing* l : live_) {
+      if (l->IsValid() && CompareNoCase(l->pattern_, pattern) == 0 &&
+          (!observer || l->watchedFromStart_.load(std::memory_order_acquire)) && l->TryAddRef()) {
+        listing = Ref<FolderListing>(l);
+        break;
+      }
+    }
+    if (listing) {
+      // Opened: an edited copy no longer needs keeping.
+      copies_.erase(std::remove_if(copies_.begin(), copies_.end(),
+                                   [&](const Ref<FolderListing>& c) { return c.get() == listing.get(); }),
+                    copies_.end());
+    } else {
+      if (lookupOnly) return listing;
+      listing = Ref<FolderListing>(new (std::nothrow) FolderListing(*this, pattern));
+      if (!listing) return listing;
+      live_.insert(live_.begin(), listing.get());
+      created = true;
+    }
   }
-  if (lookupOnly) return Ref<FolderListing>();
-  Ref<FolderListing> listing(new (std::nothrow) FolderListing(*this, pattern));
-  if (!listing) return listing;
-  live_.insert(live_.begin(), listing.get());
-  listing->StartReading();
+  if (observer) listing->AddObserver(observer);
+  if (created) {
+    if (observer) listing->watchedFromStart_.store(listing->watch_.IsWatching(), std::memory_order_release);
+    reads_.fetch_add(1, std::memory_order_relaxed);
+    listing->StartReading();
+  }
   return listing;
+}
+
+void FolderListingManager::KeepCopy(Ref<FolderListing> copy) {
+  std::lock_guard<std::mutex> lock(lock_);
+  copies_.erase(std::remove_if(copies_.begin(), copies_.end(),
+                               [&](const Ref<FolderListing>& c) { return CompareNoCase(c->pattern_, copy->pattern_) == 0; }),
+                copies_.end());
+  copies_.push_back(std::move(copy));
+}
+
+void FolderListingManager::DropUnopenedCopies() {
+  std::vector<Ref<FolderListing>> dropped;
+  std::lock_guard<std::mutex> lock(lock_);
+  dropped.swap(copies_);
 }
 
 void FolderListingManager::Link(FolderListing* listing) {

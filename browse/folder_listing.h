@@ -40,14 +40,20 @@ class FolderListing : public CountedObject {
   bool IsValid() const { return valid_.load(std::memory_order_acquire); }
   bool IsComplete() const { return complete_.load(std::memory_order_acquire); }
 
+  // The folder is watched while a listing has observers. A listing that was
+  // watched and no longer is turns invalid: it could not follow the folder.
   void AddObserver(FolderObserver* observer);
   void RemoveObserver(FolderObserver* observer);
-  // While suspended, changes (the program's own file operations) do not
-  // invalidate the listing and the folder is not watched.
+  // While suspended (the program's own file operations), changes do not
+  // invalidate the listing at once; watching goes on. When the last
+  // suspension ends after a change, the listing (or the copy that replaced
+  // it) is compared with the folder, and a difference that the program did
+  // not show itself, another program's change, invalidates it.
   void Suspend(bool on);
   // Shows a rename (or, without newName, a removal) without reading the
-  // folder again: the edited copy becomes the folder's listing and this one
-  // turns invalid, so walkers of this one are never disturbed.
+  // folder again: the edited copy becomes the folder's listing, watched for
+  // the same observers, and this one turns invalid, so walkers of this one
+  // are never disturbed. Refused on a listing that is no longer valid.
   bool ReplaceEntry(const wchar_t* name, const wchar_t* newName);
 
  private:
@@ -60,8 +66,11 @@ class FolderListing : public CountedObject {
   // Appends one entry (the single writer); false when memory ran out.
   bool Append(const wchar_t* name, const FolderEntryInfo& info);
   void Finish();
-  void FolderChanged();
+  void FolderChanged(bool watchFailed);
   void UpdateWatching();
+  void Invalidate();
+  // Whether every entry of the folder now is in the listing, and no other.
+  bool MatchesFolder() const;
 
   Ref<FolderListingManager> owner_;
   wchar_t pattern_[260];
@@ -72,8 +81,12 @@ class FolderListing : public CountedObject {
   std::atomic<bool> cancel_{false};
   std::atomic<bool> valid_{true};
   std::atomic<int32_t> suspendCount_{0};
+  std::atomic<bool> changedWhileSuspended_{false};
+  // Watched since before its entries were read (or made from one that was):
+  // it has seen every change since, so it may be handed to observers.
+  std::atomic<bool> watchedFromStart_{false};
   TaskGroup reader_;
-  Ref<FolderListing> successor_;  // the edited copy made by ReplaceEntry
+  Ref<FolderListing> successor_;  // the edited copy made by ReplaceEntry, while suspended
 
   std::mutex observerLock_;
   std::vector<FolderObserver*> observers_;
@@ -85,17 +98,28 @@ class FolderListing : public CountedObject {
 class FolderListingManager : public CountedObject {
  public:
   // The listing of a folder path (or a path with a wildcard): a live, valid
-  // one when there is, else a new one being read, unless lookupOnly.
-  Ref<FolderListing> OpenListing(const wchar_t* path, bool lookupOnly = false);
+  // one when there is, else a new one being read, unless lookupOnly. With an
+  // observer, the listing is watched for it, and only a listing watched
+  // since before it was read is reused; a new one is watched before its
+  // reading starts, so no change falls between the two.
+  Ref<FolderListing> OpenListing(const wchar_t* path, bool lookupOnly = false, FolderObserver* observer = nullptr);
+  // How many listings have been read from their folders.
+  uint32_t FolderReads() const { return reads_.load(std::memory_order_relaxed); }
+  // Lets go of the edited copies that nobody has opened yet.
+  void DropUnopenedCopies();
 
  private:
   friend class FolderListing;
   void Link(FolderListing* listing);
   void Unlink(FolderListing* listing);
-  Ref<FolderListing> FindValid(const wchar_t* pattern);
+  // Keeps an edited copy alive until someone opens its folder: one per
+  // folder, so copies of copies never chain.
+  void KeepCopy(Ref<FolderListing> copy);
 
   std::mutex lock_;
   std::vector<FolderListing*> live_;  // most recent first; weak
+  std::vector<Ref<FolderListing>> copies_;  // edited copies not yet opened
+  std::atomic<uint32_t> reads_{0};
 };
 
 }  // namespace pv

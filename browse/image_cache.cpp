@@ -81,11 +81,6 @@ void PrefetchCompletion::Signal() {
   done_.notify_all();
 }
 
-bool PrefetchCompletion::IsSignalled() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return signalled_;
-}
-
 void PrefetchCompletion::Wait() {
   std::unique_lock<std::mutex> lock(mutex_);
   done_.wait(lock, [this] { return signalled_; });
@@ -139,6 +134,7 @@ ImageCache::ImageCache() : listings_(new FolderListingManager) {}
 ImageCache::~ImageCache() {
   CancelPrefetches();
   ClearImageCache();
+  listings_->DropUnopenedCopies();
 }
 
 uint32_t ImageCache::CapacityForWindows(uint32_t windows) {

@@ -19,7 +19,6 @@ namespace pv {
 class PrefetchCompletion : public CountedObject {
  public:
   void Signal();
-  bool IsSignalled();
   void Wait();
   // False when the time ran out first.
   bool WaitFor(uint32_t milliseconds);

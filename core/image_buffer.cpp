@@ -13,8 +13,6 @@ namespace {
 constexpr std::align_val_t kPixelAlignment{16};
 constexpr uint64_t kMaxAllocation = uint64_t{1} << 40;
 
-}  // namespace
-
 uint32_t* AllocatePalette() {
   return static_cast<uint32_t*>(::operator new[](1024, kPixelAlignment, std::nothrow));
 }
@@ -28,6 +26,8 @@ void PresetPalette(uint32_t* palette) {
   palette[254] = 0xFFFFFFFFu;
   palette[253] = 0;
 }
+
+}  // namespace
 
 void FillGreyRamp(uint32_t* palette) {
   for (uint32_t i = 0; i < 256; ++i) palette[i] = 0xFF000000u | (i * 0x010101u);
@@ -77,18 +77,6 @@ void ImageBuffer::DropPalette() {
   format_ = PixelFormat::Grey8;
 }
 
-bool ImageBuffer::AddGreyPalette() {
-  if (format_ != PixelFormat::Grey8) return false;
-  if (!palette_) {
-    palette_ = AllocatePalette();
-    if (!palette_) return false;
-  }
-  FillGreyRamp(palette_);
-  format_ = PixelFormat::Indexed8;
-  PaletteChanged();
-  return true;
-}
-
 bool ImageBuffer::CreatePalette(bool greyRamp) {
   if (!palette_) palette_ = AllocatePalette();
   if (!palette_) return false;
@@ -126,7 +114,6 @@ bool HeapImageBuffer::Allocate(const BufferGeometry& g, uint32_t dataOffset) {
   stride_ = g.stride;
   // The screen geometry keeps a guard row above row 0.
   rowCount_ = screen_ ? g.rowCount - 1 : g.rowCount;
-  dataOffset_ = dataOffset;
   pixels_ = block_ + dataOffset;
   if (format_ == PixelFormat::Indexed8) return CreatePalette(false);
   if (format_ == PixelFormat::Grey8 && screen_) return CreatePalette(true);
@@ -137,6 +124,8 @@ bool ComputeBufferGeometry(PixelFormat format, ImageSize size, bool screen, uint
                            uint32_t minRows, BufferGeometry* out) {
   if (!IsValidFormat(format) || size.width == 0 || size.height == 0) return false;
   if (size.width > kMaxImageDimension || size.height > kMaxImageDimension) return false;
+  // The process-wide pixel limit holds for every buffer, derived ones too.
+  if (uint64_t{size.width} * size.height > ImagePixelLimit()) return false;
   BufferGeometry g;
   g.bytesPerPixel = pv::BytesPerPixel(format);
   uint64_t rowBytes = uint64_t{g.bytesPerPixel} * size.width + 32;

@@ -32,36 +32,16 @@ struct FrameInfo : FrameFields {
 
 struct ImageSize {
   uint32_t width = 0, height = 0;
-  uint64_t Packed() const { return width | (uint64_t{height} << 32); }
   bool operator==(const ImageSize&) const = default;
 };
 
-// Typed view of a buffer's pixels.
-class ImageView {
- public:
-  virtual uint32_t Width() const = 0;
-  virtual uint32_t Height() const = 0;
-  virtual uint64_t Size() const = 0;
-  virtual const uint8_t* Pixels() const = 0;
-  virtual uint8_t* Pixels() = 0;
-  virtual uint32_t Stride() const = 0;
-  virtual uint32_t RowCount() const = 0;
-
- protected:
-  ~ImageView() = default;
-};
-
-// The view of Grey8 and Indexed8 buffers, which carry a palette.
-class PaletteView : public ImageView {
+// The palette side of a buffer, which decoders write through.
+class PaletteView {
  public:
   virtual const uint32_t* Palette() const = 0;
   virtual uint32_t* Palette() = 0;
   virtual void PaletteChanged() = 0;
   virtual void SetPalette(const uint32_t* entries, uint32_t count) = 0;
-  // Indexed8 -> Grey8 (frees the palette); does nothing on Grey8.
-  virtual void DropPalette() = 0;
-  // Grey8 -> Indexed8 with the grey ramp; does nothing on Indexed8.
-  virtual bool AddGreyPalette() = 0;
 
  protected:
   ~PaletteView() = default;
@@ -83,37 +63,25 @@ class ImageBuffer : public CountedObject, public PaletteView {
   virtual const ScreenBitmap* AsScreenBitmap() const { return nullptr; }
   bool IsScreenCompatible() const { return screen_; }
 
-  ImageView* AsGrey8() { return Is(PixelFormat::Grey8); }
-  ImageView* AsGrey16() { return Is(PixelFormat::Grey16); }
-  ImageView* AsGreyF() { return Is(PixelFormat::GreyF); }
-  ImageView* AsRgba8() { return Is(PixelFormat::Rgba8); }
-  ImageView* AsRgba16() { return Is(PixelFormat::Rgba16); }
-  ImageView* AsRgbaF() { return Is(PixelFormat::RgbaF); }
   PaletteView* AsIndexed8() { return format_ == PixelFormat::Indexed8 ? this : nullptr; }
-  // Grey8 buffers also answer as palette views, for AddGreyPalette.
-  PaletteView* AsPaletteView() {
-    return format_ == PixelFormat::Indexed8 || format_ == PixelFormat::Grey8 ? this : nullptr;
-  }
 
   FrameInfo& Frame() { return frame_; }
   const FrameInfo& Frame() const { return frame_; }
 
-  // ImageView
-  uint32_t Width() const override { return width_; }
-  uint32_t Height() const override { return height_; }
-  uint64_t Size() const override { return ImageSize{width_, height_}.Packed(); }
-  const uint8_t* Pixels() const override { return pixels_; }
-  uint8_t* Pixels() override { return pixels_; }
-  uint32_t Stride() const override { return stride_; }
-  uint32_t RowCount() const override { return rowCount_; }
+  uint32_t Width() const { return width_; }
+  uint32_t Height() const { return height_; }
+  const uint8_t* Pixels() const { return pixels_; }
+  uint8_t* Pixels() { return pixels_; }
+  uint32_t Stride() const { return stride_; }
+  uint32_t RowCount() const { return rowCount_; }
 
   // PaletteView
   const uint32_t* Palette() const override { return palette_; }
   uint32_t* Palette() override { return palette_; }
   void PaletteChanged() override {}
   void SetPalette(const uint32_t* entries, uint32_t count) override;
-  void DropPalette() override;
-  bool AddGreyPalette() override;
+  // Indexed8 -> Grey8 (frees the palette); does nothing on other formats.
+  void DropPalette();
 
   PixelFormat Format() const { return format_; }
   ImageSize Dimensions() const { return {width_, height_}; }
@@ -132,7 +100,6 @@ class ImageBuffer : public CountedObject, public PaletteView {
 
  protected:
   ImageBuffer(PixelFormat format, ImageSize size, bool screen);
-  ImageView* Is(PixelFormat f) { return format_ == f ? this : nullptr; }
   // The 1024-byte palette block, preset (entries 253-255) or as the grey ramp.
   bool CreatePalette(bool greyRamp);
 
@@ -146,7 +113,6 @@ class ImageBuffer : public CountedObject, public PaletteView {
   uint32_t stride_ = 0;
   uint32_t rowCount_ = 0;
   uint8_t* pixels_ = nullptr;
-  uint32_t dataOffset_ = 0;
   uint32_t* palette_ = nullptr;
 };
 
@@ -169,10 +135,7 @@ bool ComputeBufferGeometry(PixelFormat format, ImageSize size, bool screen, uint
 ImageBuffer* CreateImageBuffer(PixelFormat format, ImageSize size, bool screenCompatible,
                                uint32_t minRowBytes = 0, uint32_t minRows = 0);
 
-// Palette block helpers shared by the heap and screen variants.
-uint32_t* AllocatePalette();
-void FreePalette(uint32_t* palette);
-void PresetPalette(uint32_t* palette);
+// Entry i = 0xFF000000 | i * 0x010101.
 void FillGreyRamp(uint32_t* palette);
 
 }  // namespace pv

@@ -48,8 +48,7 @@ class DibImageBuffer final : public ImageBuffer {
     oldBitmap_ = SelectObject(dc_, bitmap_);
     stride_ = g.stride;
     rowCount_ = g.rowCount - 1;
-    dataOffset_ = g.rowBytes + 16;
-    pixels_ = static_cast<uint8_t*>(bits) + dataOffset_;
+    pixels_ = static_cast<uint8_t*>(bits) + g.rowBytes + 16;
     screenBitmap_ = {dc_, bitmap_, &info_};
     return true;
   }

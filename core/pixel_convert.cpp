@@ -35,6 +35,13 @@ bool IsColour(PixelFormat f) {
          f == PixelFormat::Indexed8;
 }
 
+// Colour to grey through linear light.
+uint8_t SrgbGrey(uint8_t r, uint8_t g, uint8_t b) {
+  float lin = 0.212656f * SrgbDecode(r / 255.0f) + 0.715158f * SrgbDecode(g / 255.0f) +
+              0.072186f * SrgbDecode(b / 255.0f);
+  return FloatTo8(SrgbEncode(lin));
+}
+
 // Grey of a colour pixel by the process's grey rule, on 8-bit samples.
 uint8_t Grey8Of(uint8_t b, uint8_t g, uint8_t r) {
   if (PixelConversionOptions().sRgbGrey) return SrgbGrey(r, g, b);
@@ -282,12 +289,6 @@ ConversionOptions& PixelConversionOptions() {
 float SrgbDecode(float c) { return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f); }
 
 float SrgbEncode(float v) { return v <= 0.0031308f ? 12.92f * v : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f; }
-
-uint8_t SrgbGrey(uint8_t r, uint8_t g, uint8_t b) {
-  float lin = 0.212656f * SrgbDecode(r / 255.0f) + 0.715158f * SrgbDecode(g / 255.0f) +
-              0.072186f * SrgbDecode(b / 255.0f);
-  return FloatTo8(SrgbEncode(lin));
-}
 
 void DiffuseTo8(uint8_t* dst, size_t dstPitch, const uint16_t* src, size_t srcPitch, uint32_t width,
                 uint32_t height, uint32_t channels, uint32_t diffused) {

@@ -32,8 +32,7 @@ Status ConvertPixels(ImageBuffer& target, ImageBuffer& source);
 void DiffuseTo8(uint8_t* dst, size_t dstPitch, const uint16_t* src, size_t srcPitch, uint32_t width,
                 uint32_t height, uint32_t channels, uint32_t diffused);
 
-// Colour to grey with the sRGB rule (linear-light luminance).
-uint8_t SrgbGrey(uint8_t r, uint8_t g, uint8_t b);
+// The sRGB transfer curve and its inverse, on unit values.
 float SrgbEncode(float linear);
 float SrgbDecode(float encoded);
 

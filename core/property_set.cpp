@@ -132,23 +132,7 @@ void PropertySet::Borrow(uint32_t id, const void* text, TextKind kind) {
   slots_[id].kind = kind;
 }
 
-void PropertySet::SetNarrow(uint32_t id, const char* text) { Borrow(id, text, TextKind::Cp1252); }
-
 void PropertySet::SetStatic(uint32_t id, const wchar_t* text) { Borrow(id, text, TextKind::Wide); }
-
-void PropertySet::SetClean(uint32_t id, const wchar_t* text) {
-  if (id >= kPropertyCount) return;
-  if (!text) {
-    Free(slots_[id]);
-    return;
-  }
-  while (*text == L' ') ++text;
-  std::wstring clean(text, BoundedLength(text, 65535));
-  for (wchar_t& c : clean) {
-    if (static_cast<uint32_t>(c) < 32) c = L' ';
-  }
-  SetText(id, clean.c_str());
-}
 
 void PropertySet::CopyFrom(PropertySet& other) {
   for (uint32_t id = 0; id < kPropertyCount; ++id) {

@@ -71,16 +71,11 @@ class PropertySet {
   // trailing blanks; a text of blanks only is not stored. Lengths are kept
   // in 16 bits and clamped at 65535 units.
   void SetBorrowed(uint32_t id, const void* text, uint32_t length, TextEncoding encoding);
-  void SetNarrow(uint32_t id, const char* text);
-  // Owned copy without leading blanks, with control characters turned into blanks.
-  void SetClean(uint32_t id, const wchar_t* text);
   // Borrowed static wide text.
   void SetStatic(uint32_t id, const wchar_t* text);
 
   // Every text of `other` as an owned wide copy; slots `other` lacks are kept.
   void CopyFrom(PropertySet& other);
-
-  TextKind Kind(uint32_t id) const { return id < kPropertyCount ? slots_[id].kind : TextKind::OwnedWide; }
 
  private:
   struct Slot {

@@ -146,18 +146,6 @@ void CopyBytes(void* dst, const void* src, size_t n) {
   if (n) std::memcpy(dst, src, n);
 }
 
-void SwapBytes(void* a, void* b, size_t n) {
-  auto* pa = static_cast<uint8_t*>(a);
-  auto* pb = static_cast<uint8_t*>(b);
-  std::swap_ranges(pa, pa + n, pb);
-}
-
-// Only moves to higher addresses are asked of it, where a move and a copy
-// from the last byte down agree.
-void CopyBackward(void* dst, const void* src, size_t n) {
-  if (n) std::memmove(dst, src, n);
-}
-
 void UnpackBits1(uint8_t* dst, const uint8_t* src, size_t nBytes) {
   if (CpuHasSsse3 && nBytes >= kMinUnpackBytes && IsAligned16(dst)) {
     ssse3::UnpackBits1(dst, src, nBytes);

@@ -16,8 +16,6 @@ class ImageBuffer;
 // write only the output asked for.
 
 void CopyBytes(void* dst, const void* src, size_t n);
-void SwapBytes(void* a, void* b, size_t n);
-void CopyBackward(void* dst, const void* src, size_t n);
 
 // 8, 4 and 2 output bytes per input byte, most significant bits first.
 void UnpackBits1(uint8_t* dst, const uint8_t* src, size_t nBytes);

@@ -165,11 +165,6 @@ void TaskGroup::Reset() {
   cancelled_.store(false, std::memory_order_release);
 }
 
-bool TaskGroup::HasPending() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return pending_ != 0;
-}
-
 uint32_t RunBands(uint32_t bands, const std::function<void(uint32_t band)>& body) {
   int idle = 0;
   if (bands <= 1 || ProcessorCount <= 1 ||

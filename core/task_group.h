@@ -35,13 +35,12 @@ class TaskGroup {
   bool IsCancelled() const { return cancelled_.load(std::memory_order_acquire); }
   // Clears the cancelled mark once the group is idle, for reuse.
   void Reset();
-  bool HasPending() const;
 
  private:
   friend class TaskPool;
   void Finished();
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable idle_;
   uint32_t pending_ = 0;
   std::atomic<bool> cancelled_{false};

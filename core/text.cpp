@@ -13,26 +13,6 @@ constexpr uint16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// Nearest unaccented letter of U+0100..U+017E (Latin Extended-A).
-constexpr char kLatinExtendedA[] =
-    "AaAaAaCcCcCcCcDdDdEeEeEeEeEeGgGgGgGgHhHhIiIiIiIiIiJjJjKkkLlLlLlLlLlNnNnNnnNnOoOoOoOoRrRrRrSsSsSsSsTtTtTtUuUuUuUuUuUuWwYyYZzZzZz";
-
-char WideCharTo1252(uint32_t c) {
-  if (c < 256) return static_cast<char>(c);
-  if (c <= 0x17E) return kLatinExtendedA[c - 0x100];
-  switch (c) {
-    case 0x2018: case 0x2019: case 0x201A: return '\'';
-    case 0x201C: case 0x201D: case 0x201E: return '"';
-    case 0x2022: return '*';
-    case 0x2026: return '.';
-    case 0x2039: return '<';
-    case 0x203A: return '>';
-    case 0x20AC: return 'E';
-    case 0x02C6: return '^';
-    default: return '?';
-  }
-}
-
 // Next code point of wide text; combines surrogate pairs of 16-bit wchar_t.
 uint32_t NextCodePoint(const wchar_t*& p) {
   uint32_t c = static_cast<uint32_t>(*p++);
@@ -66,25 +46,6 @@ int EncodeUtf8(uint32_t c, char* out) {
   out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
   out[3] = static_cast<char>(0x80 | (c & 0x3F));
   return 4;
-}
-
-// Writes encoded characters while they fit; false when something was left out.
-template <class Encode>
-bool EncodeBounded(char* dst, size_t dstSize, const wchar_t* src, Encode encode) {
-  if (dstSize == 0) return false;
-  size_t used = 0;
-  bool fitted = true;
-  while (src && *src) {
-    char unit[4];
-    int n = encode(NextCodePoint(src), unit);
-    if (used + static_cast<size_t>(n) >= dstSize) {
-      fitted = false;
-      break;
-    }
-    for (int i = 0; i < n; ++i) dst[used++] = unit[i];
-  }
-  dst[used] = 0;
-  return fitted;
 }
 
 }  // namespace
@@ -155,15 +116,21 @@ std::wstring Utf8ToWide(const std::string& text) {
   return Utf8ToWide(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-bool WideToWindows1252(char* dst, size_t dstSize, const wchar_t* src) {
-  return EncodeBounded(dst, dstSize, src, [](uint32_t c, char* out) {
-    out[0] = WideCharTo1252(c);
-    return 1;
-  });
-}
-
+// A character that does not fit whole is left out, never cut.
 bool WideToUtf8(char* dst, size_t dstSize, const wchar_t* src) {
-  return EncodeBounded(dst, dstSize, src, EncodeUtf8);
+  if (dstSize == 0) return false;
+  size_t used = 0;
+  while (src && *src) {
+    char unit[4];
+    const size_t n = static_cast<size_t>(EncodeUtf8(NextCodePoint(src), unit));
+    if (used + n >= dstSize) {
+      dst[used] = 0;
+      return false;
+    }
+    for (size_t i = 0; i < n; ++i) dst[used++] = unit[i];
+  }
+  dst[used] = 0;
+  return true;
 }
 
 std::string WideToUtf8(const std::wstring& src) {

@@ -16,9 +16,8 @@ std::wstring Windows1252ToWide(const uint8_t* text, size_t length);
 std::wstring Utf8ToWide(const uint8_t* text, size_t length);
 std::wstring Utf8ToWide(const std::string& text);
 
-// Wide text to Windows-1252 or UTF-8 into dst of dstSize bytes (always
-// NUL-terminated when dstSize > 0). Returns false when the whole text did not fit.
-bool WideToWindows1252(char* dst, size_t dstSize, const wchar_t* src);
+// Wide text to UTF-8 into dst of dstSize bytes (always NUL-terminated when
+// dstSize > 0). Returns false when the whole text did not fit.
 bool WideToUtf8(char* dst, size_t dstSize, const wchar_t* src);
 std::string WideToUtf8(const std::wstring& src);
 

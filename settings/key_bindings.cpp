@@ -180,18 +180,6 @@ bool IsValidKeyBinding(const KeyBinding& binding) {
          binding.command <= kLastUserCommand;
 }
 
-std::vector<uint8_t> SerializeKeyBindings(const KeyBinding* bindings, size_t count) {
-  count = std::min(count, kMaxKeyBindings);
-  std::vector<uint8_t> bytes(count * kStoredKeyBindingSize);
-  for (size_t i = 0; i < count; ++i) {
-    uint8_t* p = bytes.data() + i * kStoredKeyBindingSize;
-    p[0] = bindings[i].modifiers;
-    p[1] = bindings[i].key;
-    StoreU16LE(p + 2, bindings[i].command);
-  }
-  return bytes;
-}
-
 std::optional<std::vector<KeyBinding>> ParseKeyBindings(const uint8_t* data, size_t size, size_t expectedCount) {
   if (!data || expectedCount == 0 || expectedCount > kMaxKeyBindings ||
       size != expectedCount * kStoredKeyBindingSize) {
@@ -205,13 +193,6 @@ std::optional<std::vector<KeyBinding>> ParseKeyBindings(const uint8_t* data, siz
     if (!IsValidKeyBinding(bindings[i])) return std::nullopt;
   }
   return bindings;
-}
-
-bool SameKeyBindingSet(const KeyBinding* a, size_t countA, const KeyBinding* b, size_t countB) {
-  auto holdsAll = [](const KeyBinding* set, size_t n, const KeyBinding* of, size_t m) {
-    return std::all_of(of, of + m, [&](const KeyBinding& k) { return std::find(set, set + n, k) != set + n; });
-  };
-  return countA == countB && holdsAll(a, countA, b, countB) && holdsAll(b, countB, a, countA);
 }
 
 size_t ComposeKeyName(uint8_t modifiers, const wchar_t* keyName, wchar_t* buffer, size_t capacity, bool longForm) {

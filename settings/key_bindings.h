@@ -57,16 +57,10 @@ const wchar_t* CommandName(uint32_t command);
 // command a key may carry.
 bool IsValidKeyBinding(const KeyBinding& binding);
 
-// The stored form, at most kMaxKeyBindings records; the count stored beside
-// it is the size / 4.
-std::vector<uint8_t> SerializeKeyBindings(const KeyBinding* bindings, size_t count);
 // Reads `expectedCount` records from a stored form. None when the size does
 // not match the count, the count is 0 or above kMaxKeyBindings, or a record
 // is not valid; the built-in table then stays active.
 std::optional<std::vector<KeyBinding>> ParseKeyBindings(const uint8_t* data, size_t size, size_t expectedCount);
-
-// Equal counts and each set holds every binding of the other, in any order.
-bool SameKeyBindingSet(const KeyBinding* a, size_t countA, const KeyBinding* b, size_t countB);
 
 // Key names as the key page and the menus show them: the modifiers ("Shift-",
 // "Ctrl-", "Alt-", or "s-", "c-", "a-" in the short form), then the key's

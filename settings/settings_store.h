@@ -34,8 +34,5 @@ void SaveSettings(AppSettings& settings, const SettingsStoreOptions& store = {})
 // Writes the dictionary as "Dictionary8", or deletes that value when there
 // is none. False when nothing could be written.
 bool SaveDictionary(const AppSettings& settings, const SettingsStoreOptions& store = {});
-// Writes the key bindings as "Keys1", or deletes that value when the count
-// is 0. False when nothing could be written.
-bool SaveKeyBindings(const AppSettings& settings, const SettingsStoreOptions& store = {});
 
 }  // namespace pv

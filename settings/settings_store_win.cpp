@@ -258,13 +258,4 @@ bool SaveDictionary(const AppSettings& settings, const SettingsStoreOptions& sto
   return !packed.empty() && WriteValue(key.get(), kDictionaryValue, REG_BINARY, packed.data(), packed.size());
 }
 
-bool SaveKeyBindings(const AppSettings& settings, const SettingsStoreOptions& store) {
-  const uint32_t count = settings.options.keyBindingCount;
-  if (settings.options.notInstalled || settings.keyBindings.size() != count * kStoredKeyBindingSize) return false;
-  RegistryKey key = CreateKey(SettingsKey(store));
-  if (!key) return false;
-  if (count == 0) return DeleteValue(key.get(), kKeysValue);
-  return WriteValue(key.get(), kKeysValue, REG_BINARY, settings.keyBindings.data(), settings.keyBindings.size());
-}
-
 }  // namespace pv

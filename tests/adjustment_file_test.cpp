@@ -135,13 +135,17 @@ TEST(AdjustmentFile, CompanionIsWrittenBesideTheImageAndDeletedWhenNeutral) {
   ViewAdjustments v;
   v.colour.brightness = 0.3f;
   v.orientation = 1;
-  ASSERT_TRUE(pv::WriteAdjustmentFile(image.c_str(), v, 0));
-  EXPECT_TRUE(std::filesystem::exists(dir + "/photo.jpg.pva"));
   ViewAdjustments read;
-  ASSERT_TRUE(pv::ReadAdjustmentFile(image.c_str(), &read));
-  EXPECT_EQ(read, v);
-
-  ASSERT_TRUE(pv::WriteAdjustmentFile(image.c_str(), ViewAdjustments{}, 0));
+  // Written twice: the second write replaces a file the first one left hidden.
+  for (float contrast : {0.5f, -0.5f}) {
+    v.colour.contrast = contrast;
+    ASSERT_TRUE(pv::WriteAdjustmentFile(image.c_str(), v, 0));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/photo.jpg.pva"));
+    ASSERT_TRUE(pv::ReadAdjustmentFile(image.c_str(), &read));
+    EXPECT_EQ(read, v);
+  }
+  // Neutral values remove the file; there being none is no failure.
+  for (int i = 0; i < 2; ++i) EXPECT_TRUE(pv::WriteAdjustmentFile(image.c_str(), ViewAdjustments{}, 0));
   EXPECT_FALSE(std::filesystem::exists(dir + "/photo.jpg.pva"));
   EXPECT_FALSE(pv::ReadAdjustmentFile(image.c_str(), &read));
 }

@@ -1,5 +1,5 @@
-// The platform-neutral rules of the stored settings: version, key bindings,
-// the packed dictionary, and the last folder and file.
+// The platform-neutral rules of the stored settings: the packed dictionary,
+// and the last folder and file.
 #include "settings/app_settings.h"
 
 #include <gtest/gtest.h>
@@ -9,51 +9,6 @@
 #include <vector>
 
 namespace {
-
-TEST(AppSettings, VersionTexts) {
-  struct Case {
-    const wchar_t* stored;
-    bool current, fresh;
-  };
-  const Case cases[] = {{L"9.3", true, false},  {L"", false, true},     {L"0.9", false, true},
-                        {L"9.2", false, false}, {L"9.3.1", false, false}, {L"10", false, false}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(pv::IsCurrentVersion(c.stored), c.current) << c.stored;
-    EXPECT_EQ(pv::IsFreshInstallation(c.stored), c.fresh) << c.stored;
-  }
-}
-
-TEST(AppSettings, StoredKeyBindingsMustMatchTheirCount) {
-  // Ctrl-C -> 20048 and Alt-X -> 20064, command ids little-endian.
-  const std::vector<uint8_t> two = {2, 'C', 0x50, 0x4E, 4, 'X', 0x60, 0x4E};
-  auto with = [&](size_t at, uint8_t v) {
-    std::vector<uint8_t> b = two;
-    b[at] = v;
-    return b;
-  };
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> stored;
-    uint32_t count;
-    bool valid;
-  };
-  const std::vector<uint8_t> many(256 * 4, 0);
-  const Case cases[] = {
-      {"two records", two, 2, true},
-      {"count too small", two, 1, false},
-      {"count too large", two, 3, false},
-      {"count zero", {}, 0, false},
-      {"first command 0", {2, 'C', 0, 0, 4, 'X', 0x60, 0x4E}, 2, false},
-      {"command below the range", with(2, 0x1F), 2, false},
-      {"command above the range", with(6, 0x61), 2, false},
-      {"unknown modifier bit", with(4, 8), 2, false},
-      {"key code 0 is kept", with(1, 0), 2, true},
-      {"more than 255", many, 256, false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(pv::KeyBindingsValid(c.stored.data(), c.stored.size(), c.count), c.valid) << c.what;
-  }
-}
 
 TEST(AppSettings, DictionaryUnpacksOnlyToItsStoredSize) {
   std::vector<uint8_t> dictionary(4000);

@@ -7,21 +7,19 @@
 
 #include "core/colour_reduction.h"
 #include "core/image_buffer.h"
+#include "tests/test_support.h"
 
 namespace pv {
 namespace {
 
-Ref<ImageBuffer> Make(PixelFormat f, uint32_t w, uint32_t h) {
-  return Ref<ImageBuffer>(CreateImageBuffer(f, {w, h}, false));
-}
-
-void SetPixel(ImageBuffer& b, uint32_t x, uint32_t y, uint32_t argb) { std::memcpy(b.Row(y) + 4 * x, &argb, 4); }
+using pvtest::NewImage;
+using pvtest::PixelAt;
 
 // An Rgba8 image whose pixels cycle through `colours`, row by row.
 Ref<ImageBuffer> Cycling(const std::vector<uint32_t>& colours, uint32_t w, uint32_t h) {
-  Ref<ImageBuffer> b = Make(PixelFormat::Rgba8, w, h);
+  Ref<ImageBuffer> b = NewImage(PixelFormat::Rgba8, w, h);
   for (uint32_t y = 0; y < h; ++y) {
-    for (uint32_t x = 0; x < w; ++x) SetPixel(*b, x, y, colours[(size_t{y} * w + x) % colours.size()]);
+    for (uint32_t x = 0; x < w; ++x) PixelAt(*b, x, y) = colours[(size_t{y} * w + x) % colours.size()];
   }
   return b;
 }
@@ -34,7 +32,7 @@ TEST(ColourReduction, ColoursInTheirOwnCellsAreKeptExactly) {
                                          0xFF123456u, 0xFF808080u, 0xFFFEDCBAu, 0xFF7F0001u, 0xFF0305F9u};
   for (bool dither : {false, true}) {
     Ref<ImageBuffer> s = Cycling(colours, 23, 11);
-    Ref<ImageBuffer> t = Make(PixelFormat::Indexed8, 23, 11);
+    Ref<ImageBuffer> t = NewImage(PixelFormat::Indexed8, 23, 11);
     ReductionOptions options;
     options.dither = dither;
     ASSERT_EQ(ReduceColours(*t, *s, options), kStatusOk);
@@ -52,7 +50,7 @@ TEST(ColourReduction, ColoursInTheirOwnCellsAreKeptExactly) {
 TEST(ColourReduction, ColoursSharingACellMergeIntoTheirMean) {
   // Three pixels of (100, 100, 100) and one of (103, 101, 102): all in cell (25, 25, 25).
   Ref<ImageBuffer> s = Cycling({0xFF646464u, 0xFF646464u, 0xFF646464u, 0xFF676566u}, 4, 1);
-  Ref<ImageBuffer> t = Make(PixelFormat::Indexed8, 4, 1);
+  Ref<ImageBuffer> t = NewImage(PixelFormat::Indexed8, 4, 1);
   ASSERT_EQ(ReduceColours(*t, *s, ReductionOptions{}), kStatusOk);
   // Rounded means: R (403 + 2) / 4 = 101, G (401 + 2) / 4 = 100, B (402 + 2) / 4 = 101.
   for (uint32_t x = 0; x < 4; ++x) EXPECT_EQ(MappedColour(*t, x, 0), 0xFF656465u);
@@ -64,7 +62,7 @@ TEST(ColourReduction, TransparentPixelsTakeIndexZero) {
   for (uint32_t count : {4u, 8u, 256u}) {
     Ref<ImageBuffer> s = Cycling(colours, 17, 9);
     s->SetUsesAlpha(1);
-    Ref<ImageBuffer> t = Make(PixelFormat::Indexed8, 17, 9);
+    Ref<ImageBuffer> t = NewImage(PixelFormat::Indexed8, 17, 9);
     ReductionOptions options;
     options.colours = count;
     ASSERT_EQ(ReduceColours(*t, *s, options), kStatusOk);
@@ -90,9 +88,9 @@ TEST(ColourReduction, TransparentPixelsTakeIndexZero) {
 
 TEST(ColourReduction, RefusesBadRequests) {
   Ref<ImageBuffer> s = Cycling({0xFF000000u}, 4, 4);
-  Ref<ImageBuffer> indexed = Make(PixelFormat::Indexed8, 4, 4);
-  Ref<ImageBuffer> wrongSize = Make(PixelFormat::Indexed8, 4, 3);
-  Ref<ImageBuffer> notIndexed = Make(PixelFormat::Rgba8, 4, 4);
+  Ref<ImageBuffer> indexed = NewImage(PixelFormat::Indexed8, 4, 4);
+  Ref<ImageBuffer> wrongSize = NewImage(PixelFormat::Indexed8, 4, 3);
+  Ref<ImageBuffer> notIndexed = NewImage(PixelFormat::Rgba8, 4, 4);
   const uint32_t palette[2] = {0xFF000000u, 0xFFFFFFFFu};
   struct Case {
     const char* name;
@@ -119,12 +117,12 @@ TEST(ColourReduction, RefusesBadRequests) {
 }
 
 TEST(ColourReduction, AGradientFitsTheAskedCountClosely) {
-  Ref<ImageBuffer> s = Make(PixelFormat::Rgba8, 64, 64);
+  Ref<ImageBuffer> s = NewImage(PixelFormat::Rgba8, 64, 64);
   for (uint32_t y = 0; y < 64; ++y) {
-    for (uint32_t x = 0; x < 64; ++x) SetPixel(*s, x, y, 0xFF000000u | (x * 4) << 16 | (y * 4) << 8 | ((x + y) * 2));
+    for (uint32_t x = 0; x < 64; ++x) PixelAt(*s, x, y) = 0xFF000000u | (x * 4) << 16 | (y * 4) << 8 | ((x + y) * 2);
   }
   for (uint32_t count : {2u, 16u, 64u}) {
-    Ref<ImageBuffer> t = Make(PixelFormat::Indexed8, 64, 64);
+    Ref<ImageBuffer> t = NewImage(PixelFormat::Indexed8, 64, 64);
     ReductionOptions options;
     options.colours = count;
     ASSERT_EQ(ReduceColours(*t, *s, options), kStatusOk);
@@ -149,9 +147,9 @@ TEST(ColourReduction, AGradientFitsTheAskedCountClosely) {
 TEST(ColourReduction, AGivenPaletteWithAndWithoutDithering) {
   const uint32_t palette[3] = {0xFF000000u, 0xFFFFFFFFu, 0x00000000u};
   Ref<ImageBuffer> s = Cycling({0xFF404040u}, 64, 64);
-  SetPixel(*s, 5, 5, 0x00123456u);
+  PixelAt(*s, 5, 5) = 0x00123456u;
   for (bool dither : {false, true}) {
-    Ref<ImageBuffer> t = Make(PixelFormat::Indexed8, 64, 64);
+    Ref<ImageBuffer> t = NewImage(PixelFormat::Indexed8, 64, 64);
     ReductionOptions options;
     options.palette = palette;
     options.paletteCount = 3;
@@ -176,13 +174,13 @@ TEST(ColourReduction, AGivenPaletteWithAndWithoutDithering) {
 }
 
 TEST(ColourReduction, PaletteSourcesThatFitPassThrough) {
-  Ref<ImageBuffer> s = Make(PixelFormat::Indexed8, 6, 2);
+  Ref<ImageBuffer> s = NewImage(PixelFormat::Indexed8, 6, 2);
   const uint8_t indices[2][6] = {{200, 5, 9, 9, 5, 200}, {5, 5, 5, 9, 200, 200}};
   for (uint32_t y = 0; y < 2; ++y) std::memcpy(s->Row(y), indices[y], 6);
   s->Palette()[5] = 0x80112233u;  // alpha is kept as it is
   s->Palette()[9] = 0xFF445566u;
   s->Palette()[200] = 0xFF778899u;
-  Ref<ImageBuffer> t = Make(PixelFormat::Indexed8, 6, 2);
+  Ref<ImageBuffer> t = NewImage(PixelFormat::Indexed8, 6, 2);
   ReductionOptions options;
   options.colours = 3;
   ASSERT_EQ(ReduceColours(*t, *s, options), kStatusOk);
@@ -200,19 +198,19 @@ TEST(ColourReduction, PaletteSourcesThatFitPassThrough) {
 }
 
 TEST(ColourReduction, DeepSourcesAreNarrowedFirst) {
-  Ref<ImageBuffer> s = Make(PixelFormat::Rgba16, 3, 1);
+  Ref<ImageBuffer> s = NewImage(PixelFormat::Rgba16, 3, 1);
   const uint16_t px[12] = {0x1000, 0x2000, 0x3000, 0xFFFF, 0xF0F0, 0x8080, 0x0101, 0xFFFF, 0x1000, 0x2000, 0x3000, 0xFFFF};
   std::memcpy(s->Row(0), px, sizeof px);
-  Ref<ImageBuffer> t = Make(PixelFormat::Indexed8, 3, 1);
+  Ref<ImageBuffer> t = NewImage(PixelFormat::Indexed8, 3, 1);
   ASSERT_EQ(ReduceColours(*t, *s, ReductionOptions{}), kStatusOk);
   EXPECT_EQ(MappedColour(*t, 0, 0), 0xFF302010u);
   EXPECT_EQ(MappedColour(*t, 1, 0), 0xFF0180F0u);
   EXPECT_EQ(t->Row(0)[0], t->Row(0)[2]);
 
-  Ref<ImageBuffer> g = Make(PixelFormat::GreyF, 2, 1);
+  Ref<ImageBuffer> g = NewImage(PixelFormat::GreyF, 2, 1);
   const float v[2] = {0.0f, 1.0f};
   std::memcpy(g->Row(0), v, sizeof v);
-  Ref<ImageBuffer> gt = Make(PixelFormat::Indexed8, 2, 1);
+  Ref<ImageBuffer> gt = NewImage(PixelFormat::Indexed8, 2, 1);
   ASSERT_EQ(ReduceColours(*gt, *g, ReductionOptions{}), kStatusOk);
   EXPECT_EQ(MappedColour(*gt, 0, 0), 0xFF000000u);
   EXPECT_EQ(MappedColour(*gt, 1, 0), 0xFFFFFFFFu);
@@ -221,11 +219,11 @@ TEST(ColourReduction, DeepSourcesAreNarrowedFirst) {
 TEST(ColourReduction, SumsOfLargeImagesDoNotOverflow) {
   // 17.2 million white pixels: their channel sums pass 2^32.
   const uint32_t w = 4200, h = 4100;
-  Ref<ImageBuffer> s = Make(PixelFormat::Rgba8, w, h);
+  Ref<ImageBuffer> s = NewImage(PixelFormat::Rgba8, w, h);
   ASSERT_TRUE(s);
   for (uint32_t y = 0; y < h; ++y) std::memset(s->Row(y), 0xFF, size_t{w} * 4);
-  SetPixel(*s, 7, 3, 0xFF000000u);
-  Ref<ImageBuffer> t = Make(PixelFormat::Indexed8, w, h);
+  PixelAt(*s, 7, 3) = 0xFF000000u;
+  Ref<ImageBuffer> t = NewImage(PixelFormat::Indexed8, w, h);
   ASSERT_EQ(ReduceColours(*t, *s, ReductionOptions{}), kStatusOk);
   EXPECT_EQ(MappedColour(*t, 0, 0), 0xFFFFFFFFu);
   EXPECT_EQ(MappedColour(*t, w - 1, h - 1), 0xFFFFFFFFu);

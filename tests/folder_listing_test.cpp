@@ -142,20 +142,49 @@ TEST(FolderListing, WatchedChangesReachTheObserverOncePerBurst) {
   ASSERT_NE(fresh.get(), listing.get());
   EXPECT_EQ(Walk(*fresh).count(L"copy99.jpg"), 1u);
 
-  // Suspended, the program's own changes leave the listing valid.
+  // Suspended, the program's own change, shown in the listing, keeps the
+  // folder's listing current; another program's change in the meantime is
+  // not lost.
   CountingObserver quiet;
   fresh->AddObserver(&quiet);
   fresh->Suspend(true);
-  Touch(dir / "own.jpg");
+  fs::rename(dir / "keep.jpg", dir / "kept.jpg");
+  ASSERT_TRUE(fresh->ReplaceEntry(L"keep.jpg", L"kept.jpg"));
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
-  EXPECT_EQ(quiet.calls, 0);
-  EXPECT_TRUE(fresh->IsValid());
   fresh->Suspend(false);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  fs::remove(dir / "own.jpg");
-  EXPECT_EQ(SettledCalls(quiet), 1);
+  pv::Ref<pv::FolderListing> edited = manager->OpenListing(dir.wstring().c_str(), true);
+  ASSERT_TRUE(edited);
+  EXPECT_TRUE(edited->IsValid());
+  EXPECT_EQ(Walk(*edited).count(L"kept.jpg"), 1u);
+  edited->Suspend(true);
+  Touch(dir / "theirs.jpg");
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  edited->Suspend(false);
+  EXPECT_FALSE(edited->IsValid());
+  edited->RemoveObserver(&quiet);
   fresh->RemoveObserver(&quiet);
   listing->RemoveObserver(&observer);
+  manager->DropUnopenedCopies();
+}
+
+TEST(FolderListing, ObserversGetListingsWatchedSinceBeforeTheirReading) {
+  fs::path dir = pvtest::ScratchDir("listing-observed");
+  Touch(dir / "a.jpg");
+  pv::Ref<pv::FolderListingManager> manager(new pv::FolderListingManager);
+  const std::wstring path = dir.wstring();
+  pv::Ref<pv::FolderListing> unwatched = manager->OpenListing(path.c_str());
+  CountingObserver first, second;
+  pv::Ref<pv::FolderListing> watched = manager->OpenListing(path.c_str(), false, &first);
+  EXPECT_NE(watched.get(), unwatched.get()) << "read before anyone watched: it may have missed a change";
+  EXPECT_EQ(manager->OpenListing(path.c_str(), false, &second).get(), watched.get());
+  EXPECT_TRUE(manager->OpenListing(path.c_str()));
+  EXPECT_EQ(manager->FolderReads(), 2u);
+  // Once nobody watches it, it cannot follow the folder any more.
+  watched->RemoveObserver(&first);
+  EXPECT_TRUE(watched->IsValid());
+  watched->RemoveObserver(&second);
+  EXPECT_FALSE(watched->IsValid());
+  EXPECT_FALSE(watched->ReplaceEntry(L"a.jpg", L"b.jpg")) << "stale content is never revived";
 }
 
 TEST(FolderListing, ReplaceEntryLeavesWalkersUndisturbed) {
@@ -187,7 +216,8 @@ TEST(FolderListing, ReplaceEntryLeavesWalkersUndisturbed) {
   names = Walk(*removed);
   EXPECT_EQ(names.count(L"a.jpg"), 0u);
   EXPECT_EQ(names.count(L"c.jpg"), 1u);
-  listing->RemoveObserver(&observer);
+  for (pv::FolderListing* l : {listing.get(), edited.get(), removed.get()}) l->RemoveObserver(&observer);
+  manager->DropUnopenedCopies();
 }
 
 }  // namespace

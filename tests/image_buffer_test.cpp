@@ -72,35 +72,12 @@ TEST(ImageBuffer, IndexedPalettePresetsAndFormatChanges) {
   EXPECT_EQ(b->Palette()[254], 0xFFFFFFFFu);
   EXPECT_EQ(b->Palette()[253], 0u);
   EXPECT_NE(b->AsIndexed8(), nullptr);
-  EXPECT_EQ(b->AsGrey8(), nullptr);
-  EXPECT_FALSE(b->AddGreyPalette());  // does nothing on Indexed8
-  EXPECT_EQ(b->Format(), PixelFormat::Indexed8);
   b->DropPalette();
   EXPECT_EQ(b->Format(), PixelFormat::Grey8);
   EXPECT_EQ(b->Palette(), nullptr);
-  EXPECT_NE(b->AsGrey8(), nullptr);
+  EXPECT_EQ(b->AsIndexed8(), nullptr);
   b->DropPalette();  // does nothing on Grey8
   EXPECT_EQ(b->Format(), PixelFormat::Grey8);
-  EXPECT_TRUE(b->AddGreyPalette());
-  EXPECT_EQ(b->Format(), PixelFormat::Indexed8);
-  EXPECT_EQ(b->Palette()[200], 0xFFC8C8C8u);
-}
-
-TEST(ImageBuffer, TypedViewsAnswerOnlyForTheirFormat) {
-  const PixelFormat formats[] = {PixelFormat::Rgba8, PixelFormat::Rgba16, PixelFormat::RgbaF,
-                                 PixelFormat::Grey8, PixelFormat::Grey16, PixelFormat::GreyF};
-  for (PixelFormat f : formats) {
-    Ref<ImageBuffer> b(CreateImageBuffer(f, {3, 3}, false));
-    ASSERT_TRUE(b);
-    EXPECT_EQ(b->AsRgba8() != nullptr, f == PixelFormat::Rgba8);
-    EXPECT_EQ(b->AsRgba16() != nullptr, f == PixelFormat::Rgba16);
-    EXPECT_EQ(b->AsRgbaF() != nullptr, f == PixelFormat::RgbaF);
-    EXPECT_EQ(b->AsGrey8() != nullptr, f == PixelFormat::Grey8);
-    EXPECT_EQ(b->AsGrey16() != nullptr, f == PixelFormat::Grey16);
-    EXPECT_EQ(b->AsGreyF() != nullptr, f == PixelFormat::GreyF);
-    EXPECT_EQ(b->AsIndexed8(), nullptr);
-    EXPECT_EQ(b->Size(), uint64_t{3} | (uint64_t{3} << 32));
-  }
 }
 
 // Counts its own destruction, to see what a chain release frees.

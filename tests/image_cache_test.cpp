@@ -248,7 +248,7 @@ TEST_F(ImageCacheTest, CancelledPrefetchesEndAndSignal) {
   }
   cache.CancelPrefetches();
   EXPECT_FALSE(cache.HasPendingPrefetches());
-  for (auto& d : done) EXPECT_TRUE(d->IsSignalled());
+  for (auto& d : done) EXPECT_TRUE(d->WaitFor(0));
   // The cache works on after a cancel.
   cache.ClearImageCache();
   pv::Ref<pv::PrefetchCompletion> after(new pv::PrefetchCompletion);

@@ -2,92 +2,80 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cwchar>
+
+#include <algorithm>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "settings/app_settings.h"
+
 namespace {
 
 using pv::KeyBinding;
-using pv::kBuiltInKeyBindings;
-constexpr size_t kBuiltIn = pv::kBuiltInKeyBindingCount;
 
-TEST(KeyBindings, BuiltInTable) {
-  ASSERT_EQ(std::size(kBuiltInKeyBindings), 73u);
+TEST(KeyBindings, BuiltInTableBindsEachKeyOnceToANamedCommand) {
   std::set<std::pair<uint8_t, uint8_t>> keys;
-  for (const KeyBinding& b : kBuiltInKeyBindings) {
+  for (const KeyBinding& b : pv::kBuiltInKeyBindings) {
     EXPECT_TRUE(pv::IsValidKeyBinding(b) && b.key != 0 && pv::CommandName(b.command)) << b.command;
     EXPECT_TRUE(keys.insert({b.modifiers, b.key}).second) << "key " << int{b.key} << " bound twice";
   }
-  // Rows in the places the stored sets and the key page rely on.
-  const std::pair<size_t, KeyBinding> rows[] = {
-      {0, {0, 'O', 20000}},   {4, {pv::kKeyCtrl, pv::vk::kPageDown, 20006}}, {29, {pv::kKeyShift, 'X', 20045}},
-      {36, {0, '1', 20016}},  {45, {0, '0', 20027}},  {53, {pv::kKeyAlt, pv::vk::kReturn, 20015}},
-      {69, {0, pv::vk::kF1 + 11, 20037}},              {72, {pv::kKeyCtrl | pv::kKeyAlt, 'X', 20063}},
-  };
-  for (const auto& [index, binding] : rows) EXPECT_EQ(kBuiltInKeyBindings[index], binding) << index;
-
   for (uint32_t id = 20000; id <= 20064; ++id) EXPECT_TRUE(pv::CommandName(id) && *pv::CommandName(id)) << id;
   EXPECT_FALSE(pv::CommandName(19999) || pv::CommandName(20065));
-  EXPECT_STREQ(pv::CommandName(20028), L"Rotate image -90\u00B0");
-  EXPECT_STREQ(pv::CommandName(20030), L"Rotate image +90\u00B0");
 }
 
-TEST(KeyBindings, StoredForm) {
-  std::vector<uint8_t> bytes = pv::SerializeKeyBindings(kBuiltInKeyBindings, kBuiltIn);
-  ASSERT_EQ(bytes.size(), 73u * 4);
-  // Modifiers, key, then the command little-endian (20063 = 0x4E5F).
-  EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 4, bytes.end()), (std::vector<uint8_t>{6, 'X', 0x5F, 0x4E}));
-  auto parsed = pv::ParseKeyBindings(bytes.data(), bytes.size(), kBuiltIn);
-  ASSERT_TRUE(parsed);
-  EXPECT_TRUE(std::equal(parsed->begin(), parsed->end(), kBuiltInKeyBindings, kBuiltInKeyBindings + kBuiltIn));
-  std::vector<KeyBinding> many(300, KeyBinding{pv::kKeyShift, 'Q', 20001});
-  EXPECT_EQ(pv::SerializeKeyBindings(many.data(), many.size()).size(), 255u * 4);
-
-  struct Damage {
+TEST(KeyBindings, StoredSetsMustMatchTheirCount) {
+  // Ctrl-C -> 20048 and Alt-X -> 20064, command ids little-endian.
+  const std::vector<uint8_t> two = {2, 'C', 0x50, 0x4E, 4, 'X', 0x60, 0x4E};
+  auto with = [&](size_t at, uint8_t v) {
+    std::vector<uint8_t> b = two;
+    b[at] = v;
+    return b;
+  };
+  struct Case {
     const char* what;
-    size_t offset;  // byte set to `value`
-    uint8_t value;
-    size_t size, count;
+    std::vector<uint8_t> stored;
+    size_t count;
+    bool valid;
   };
-  const Damage cases[] = {
-      {"size below the count", 0, 0, 72 * 4, 73},
-      {"size above the count", 0, 0, 73 * 4, 72},
-      {"count zero", 0, 0, 0, 0},
-      {"first command zero", 3, 0, 4, 1},  // with byte 2 cleared too
-      {"command above the keys' range", 10, 0x61, 73 * 4, 73},
-      {"unknown modifier bit", 8, 0x08, 73 * 4, 73},
+  std::vector<uint8_t> many;
+  for (int i = 0; i < 256; ++i) many.insert(many.end(), two.begin(), two.begin() + 4);
+  const Case cases[] = {
+      {"two records", two, 2, true},
+      {"count too small", two, 1, false},
+      {"count too large", two, 3, false},
+      {"count zero", {}, 0, false},
+      {"first command 0", {2, 'C', 0, 0, 4, 'X', 0x60, 0x4E}, 2, false},
+      {"command below the range", with(2, 0x1F), 2, false},
+      {"command above the keys' range", with(6, 0x61), 2, false},
+      {"unknown modifier bit", with(4, 8), 2, false},
+      {"key code 0 is kept", with(1, 0), 2, true},
+      {"255 records", {many.begin(), many.end() - 4}, 255, true},
+      {"more than 255", many, 256, false},
   };
-  for (const Damage& d : cases) {
-    std::vector<uint8_t> damaged = bytes;
-    damaged[d.offset] = d.value;
-    if (d.offset == 3) damaged[2] = 0;
-    EXPECT_FALSE(pv::ParseKeyBindings(damaged.data(), d.size, d.count)) << d.what;
+  for (const Case& c : cases) {
+    const auto parsed = pv::ParseKeyBindings(c.stored.data(), c.stored.size(), c.count);
+    EXPECT_EQ(parsed.has_value(), c.valid) << c.what;
+    EXPECT_EQ(pv::KeyBindingsValid(c.stored.data(), c.stored.size(), static_cast<uint32_t>(c.count)), c.valid)
+        << c.what;
   }
-  std::vector<uint8_t> tooMany = pv::SerializeKeyBindings(many.data(), 255);
-  tooMany.insert(tooMany.end(), bytes.begin(), bytes.begin() + 4);
-  EXPECT_FALSE(pv::ParseKeyBindings(tooMany.data(), tooMany.size(), 256));
+  EXPECT_EQ(*pv::ParseKeyBindings(two.data(), two.size(), 2),
+            (std::vector<KeyBinding>{{pv::kKeyCtrl, 'C', 20048}, {pv::kKeyAlt, 'X', 20064}}));
 }
 
-TEST(KeyBindings, SetsAndFrozenList) {
-  std::vector<KeyBinding> reversed(std::rbegin(kBuiltInKeyBindings), std::rend(kBuiltInKeyBindings));
-  std::vector<KeyBinding> changed = reversed;
-  changed[10].modifiers ^= pv::kKeyShift;
-  EXPECT_TRUE(pv::SameKeyBindingSet(kBuiltInKeyBindings, kBuiltIn, reversed.data(), kBuiltIn));
-  EXPECT_FALSE(pv::SameKeyBindingSet(kBuiltInKeyBindings, kBuiltIn, changed.data(), kBuiltIn));
-  EXPECT_FALSE(pv::SameKeyBindingSet(changed.data(), kBuiltIn, kBuiltInKeyBindings, kBuiltIn));
-  EXPECT_FALSE(pv::SameKeyBindingSet(kBuiltInKeyBindings, kBuiltIn, reversed.data(), kBuiltIn - 1));
-
-  // A frozen window keeps exactly the keys of the commands it carries out.
-  const std::vector<KeyBinding> kept = pv::FrozenWindowBindings(kBuiltInKeyBindings, kBuiltIn);
-  const auto keeps = [&](const KeyBinding& b) {
-    return std::any_of(kept.begin(), kept.end(), [&](const KeyBinding& k) { return k == b; });
-  };
-  for (const KeyBinding& b : kBuiltInKeyBindings) EXPECT_EQ(keeps(b), pv::FrozenWindowAccepts(b.command)) << b.command;
-  EXPECT_EQ(kept.front().command, 20033);  // freezing again thaws: its key comes first
+TEST(KeyBindings, FrozenWindowsKeepTheKeysOfTheirCommandsInTheirOrder) {
+  const KeyBinding set[] = {{0, 'N', 20001}, {0, 'D', 20042}, {pv::kKeyCtrl, 'F', 20033}, {0, 'Q', 20064},
+                            {pv::kKeyShift, 'M', 20001}};
+  EXPECT_EQ(pv::FrozenWindowBindings(set, std::size(set)),
+            (std::vector<KeyBinding>{set[2], set[0], set[4], set[3]}));
+  const std::vector<KeyBinding> kept =
+      pv::FrozenWindowBindings(pv::kBuiltInKeyBindings, pv::kBuiltInKeyBindingCount);
+  for (const KeyBinding& b : pv::kBuiltInKeyBindings) {
+    const bool keeps = std::find(kept.begin(), kept.end(), b) != kept.end();
+    EXPECT_EQ(keeps, pv::FrozenWindowAccepts(b.command)) << b.command;
+  }
 }
 
 TEST(KeyBindings, KeyNames) {

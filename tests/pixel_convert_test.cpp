@@ -5,6 +5,7 @@
 
 #include "core/image_buffer.h"
 #include "core/pixel_convert.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -12,20 +13,10 @@ using pv::ImageBuffer;
 using pv::PixelFormat;
 using pv::Ref;
 
-Ref<ImageBuffer> Make(PixelFormat f, uint32_t w, uint32_t h) {
-  return Ref<ImageBuffer>(pv::CreateImageBuffer(f, {w, h}, false));
-}
-
-// Resets the process-wide options after each test.
-struct OptionsGuard {
-  ~OptionsGuard() { pv::PixelConversionOptions() = pv::ConversionOptions(); }
-};
-
-uint32_t Pixel32(ImageBuffer& b, uint32_t x, uint32_t y) {
-  uint32_t v;
-  std::memcpy(&v, b.Row(y) + 4 * x, 4);
-  return v;
-}
+using pvtest::NewImage;
+using pvtest::PixelAt;
+// The process-wide options as they were, after each test.
+using OptionsGuard = pvtest::ScopedValue<pv::ConversionOptions>;
 
 TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
   // One pixel of each source format holding the colour B=0x20, G=0x80, R=0xFF, A=0x40 (grey: 0x80).
@@ -43,9 +34,9 @@ TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
       {PixelFormat::GreyF, 0xFF808080u, 0x80},
       {PixelFormat::Indexed8, 0x40FF8020u, (0x20 + 0x80 + 0xFF + 1) / 3},
   };
-  OptionsGuard guard;
+  OptionsGuard guard(pv::PixelConversionOptions(), {});
   for (const Case& c : cases) {
-    Ref<ImageBuffer> s = Make(c.source, 1, 1);
+    Ref<ImageBuffer> s = NewImage(c.source, 1, 1);
     const uint8_t bgra[4] = {0x20, 0x80, 0xFF, 0x40};
     switch (c.source) {
       case PixelFormat::Rgba8: std::memcpy(s->Pixels(), bgra, 4); break;
@@ -66,31 +57,31 @@ TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
     }
     s->SetUsesAlpha(1);
     s->Properties().SetText(8, L"note");
-    Ref<ImageBuffer> t = Make(PixelFormat::Rgba8, 1, 1);
+    Ref<ImageBuffer> t = NewImage(PixelFormat::Rgba8, 1, 1);
     ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk) << int(c.source);
-    EXPECT_EQ(Pixel32(*t, 0, 0), c.rgba8) << int(c.source);
+    EXPECT_EQ(PixelAt(*t, 0, 0), c.rgba8) << int(c.source);
     EXPECT_EQ(t->UsesAlpha(), 1);
     EXPECT_STREQ(t->Properties().GetText(8), L"note");
 
-    Ref<ImageBuffer> g = Make(PixelFormat::Grey8, 1, 1);
+    Ref<ImageBuffer> g = NewImage(PixelFormat::Grey8, 1, 1);
     ASSERT_EQ(pv::ConvertInto(*g, *s, false), pv::kStatusOk) << int(c.source);
     EXPECT_EQ(g->Pixels()[0], c.grey8) << int(c.source);
 
     // Higher precision targets keep the sample values.
-    Ref<ImageBuffer> w16 = Make(PixelFormat::Rgba16, 1, 1);
+    Ref<ImageBuffer> w16 = NewImage(PixelFormat::Rgba16, 1, 1);
     ASSERT_EQ(pv::ConvertInto(*w16, *s, false), pv::kStatusOk);
     EXPECT_EQ(reinterpret_cast<uint16_t*>(w16->Pixels())[2], ((c.rgba8 >> 16) & 0xFF) * 257) << int(c.source);
-    Ref<ImageBuffer> f = Make(PixelFormat::GreyF, 1, 1);
+    Ref<ImageBuffer> f = NewImage(PixelFormat::GreyF, 1, 1);
     ASSERT_EQ(pv::ConvertInto(*f, *s, false), pv::kStatusOk);
     EXPECT_NEAR(reinterpret_cast<float*>(f->Pixels())[0], c.grey8 / 255.0f, 1.0f / 255.0f) << int(c.source);
   }
 }
 
 TEST(PixelConvert, FloatToSixteenBitsClampsAndRounds) {
-  Ref<ImageBuffer> s = Make(PixelFormat::RgbaF, 1, 1);
+  Ref<ImageBuffer> s = NewImage(PixelFormat::RgbaF, 1, 1);
   const float in[4] = {-0.5f, 0.5f, 1.5f, 0.25f};
   std::memcpy(s->Pixels(), in, sizeof in);
-  Ref<ImageBuffer> t = Make(PixelFormat::Rgba16, 1, 1);
+  Ref<ImageBuffer> t = NewImage(PixelFormat::Rgba16, 1, 1);
   ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
   const uint16_t* p = reinterpret_cast<uint16_t*>(t->Pixels());
   EXPECT_EQ(p[0], 0);
@@ -106,34 +97,33 @@ TEST(PixelConvert, SrgbGreyUsesLinearLightLuminance) {
   // Expected values worked out from the sRGB transfer curves by hand.
   const Case cases[] = {{0, 255, 0, 220}, {255, 0, 0, 127}, {0, 0, 255, 76},
                         {128, 128, 128, 128}, {0, 0, 0, 0}, {255, 255, 255, 255}};
-  OptionsGuard guard;
+  OptionsGuard guard(pv::PixelConversionOptions(), {});
   pv::PixelConversionOptions().sRgbGrey = 1;
   for (const Case& c : cases) {
-    EXPECT_EQ(pv::SrgbGrey(c.r, c.g, c.b), c.grey);
-    Ref<ImageBuffer> s = Make(PixelFormat::Rgba8, 1, 1);
+    Ref<ImageBuffer> s = NewImage(PixelFormat::Rgba8, 1, 1);
     const uint8_t px[4] = {c.b, c.g, c.r, 255};
     std::memcpy(s->Pixels(), px, 4);
-    Ref<ImageBuffer> t = Make(PixelFormat::Grey8, 1, 1);
+    Ref<ImageBuffer> t = NewImage(PixelFormat::Grey8, 1, 1);
     ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
     EXPECT_EQ(t->Pixels()[0], c.grey);
   }
 }
 
 TEST(PixelConvert, ErrorDiffusionKeepsTheMeanAndStaysWithinOneStep) {
-  OptionsGuard guard;
+  OptionsGuard guard(pv::PixelConversionOptions(), {});
   pv::PixelConversionOptions().dither = 1;
   const uint32_t w = 61, h = 23;
   std::mt19937 rng(7);
   for (PixelFormat source : {PixelFormat::Grey16, PixelFormat::Rgba16}) {
     const uint32_t channels = source == PixelFormat::Grey16 ? 1 : 4;
-    Ref<ImageBuffer> s = Make(source, w, h);
+    Ref<ImageBuffer> s = NewImage(source, w, h);
     // A flat field between two 8-bit steps: 0x80 + 3/8 of a step.
     const uint16_t flat = 0x8060;
     for (uint32_t y = 0; y < h; ++y) {
       uint16_t* row = reinterpret_cast<uint16_t*>(s->Row(y));
       for (uint32_t i = 0; i < w * channels; ++i) row[i] = (channels == 4 && i % 4 == 3) ? 0xABCD : flat;
     }
-    Ref<ImageBuffer> t = Make(PixelFormat::Rgba8, w, h);
+    Ref<ImageBuffer> t = NewImage(PixelFormat::Rgba8, w, h);
     ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
     double sum = 0;
     for (uint32_t y = 0; y < h; ++y) {
@@ -152,37 +142,37 @@ TEST(PixelConvert, ErrorDiffusionKeepsTheMeanAndStaysWithinOneStep) {
 }
 
 TEST(PixelConvert, WithoutDitherSixteenBitsTakeTheHighByte) {
-  OptionsGuard guard;
-  Ref<ImageBuffer> s = Make(PixelFormat::Grey16, 3, 1);
+  OptionsGuard guard(pv::PixelConversionOptions(), {});
+  Ref<ImageBuffer> s = NewImage(PixelFormat::Grey16, 3, 1);
   const uint16_t v[3] = {0x00FF, 0x12FF, 0xFFFF};
   std::memcpy(s->Pixels(), v, sizeof v);
-  Ref<ImageBuffer> t = Make(PixelFormat::Rgba8, 3, 1);
+  Ref<ImageBuffer> t = NewImage(PixelFormat::Rgba8, 3, 1);
   ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
-  EXPECT_EQ(Pixel32(*t, 0, 0), 0xFF000000u);
-  EXPECT_EQ(Pixel32(*t, 1, 0), 0xFF121212u);
-  EXPECT_EQ(Pixel32(*t, 2, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(PixelAt(*t, 0, 0), 0xFF000000u);
+  EXPECT_EQ(PixelAt(*t, 1, 0), 0xFF121212u);
+  EXPECT_EQ(PixelAt(*t, 2, 0), 0xFFFFFFFFu);
 }
 
 TEST(PixelConvert, SizeMismatchIsRefusedAndIndexedTargetsGetAPalette) {
-  Ref<ImageBuffer> a = Make(PixelFormat::Rgba8, 2, 2);
+  Ref<ImageBuffer> a = NewImage(PixelFormat::Rgba8, 2, 2);
   const uint32_t colours[2] = {0xFF102030u, 0xFFC0B0A0u};
   for (uint32_t y = 0; y < 2; ++y) std::memcpy(a->Row(y), colours, sizeof colours);
-  Ref<ImageBuffer> b = Make(PixelFormat::Rgba8, 3, 2);
+  Ref<ImageBuffer> b = NewImage(PixelFormat::Rgba8, 3, 2);
   EXPECT_EQ(pv::ConvertInto(*b, *a, false), pv::kStatusSizeMismatch);
   // Colour becomes indexed through colour reduction, which keeps few colours exactly.
-  Ref<ImageBuffer> idx = Make(PixelFormat::Indexed8, 2, 2);
+  Ref<ImageBuffer> idx = NewImage(PixelFormat::Indexed8, 2, 2);
   ASSERT_EQ(pv::ConvertInto(*idx, *a, false), pv::kStatusOk);
   EXPECT_EQ(idx->Palette()[idx->Row(1)[0]], colours[0]);
   EXPECT_EQ(idx->Palette()[idx->Row(1)[1]], colours[1]);
   // Grey becomes indexed with the grey ramp.
-  Ref<ImageBuffer> g = Make(PixelFormat::Grey8, 2, 2);
+  Ref<ImageBuffer> g = NewImage(PixelFormat::Grey8, 2, 2);
   g->Row(0)[0] = 9;
   ASSERT_EQ(pv::ConvertInto(*idx, *g, false), pv::kStatusOk);
   EXPECT_EQ(idx->Palette()[idx->Row(0)[0]], 0xFF090909u);
 }
 
 TEST(PixelConvert, CloneKeepsOrDropsTheFrameChain) {
-  Ref<ImageBuffer> first = Make(PixelFormat::Grey8, 2, 1);
+  Ref<ImageBuffer> first = NewImage(PixelFormat::Grey8, 2, 1);
   ImageBuffer* second = pv::CreateImageBuffer(PixelFormat::Grey8, {4, 3}, false);
   second->Row(2)[3] = 99;
   first->Frame().delay = 40;
@@ -199,7 +189,7 @@ TEST(PixelConvert, CloneKeepsOrDropsTheFrameChain) {
   EXPECT_EQ(n->Format(), PixelFormat::Rgba8);
   EXPECT_EQ(n->Width(), 4u);
   EXPECT_EQ(n->Frame().left, 3u);
-  EXPECT_EQ(Pixel32(*n, 3, 2), 0xFF636363u);
+  EXPECT_EQ(PixelAt(*n, 3, 2), 0xFF636363u);
 
   Ref<ImageBuffer> single(pv::CloneImageBuffer(*first, false, false));
   ASSERT_TRUE(single);

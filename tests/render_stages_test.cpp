@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/cpu.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -16,27 +17,18 @@ using pv::ImageBuffer;
 using pv::PixelFormat;
 using pv::Ref;
 
-Ref<ImageBuffer> Make(PixelFormat f, uint32_t w, uint32_t h) {
-  Ref<ImageBuffer> b(pv::CreateImageBuffer(f, {w, h}, false));
-  EXPECT_TRUE(b);
-  return b;
-}
+using pvtest::NewImage;
 
 template <class T>
 T* At(ImageBuffer& b, uint32_t x, uint32_t y, uint32_t channels = 1) {
   return reinterpret_cast<T*>(b.Row(y)) + size_t{x} * channels;
 }
 
-uint32_t& Px(ImageBuffer& b, uint32_t x, uint32_t y) { return *At<uint32_t>(b, x, y); }
+uint32_t& Px(ImageBuffer& b, uint32_t x, uint32_t y) { return pvtest::PixelAt(b, x, y); }
 
 // Raises the processor count so that bands really run on the pool.
-class ManyProcessors {
- public:
-  ManyProcessors() : saved_(pv::ProcessorCount) { pv::ProcessorCount = 4; }
-  ~ManyProcessors() { pv::ProcessorCount = saved_; }
-
- private:
-  uint32_t saved_;
+struct ManyProcessors : pvtest::ScopedValue<uint32_t> {
+  ManyProcessors() : ScopedValue(pv::ProcessorCount, 4) {}
 };
 
 TEST(RenderStages, AdjustmentCountFollowsTheValuesThatLeaveNeutral) {
@@ -78,7 +70,7 @@ TEST(RenderStages, Rgba8AdjustmentsFollowTheFormulas) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    Ref<ImageBuffer> src = Make(PixelFormat::Rgba8, 1, 1), dst = Make(PixelFormat::Rgba8, 1, 1);
+    Ref<ImageBuffer> src = NewImage(PixelFormat::Rgba8, 1, 1), dst = NewImage(PixelFormat::Rgba8, 1, 1);
     std::memcpy(src->Row(0), r.in, 4);
     ASSERT_EQ(pv::AdjustColours(*dst, *src, r.a, 1), pv::kStatusOk);
     EXPECT_EQ(std::vector<uint8_t>(dst->Row(0), dst->Row(0) + 4), std::vector<uint8_t>(r.out, r.out + 4));
@@ -88,7 +80,7 @@ TEST(RenderStages, Rgba8AdjustmentsFollowTheFormulas) {
 TEST(RenderStages, WiderFormatsUseTheSameArithmeticAtTheirScale) {
   ColourAdjustments bright;
   bright.brightness = 0.5f;
-  Ref<ImageBuffer> s16 = Make(PixelFormat::Rgba16, 1, 1), d16 = Make(PixelFormat::Rgba16, 1, 1);
+  Ref<ImageBuffer> s16 = NewImage(PixelFormat::Rgba16, 1, 1), d16 = NewImage(PixelFormat::Rgba16, 1, 1);
   const uint16_t in16[4] = {40 * 257, 100 * 257, 200 * 257, 1234};
   std::memcpy(s16->Row(0), in16, 8);
   ASSERT_EQ(pv::AdjustColours(*d16, *s16, bright, 1), pv::kStatusOk);
@@ -99,7 +91,7 @@ TEST(RenderStages, WiderFormatsUseTheSameArithmeticAtTheirScale) {
   EXPECT_EQ(o16[2], 65535);
   EXPECT_EQ(o16[3], 1234);
 
-  Ref<ImageBuffer> sf = Make(PixelFormat::RgbaF, 1, 1), df = Make(PixelFormat::RgbaF, 1, 1);
+  Ref<ImageBuffer> sf = NewImage(PixelFormat::RgbaF, 1, 1), df = NewImage(PixelFormat::RgbaF, 1, 1);
   const float inF[4] = {0.2f, 0.4f, 0.9f, 0.5f};
   std::memcpy(sf->Row(0), inF, 16);
   ASSERT_EQ(pv::AdjustColours(*df, *sf, bright, 1), pv::kStatusOk);
@@ -118,24 +110,24 @@ TEST(RenderStages, GreyAdjustmentsHaveOneChannel) {
   a.luminance = 0.1f;
   a.saturation = 3;  // no effect on one channel
   a.red = 0.5f;      // neither
-  Ref<ImageBuffer> g8 = Make(PixelFormat::Grey8, 3, 1), o8 = Make(PixelFormat::Grey8, 3, 1);
+  Ref<ImageBuffer> g8 = NewImage(PixelFormat::Grey8, 3, 1), o8 = NewImage(PixelFormat::Grey8, 3, 1);
   const uint8_t in8[3] = {100, 200, 40};
   std::memcpy(g8->Row(0), in8, 3);
   ASSERT_EQ(pv::AdjustColours(*o8, *g8, a, 1), pv::kStatusOk);
   EXPECT_EQ(std::vector<uint8_t>(o8->Row(0), o8->Row(0) + 3), (std::vector<uint8_t>{98, 255, 0}));
 
-  Ref<ImageBuffer> g16 = Make(PixelFormat::Grey16, 1, 1), o16 = Make(PixelFormat::Grey16, 1, 1);
+  Ref<ImageBuffer> g16 = NewImage(PixelFormat::Grey16, 1, 1), o16 = NewImage(PixelFormat::Grey16, 1, 1);
   *At<uint16_t>(*g16, 0, 0) = 25700;
   ASSERT_EQ(pv::AdjustColours(*o16, *g16, a, 1), pv::kStatusOk);
   EXPECT_EQ(*At<uint16_t>(*o16, 0, 0), 2 * 25700 - 26214);
 
   a.invert = true;
-  Ref<ImageBuffer> gf = Make(PixelFormat::GreyF, 1, 1), of = Make(PixelFormat::GreyF, 1, 1);
+  Ref<ImageBuffer> gf = NewImage(PixelFormat::GreyF, 1, 1), of = NewImage(PixelFormat::GreyF, 1, 1);
   *At<float>(*gf, 0, 0) = 0.3f;
   ASSERT_EQ(pv::AdjustColours(*of, *gf, a, 1), pv::kStatusOk);
   EXPECT_NEAR(*At<float>(*of, 0, 0), 1 - 0.2f, 1e-6);
 
-  Ref<ImageBuffer> indexed = Make(PixelFormat::Indexed8, 1, 1), out = Make(PixelFormat::Indexed8, 1, 1);
+  Ref<ImageBuffer> indexed = NewImage(PixelFormat::Indexed8, 1, 1), out = NewImage(PixelFormat::Indexed8, 1, 1);
   EXPECT_EQ(pv::AdjustColours(*out, *indexed, a, 1), pv::kStatusColourFormat);
 }
 
@@ -148,13 +140,13 @@ TEST(RenderStages, AdjustmentBandsGiveTheSamePixelsAsOneBand) {
   a.gamma = 0.8f;
   a.blue = -0.1f;
   for (PixelFormat f : {PixelFormat::Rgba8, PixelFormat::Rgba16, PixelFormat::Grey8}) {
-    Ref<ImageBuffer> src = Make(f, 37, 53);
+    Ref<ImageBuffer> src = NewImage(f, 37, 53);
     for (uint32_t y = 0; y < 53; ++y)
       for (uint32_t i = 0; i < 37 * src->BytesPerPixel(); ++i) src->Row(y)[i] = static_cast<uint8_t>(random());
-    Ref<ImageBuffer> one = Make(f, 37, 53);
+    Ref<ImageBuffer> one = NewImage(f, 37, 53);
     ASSERT_EQ(pv::AdjustColours(*one, *src, a, 1), pv::kStatusOk);
     for (uint32_t bands : {2u, 7u, 53u, 200u}) {
-      Ref<ImageBuffer> many_ = Make(f, 37, 53);
+      Ref<ImageBuffer> many_ = NewImage(f, 37, 53);
       ASSERT_EQ(pv::AdjustColours(*many_, *src, a, bands), pv::kStatusOk);
       for (uint32_t y = 0; y < 53; ++y)
         ASSERT_EQ(std::memcmp(one->Row(y), many_->Row(y), 37 * src->BytesPerPixel()), 0)
@@ -171,10 +163,8 @@ TEST(RenderStages, BandCountFollowsProcessorsAndImageSize) {
     EXPECT_EQ(pv::AdjustmentBandCount({10, 10}), 1u);
     EXPECT_EQ(pv::AdjustmentBandCount({5000, 3}), 3u);      // rows of 5000 pixels each
   }
-  const uint32_t saved = pv::ProcessorCount;
-  pv::ProcessorCount = 1;
+  pvtest::ScopedValue<uint32_t> one(pv::ProcessorCount, 1);
   EXPECT_EQ(pv::AdjustmentBandCount({1000, 1000}), 1u);
-  pv::ProcessorCount = saved;
 }
 
 // 3 × 2 grey image 0 1 2 / 3 4 5 under each orientation code.
@@ -189,7 +179,7 @@ TEST(RenderStages, OrientationTurnsThenMirrorsThenFlips) {
       {3, 2, 3, {2, 5, 1, 4, 0, 3}},  {4, 3, 2, {2, 1, 0, 5, 4, 3}}, {8, 3, 2, {3, 4, 5, 0, 1, 2}},
       {5, 2, 3, {0, 3, 1, 4, 2, 5}},  {12, 3, 2, {5, 4, 3, 2, 1, 0}}, {9, 2, 3, {5, 2, 4, 1, 3, 0}},
   };
-  Ref<ImageBuffer> src = Make(PixelFormat::Grey8, 3, 2);
+  Ref<ImageBuffer> src = NewImage(PixelFormat::Grey8, 3, 2);
   for (uint8_t i = 0; i < 6; ++i) src->Row(i / 3)[i % 3] = i;
   for (const Row& r : rows) {
     SCOPED_TRACE(int(r.orientation));
@@ -203,13 +193,13 @@ TEST(RenderStages, OrientationTurnsThenMirrorsThenFlips) {
   }
 
   // Wider pixels move whole, and a palette goes with the image.
-  Ref<ImageBuffer> wide = Make(PixelFormat::RgbaF, 2, 1);
+  Ref<ImageBuffer> wide = NewImage(PixelFormat::RgbaF, 2, 1);
   const float values[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   std::memcpy(wide->Row(0), values, sizeof values);
   Ref<ImageBuffer> turned(pv::OrientImage(*wide, 1));
   ASSERT_TRUE(turned);
   EXPECT_EQ(At<float>(*turned, 0, 1, 4)[2], 7.0f);
-  Ref<ImageBuffer> indexed = Make(PixelFormat::Indexed8, 2, 2);
+  Ref<ImageBuffer> indexed = NewImage(PixelFormat::Indexed8, 2, 2);
   indexed->Palette()[9] = 0xFF123456u;
   Ref<ImageBuffer> mirrored(pv::OrientImage(*indexed, 4));
   ASSERT_TRUE(mirrored);
@@ -217,7 +207,7 @@ TEST(RenderStages, OrientationTurnsThenMirrorsThenFlips) {
 }
 
 TEST(RenderStages, CropIsClippedToTheImage) {
-  Ref<ImageBuffer> src = Make(PixelFormat::Rgba8, 4, 3);
+  Ref<ImageBuffer> src = NewImage(PixelFormat::Rgba8, 4, 3);
   for (uint32_t y = 0; y < 3; ++y)
     for (uint32_t x = 0; x < 4; ++x) Px(*src, x, y) = y * 10 + x;
   Ref<ImageBuffer> c(pv::CropImage(*src, {2, 1, 5, 5}));
@@ -233,7 +223,7 @@ TEST(RenderStages, CropIsClippedToTheImage) {
 }
 
 TEST(RenderStages, FlatteningCompositesOverTheBackground) {
-  Ref<ImageBuffer> src = Make(PixelFormat::Rgba8, 1, 1);
+  Ref<ImageBuffer> src = NewImage(PixelFormat::Rgba8, 1, 1);
   src->SetUsesAlpha(1);
   const uint8_t in[4] = {200, 100, 0, 128};
   std::memcpy(src->Row(0), in, 4);
@@ -242,11 +232,11 @@ TEST(RenderStages, FlatteningCompositesOverTheBackground) {
   // a = 128/255: blue 200 a + 255 (1 - a) = 227.4, green 100 a = 50.2.
   EXPECT_EQ(Px(*flat, 0, 0), 0xFF0032E3u);
   EXPECT_EQ(flat->UsesAlpha(), 0);
-  EXPECT_FALSE(Ref<ImageBuffer>(pv::FlattenImage(*Make(PixelFormat::Grey8, 1, 1), 0)));
+  EXPECT_FALSE(Ref<ImageBuffer>(pv::FlattenImage(*NewImage(PixelFormat::Grey8, 1, 1), 0)));
 }
 
 TEST(RenderStages, FramesAreDrawnClippedToTheCanvas) {
-  Ref<ImageBuffer> first = Make(PixelFormat::Rgba8, 2, 2);
+  Ref<ImageBuffer> first = NewImage(PixelFormat::Rgba8, 2, 2);
   first->Frame().canvasWidth = 4;
   first->Frame().canvasHeight = 3;
   first->Frame().background = 0xFF000011u;
@@ -258,7 +248,7 @@ TEST(RenderStages, FramesAreDrawnClippedToTheCanvas) {
     for (uint32_t x = 0; x < 4; ++x) ASSERT_EQ(Px(*canvas, x, y), 0xFF000011u);
 
   // A 2 × 2 frame at (3, 2) reaches one canvas pixel.
-  Ref<ImageBuffer> frame = Make(PixelFormat::Rgba8, 2, 2);
+  Ref<ImageBuffer> frame = NewImage(PixelFormat::Rgba8, 2, 2);
   for (uint32_t y = 0; y < 2; ++y)
     for (uint32_t x = 0; x < 2; ++x) Px(*frame, x, y) = 0xFFA00000u + y * 2 + x;
   frame->Frame().left = 3;
@@ -273,7 +263,7 @@ TEST(RenderStages, FramesAreDrawnClippedToTheCanvas) {
   ASSERT_EQ(pv::DrawFrame(*canvas, *frame), pv::kStatusOk);
 
   // Blending: a quarter-opaque blue over opaque red.
-  Ref<ImageBuffer> over = Make(PixelFormat::Rgba8, 1, 1);
+  Ref<ImageBuffer> over = NewImage(PixelFormat::Rgba8, 1, 1);
   Px(*over, 0, 0) = 0x400000FFu;
   over->Frame().blend = 1;
   Px(*canvas, 0, 0) = 0xFFFF0000u;
@@ -286,7 +276,7 @@ TEST(RenderStages, FramesAreDrawnClippedToTheCanvas) {
 }
 
 TEST(RenderStages, AreasAreSavedFilledAndRestoredWithinTheCanvas) {
-  Ref<ImageBuffer> canvas = Make(PixelFormat::Rgba8, 3, 3);
+  Ref<ImageBuffer> canvas = NewImage(PixelFormat::Rgba8, 3, 3);
   for (uint32_t y = 0; y < 3; ++y)
     for (uint32_t x = 0; x < 3; ++x) Px(*canvas, x, y) = 0xFF000000u + y * 3 + x;
   Ref<ImageBuffer> saved(pv::CopyArea(*canvas, {2, 1, 2, 2}));
@@ -304,7 +294,7 @@ TEST(RenderStages, AreasAreSavedFilledAndRestoredWithinTheCanvas) {
 }
 
 TEST(RenderStages, BackgroundColourIsTheMedianOfOpaqueSamples) {
-  Ref<ImageBuffer> img = Make(PixelFormat::Rgba8, 5, 5);
+  Ref<ImageBuffer> img = NewImage(PixelFormat::Rgba8, 5, 5);
   for (uint32_t y = 0; y < 5; ++y)
     for (uint32_t x = 0; x < 5; ++x) Px(*img, x, y) = 0;
   EXPECT_EQ(pv::PickBackgroundColour(*img), 0xFF808080u);  // wholly transparent
@@ -317,23 +307,23 @@ TEST(RenderStages, BackgroundColourIsTheMedianOfOpaqueSamples) {
   EXPECT_EQ(pv::PickBackgroundColour(*img), 0xFF102030u);
 
   // Corners mostly transparent (alpha 63 is not enough): the inner samples.
-  Ref<ImageBuffer> inner = Make(PixelFormat::Rgba8, 8, 8);
+  Ref<ImageBuffer> inner = NewImage(PixelFormat::Rgba8, 8, 8);
   for (uint32_t y = 0; y < 8; ++y)
     for (uint32_t x = 0; x < 8; ++x) Px(*inner, x, y) = 0x3F0000FFu;
   const uint32_t points[5][2] = {{4, 2}, {4, 6}, {2, 4}, {6, 4}, {4, 4}};
   for (uint32_t i = 0; i < 5; ++i) Px(*inner, points[i][0], points[i][1]) = 0x40000000u + (i + 1) * 0x010203u;
   EXPECT_EQ(pv::PickBackgroundColour(*inner), 0xFF030609u);
 
-  Ref<ImageBuffer> g16 = Make(PixelFormat::Grey16, 2, 2);
+  Ref<ImageBuffer> g16 = NewImage(PixelFormat::Grey16, 2, 2);
   for (uint32_t y = 0; y < 2; ++y) At<uint16_t>(*g16, 0, y)[0] = At<uint16_t>(*g16, 1, y)[0] = 0x12FF;
   EXPECT_EQ(pv::PickBackgroundColour(*g16), 0xFF121212u);
-  Ref<ImageBuffer> gf = Make(PixelFormat::GreyF, 2, 2);
+  Ref<ImageBuffer> gf = NewImage(PixelFormat::GreyF, 2, 2);
   for (uint32_t y = 0; y < 2; ++y) At<float>(*gf, 0, y)[0] = At<float>(*gf, 1, y)[0] = 0.25f;
   EXPECT_EQ(pv::PickBackgroundColour(*gf), 0xFF404040u);
 }
 
 TEST(RenderStages, PremultipliedCopyScalesColoursByAlpha) {
-  Ref<ImageBuffer> src = Make(PixelFormat::Rgba8, 2, 1);
+  Ref<ImageBuffer> src = NewImage(PixelFormat::Rgba8, 2, 1);
   src->SetUsesAlpha(1);
   Px(*src, 0, 0) = 0x800064C8u;  // alpha 128, red 0, green 100, blue 200
   Px(*src, 1, 0) = 0x00FFFFFFu;
@@ -346,7 +336,7 @@ TEST(RenderStages, PremultipliedCopyScalesColoursByAlpha) {
 }
 
 TEST(RenderStages, SharpeningAddsTheDifferenceFromABlur) {
-  Ref<ImageBuffer> dot = Make(PixelFormat::Grey8, 3, 3);
+  Ref<ImageBuffer> dot = NewImage(PixelFormat::Grey8, 3, 3);
   for (uint32_t y = 0; y < 3; ++y)
     for (uint32_t x = 0; x < 3; ++x) dot->Row(y)[x] = 0;
   dot->Row(1)[1] = 100;
@@ -361,7 +351,7 @@ TEST(RenderStages, SharpeningAddsTheDifferenceFromABlur) {
   EXPECT_EQ(half->Row(1)[1], 138);  // 137.5 rounds to even
 
   // A flat colour image keeps its pixels and its alpha.
-  Ref<ImageBuffer> flat = Make(PixelFormat::Rgba8, 4, 4);
+  Ref<ImageBuffer> flat = NewImage(PixelFormat::Rgba8, 4, 4);
   for (uint32_t y = 0; y < 4; ++y)
     for (uint32_t x = 0; x < 4; ++x) Px(*flat, x, y) = 0x80336699u;
   Ref<ImageBuffer> same(pv::SharpenImage(*flat, 512));
@@ -370,7 +360,7 @@ TEST(RenderStages, SharpeningAddsTheDifferenceFromABlur) {
 
   EXPECT_EQ(pv::SharpeningStrength(0.001f), 0);  // too weak to change anything
   EXPECT_EQ(pv::SharpeningStrength(std::nanf("")), 0);
-  EXPECT_FALSE(Ref<ImageBuffer>(pv::SharpenImage(*Make(PixelFormat::Indexed8, 2, 2), 256)));
+  EXPECT_FALSE(Ref<ImageBuffer>(pv::SharpenImage(*NewImage(PixelFormat::Indexed8, 2, 2), 256)));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -12,25 +11,15 @@
 #include "core/image_buffer.h"
 #include "core/row_helpers.h"
 #include "core/task_group.h"
+#include "tests/test_support.h"
 
 namespace pv {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-bool MachineHasSsse3() { return __builtin_cpu_supports("ssse3"); }
-
-// Sets a process-wide value for the length of a test.
-template <class T>
-class ScopedValue {
- public:
-  ScopedValue(T& target, T value) : target_(target), saved_(target) { target_ = value; }
-  ~ScopedValue() { target_ = saved_; }
-
- private:
-  T& target_;
-  T saved_;
-};
+using pvtest::RandomBytes;
+using pvtest::ScopedValue;
+using pvtest::VectorSettings;
 
 Bytes Repeat(const Bytes& unit, size_t times) {
   Bytes out;
@@ -38,47 +27,43 @@ Bytes Repeat(const Bytes& unit, size_t times) {
   return out;
 }
 
-Bytes RandomBytes(std::mt19937& rng, size_t n) {
-  Bytes out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
-}
-
-// Vector paths on and off, as far as this machine allows.
-std::vector<bool> VectorSettings() {
-  if (MachineHasSsse3()) return {false, true};
-  return {false};
-}
-
-TEST(RowHelpers, UnpackBitsExamples) {
-  using Unpack = void (*)(uint8_t*, const uint8_t*, size_t);
+// Examples worked by hand on the scalar forms; the twin test holds the
+// vector forms to them.
+TEST(RowHelpers, ScalarExamples) {
+  using Form = void (*)(uint8_t* dst, const uint8_t* src);
   struct Case {
     const char* name;
-    Unpack unpack;
-    uint8_t in;
+    Bytes in;
+    Form form;
     Bytes out;
   };
   const Case cases[] = {
-      {"1 bit A5", UnpackBits1, 0xA5, {1, 0, 1, 0, 0, 1, 0, 1}},
-      {"2 bits E4", UnpackBits2, 0xE4, {3, 2, 1, 0}},
-      {"4 bits 3C", UnpackBits4, 0x3C, {3, 12}},
+      {"1 bit A5", {0xA5}, [](uint8_t* d, const uint8_t* s) { UnpackBits1(d, s, 1); }, {1, 0, 1, 0, 0, 1, 0, 1}},
+      {"2 bits E4", {0xE4}, [](uint8_t* d, const uint8_t* s) { UnpackBits2(d, s, 1); }, {3, 2, 1, 0}},
+      {"4 bits 3C", {0x3C}, [](uint8_t* d, const uint8_t* s) { UnpackBits4(d, s, 1); }, {3, 12}},
+      {"B, G, R", {0x12, 0x34, 0x56}, [](uint8_t* d, const uint8_t* s) { BgrToRgba8(d, s, 1); },
+       {0x12, 0x34, 0x56, 0xFF}},
+      {"R, G, B to a palette entry", {0x12, 0x34, 0x56},
+       [](uint8_t* d, const uint8_t* s) { RgbToRgba8(reinterpret_cast<uint32_t*>(d), s, 1); },
+       {0x56, 0x34, 0x12, 0xFF}},
+      // Planes 4 bytes apart, of which 3 are used.
+      {"planar R, G, B", {10, 11, 12, 99, 20, 21, 22, 99, 30, 31, 32, 99},
+       [](uint8_t* d, const uint8_t* s) { PlanarRgbToRgba8(d, s, 3, 4); },
+       {30, 20, 10, 255, 31, 21, 11, 255, 32, 22, 12, 255}},
   };
-  // The vector forms are held to the scalar ones by the twin test.
   ScopedValue<bool> flag(CpuHasSsse3, false);
-  uint8_t out[8];
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    c.unpack(out, &c.in, 1);
-    EXPECT_EQ(Bytes(out, out + c.out.size()), c.out);
+    alignas(4) uint8_t out[16];
+    c.form(out, c.in.data());
+    EXPECT_EQ(Bytes(out, out + c.out.size()), c.out) << c.name;
   }
 }
 
 TEST(RowHelpers, PlanesToIndicesMatchesPerPixelSum) {
-  std::mt19937 rng(7);
   for (uint32_t planes = 1; planes <= 8; ++planes) {
     for (uint32_t width = 0; width <= 41; ++width) {
       const size_t planeBytes = (width + 7) / 8;
-      const Bytes in = RandomBytes(rng, planeBytes * planes);
+      const Bytes in = RandomBytes(planes * 64 + width, planeBytes * planes);
       Bytes expected(width, 0);
       for (uint32_t x = 0; x < width; ++x)
         for (uint32_t p = 0; p < planes; ++p)
@@ -122,7 +107,7 @@ void InPlace(uint8_t* d, const uint8_t* s, size_t n) {
 }
 
 TEST(RowHelpers, VectorFormsMatchScalarTwins) {
-  if (!MachineHasSsse3()) GTEST_SKIP() << "no SSSE3 on this processor";
+  if (VectorSettings().size() < 2) GTEST_SKIP() << "no SSSE3 on this processor";
   const Kernel kernels[] = {
       {"UnpackBits1", 1, [](size_t n) { return 8 * n; }, 1, scalar::UnpackBits1, ssse3::UnpackBits1, UnpackBits1},
       {"UnpackBits2", 1, [](size_t n) { return 4 * n; }, 1, scalar::UnpackBits2, ssse3::UnpackBits2, UnpackBits2},
@@ -142,14 +127,13 @@ TEST(RowHelpers, VectorFormsMatchScalarTwins) {
        InPlace<YccToRgb>},
   };
   ScopedValue<bool> flag(CpuHasSsse3, true);
-  std::mt19937 rng(2024);
   for (const Kernel& k : kernels) {
     for (size_t n = 0; n <= 300; ++n) {
       for (size_t srcOffset = 0; srcOffset < 16; ++srcOffset) {
         const size_t dstOffset = (srcOffset * 7 + n) % 16 / k.dstAlignment * k.dstAlignment;
         // Both blocks are sized exactly: the source ends at the end of its
         // allocation and the output may not pass its last byte.
-        Bytes src = RandomBytes(rng, srcOffset + n * k.inBytesPerItem);
+        Bytes src = RandomBytes(static_cast<uint32_t>(n * 16 + srcOffset), srcOffset + n * k.inBytesPerItem);
         const size_t outBytes = k.outBytes(n);
         Bytes expected(dstOffset + outBytes, 0xCD), vector = expected, dispatched = expected;
         k.scalarForm(expected.data() + dstOffset, src.data() + srcOffset, n);
@@ -162,83 +146,43 @@ TEST(RowHelpers, VectorFormsMatchScalarTwins) {
   }
 }
 
-TEST(RowHelpers, TriplesAndPlanesToEntries) {
-  for (bool vector : VectorSettings()) {
-    ScopedValue<bool> flag(CpuHasSsse3, vector);
-    SCOPED_TRACE(vector ? "vector" : "scalar");
-    // 11 triples reach the vector loop where it exists.
-    const Bytes triples = Repeat({0x12, 0x34, 0x56}, 11);
-
-    Bytes rgba(4 * 11);
-    BgrToRgba8(rgba.data(), triples.data(), 11);
-    EXPECT_EQ(rgba, Repeat({0x12, 0x34, 0x56, 0xFF}, 11));
-
-    std::vector<uint32_t> palette(11);
-    RgbToRgba8(palette.data(), triples.data(), 11);
-    EXPECT_EQ(palette, std::vector<uint32_t>(11, 0xFF123456u));
-  }
-
-  // Planes 4 bytes apart, of which 3 are used.
-  const Bytes planes = {10, 11, 12, 99, 20, 21, 22, 99, 30, 31, 32, 99};
-  Bytes out(12);
-  PlanarRgbToRgba8(out.data(), planes.data(), 3, 4);
-  EXPECT_EQ(out, (Bytes{30, 20, 10, 255, 31, 21, 11, 255, 32, 22, 12, 255}));
-}
-
-TEST(RowHelpers, Copy16Samples) {
-  struct Case {
-    uint32_t channels;
-    bool swap;
-    Bytes in;  // one pixel (or two samples for one channel)
-    std::vector<uint16_t> out;
-  };
-  const Case cases[] = {
-      {1, false, {0x34, 0x12, 0x78, 0x56}, {0x1234, 0x5678}},
-      {1, true, {0x34, 0x12, 0x78, 0x56}, {0x3412, 0x7856}},
-      {3, false, {1, 0, 2, 0, 3, 0}, {3, 2, 1, 0xFFFF}},
-      {3, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}, {0x9ABC, 0x5678, 0x1234, 0xFFFF}},
-      {4, false, {1, 0, 2, 0, 3, 0, 4, 0}, {3, 2, 1, 4}},
-      {4, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}, {0x9ABC, 0x5678, 0x1234, 0xDEF0}},
-  };
-  // The vector form is held to this one by the twin test.
-  ScopedValue<bool> flag(CpuHasSsse3, false);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.channels) + (c.swap ? " swapped" : ""));
-    std::vector<uint16_t> out(c.out.size());
-    Copy16(out.data(), c.in.data(), c.in.size() / 2, c.channels, c.swap);
-    EXPECT_EQ(out, c.out);
-  }
-
-  // A sample that does not complete a pixel is not written anywhere.
-  const Bytes seven = {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0};
-  std::vector<uint16_t> two(8);
-  Copy16(two.data(), seven.data(), 7, 3, false);
-  EXPECT_EQ(two, (std::vector<uint16_t>{3, 2, 1, 0xFFFF, 6, 5, 4, 0xFFFF}));
-}
-
-TEST(RowHelpers, Copy32Samples) {
+TEST(RowHelpers, SampleCopies) {
   const uint32_t one = std::bit_cast<uint32_t>(1.0f);
   const uint32_t quarter = std::bit_cast<uint32_t>(0.25f), half = std::bit_cast<uint32_t>(0.5f);
   struct Case {
-    uint32_t channels;
+    uint32_t bits, channels;
     bool swap;
     Bytes in;
     std::vector<uint32_t> out;
   };
   const Case cases[] = {
-      {1, false, {0x78, 0x56, 0x34, 0x12}, {0x12345678}},
-      {1, true, {0x78, 0x56, 0x34, 0x12}, {0x78563412}},
+      {16, 1, false, {0x34, 0x12, 0x78, 0x56}, {0x1234, 0x5678}},
+      {16, 1, true, {0x34, 0x12, 0x78, 0x56}, {0x3412, 0x7856}},
+      {16, 3, false, {1, 0, 2, 0, 3, 0}, {3, 2, 1, 0xFFFF}},
+      {16, 3, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}, {0x9ABC, 0x5678, 0x1234, 0xFFFF}},
+      {16, 4, false, {1, 0, 2, 0, 3, 0, 4, 0}, {3, 2, 1, 4}},
+      {16, 4, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}, {0x9ABC, 0x5678, 0x1234, 0xDEF0}},
+      // A sample that does not complete a pixel is not written anywhere.
+      {16, 3, false, {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0}, {3, 2, 1, 0xFFFF, 6, 5, 4, 0xFFFF}},
+      {32, 1, false, {0x78, 0x56, 0x34, 0x12}, {0x12345678}},
+      {32, 1, true, {0x78, 0x56, 0x34, 0x12}, {0x78563412}},
       // Floats 0.25, 0.5, 1.0 as R, G, B; no alpha, which reads as 1.0.
-      {3, false, {0, 0, 0x80, 0x3E, 0, 0, 0, 0x3F, 0, 0, 0x80, 0x3F}, {one, half, quarter, one}},
-      {3, true, {0x3E, 0x80, 0, 0, 0x3F, 0, 0, 0, 0x3F, 0x80, 0, 0}, {one, half, quarter, one}},
-      {4, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+      {32, 3, false, {0, 0, 0x80, 0x3E, 0, 0, 0, 0x3F, 0, 0, 0x80, 0x3F}, {one, half, quarter, one}},
+      {32, 3, true, {0x3E, 0x80, 0, 0, 0x3F, 0, 0, 0, 0x3F, 0x80, 0, 0}, {one, half, quarter, one}},
+      {32, 4, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
        {0x090A0B0C, 0x05060708, 0x01020304, 0x0D0E0F10}},
   };
+  ScopedValue<bool> flag(CpuHasSsse3, false);
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.channels) + (c.swap ? " swapped" : ""));
-    std::vector<uint32_t> out(c.out.size());
-    Copy32(out.data(), c.in.data(), c.in.size() / 4, c.channels, c.swap);
-    EXPECT_EQ(out, c.out);
+    std::vector<uint32_t> got(c.out.size());
+    if (c.bits == 16) {
+      std::vector<uint16_t> out(c.out.size());
+      Copy16(out.data(), c.in.data(), c.in.size() / 2, c.channels, c.swap);
+      got.assign(out.begin(), out.end());
+    } else {
+      Copy32(got.data(), c.in.data(), c.in.size() / 4, c.channels, c.swap);
+    }
+    EXPECT_EQ(got, c.out) << c.bits << " bits, " << c.channels << " channels" << (c.swap ? ", swapped" : "");
   }
 }
 
@@ -258,6 +202,8 @@ TEST(RowHelpers, RelayoutRows) {
       {"to a narrower block", 3, 5, 3, false},
       {"no rows", 8, 4, 0, false},
   };
+  // Nothing to copy may come with no memory at all.
+  CopyBytes(nullptr, nullptr, 0);
   constexpr uint8_t kUntouched = 0xEE;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -285,23 +231,6 @@ TEST(RowHelpers, RelayoutRows) {
         for (size_t x = copied; x < c.dstPitch; ++x) ASSERT_EQ(dst[r * c.dstPitch + x], kUntouched);
     }
   }
-}
-
-TEST(RowHelpers, ByteMoves) {
-  Bytes a = {1, 2, 3, 4, 5}, b = {9, 8, 7, 6, 5};
-  SwapBytes(a.data(), b.data(), 4);
-  EXPECT_EQ(a, (Bytes{9, 8, 7, 6, 5}));
-  EXPECT_EQ(b, (Bytes{1, 2, 3, 4, 5}));
-
-  Bytes copy(5, 0);
-  CopyBytes(copy.data(), a.data(), 3);
-  EXPECT_EQ(copy, (Bytes{9, 8, 7, 0, 0}));
-  CopyBytes(nullptr, nullptr, 0);
-
-  // Overlapping move to a higher address keeps the original bytes.
-  Bytes row = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-  CopyBackward(row.data() + 3, row.data(), 7);
-  EXPECT_EQ(row, (Bytes{0, 1, 2, 0, 1, 2, 3, 4, 5, 6}));
 }
 
 TEST(RowHelpers, ColourConversions) {
@@ -349,8 +278,7 @@ TEST(RowHelpers, ColourConversions) {
 
 TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
   ScopedValue<uint32_t> processors(ProcessorCount, 2);
-  ScopedValue<bool> flag(CpuHasSsse3, MachineHasSsse3());
-  std::mt19937 rng(99);
+  ScopedValue<bool> flag(CpuHasSsse3, VectorSettings().back());
   // Two and three bands of uneven length, and one band again while another
   // parallel job is marked as running.
   struct Case {
@@ -359,7 +287,7 @@ TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
   };
   for (const Case c : {Case{2 * 131072 + 5, 0}, Case{3 * 131072 + 7, 0}, Case{2 * 131072 + 5, 1}}) {
     SCOPED_TRACE(std::to_string(c.entries) + " entries, nesting " + std::to_string(c.nesting));
-    const Bytes in = RandomBytes(rng, 4 * c.entries);
+    const Bytes in = RandomBytes(99, 4 * c.entries);
     Bytes expected = in, banded = in;
     scalar::YccToRgb(expected.data(), c.entries);
     ParallelNesting += c.nesting;

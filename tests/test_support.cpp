@@ -1,7 +1,14 @@
 #include "tests/test_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include <gtest/gtest.h>
 #include <fstream>
@@ -94,7 +101,22 @@ std::vector<uint8_t> PamAsRgba(const Pam& pam) {
 std::wstring Widen(const std::string& s) { return pv::Utf8ToWide(s); }
 
 std::string ScratchDir(const char* name) {
-  fs::path dir = fs::temp_directory_path() / "pixvane-tests" / name;
+  // One folder per test process: builds and work trees run their tests at
+  // the same time, and a watched folder must see only its own test's changes.
+#ifdef _WIN32
+  const unsigned long process = GetCurrentProcessId();
+#else
+  const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+  struct Root {
+    fs::path path;
+    ~Root() {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+  };
+  static const Root root{fs::temp_directory_path() / ("pixvane-tests-" + std::to_string(process))};
+  fs::path dir = root.path / name;
   std::error_code ec;
   fs::remove_all(dir, ec);
   fs::create_directories(dir, ec);
@@ -112,6 +134,32 @@ bool DecodeToRgba(const std::wstring& path, std::vector<uint8_t>* rgba, uint32_t
   *height = image->Height();
   *status = pv::ToStraightRgba(*image, rgba);
   return pv::Succeeded(*status);
+}
+
+pv::Ref<pv::ImageBuffer> NewImage(pv::PixelFormat format, uint32_t width, uint32_t height) {
+  pv::Ref<pv::ImageBuffer> b(pv::CreateImageBuffer(format, {width, height}, false));
+  EXPECT_TRUE(b);
+  return b;
+}
+
+pv::Ref<pv::ImageBuffer> SolidImage(uint32_t width, uint32_t height, uint32_t colour, uint8_t usesAlpha) {
+  pv::Ref<pv::ImageBuffer> b = NewImage(pv::PixelFormat::Rgba8, width, height);
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) PixelAt(*b, x, y) = colour;
+  b->SetUsesAlpha(usesAlpha);
+  return b;
+}
+
+std::vector<bool> VectorSettings() {
+  if (__builtin_cpu_supports("ssse3")) return {false, true};
+  return {false};
+}
+
+std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> out(n);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
 }
 
 std::vector<pv::ImageBuffer*> DecodedBytes::Frames() const {

@@ -77,6 +77,32 @@ struct DecodedBytes {
 DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& file,
                         const pv::CancelFlag* cancel = nullptr, pv::ProgressSink* progress = nullptr);
 
+// Sets a process-wide value (a processor flag or count) for one scope.
+template <class T>
+class ScopedValue {
+ public:
+  ScopedValue(T& target, T value) : target_(target), saved_(target) { target_ = value; }
+  ~ScopedValue() { target_ = saved_; }
+
+ private:
+  T& target_;
+  T saved_;
+};
+
+// A new heap buffer of undefined contents (a test failure when there is none).
+pv::Ref<pv::ImageBuffer> NewImage(pv::PixelFormat format, uint32_t width, uint32_t height);
+// An Rgba8 image of one colour (0xAARRGGBB).
+pv::Ref<pv::ImageBuffer> SolidImage(uint32_t width, uint32_t height, uint32_t colour, uint8_t usesAlpha = 0);
+// One pixel of an Rgba8 buffer as 0xAARRGGBB.
+inline uint32_t& PixelAt(pv::ImageBuffer& b, uint32_t x, uint32_t y) { return reinterpret_cast<uint32_t*>(b.Row(y))[x]; }
+inline uint32_t PixelAt(const pv::ImageBuffer& b, uint32_t x, uint32_t y) {
+  return reinterpret_cast<const uint32_t*>(b.Row(y))[x];
+}
+
+// Vector paths off, and on where this processor has them.
+std::vector<bool> VectorSettings();
+std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n);
+
 // Records every progress call.
 class ProgressLog : public pv::ProgressSink {
  public:

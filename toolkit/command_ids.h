@@ -84,7 +84,8 @@ inline constexpr uint32_t kLastViewerCommand = kCmdRebuildAccelerators;
 
 // The program's own window messages, from WM_APP (0x8000) on.
 enum AppMessage : uint32_t {
-  kMsgHandOver = 0x8000 + 1,  // a second start's command line, copied, waits to be opened
+  kMsgHandOver = 0x8000 + 1,     // a second start's command line, copied, waits to be opened
+  kMsgFolderChanged = 0x8000 + 2,  // the shown image's folder changed
 };
 
 }  // namespace pv

@@ -114,7 +114,6 @@ class ToolkitWindow {
   // The native window, of class "muiPopup" for popups and "muiWindow" otherwise.
   HWND Create(const CreateOptions& options);
   HWND Handle() const { return window_; }
-  HWND Parent() const { return parent_; }
   WindowStyle& Style() { return style_; }
   // The object is deleted when its window is destroyed: at once, or when the
   // outermost message being handled by the object returns.
@@ -128,7 +127,6 @@ class ToolkitWindow {
   // The table the message loops translate this window's keys with; not owned.
   void SetAccelerators(const AcceleratorTable* table) { accelerators_ = table; }
   const AcceleratorTable* Accelerators() const { return accelerators_; }
-  void SetHoverTime(DWORD milliseconds) { hoverTime_ = milliseconds; }
 
   // Destroys every open popup window.
   static void CloseAllPopups();
@@ -147,10 +145,8 @@ class ToolkitWindow {
   void Unlist();
 
   HWND window_ = nullptr;
-  HWND parent_ = nullptr;
   bool selfOwned_ = false;
   WindowStyle style_;
-  DWORD hoverTime_ = HOVER_DEFAULT;
   bool trackingPending_ = true;
   const AcceleratorTable* accelerators_ = nullptr;
   // Messages of this object being handled, nested loops included.

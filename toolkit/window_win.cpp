@@ -127,7 +127,6 @@ HWND ToolkitWindow::Create(const CreateOptions& options) {
   if (style_.clickThrough) exStyle |= WS_EX_TRANSPARENT;
   if (style_.noActivate) exStyle |= WS_EX_NOACTIVATE;
 
-  parent_ = options.parent;
   ToolkitWindow* const outer = t_creating;
   t_creating = this;
   HWND window = CreateWindowExW(exStyle, style_.isPopup ? kPopupClass : kWindowClass, options.title, style,
@@ -403,7 +402,7 @@ void ToolkitWindow::OnMouseMove(POINT, UINT) {
   track.cbSize = sizeof track;
   track.dwFlags = (style_.trackHover ? TME_HOVER : 0) | (style_.trackLeave ? TME_LEAVE : 0);
   track.hwndTrack = window_;
-  track.dwHoverTime = hoverTime_;
+  track.dwHoverTime = HOVER_DEFAULT;
   if (TrackMouseEvent(&track)) trackingPending_ = false;
 }
 

@@ -13,14 +13,6 @@ constexpr double kZoomPresets[] = {0.125, 0.25, 0.5, 0.75, 1.0, 1.5, 2.0, 4.0, 8
 
 int32_t Clamp(int32_t v, int32_t low, int32_t high) { return std::max(low, std::min(v, high)); }
 
-// Widens `rect` to `minWidth`, the left half of the extra rounded up.
-void Widen(Rect* rect, int32_t minWidth) {
-  if (rect->width >= minWidth) return;
-  const int32_t extra = minWidth - rect->width;
-  rect->left -= (extra + 1) / 2;
-  rect->width = minWidth;
-}
-
 }  // namespace
 
 int64_t RoundHalfUp(double v) { return static_cast<int64_t>(v + 0.5); }
@@ -82,13 +74,6 @@ double FitZoom(ImageSize base, Extent target, bool fill) {
   return byWidth ? static_cast<double>(target.width) / base.width : static_cast<double>(target.height) / base.height;
 }
 
-Rect OuterRect(const Rect& client, const FrameMetrics& m) {
-  Rect outer{client.left - m.border, client.top - m.caption - m.frame, client.width + 2 * m.border,
-             client.height + m.caption + 2 * m.frame};
-  Widen(&outer, m.minWidth);
-  return outer;
-}
-
 FitResult FitWindowToImage(const FitRequest& r) {
   int32_t usableW = r.area.width, usableH = r.area.height;
   if (r.framed) {
@@ -135,6 +120,11 @@ FitResult FitWindowToImage(const FitRequest& r) {
   // was asked to be (or restored there) must not creep down.
   if (r.framed && r.autoPosition && !r.keepCentre) c.top += r.metrics.caption / 2;
   return result;
+}
+
+bool TurnResetsZoom(bool maximized, bool shrinkLargeWhenMaximized, ImageSize displayed, Extent client) {
+  return maximized && shrinkLargeWhenMaximized &&
+         (int64_t{displayed.width} == client.width || int64_t{displayed.height} == client.height);
 }
 
 uint8_t TurnOrientation(uint8_t o, uint32_t command) {

@@ -88,10 +88,6 @@ struct FrameMetrics {
   int32_t minWidth = 0; // of the whole window
 };
 
-// The whole window around a client rectangle; a window narrower than the
-// minimum is widened, the left half of the extra rounded up.
-Rect OuterRect(const Rect& client, const FrameMetrics& metrics);
-
 struct FitRequest {
   Rect area;             // work area (or monitor for maximized and topmost windows)
   bool framed = false;
@@ -116,6 +112,11 @@ FitResult FitWindowToImage(const FitRequest& request);
 // The orientation after a turn command: bits 0-1 quarter turns, bit 2
 // mirror, bit 3 flip. Other commands leave it.
 uint8_t TurnOrientation(uint8_t orientation, uint32_t command);
+
+// Whether a turn starts from 100 %: in a maximized window that shrinks large
+// images, an image fitted to the client (filling it in one direction) is
+// fitted anew after the turn rather than kept at the old fit's zoom.
+bool TurnResetsZoom(bool maximized, bool shrinkLargeWhenMaximized, ImageSize displayed, Extent client);
 
 // Crops to what the client shows of an image larger than it; false (nothing
 // changed) when the image fits in both directions. The scroll offsets become 0.

@@ -98,10 +98,6 @@ void ViewState::SetAdjustments(const ViewAdjustments& values) {
   DropAdjusted();
 }
 
-int ViewState::GeometryCount() const {
-  return (zoom_ != 1) + (values_.orientation != 0) + crop_.Present() + (values_.sharpening != 0);
-}
-
 void ViewState::DropAdjusted() {
   adjusted_.Reset();
   final_.Reset();

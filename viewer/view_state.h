@@ -30,8 +30,6 @@ class ViewState : public CountedObject {
 
   bool IsAnimated() const { return animated_; }
   ImageBuffer* Source() const { return source_.get(); }
-  ImageBuffer* Composed() const { return composed_.get(); }
-  ImageBuffer* Adjusted() const { return adjusted_.get(); }
   ImageBuffer* Final() const { return final_.get(); }
   // Size of the adjusted image (else the composed, else the source).
   ImageSize BaseSize() const;
@@ -54,8 +52,6 @@ class ViewState : public CountedObject {
   const ViewAdjustments& Adjustments() const { return values_; }
   void SetAdjustments(const ViewAdjustments& values);
 
-  // Geometry settings away from neutral: zoom, orientation, crop, sharpening.
-  int GeometryCount() const;
   // Colour values away from neutral.
   int ColourCount() const { return values_.colour.Count(); }
 

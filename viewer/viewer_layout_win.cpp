@@ -19,6 +19,14 @@ void ViewerWindow::SetZoom(double zoom) {
   if (cost.busy) SetBusy(true);
   if (view_->SetZoom(zoom)) view_->BuildDisplayImage();
   if (cost.busy) SetBusy(false);
+  if (view_->Zoom() != used) {
+    // No memory for that size: the previous zoom comes back, under the
+    // not-allowed cursor; only when even that fails is the user told.
+    SetCursor(LoadCursorW(nullptr, IDC_NO));
+    if (view_->SetZoom(oldZoom)) view_->BuildDisplayImage();
+    exceedsScreen_ = false;
+    if (view_->Zoom() != oldZoom) ShowError(kStatusOutOfMemory, L"");
+  }
   const double newZoom = view_->Zoom();
   const ImageSize displayed = view_->DisplayedSize();
   Rect client = ClientOnScreen();
@@ -142,10 +150,13 @@ void ViewerWindow::ResetZoom() {
 
 void ViewerWindow::Turn(uint32_t command) {
   if (!view_) return;
+  const bool reset = TurnResetsZoom(IsMaximized(), Viewer().preferences.shrinkLargeInFullScreen,
+                                    view_->DisplayedSize(), client_);
   SetBusy(true);
   view_->SetOrientation(TurnOrientation(view_->Orientation(), command));
   BuildDisplay();
   SetBusy(false);
+  if (reset) ResetZoom();
   ApplyLayout();
 }
 

@@ -48,8 +48,9 @@ struct ViewerProcess {
   void (*openViewer)(const wchar_t* file, HWND owner) = nullptr;
   // A second start's hand-over (WM_COPYDATA).
   void (*receiveHandOver)(uint32_t tag, const uint8_t* payload, size_t size) = nullptr;
-  // Remembers the file last shown and its folder among the recent ones.
-  void (*fileShown)(const wchar_t* path) = nullptr;
+  // Every file opened puts its folder first among the recent ones, even when
+  // it cannot be shown; a shown one becomes the last file.
+  void (*fileOpened)(const wchar_t* path, bool shown) = nullptr;
   // A frozen window at the end of the session, and one opened again.
   void (*frozenSessionEnd)(const wchar_t* path, int32_t x, int32_t y, float zoom) = nullptr;
   void (*frozenOpened)(const wchar_t* path) = nullptr;
@@ -58,7 +59,7 @@ struct ViewerProcess {
 };
 ViewerProcess& Viewer();
 
-class ViewerWindow : public ToolkitWindow {
+class ViewerWindow : public ToolkitWindow, private FolderObserver {
  public:
   // A new window showing the file (after an error box when it cannot be
   // shown), or null when no window could be made or it was closed meanwhile.
@@ -159,7 +160,12 @@ class ViewerWindow : public ToolkitWindow {
   void ShowError(Status status, const wchar_t* path);
 
   Ref<ViewState> view_;
-  Ref<FolderListing> listing_;
+  Ref<FolderListing> listing_;   // the folder's entries as the steps last saw them
+  Ref<FolderListing> observed_;  // the listing that tells this window of changes
+  // Watches the folder of `path` through its listing, which the next step uses.
+  void WatchFolderOf(const wchar_t* path);
+  // On the watcher's thread: only posts kMsgFolderChanged.
+  void FolderChanged() override;
   Ref<ProgressSink> progress_;
   ViewerWindowOptions options_;
   BackgroundBrush brush_;

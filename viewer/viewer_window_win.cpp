@@ -132,6 +132,8 @@ ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& optio
 }
 
 ViewerWindow::~ViewerWindow() {
+  // Deleted without WM_DESTROY (the toolkit unhooks first): stop the news.
+  if (observed_) observed_->RemoveObserver(this);
   if (--g_windowCount == 0 && g_frozenOwner) {
     delete g_frozenOwner;
     g_frozenOwner = nullptr;
@@ -351,7 +353,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     RefreshTitle();  // the name shown while loading is not the image shown
     if (reportErrors) ShowError(status, path);
   }
-  if (Succeeded(status) && Viewer().fileShown) Viewer().fileShown(path);
+  if (Viewer().fileOpened) Viewer().fileOpened(path, Succeeded(status));
   if (taskbar) taskbar->Clear(Handle());
   if (Succeeded(status) && view_) {
     SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdApplyLayout, 0), reinterpret_cast<LPARAM>(Handle()));
@@ -359,10 +361,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   if (busy) SetBusy(false);
   if (Failed(status) || !view_) return false;
 
-  // Opened before the old one is let go: a step within the same folder
-  // keeps its listing instead of reading the folder again.
-  std::wstring folder(path, FileNameOffset(path));
-  listing_ = folder.empty() ? Ref<FolderListing>() : cache.Listings().OpenListing(folder.c_str());
+  WatchFolderOf(path);
   if (prefetch && !IsPseudoPath(path)) cache.SchedulePrefetch(path, NavContinue, true);
   return true;
 }
@@ -397,7 +396,23 @@ void ViewerWindow::OnCreate() {
   SetAccelerators(&accelerators_);
 }
 
+void ViewerWindow::WatchFolderOf(const wchar_t* path) {
+  const std::wstring folder(path, FileNameOffset(path));
+  // Opened before the old one is let go: a step within the same folder
+  // keeps its listing instead of reading the folder again.
+  Ref<FolderListing> next;
+  if (!folder.empty() && !IsPseudoPath(path) && Viewer().cache)
+    next = Viewer().cache->Listings().OpenListing(folder.c_str(), false, this);
+  if (observed_ && observed_.get() != next.get()) observed_->RemoveObserver(this);
+  observed_ = next;
+  listing_ = std::move(next);
+}
+
+void ViewerWindow::FolderChanged() { PostMessageW(Handle(), kMsgFolderChanged, 0, 0); }
+
 void ViewerWindow::OnDestroy() {
+  if (observed_) observed_->RemoveObserver(this);
+  observed_.Reset();
   ++sizeMove_;
   KillTimer(Handle(), kAnimationTimer);
   KillTimer(Handle(), kHoverTimer);
@@ -767,6 +782,14 @@ bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
       }
       return true;
     }
+    case kMsgFolderChanged:
+      // The listing went stale: read the folder again now, watched from
+      // before the reading, so the next step finds what is there.
+      if (observed_ && !observed_->IsValid()) {
+        if (const wchar_t* path = CurrentFileName()) WatchFolderOf(path);
+      }
+      *result = 0;
+      return true;
     case kMsgHandOver: {
       if (handOvers_.empty()) return true;
       const HandOver next = std::move(handOvers_.front());

@@ -169,6 +169,22 @@ TEST_F(ViewerProcess, SecondStartHandsOverAndCloseEndsEverything) {
   EXPECT_EQ(first.WaitForExit(), 0u) << "every window closed";
 }
 
+TEST_F(ViewerProcess, HandOverIsAnsweredWhileTheFirstShowsItsOpenDialog) {
+  Program first(Quoted("img1.bmp"));
+  ASSERT_TRUE(first.WaitForWindow());
+  Program noFile(L"");
+  EXPECT_EQ(noFile.WaitForExit(5000), 0u) << "answered at once; the first shows its open dialog after the answer";
+  std::vector<HWND> dialogs;
+  ASSERT_TRUE(WaitFor([&] { return !(dialogs = WindowsOf(first.Id(), L"#32770")).empty(); }));
+  Program withFile(Quoted("img2.bmp"));
+  EXPECT_EQ(withFile.WaitForExit(5000), 0u) << "answered while the dialog is up";
+  PostMessageW(dialogs.front(), WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(first.WaitForWindow(2)) << "the same process opens the handed-over file";
+  Program close(L"-close");
+  EXPECT_EQ(close.WaitForExit(), 0u);
+  EXPECT_EQ(first.WaitForExit(), 0u);
+}
+
 TEST_F(ViewerProcess, OptionsTakeEffect) {
   struct Case {
     const wchar_t* options;

@@ -12,6 +12,7 @@
 
 #include "browse/image_cache.h"
 #include "codecs/register_decoders.h"
+#include "core/checked_math.h"
 #include "core/cpu.h"
 #include "core/text.h"
 #include "resources/resource_ids.h"
@@ -155,6 +156,49 @@ TEST_F(ViewerWindowTest, NextImageComesFromThePrefetch) {
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
   Command(pv::kCmdPreviousImage);
   EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane");
+}
+
+TEST_F(ViewerWindowTest, TurnInAMaximizedWindowFitsTheTurnedImage) {
+  Write("wide.bmp", 2000, 600);
+  pv::ViewerWindow* w = Open("wide.bmp");
+  Command(pv::kCmdMaximize);
+  ASSERT_TRUE(IsZoomed(window_));
+  RECT client;
+  GetClientRect(window_, &client);
+  EXPECT_DOUBLE_EQ(w->View()->Zoom(), client.right / 2000.0) << "fitted by its width";
+  Command(pv::kCmdTurnRight);
+  EXPECT_EQ(w->View()->BaseSize(), (pv::ImageSize{600, 2000}));
+  EXPECT_DOUBLE_EQ(w->View()->Zoom(), client.bottom / 2000.0) << "fitted anew by its height";
+  EXPECT_EQ(w->View()->DisplayedSize().height, static_cast<uint32_t>(client.bottom));
+}
+
+TEST_F(ViewerWindowTest, StepsFollowTheFolderAsItChanges) {
+  Write("d.bmp", 30, 30);
+  Open("a.bmp");
+  const uint32_t reads = cache_.Listings().FolderReads();
+  // Another program adds a file after the shown one and deletes the next.
+  Write("aa.bmp", 50, 50);
+  ASSERT_TRUE(DeleteFileW(Path("b.bmp").c_str()));
+  MSG msg;
+  for (int i = 0; i < 200 && cache_.Listings().FolderReads() == reads; ++i) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(25);
+  }
+  EXPECT_GT(cache_.Listings().FolderReads(), reads) << "the change was seen and the folder read again";
+  Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_), L"aa.bmp | Pixvane");
+  Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane") << "the deleted file is skipped";
+}
+
+TEST_F(ViewerWindowTest, SteppingThroughAnUnchangedFolderReadsItOnce) {
+  dir_ = pvtest::ScratchDir("viewer-many");
+  std::vector<uint8_t> tiny = pv::EncodeBmp32(std::vector<uint8_t>(16, 90), 2, 2);
+  for (int i = 0; i < 2000; ++i) ASSERT_TRUE(pv::WriteWholeFile(Path(("p" + std::to_string(i) + ".bmp").c_str()), tiny));
+  Open("p0.bmp");
+  for (int i = 0; i < 20; ++i) Command(pv::kCmdNextImage);
+  EXPECT_EQ(TitleOf(window_).substr(0, 10), L"p20.bmp | ") << "numbers in names in their order";
+  EXPECT_EQ(cache_.Listings().FolderReads(), 1u);
 }
 
 TEST_F(ViewerWindowTest, AdjustmentFileOpensItsImage) {
@@ -543,6 +587,29 @@ void MoveSlider(HWND dialog, int id, int position) {
   SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
 }
 
+TEST_F(ViewerWindowTest, ZoomWithoutMemoryKeepsThePreviousZoomAndItsPixels) {
+  const std::vector<uint8_t> image = pvtest::Gradient(120, 80, 70);
+  ASSERT_TRUE(pv::WriteWholeFile(Path("g.bmp"), pv::EncodeBmp32(image, 120, 80)));
+  pv::ViewerWindow* w = Open("g.bmp");
+  Command(pv::kCmdZoom50);
+  const uint64_t limit = pv::ImagePixelLimit();
+  pv::SetImagePixelLimit(120 * 80);  // 200 % cannot be built
+  Command(pv::kCmdZoom200);
+  EXPECT_EQ(w->View()->Zoom(), 0.5);
+  ASSERT_TRUE(w->View()->Final());
+  EXPECT_EQ(w->View()->Final()->Dimensions(), (pv::ImageSize{60, 40})) << "the half-size pixels are still shown";
+  // When even the previous zoom cannot be rebuilt, the user is told.
+  pv::SetImagePixelLimit(10);
+  bool told = false;
+  WhenDialogShows(L"Pixvane", [&](HWND box) {
+    told = true;
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  });
+  Command(pv::kCmdZoom200);
+  pv::SetImagePixelLimit(limit);
+  EXPECT_TRUE(told);
+}
+
 std::vector<std::pair<uint32_t, std::vector<uint8_t>>> g_handOvers;
 
 TEST_F(ViewerWindowTest, HandOverIsAnsweredAtOnceAndOpenedAfterwards) {
@@ -575,6 +642,23 @@ TEST_F(ViewerWindowTest, WindowClosedDuringItsOwnErrorBoxIsDeletedOnceAfterIt) {
   EXPECT_EQ(Open("bad.bmp"), nullptr);
   ASSERT_NE(closed, nullptr) << "the error box was shown by the window";
   EXPECT_FALSE(IsWindow(closed));
+}
+
+std::vector<std::pair<std::wstring, bool>> g_opened;
+
+TEST_F(ViewerWindowTest, FilesThatFailStillCountAsOpened) {
+  ASSERT_TRUE(pv::WriteWholeFile(Path("bad.bmp"), std::vector<uint8_t>{'B', 'M', 1, 2, 3}));
+  g_opened.clear();
+  pv::Viewer().fileOpened = [](const wchar_t* path, bool shown) { g_opened.emplace_back(path, shown); };
+  WhenDialogShows(L"Pixvane", [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); });
+  pv::ViewerWindow* bad = Open("bad.bmp");
+  ASSERT_TRUE(bad);
+  EXPECT_FALSE(bad->HasImage());
+  DestroyWindow(window_);
+  Open("a.bmp");
+  pv::Viewer().fileOpened = nullptr;
+  const std::vector<std::pair<std::wstring, bool>> expected = {{Path("bad.bmp"), false}, {Path("a.bmp"), true}};
+  EXPECT_EQ(g_opened, expected);
 }
 
 TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {
