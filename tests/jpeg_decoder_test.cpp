@@ -204,6 +204,13 @@ INSTANTIATE_TEST_SUITE_P(
                   true, pv::kStatusDamaged},
         FaultCase{"comment cut by the end of the file",
                   [](Parsed& p) { p.rest = {0xFF, 0xFE, 0x10, 0x00, 'c', 'u', 't'}; }, true, pv::kStatusDamaged},
+        // A size past the limits is refused before the missing scan is found.
+        FaultCase{"65535 square without a scan",
+                  [](Parsed& p) {
+                    std::fill(Frame(p).begin() + 1, Frame(p).begin() + 5, 0xFF);
+                    p.rest = {0xFF, 0xD9};
+                  },
+                  true, pv::kStatusUnsupported},
         FaultCase{"no frame", [](Parsed& p) { p.segments.clear(); }, true, pv::kStatusDamaged},
         FaultCase{"no scan", [](Parsed& p) { p.rest = {0xFF, 0xD9}; }, true, pv::kStatusDamaged},
         // Damage in the scans themselves.

@@ -10,6 +10,7 @@
 #include "codecs/jpeg/idct.h"
 #include "codecs/jpeg/jpeg_markers.h"
 #include "codecs/jpeg/zigzag.h"
+#include "core/checked_math.h"
 #include "core/row_helpers.h"
 #include "core/task_group.h"
 
@@ -215,6 +216,8 @@ Status JpegCodec::ReadHeader(const JpegSegmentVisitor& visit) {
     hmax_ = std::max(hmax_, c.h);
     vmax_ = std::max(vmax_, c.v);
   }
+  // A size past the image limits is refused before anything else is read.
+  if (!IsSaneImageSize(width, height)) return kStatusUnsupported;
   componentCount_ = nf;
   width_ = width;
   height_ = height;

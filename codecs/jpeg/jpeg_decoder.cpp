@@ -6,7 +6,6 @@
 #include <new>
 
 #include "codecs/jpeg/jpeg_markers.h"
-#include "core/checked_math.h"
 #include "core/text.h"
 #include "metadata/metadata_blocks.h"
 
@@ -86,7 +85,6 @@ Status JpegDecoder::ReadHeader(uint32_t, ImageHeader& h) {
   // The engine also takes two components (for TIFF); a JPEG file has 1, 3 or 4.
   const uint32_t components = codec->ComponentCount();
   if (components != 1 && components != 3 && components != 4) return kStatusUnsupported;
-  if (!IsSaneImageSize(codec->Width(), codec->Height())) return kStatusUnsupported;
   SetStatic(kPropCompression, codec->Arithmetic() ? L"ArithDCT" : L"HuffDCT");
   h.size = {codec->Width(), codec->Height()};
   h.bitsPerPixel = 8 * components;
