@@ -223,38 +223,6 @@ TEST(Resample, RefusesWhatItCannotDoAndEndsWhenCancelled) {
   for (const Case& c : cases) EXPECT_EQ(c.op(*c.target, *c.source, &c.cancel), c.expected) << c.name;
 }
 
-TEST(Resample, BandsGiveTheResultOfOneBand) {
-  struct Case {
-    PixelFormat format;
-    uint32_t sw, sh, tw, th;
-  };
-  const Case cases[] = {
-      {PixelFormat::Rgba8, 1300, 700, 1024, 530},  // cubic, bands of 16 or so rows
-      {PixelFormat::Grey8, 600, 300, 1100, 560},   // enlarged: the ring moves by 0 or 1
-      {PixelFormat::GreyF, 1500, 1100, 700, 520},  // two stages
-      {PixelFormat::Rgba16, 2048, 1024, 512, 256}, // box by 4
-      {PixelFormat::Grey8, 1200, 800, 60, 40},     // a stage reduced by 16: more bands than rows of 16K pixels
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(int(c.format));
-    Ref<ImageBuffer> s = RandomImage(c.format, c.sw, c.sh, c.tw);
-    Ref<ImageBuffer> one = NewImage(c.format, c.tw, c.th), many = NewImage(c.format, c.tw, c.th),
-                     nested = NewImage(c.format, c.tw, c.th);
-    {
-      ScopedValue<uint32_t> processors(ProcessorCount, 1);
-      ASSERT_EQ(Resample(*one, *s), kStatusOk);
-    }
-    ScopedValue<uint32_t> processors(ProcessorCount, 4);
-    ASSERT_EQ(Resample(*many, *s), kStatusOk);
-    EXPECT_TRUE(SamePixels(*one, *many));
-    // Inside another parallel job the work runs as one band.
-    ParallelNesting += 1;
-    EXPECT_EQ(Resample(*nested, *s), kStatusOk);
-    ParallelNesting -= 1;
-    EXPECT_TRUE(SamePixels(*one, *nested));
-  }
-}
-
 TEST(Resample, SourcesWiderThan65535PixelsKeepTheirPositions) {
   // At a ratio of 70 every target pixel falls on phase 0 of source pixel 70 x,
   // a position beyond 32 bits in 16.16 fixed point from x = 937 on.
@@ -276,30 +244,51 @@ TEST(Resample, SourcesWiderThan65535PixelsKeepTheirPositions) {
   }
 }
 
-// The one test of the vector kernels against their scalar twins, through
-// whole calls whose sizes lead to each of them.
-TEST(Resample, VectorAndScalarCallsGiveTheSamePixels) {
-  if (VectorSettings().size() < 2) GTEST_SKIP() << "no SSSE3";
+// Different roads to the same pixels: the scalar kernels in one band, the
+// vector kernels in many bands, and in one band again inside another
+// parallel job. This is the one test of the vector kernels against their
+// scalar twins: the 8-bit sizes lead to each of them.
+TEST(Resample, KernelsAndBandsGiveTheSamePixels) {
+  struct Case {
+    PixelFormat format;
+    uint32_t sw, sh, tw, th;
+  };
+  std::vector<Case> cases = {
+      {PixelFormat::Rgba8, 1300, 700, 1024, 530},  // cubic, bands of 16 or so rows
+      {PixelFormat::Grey8, 600, 300, 1100, 560},   // enlarged: the ring moves by 0 or 1
+      {PixelFormat::GreyF, 1500, 1100, 700, 520},  // two stages
+      {PixelFormat::Rgba16, 2048, 1024, 512, 256}, // box by 4
+  };
   const uint32_t sizes[][4] = {
       {101, 77, 59, 41}, {77, 31, 250, 99}, {203, 64, 101, 32}, {333, 200, 41, 25},  // irregular ratios
       {250, 90, 200, 72}, {120, 50, 240, 100}, {800, 60, 512, 40},  // columns that repeat: 5:4, 1:2, 25:16
-      {1200, 800, 60, 40},  // 5:4 into a stage reduced by 16 (Grey8 sums by eights)
+      // 5:4 into a stage reduced by 16 (Grey8 sums by eights): more bands than rows of 16K pixels
+      {1200, 800, 60, 40},
       {433, 30, 100, 30},   // four columns' taps spread over 16 bytes and more: not grouped
       {200, 50, 100, 60}, {400, 50, 100, 60},  // columns decimated by exactly 2 and 4
       {96, 64, 24, 16}, {256, 128, 32, 16},   // box only, by 4 and by 8
   };
-  for (PixelFormat f : {PixelFormat::Rgba8, PixelFormat::Grey8}) {
-    for (const auto& z : sizes) {
-      Ref<ImageBuffer> s = RandomImage(f, z[0], z[1], z[2]);
-      Ref<ImageBuffer> a = NewImage(f, z[2], z[3]), b = NewImage(f, z[2], z[3]);
-      {
-        ScopedValue<bool> flag(CpuHasSsse3, false);
-        ASSERT_EQ(Resample(*a, *s), kStatusOk);
-      }
-      ScopedValue<bool> flag(CpuHasSsse3, true);
-      ASSERT_EQ(Resample(*b, *s), kStatusOk);
-      EXPECT_TRUE(SamePixels(*a, *b)) << int(f) << " " << z[0] << "x" << z[1] << " to " << z[2] << "x" << z[3];
+  for (PixelFormat f : {PixelFormat::Rgba8, PixelFormat::Grey8})
+    for (const auto& z : sizes) cases.push_back({f, z[0], z[1], z[2], z[3]});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(int(c.format)) + ": " + std::to_string(c.sw) + "x" + std::to_string(c.sh) + " to " +
+                 std::to_string(c.tw) + "x" + std::to_string(c.th));
+    Ref<ImageBuffer> s = RandomImage(c.format, c.sw, c.sh, c.tw);
+    Ref<ImageBuffer> one = NewImage(c.format, c.tw, c.th), many = NewImage(c.format, c.tw, c.th),
+                     nested = NewImage(c.format, c.tw, c.th);
+    {
+      ScopedValue<bool> scalar(CpuHasSsse3, false);
+      ScopedValue<uint32_t> processors(ProcessorCount, 1);
+      ASSERT_EQ(Resample(*one, *s), kStatusOk);
     }
+    ScopedValue<bool> vector(CpuHasSsse3, VectorSettings().back());
+    ScopedValue<uint32_t> processors(ProcessorCount, 4);
+    ASSERT_EQ(Resample(*many, *s), kStatusOk);
+    ParallelNesting += 1;
+    EXPECT_EQ(Resample(*nested, *s), kStatusOk);
+    ParallelNesting -= 1;
+    EXPECT_TRUE(SamePixels(*one, *many));
+    EXPECT_TRUE(SamePixels(*one, *nested));
   }
 }
 

@@ -74,25 +74,6 @@ void ExpectNear(uint32_t got, uint32_t expected, int tolerance) {
   }
 }
 
-TEST(RenderDrawView, CopiesThePartOfTheImageAskedFor) {
-  Ref<ImageBuffer> image = PatternImage(32, 24);
-  Ref<ViewState> view = ReadyView(image.get());
-  Surface surface(40, 30, RGB(255, 255, 255));
-  ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {4, 3}, {2, 1}, {pv::kWholeImage, pv::kWholeImage}, 255));
-  EXPECT_EQ(surface.At(4, 3), Pattern(2, 1));
-  EXPECT_EQ(surface.At(33, 25), Pattern(31, 23));
-  EXPECT_EQ(surface.At(10, 20), Pattern(8, 18));
-  EXPECT_EQ(surface.At(3, 3), 0xFFFFFFu);
-  EXPECT_EQ(surface.At(34, 25), 0xFFFFFFu);  // past the image's last column
-  EXPECT_EQ(surface.At(4, 26), 0xFFFFFFu);
-
-  // A size smaller than the image draws only that much.
-  Surface small(40, 30, RGB(255, 255, 255));
-  ASSERT_TRUE(pv::DrawView(*view, small.dc(), {0, 0}, {0, 0}, {5, 4}, 255));
-  EXPECT_EQ(small.At(4, 3), Pattern(4, 3));
-  EXPECT_EQ(small.At(5, 3), 0xFFFFFFu);
-}
-
 TEST(RenderDrawView, ImagesWithAlphaOrAConstantAlphaAreBlendedButNotThoseWithAPalette) {
   struct Row {
     Ref<ImageBuffer> image;
