@@ -85,10 +85,13 @@ TEST(RenderDrawView, ImagesWithAlphaOrAConstantAlphaAreBlendedButNotThoseWithAPa
       // Red 200 at alpha 128 over white: 200 × 128 / 255 + 255 × 127 / 255.
       {pvtest::SolidImage(3, 2, 0x80C80000u, 1), 255, RGB(255, 255, 255), 0xE37F7Fu},
       {pvtest::SolidImage(3, 2, 0xFFFF0000u, 0), 128, RGB(255, 255, 255), 0xFF7F7Fu},
-      // A grey image goes through its colour table, never blended.
+      // Images with a palette go through their colour table, never blended:
+      // the grey ramp, and the palette an indexed image was given.
       {pvtest::ImageOf(PixelFormat::Grey16, 3, 2, std::vector<double>(6, 165 * 257)), 128, RGB(255, 0, 0),
        165u * 0x010101u},
+      {pvtest::ImageOf(PixelFormat::Indexed8, 3, 2, std::vector<double>(6, 9)), 128, RGB(255, 255, 255), 0x123456u},
   };
+  rows[3].image->Palette()[9] = 0xFF123456u;
   for (const Row& r : rows) {
     Ref<ViewState> view = ReadyView(r.image.get());
     Surface surface(3, 2, r.under);

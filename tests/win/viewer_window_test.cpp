@@ -54,8 +54,9 @@ class ViewerWindowTest : public ::testing::Test {
     pv::Viewer().taskbar = nullptr;
     pv::Viewer().preferences = pv::ViewerPreferences();
   }
-  void Write(const char* name, uint32_t w, uint32_t h) {
-    std::vector<uint8_t> rgba(size_t{w} * h * 4, 200);
+  // A 32-bit bitmap of these R, G, B, A pixels, all 200 when none are given.
+  void Write(const char* name, uint32_t w, uint32_t h, std::vector<uint8_t> rgba = {}) {
+    if (rgba.empty()) rgba.assign(size_t{w} * h * 4, 200);
     ASSERT_TRUE(pv::WriteWholeFile(Path(name), pv::EncodeBmp32(rgba, w, h)));
   }
   std::wstring Path(const char* name) { return (fs::path(dir_) / name).wstring(); }
@@ -65,7 +66,7 @@ class ViewerWindowTest : public ::testing::Test {
     window_ = w->Handle();
     return w;
   }
-  void Command(UINT id) { SendMessageW(window_, WM_COMMAND, id, 0); }
+  void Command(UINT id, WORD code = 0) { SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, code), 0); }
 
   pv::ImageCache cache_;
   std::string dir_;
@@ -282,13 +283,13 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
     GetMenuStringW(menu.get(), 3, text, 128, MF_BYPOSITION);
     EXPECT_NE(std::wstring(text).find(L'\t'), std::wstring::npos) << "the key beside the command";
   }
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 1), 0);
+  Command(pv::kCmdSlideshowFlag, 1);
   {
     pv::IconMenu menu = w->BuildContextMenu();
     EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{20052, 20051, 0}));
     EXPECT_EQ(IdsWithBitmaps(menu.get()), (std::vector<int>{20052}));
   }
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 0), 0);
+  Command(pv::kCmdSlideshowFlag, 0);
   Command(pv::kCmdFreeze);
   pv::IconMenu menu = w->BuildContextMenu();
   EXPECT_EQ(MenuIds(menu.get()),
@@ -307,9 +308,9 @@ TEST_F(ViewerWindowTest, CursorAndIconComeFromTheResources) {
   };
   const HCURSOR hand = cursor();
   EXPECT_EQ(pvtest::ShapeOf(hand), (pvtest::IconShape{32, 32, 16, 19}));
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdBusyCursor, 1), 0);
+  Command(pv::kCmdBusyCursor, 1);
   EXPECT_EQ(cursor(), LoadCursorW(nullptr, IDC_WAIT));
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdBusyCursor, 0), 0);
+  Command(pv::kCmdBusyCursor, 0);
   EXPECT_EQ(cursor(), hand);
   Command(pv::kCmdActualPixels);
   EXPECT_EQ(cursor(), LoadCursorW(nullptr, IDC_ARROW));
@@ -323,7 +324,7 @@ TEST_F(ViewerWindowTest, CursorAndIconComeFromTheResources) {
 TEST_F(ViewerWindowTest, BorderlessWindowIsItsImage) {
   pv::Viewer().preferences.frameMode = pv::FrameMode::Borderless;
   const std::vector<uint8_t> image = pvtest::Gradient(120, 80, 50);
-  ASSERT_TRUE(pv::WriteWholeFile(Path("g.bmp"), pv::EncodeBmp32(image, 120, 80)));
+  Write("g.bmp", 120, 80, image);
   pv::ViewerWindow* w = Open("g.bmp");
   ASSERT_TRUE(w->IsBorderless());
   EXPECT_TRUE(HasExStyle(window_, WS_EX_LAYERED));
@@ -443,14 +444,14 @@ TEST_F(ViewerWindowTest, DuringASizeMoveCommandsWaitAndTheImageFollowsTheBorder)
 TEST_F(ViewerWindowTest, BlurBehindTransparentImagesOnlyWhereTheSystemHasIt) {
   // Alpha bytes all 0: a bitmap without alpha.
   std::vector<uint8_t> rgba(120 * 80 * 4, 200);
-  for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 0;
-  ASSERT_TRUE(pv::WriteWholeFile(Path("o.bmp"), pv::EncodeBmp32(rgba, 120, 80)));
+  for (uint8_t alpha : {0, 128}) {
+    for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = alpha;
+    Write(alpha ? "t.bmp" : "o.bmp", 120, 80, rgba);
+  }
   pv::ViewerWindow* opaque = Open("o.bmp");
   EXPECT_FALSE(opaque->HasComposition());
   EXPECT_TRUE(pv::Viewer().preferences.translucent) << "nothing tried for an opaque image";
   DestroyWindow(window_);
-  for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 128;
-  ASSERT_TRUE(pv::WriteWholeFile(Path("t.bmp"), pv::EncodeBmp32(rgba, 120, 80)));
   pv::ViewerWindow* w = Open("t.bmp");
   // On where the system blurs; else the failure is remembered and not tried again.
   EXPECT_EQ(w->HasComposition(), pv::Viewer().preferences.translucent);
@@ -460,11 +461,11 @@ TEST_F(ViewerWindowTest, BlurBehindTransparentImagesOnlyWhereTheSystemHasIt) {
 
 TEST_F(ViewerWindowTest, SlideshowFlagAutoSizeSwitchAndRebuiltKeys) {
   pv::ViewerWindow* w = Open("a.bmp");
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 1), 0);
+  Command(pv::kCmdSlideshowFlag, 1);
   EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane");
   Command(pv::kCmdNextImage);
   EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane") << "the show steps, not the keys";
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 0), 0);
+  Command(pv::kCmdSlideshowFlag, 0);
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
 
   Command(pv::kCmdToggleOption);
@@ -528,8 +529,7 @@ void MoveSlider(HWND dialog, int id, int position) {
 }
 
 TEST_F(ViewerWindowTest, ZoomWithoutMemoryKeepsThePreviousZoomAndItsPixels) {
-  const std::vector<uint8_t> image = pvtest::Gradient(120, 80, 70);
-  ASSERT_TRUE(pv::WriteWholeFile(Path("g.bmp"), pv::EncodeBmp32(image, 120, 80)));
+  Write("g.bmp", 120, 80, pvtest::Gradient(120, 80, 70));
   pv::ViewerWindow* w = Open("g.bmp");
   Command(pv::kCmdZoom50);
   const uint64_t limit = pv::ImagePixelLimit();
@@ -613,6 +613,7 @@ TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {
   pv::ViewAdjustments stored;
   ASSERT_TRUE(pv::ReadAdjustmentFile(Path("a.bmp").c_str(), &stored));
   EXPECT_FLOAT_EQ(stored.colour.brightness, 0.5f);
+  EXPECT_TRUE(GetFileAttributesW((Path("a.bmp") + L".pva").c_str()) & FILE_ATTRIBUTE_HIDDEN) << "a hidden companion";
 
   Command(pv::kCmdZoom200);
   WhenDialogShows(L"Adjust image", [&](HWND dialog) {
