@@ -178,22 +178,20 @@ TEST_F(ViewerProcess, OptionsTakeEffect) {
     const wchar_t* options;
     std::function<void(HWND)> check;
   } cases[] = {
-      {L"-pos=100,200",
+      {L"-pos=100,200 /ZOOM=2 -topmost",
        [](HWND w) {
+         EXPECT_EQ(pvtest::ClientSizeOf(w), XY(240, 160));
+         EXPECT_TRUE(TitleBecomes(w, L"img2.bmp | 2.0x | Pixvane")) << pv::WideToUtf8(TitleOf(w));
+         EXPECT_TRUE(WaitFor([&] { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }));
          RECT r;
          GetWindowRect(w, &r);
-         EXPECT_EQ(r.left, 100);
-         EXPECT_EQ(r.top, 200);
+         EXPECT_EQ(std::make_pair(r.left, r.top), XY(100, 200));
        }},
-      {L"/ZOOM=2",
+      {L"-title=\"My picture\" -fullscreen",
        [](HWND w) {
-         EXPECT_EQ(ClientSizeOf(w), XY(240, 160));
-         EXPECT_TRUE(TitleBecomes(w, L"img2.bmp | 2.0x | Pixvane")) << pv::WideToUtf8(TitleOf(w));
+         EXPECT_TRUE(TitleBecomes(w, L"My picture - Pixvane"));
+         EXPECT_TRUE(WaitFor([&] { return IsZoomed(w) != 0; }));
        }},
-      {L"-title=\"My picture\"", [](HWND w) { EXPECT_TRUE(TitleBecomes(w, L"My picture - Pixvane")); }},
-      {L"-topmost",
-       [](HWND w) { EXPECT_TRUE(WaitFor([&] { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; })); }},
-      {L"-fullscreen", [](HWND w) { EXPECT_TRUE(WaitFor([&] { return IsZoomed(w) != 0; })); }},
       {L"-freeze", [](HWND w) { EXPECT_TRUE(GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_NOACTIVATE); }},
   };
   for (const Case& c : cases) {
