@@ -35,9 +35,7 @@ TEST(ViewGeometry, ZoomCommandsGivePresetsStepsAndPhysicalSize) {
     SCOPED_TRACE(r.command);
     EXPECT_EQ(pv::ZoomForCommand(r.command, r.zoom, r.dpi, r.resolution), r.expected);
   }
-}
-
-TEST(ViewGeometry, ZoomStepsMultiplyWithoutSnapping) {
+  // Steps multiply without snapping.
   double z = 1.0;
   for (int i = 0; i < 4; ++i) z = *pv::ZoomForCommand(pv::kCmdZoomIn, z, 96, 0);
   EXPECT_EQ(z, 1.9999999999999996);
