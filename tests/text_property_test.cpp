@@ -115,6 +115,8 @@ TEST(PropertySet, BlankOrEmptyTextsAreNotStored) {
   EXPECT_TRUE(p.Has(7));
   p.SetText(7, nullptr);
   EXPECT_FALSE(p.Has(7));
+  // Ids past the set are never present.
+  EXPECT_FALSE(p.Has(pv::kPropertyCount));
   EXPECT_EQ(p.GetText(200), nullptr);
 }
 
