@@ -69,14 +69,28 @@ TEST(ViewState, AnimationDisposesEachFrameAsItSays) {
 
   ASSERT_TRUE(view->StepFrame(StepDirection::Next));  // the white pixel becomes background
   EXPECT_EQ(at(0, 0), kBackground);
+
+  // Back one frame: the canvas is replayed up to it, the same pixels as on the way forward.
+  ASSERT_TRUE(view->StepFrame(StepDirection::Previous));
+  EXPECT_EQ(view->FrameIndex(), 2u);
+  EXPECT_EQ(at(0, 0), kWhite);
+  EXPECT_EQ(at(1, 1), kRed);
+  EXPECT_EQ(at(3, 3), kRed);
+  ASSERT_TRUE(view->StepFrame(StepDirection::Next));
+  EXPECT_EQ(view->FrameIndex(), 3u);
+  EXPECT_EQ(view->FrameCount(), 4u);
   EXPECT_EQ(at(3, 3), 0xFF123456u);  // the rest of that frame lies off the canvas
   EXPECT_EQ(view->Final()->Dimensions(), (pv::ImageSize{4, 4}));
 
-  // Past the last frame a looping animation starts again on a fresh canvas.
+  // Past the last frame a looping animation starts again on a fresh canvas,
+  // and before its first comes its last.
   ASSERT_TRUE(view->StepFrame(StepDirection::Next));
   EXPECT_EQ(view->Source(), image.get());
   EXPECT_EQ(at(0, 0), kRed);
   EXPECT_EQ(at(3, 3), kRed);
+  ASSERT_TRUE(view->StepFrame(StepDirection::Previous));
+  EXPECT_EQ(view->FrameIndex(), 3u);
+  EXPECT_EQ(at(0, 0), kBackground);
 }
 
 TEST(ViewState, AnimationWithoutLoopStopsAtItsLastFrame) {
@@ -87,6 +101,7 @@ TEST(ViewState, AnimationWithoutLoopStopsAtItsLastFrame) {
   EXPECT_FALSE(view->StepFrame(StepDirection::Next));
   ASSERT_TRUE(view->StepFrame(StepDirection::First));
   EXPECT_EQ(view->Source(), image.get());
+  EXPECT_FALSE(view->StepFrame(StepDirection::Previous));
 }
 
 TEST(ViewState, FrameWithoutMemoryToDrawItReturnsToTheFirstFrame) {

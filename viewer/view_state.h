@@ -65,9 +65,16 @@ class ViewState : public CountedObject {
   // false when there is nowhere to go, or when the frame could not be drawn
   // (the view is then back on the first frame).
   bool StepFrame(StepDirection direction);
+  // The shown frame or page, counted from 0, and how many the image has.
+  uint32_t FrameIndex() const;
+  uint32_t FrameCount() const;
 
  private:
   bool BuildComposed();
+  // Disposes of the shown frame and draws its successor (which must exist)
+  // on the canvas; false when it could not be drawn.
+  bool ComposeNext();
+  void RewindCanvas();
   void Rewind();
   void DropAdjusted();
   void ResetToNeutral();

@@ -87,6 +87,18 @@ void ViewerWindow::AdjustImage() {
   if (view.get() == view_.get()) show();
 }
 
+CommandContext ViewerWindow::CommandState() const {
+  CommandContext c;
+  const wchar_t* path = CurrentFileName();
+  c.hasFile = path && path[0] && !IsPseudoPath(path);
+  c.animated = view_ && view_->IsAnimated();
+  c.paused = paused_;
+  c.slideshow = slideshow_;
+  c.maximized = IsMaximized();
+  c.hasDensity = view_ && view_->Source()->Properties().Has(kPropDensity);
+  return c;
+}
+
 void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
   (void)control;
   switch (id) {
@@ -111,8 +123,12 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     default:
       break;
   }
-  if (!view_ || id < kCmdOpen || id > kCmdClose) return;
+  if (!view_ || !IsUserCommand(id)) return;
   if (options_.frozen && !FrozenWindowAccepts(id)) return;
+  if (!CommandAvailable(id, CommandState())) {
+    MessageBeep(0);
+    return;
+  }
   if (sizeMove_ > 0 && id != kCmdClose) {
     // Not in the middle of a drag or size-move: run it once that ends.
     // (Posting it again would come straight back from the modal loop.)
@@ -140,7 +156,14 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kCmdLast:
     case kCmdNextAlt:
     case kCmdPreviousAlt:
-      if (!slideshow_) Navigate(ModeFor(id));
+      Navigate(ModeFor(id));
+      return;
+    case kCmdPauseAnimation:
+      PauseAnimation(!paused_);
+      return;
+    case kCmdNextFrame:
+    case kCmdPreviousFrame:
+      StepAnimation(id == kCmdNextFrame ? StepDirection::Next : StepDirection::Previous);
       return;
     case kCmdOpenNewWindow:
       if (Viewer().openViewer) Viewer().openViewer(nullptr, Handle());

@@ -12,6 +12,7 @@
 #include "core/decoder.h"
 #include "settings/key_bindings.h"
 #include "toolkit/window.h"
+#include "viewer/command_state.h"
 #include "viewer/draw_view.h"
 #include "viewer/program_resources.h"
 #include "viewer/taskbar_indicator.h"
@@ -89,6 +90,8 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
 
   // The context menu for the window's state, with its item icons.
   IconMenu BuildContextMenu() const;
+  // What the window can carry out now (greyed and beeped otherwise).
+  CommandContext CommandState() const;
 
   void OnCreate() override;
   void OnContextMenu(POINT point, bool fromKeyboard) override;
@@ -150,6 +153,10 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   bool FitMaximized();
   void ScheduleAnimation();
   void AdvanceAnimation();
+  // Stops an animation on its frame, or lets it run on.
+  void PauseAnimation(bool pause);
+  // One frame on or back while paused; a beep when there is none.
+  void StepAnimation(StepDirection direction);
   void SetBusy(bool on);
   HCURSOR ChosenCursor();
   // Shows the chosen cursor when the mouse is over the client area.
@@ -201,6 +208,7 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   std::vector<HandOver> handOvers_;
   std::vector<uint32_t> deferred_;  // commands (id, code) waiting for the size-move to end
   uint64_t animationDue_ = 0;
+  bool paused_ = false;
   double dpiScale_ = 1.0;
   ViewerCursors cursors_;
   OwnedIcon icons_[2];  // small, big

@@ -339,6 +339,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     cache.AddToCache(*image, false);
     KillTimer(Handle(), kAnimationTimer);
     animationDue_ = 0;
+    paused_ = false;
     view_.Reset();
     ViewOptions viewOptions;
     view_ = Ref<ViewState>(new (std::nothrow) ViewState(image.get(), 0, viewOptions));
@@ -386,6 +387,11 @@ void ViewerWindow::RefreshTitle() {
   parts.format = source->Format();
   parts.zoom = view_->Zoom();
   if (slideshow_) parts.slideshowWord = L"Slideshow";
+  if (paused_) {
+    wchar_t frame[64];
+    if (FormatText(frame, 64, L"paused, frame %u of %u", view_->FrameIndex() + 1, view_->FrameCount()) > 0)
+      parts.extra = parts.extra.empty() ? frame : parts.extra + L", " + frame;
+  }
   std::wstring title = BuildWindowTitle(parts);
   SetWindowTextW(Handle(), title.c_str());
 }
@@ -713,7 +719,7 @@ void ViewerWindow::OnSize(UINT kind, SIZE size) {
 }
 
 void ViewerWindow::ScheduleAnimation() {
-  if (!view_ || !view_->IsAnimated() || !view_->Source()) return;
+  if (!view_ || !view_->IsAnimated() || !view_->Source() || paused_) return;
   const FrameSchedule s = ScheduleNextFrame(view_->Source()->Frame().delay, animationDue_, GetTickCount64());
   if (s.stop) {
     animationDue_ = 0;
@@ -729,6 +735,27 @@ void ViewerWindow::AdvanceAnimation() {
   BuildDisplay();
   Redraw(nullptr, false);
   ScheduleAnimation();
+}
+
+void ViewerWindow::PauseAnimation(bool pause) {
+  paused_ = pause;
+  animationDue_ = 0;  // resumed, the frame shown gets its whole delay
+  if (pause) {
+    KillTimer(Handle(), kAnimationTimer);
+  } else {
+    ScheduleAnimation();
+  }
+  RefreshTitle();
+}
+
+void ViewerWindow::StepAnimation(StepDirection direction) {
+  if (!view_->StepFrame(direction)) {
+    MessageBeep(0);
+    return;
+  }
+  BuildDisplay();
+  Redraw(nullptr, false);
+  RefreshTitle();
 }
 
 void ViewerWindow::OnTimer(UINT_PTR id) {

@@ -14,6 +14,7 @@
 #include "codecs/register_decoders.h"
 #include "core/checked_math.h"
 #include "core/cpu.h"
+#include "core/lzw.h"
 #include "core/text.h"
 #include "resources/resource_ids.h"
 #include "tests/test_support.h"
@@ -282,6 +283,9 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
     wchar_t text[128];
     GetMenuStringW(menu.get(), 3, text, 128, MF_BYPOSITION);
     EXPECT_NE(std::wstring(text).find(L'\t'), std::wstring::npos) << "the key beside the command";
+    // What the window cannot do now is greyed, not dead.
+    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdBrowse, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_FALSE(GetMenuState(menu.get(), pv::kCmdAdjust, MF_BYCOMMAND) & MF_GRAYED);
   }
   Command(pv::kCmdSlideshowFlag, 1);
   {
@@ -548,6 +552,63 @@ TEST_F(ViewerWindowTest, ZoomWithoutMemoryKeepsThePreviousZoomAndItsPixels) {
   Command(pv::kCmdZoom200);
   pv::SetImagePixelLimit(limit);
   EXPECT_TRUE(told);
+}
+
+// A looping GIF of solid w × h frames in these colours (0xRRGGBB), 50 ms each.
+std::vector<uint8_t> AnimatedGif(uint16_t w, uint16_t h, const std::vector<uint32_t>& colours) {
+  std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
+                              0xF7, 0, 0};
+  for (uint32_t i = 0; i < 256; ++i) {
+    const uint32_t c = i < colours.size() ? colours[i] : 0;
+    gif.insert(gif.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
+  }
+  const char loop[] = "\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00";
+  gif.insert(gif.end(), loop, loop + sizeof loop - 1);
+  for (size_t f = 0; f < colours.size(); ++f) {
+    gif.insert(gif.end(), {0x21, 0xF9, 4, 0, 5, 0, 0, 0, 0x2C, 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8), uint8_t(h),
+                           uint8_t(h >> 8), 0});
+    const std::vector<uint8_t> pixels(size_t{w} * h, static_cast<uint8_t>(f));
+    std::vector<uint8_t> lzw(pv::LzwEncodeBound(pixels.size()));
+    lzw.resize(pv::LzwEncode(lzw.data(), pixels.data(), pixels.size()));
+    gif.insert(gif.end(), lzw.begin(), lzw.end());
+  }
+  gif.push_back(0x3B);
+  return gif;
+}
+
+TEST_F(ViewerWindowTest, PausedAnimationStaysOnItsFrameAndStepsByCommand) {
+  ASSERT_TRUE(pv::WriteWholeFile(Path("anim.gif"), AnimatedGif(8, 8, {0xFF0000, 0x00FF00, 0x0000FF})));
+  pv::ViewerWindow* w = Open("anim.gif");
+  ASSERT_TRUE(w && w->View()->IsAnimated());
+  EXPECT_FALSE(w->CommandState().paused);
+  Command(pv::kCmdNextFrame);  // only while paused: a beep, no step
+  EXPECT_EQ(w->View()->FrameCount(), 3u);
+  Command(pv::kCmdPauseAnimation);
+  const uint32_t paused = w->View()->FrameIndex();
+  const auto shown = [&] { return pvtest::PixelAt(*w->View()->Final(), 4, 4) & 0xFFFFFFu; };
+  const uint32_t colours[] = {0xFF0000, 0x00FF00, 0x0000FF};
+  EXPECT_EQ(shown(), colours[paused]);
+  PumpMessages(400);  // eight frame delays
+  EXPECT_EQ(w->View()->FrameIndex(), paused);
+  const auto frameTitle = [](uint32_t i) { return L"[paused, frame " + std::to_wstring(i + 1) + L" of 3]"; };
+  EXPECT_NE(TitleOf(window_).find(frameTitle(paused)), std::wstring::npos) << pv::WideToUtf8(TitleOf(window_));
+  {
+    pv::IconMenu menu = w->BuildContextMenu();
+    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdPauseAnimation, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(menu.get(), pv::kCmdPreviousFrame, MF_BYCOMMAND) & MF_GRAYED);
+  }
+  Command(pv::kCmdNextFrame);
+  const uint32_t next = (paused + 1) % 3;
+  EXPECT_EQ(w->View()->FrameIndex(), next);
+  EXPECT_EQ(shown(), colours[next]);
+  EXPECT_NE(TitleOf(window_).find(frameTitle(next)), std::wstring::npos);
+  Command(pv::kCmdPreviousFrame);
+  EXPECT_EQ(w->View()->FrameIndex(), paused);
+  EXPECT_EQ(shown(), colours[paused]);
+  Command(pv::kCmdPauseAnimation);  // resumed: it runs on
+  for (int i = 0; i < 40 && w->View()->FrameIndex() == paused; ++i) PumpMessages(50);
+  EXPECT_NE(w->View()->FrameIndex(), paused);
+  EXPECT_EQ(TitleOf(window_).find(L"paused"), std::wstring::npos);
 }
 
 std::vector<std::pair<uint32_t, std::vector<uint8_t>>> g_handOvers;
