@@ -86,10 +86,12 @@ constexpr const wchar_t* kCommandNames[kLastUserCommand - kFirstViewerCommand + 
     L"Close",
 };
 
-constexpr const wchar_t* kAnimationCommandNames[kLastAnimationCommand - kFirstAnimationCommand + 1] = {
+constexpr const wchar_t* kLaterCommandNames[kLastLaterCommand - kFirstLaterCommand + 1] = {
     L"Pause or resume the animation",
     L"Next frame",
     L"Previous frame",
+    L"Border around borderless images",
+    L"Border colour",
 };
 
 // The commands a frozen window answers, in the order its accelerators are
@@ -178,7 +180,7 @@ const KeyBinding kBuiltInKeyBindings[kBuiltInKeyBindingCount] = {
 
 const wchar_t* CommandName(uint32_t command) {
   if (!IsUserCommand(command)) return nullptr;
-  if (command >= kFirstAnimationCommand) return kAnimationCommandNames[command - kFirstAnimationCommand];
+  if (command >= kFirstLaterCommand) return kLaterCommandNames[command - kFirstLaterCommand];
   return kCommandNames[command - kFirstViewerCommand];
 }
 

@@ -39,6 +39,7 @@ TEST(OptionsBlock, FieldsLieAtTheirOffsetsLittleEndian) {
   o.indexWindowHeight = 0xBEEF;
   o.slideDelayTenths = 0x010203;
   o.viewerBackground = {1, 2, 3, pv::BackgroundColour::kTranslucentOff};
+  o.viewerBorder = {7, 8, 9, true};
   o.openFullScreen = true;
   o.slideSort = false;
   o.indexSortOrder = 5;
@@ -50,7 +51,7 @@ TEST(OptionsBlock, FieldsLieAtTheirOffsetsLittleEndian) {
   };
   const Probe probes[] = {{0, {0x44, 0x33, 0x22, 0x11}},     {8, {'D', 'e', 'u', 't', 's', 'c', 'h', 0, 0}},
                           {72, {0x34, 0x12, 0, 0}},          {84, {0, 0, 0, 0, 0, 1, 100, 0, 1, 1}},
-                          {95, {1, 1, 1, 0, 0, 1, 0, 0x36, 5, 4, 0}}, {112, {1, 2, 3, 0x80, 1, 0, 1, 1}},
+                          {95, {1, 1, 1, 0, 0, 1, 0, 0x36, 5, 4, 0, 0, 0, 7, 8, 9, 1}}, {112, {1, 2, 3, 0x80, 1, 0, 1, 1}},
                           {128, {0x23, 0x01, 0, 0, 160, 0, 0, 0, 10, 0}}, {140, {5, 0, 0, 1}},
                           {148, {0x40, 0x40, 0x40, 0, 0xFE, 0xFF}}, {158, {0xEF, 0xBE}},
                           {160, {0x03, 0x02, 0x01, 0, 1, 1, 0, 0, 0, 1, 0, 0}}};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "core/cpu.h"
@@ -257,6 +258,38 @@ TEST(RenderStages, SharpeningAddsTheDifferenceFromABlur) {
   EXPECT_EQ(pv::SharpeningStrength(0.001f), 0);  // too weak to change anything
   EXPECT_EQ(pv::SharpeningStrength(std::nanf("")), 0);
   EXPECT_FALSE(Ref<ImageBuffer>(pv::SharpenImage(*NewImage(PixelFormat::Indexed8, 2, 2), 256)));
+}
+
+// The frame lies in the guard rows and row margins of a screen buffer,
+// exactly one pixel around the image, whose own pixels stay as they were.
+TEST(RenderStages, BorderRingsTheImageOutsideItsPixels) {
+  for (PixelFormat format : {PixelFormat::Rgba8, PixelFormat::Indexed8}) {
+    Ref<ImageBuffer> image(pv::CreateImageBuffer(format, {3, 2}, true));
+    ASSERT_TRUE(image);
+    const size_t bpp = image->BytesPerPixel(), rowBytes = image->RowBytes();
+    for (uint32_t y = 0; y < 2; ++y) std::fill(image->Row(y), image->Row(y) + 3 * bpp, uint8_t{0x11});
+    if (format == PixelFormat::Indexed8) {
+      std::fill(image->Palette(), image->Palette() + 256, 0xFF000000u);
+      image->Palette()[40] = 0xFFF00A0Au;  // nearest to the colour
+    }
+    ASSERT_TRUE(pv::DrawBorder(*image, 0xFF0000));
+    const uint32_t expected = format == PixelFormat::Rgba8 ? 0xFFFF0000u : 40u;
+    auto at = [&](int x, int y) {
+      const uint8_t* p = image->Row(0) + y * static_cast<ptrdiff_t>(rowBytes) + x * static_cast<ptrdiff_t>(bpp);
+      uint32_t v = 0;
+      std::memcpy(&v, p, bpp);
+      return v;
+    };
+    for (int y = -1; y <= 2; ++y) {
+      for (int x = -1; x <= 3; ++x) {
+        const bool ring = x < 0 || y < 0 || x == 3 || y == 2;
+        EXPECT_EQ(at(x, y), ring ? expected : (bpp == 4 ? 0x11111111u : 0x11u)) << x << "," << y;
+      }
+    }
+  }
+  // A heap buffer has no guard rows to carry it.
+  Ref<ImageBuffer> heap = NewImage(PixelFormat::Rgba8, 3, 2);
+  EXPECT_FALSE(pv::DrawBorder(*heap, 0));
 }
 
 }  // namespace

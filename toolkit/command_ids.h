@@ -76,21 +76,23 @@ enum ViewerCommand : uint32_t {
   kCmdBusyCursor = 20066,     // code 1 raises the busy count, 0 lowers it
   kCmdSlideshowFlag = 20067,  // code 1 sets the flag, 0 clears it
   kCmdRebuildAccelerators = 20068,
-  // Animation controls, bindable like the first range.
+  // Bindable like the first range.
   kCmdPauseAnimation = 20069,  // pauses, or resumes a paused animation
   kCmdNextFrame = 20070,       // while paused
   kCmdPreviousFrame = 20071,   // while paused
+  kCmdToggleBorder = 20072,    // the one-pixel frame of borderless windows
+  kCmdBorderColour = 20073,
 };
 
 inline constexpr uint32_t kFirstViewerCommand = kCmdOpen;
 inline constexpr uint32_t kLastUserCommand = kCmdClose;
-inline constexpr uint32_t kFirstAnimationCommand = kCmdPauseAnimation;
-inline constexpr uint32_t kLastAnimationCommand = kCmdPreviousFrame;
+inline constexpr uint32_t kFirstLaterCommand = kCmdPauseAnimation;
+inline constexpr uint32_t kLastLaterCommand = kCmdBorderColour;
 
 // The ids a key or a menu may carry.
 constexpr bool IsUserCommand(uint32_t id) {
   return (id >= kFirstViewerCommand && id <= kLastUserCommand) ||
-         (id >= kFirstAnimationCommand && id <= kLastAnimationCommand);
+         (id >= kFirstLaterCommand && id <= kLastLaterCommand);
 }
 
 // The program's own window messages, from WM_APP (0x8000) on.

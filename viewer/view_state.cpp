@@ -216,7 +216,16 @@ void ViewState::BuildDisplayImage(const CancelFlag* cancel) {
     if (Ref<ImageBuffer> premultiplied{PremultiplyAlpha(*image)}) image = premultiplied;
   }
   final_ = image;
+  MarkBorder();
 }
+
+void ViewState::SetBorder(bool shown, uint32_t colour) {
+  border_ = shown;
+  borderColour_ = colour;
+  MarkBorder();
+}
+
+void ViewState::MarkBorder() { bordered_ = border_ && final_ && DrawBorder(*final_, borderColour_); }
 
 void ViewState::RewindCanvas() {
   source_ = first_;

@@ -52,6 +52,11 @@ class ViewState : public CountedObject {
   const ViewAdjustments& Adjustments() const { return values_; }
   void SetAdjustments(const ViewAdjustments& values);
 
+  // The one-pixel frame around the image of a borderless window (colour
+  // 0xRRGGBB); the final image carries it when it is screen-compatible.
+  void SetBorder(bool shown, uint32_t colour);
+  bool HasBorder() const { return bordered_ && final_; }
+
   // Colour values away from neutral.
   int ColourCount() const { return values_.colour.Count(); }
 
@@ -78,6 +83,7 @@ class ViewState : public CountedObject {
   void Rewind();
   void DropAdjusted();
   void ResetToNeutral();
+  void MarkBorder();
 
   Ref<ImageBuffer> first_;
   Ref<ImageBuffer> source_;
@@ -93,6 +99,9 @@ class ViewState : public CountedObject {
   double secondScale_ = 1;
   Crop crop_;
   ViewAdjustments values_;
+  bool border_ = false;
+  bool bordered_ = false;
+  uint32_t borderColour_ = 0;
 };
 
 }  // namespace pv

@@ -13,6 +13,8 @@
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
 
+#include <commdlg.h>
+
 namespace pv {
 
 namespace {
@@ -158,6 +160,25 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kCmdPreviousAlt:
       Navigate(ModeFor(id));
       return;
+    case kCmdToggleBorder:
+      Viewer().preferences.border = !Viewer().preferences.border;
+      RefreshBorder();
+      return;
+    case kCmdBorderColour: {
+      uint32_t& colour = Viewer().preferences.borderColour;
+      static COLORREF custom[16];
+      CHOOSECOLORW choice{};
+      choice.lStructSize = sizeof choice;
+      choice.hwndOwner = Handle();
+      choice.rgbResult = RGB(colour >> 16, (colour >> 8) & 0xFF, colour & 0xFF);
+      choice.lpCustColors = custom;
+      choice.Flags = CC_RGBINIT | CC_FULLOPEN;
+      if (!ChooseColorW(&choice)) return;
+      colour = uint32_t{GetRValue(choice.rgbResult)} << 16 | uint32_t{GetGValue(choice.rgbResult)} << 8 |
+               GetBValue(choice.rgbResult);
+      RefreshBorder();
+      return;
+    }
     case kCmdPauseAnimation:
       PauseAnimation(!paused_);
       return;

@@ -57,7 +57,8 @@ void AddItems(IconMenu& owner, HMENU menu, const CommandContext& state, std::ini
       continue;
     }
     UINT flags = MF_STRING | (CommandAvailable(id, state) ? 0u : MF_GRAYED);
-    if (id == kCmdPauseAnimation && state.paused) flags |= MF_CHECKED;
+    if ((id == kCmdPauseAnimation && state.paused) || (id == kCmdToggleBorder && Viewer().preferences.border))
+      flags |= MF_CHECKED;
     AppendMenuW(menu, flags, id, ItemText(id).c_str());
     for (const ItemIcon& i : kItemIcons) {
       if (i.command == id) owner.SetItemIcon(menu, id, i.icon);
@@ -93,7 +94,7 @@ IconMenu ViewerWindow::BuildContextMenu() const {
     AddSubmenu(owner, state, L"View",
                {kCmdZoomToWindow, kCmdFitWindow, kCmdActualPixels, kCmdCropToVisible, kCmdZoomIn, kCmdZoomOut,
                 kSeparator, kCmdTurnRight, kCmdTurnHalf, kCmdTurnLeft, kCmdMirror, kCmdFlip, kSeparator, kCmdFreeze,
-                kCmdToggleTopmost});
+                kCmdToggleTopmost, kCmdToggleBorder, kCmdBorderColour});
     if (state.animated) AddSubmenu(owner, state, L"Animation", {kCmdPauseAnimation, kCmdNextFrame, kCmdPreviousFrame});
     AddSubmenu(owner, state, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt});
     AddItems(owner, menu, state, {kCmdAdjust, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});

@@ -87,6 +87,8 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   // Switches between the framed and the borderless (layered) window; the
   // client keeps its place on the screen.
   void SetBorderless(bool borderless);
+  // The one-pixel frame of a borderless window follows the preferences.
+  void RefreshBorder();
 
   // The context menu for the window's state, with its item icons.
   IconMenu BuildContextMenu() const;
@@ -133,6 +135,7 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   // The stored frame mode for a window that is not maximized; frozen
   // windows are borderless.
   void ApplyFrameMode();
+  LONG_PTR BorderlessStyle() const;
   // The desktop's blur behind a framed window filled by a transparent image.
   void UpdateComposition();
   // Frozen: borderless, in its place, answering a short list of keys.

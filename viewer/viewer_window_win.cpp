@@ -246,7 +246,7 @@ void ViewerWindow::SetBorderless(bool borderless) {
   if (borderless) {
     if (composition_) SetBlurBehind(Handle(), false);
     composition_ = false;
-    SetWindowLongPtrW(Handle(), GWL_STYLE, WS_POPUP | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | kept);
+    SetWindowLongPtrW(Handle(), GWL_STYLE, BorderlessStyle() | kept);
     SetWindowLongPtrW(Handle(), GWL_EXSTYLE, exStyle | WS_EX_LAYERED);
   } else {
     SetWindowLongPtrW(Handle(), GWL_STYLE, WS_OVERLAPPEDWINDOW | kept);
@@ -255,6 +255,7 @@ void ViewerWindow::SetBorderless(bool borderless) {
   ++resizing_;
   SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   --resizing_;
+  view_->SetBorder(borderless && Viewer().preferences.border, Viewer().preferences.borderColour);
   if (borderless) {
     // A small image keeps its place, centred in the old client area.
     const ImageSize shown = view_->DisplayedSize();
@@ -268,6 +269,27 @@ void ViewerWindow::SetBorderless(bool borderless) {
     PlaceClient(client);  // the frame grows around the same client
     UpdateComposition();
   }
+}
+
+LONG_PTR ViewerWindow::BorderlessStyle() const {
+  return WS_POPUP | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | (Viewer().preferences.border ? WS_BORDER : 0);
+}
+
+void ViewerWindow::RefreshBorder() {
+  if (!view_) return;
+  const ViewerPreferences& p = Viewer().preferences;
+  view_->SetBorder(borderless_ && p.border, p.borderColour);
+  if (!borderless_) return;
+  // The frame lies around the same client: the window grows or shrinks by it.
+  const Rect client = ClientOnScreen();
+  constexpr LONG_PTR kKept = WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+  SetWindowLongPtrW(Handle(), GWL_STYLE, BorderlessStyle() | (GetWindowLongPtrW(Handle(), GWL_STYLE) & kKept));
+  ++resizing_;
+  SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  --resizing_;
+  const POINT position = {client.left, client.top};
+  const Extent size = {client.width, client.height};
+  PlaceLayered(&position, &size, true);
 }
 
 void ViewerWindow::UpdateComposition() {
@@ -345,6 +367,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     view_ = Ref<ViewState>(new (std::nothrow) ViewState(image.get(), 0, viewOptions));
     if (view_) {
       view_->LoadAdjustments(path);
+      view_->SetBorder(borderless_ && Viewer().preferences.border, Viewer().preferences.borderColour);
       BuildDisplay();
       scroll_ = {};
     }

@@ -351,6 +351,35 @@ TEST_F(ViewerWindowTest, BorderlessWindowIsItsImage) {
   }
 }
 
+TEST_F(ViewerWindowTest, BorderlessBorderIsOnePixelOfItsColourAroundTheImage) {
+  pv::Viewer().preferences.frameMode = pv::FrameMode::Borderless;
+  pv::Viewer().preferences.borderColour = 0xFF0000;
+  const std::vector<uint8_t> image = pvtest::Gradient(120, 80, 50);
+  Write("g.bmp", 120, 80, image);
+  Open("g.bmp");
+  const XY origin = ClientOriginOf(window_);
+  Command(pv::kCmdToggleBorder);
+  EXPECT_EQ(ClientOriginOf(window_), origin) << "the frame lies around the same client";
+  EXPECT_EQ(ClientSizeOf(window_), XY(120, 80));
+  ASSERT_EQ(WindowSizeOf(window_), XY(122, 82));
+  RECT r;
+  GetWindowRect(window_, &r);
+  std::vector<uint8_t> expected(122 * 82 * 4);
+  for (uint32_t y = 0; y < 82; ++y) {
+    for (uint32_t x = 0; x < 122; ++x) {
+      uint8_t* p = &expected[(y * 122 + x) * 4];
+      const bool ring = x == 0 || y == 0 || x == 121 || y == 81;
+      const uint8_t red[4] = {255, 0, 0, 255};
+      std::memcpy(p, ring ? red : &image[((y - 1) * 120 + (x - 1)) * 4], 4);
+      p[3] = 255;
+    }
+  }
+  EXPECT_TRUE(pvtest::WaitFor([&] { return pvtest::ScreenPixels(r) == expected; }, 5000));
+  Command(pv::kCmdToggleBorder);
+  EXPECT_EQ(WindowSizeOf(window_), XY(120, 80));
+  EXPECT_EQ(ClientOriginOf(window_), origin);
+}
+
 TEST_F(ViewerWindowTest, HoverFrameShowsWhileTheMouseIsOver) {
   pv::Viewer().preferences.frameMode = pv::FrameMode::Hover;
   pv::ViewerWindow* w = Open("a.bmp");

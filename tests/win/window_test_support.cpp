@@ -63,6 +63,12 @@ std::vector<uint8_t> ClientPixels(HWND window) {
   GetClientRect(window, &r);
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
+  return ScreenPixels({origin.x, origin.y, origin.x + r.right, origin.y + r.bottom});
+}
+
+std::vector<uint8_t> ScreenPixels(const RECT& area) {
+  const RECT r = {0, 0, area.right - area.left, area.bottom - area.top};
+  const POINT origin = {area.left, area.top};
   BITMAPINFO info{};
   info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.right, -r.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   void* bits = nullptr;

@@ -28,5 +28,7 @@ XY ClientOriginOf(HWND window);
 
 // The screen pixels of the window's client area, as R, G, B, A.
 std::vector<uint8_t> ClientPixels(HWND window);
+// The screen pixels of a rectangle, as R, G, B, A.
+std::vector<uint8_t> ScreenPixels(const RECT& area);
 
 }  // namespace pvtest
