@@ -55,8 +55,20 @@ bool DrawView(const ViewState& view, HDC dc, POINT destination, POINT source, SI
   if (part.cx == 0 || part.cy == 0) return true;
   POINT from = {s.origin.x + source.x, s.origin.y + source.y};
   TakeBorder(view, &from, &destination, &part);
+  if (HasPalette(*s.image)) {
+    // Copied, never blended; a palette screen shows it through its own palette.
+    const auto palette = static_cast<HPALETTE>(s.image->AsScreenBitmap()->logicalPalette);
+    if (!view.OnPaletteScreen() || !palette) {
+      return BitBlt(dc, destination.x, destination.y, part.cx, part.cy, s.dc, from.x, from.y, SRCCOPY);
+    }
+    HPALETTE old = SelectPalette(dc, palette, FALSE);
+    RealizePalette(dc);
+    const bool copied = BitBlt(dc, destination.x, destination.y, part.cx, part.cy, s.dc, from.x, from.y, SRCCOPY);
+    SelectPalette(dc, old, FALSE);
+    return copied;
+  }
   const bool alpha = s.image->UsesAlpha() != 0;
-  if (!HasPalette(*s.image) && (alpha || constantAlpha < 255)) {
+  if (alpha || constantAlpha < 255) {
     const BLENDFUNCTION blend = {AC_SRC_OVER, 0, constantAlpha, static_cast<BYTE>(alpha ? AC_SRC_ALPHA : 0)};
     return AlphaBlend(dc, destination.x, destination.y, part.cx, part.cy, s.dc, from.x, from.y, part.cx, part.cy,
                       blend);

@@ -18,6 +18,7 @@ enum class StepDirection : uint8_t { Next = 1, Previous = 2, First = 4 };
 struct ViewOptions {
   bool renderWithAlpha = true;   // else transparent images are flattened over their background
   bool needScreenBuffer = true;  // the final image is screen-compatible
+  uint32_t screenDepth = 32;     // bits per pixel of the screen, read when the view is made
 };
 
 class ViewState : public CountedObject {
@@ -29,6 +30,8 @@ class ViewState : public CountedObject {
   void LoadAdjustments(const wchar_t* imagePath);
 
   bool IsAnimated() const { return animated_; }
+  // A screen of 8 bits or fewer shows colours through a realized palette.
+  bool OnPaletteScreen() const { return options_.screenDepth <= 8; }
   ImageBuffer* Source() const { return source_.get(); }
   ImageBuffer* Final() const { return final_.get(); }
   // Size of the adjusted image (else the composed, else the source).

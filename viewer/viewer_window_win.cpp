@@ -21,6 +21,13 @@ namespace pv {
 namespace {
 
 uint32_t g_windowCount = 0;
+
+// Bits per pixel of the screen: the bits of a plane times the planes.
+uint32_t ScreenColourDepth() {
+  WindowDc screen(nullptr);
+  const int bits = screen.get() ? GetDeviceCaps(screen.get(), BITSPIXEL) * GetDeviceCaps(screen.get(), PLANES) : 0;
+  return bits > 0 ? static_cast<uint32_t>(bits) : 32;
+}
 // Frozen windows are owned by one hidden window, so they stay off the
 // taskbar; it lives while any viewer window does.
 ToolkitWindow* g_frozenOwner = nullptr;
@@ -364,6 +371,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     paused_ = false;
     view_.Reset();
     ViewOptions viewOptions;
+    viewOptions.screenDepth = ScreenColourDepth();
     view_ = Ref<ViewState>(new (std::nothrow) ViewState(image.get(), 0, viewOptions));
     if (view_) {
       view_->LoadAdjustments(path);

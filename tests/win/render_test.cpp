@@ -60,8 +60,10 @@ Ref<ImageBuffer> PatternImage(uint32_t w, uint32_t h) {
   return b;
 }
 
-Ref<ViewState> ReadyView(ImageBuffer* image) {
-  Ref<ViewState> view(new ViewState(image, 0));
+Ref<ViewState> ReadyView(ImageBuffer* image, uint32_t screenDepth = 32) {
+  pv::ViewOptions options;
+  options.screenDepth = screenDepth;
+  Ref<ViewState> view(new ViewState(image, 0, options));
   view->BuildDisplayImage();
   EXPECT_TRUE(view->Final() && view->Final()->IsScreenCompatible());
   return view;
@@ -92,11 +94,33 @@ TEST(RenderDrawView, ImagesWithAlphaOrAConstantAlphaAreBlendedButNotThoseWithAPa
       {pvtest::ImageOf(PixelFormat::Indexed8, 3, 2, std::vector<double>(6, 9)), 128, RGB(255, 255, 255), 0x123456u},
   };
   rows[3].image->Palette()[9] = 0xFF123456u;
-  for (const Row& r : rows) {
-    Ref<ViewState> view = ReadyView(r.image.get());
-    Surface surface(3, 2, r.under);
-    ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {0, 0}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, r.alpha));
-    ExpectNear(surface.At(2, 1), r.expected, 1);
+  // On a palette screen the same pixels come through the realized palette,
+  // which is deselected afterwards.
+  for (uint32_t depth : {32u, 8u}) {
+    for (const Row& r : rows) {
+      Ref<ViewState> view = ReadyView(r.image.get(), depth);
+      Surface surface(3, 2, r.under);
+      const HGDIOBJ palette = GetCurrentObject(surface.dc(), OBJ_PAL);
+      ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {0, 0}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, r.alpha));
+      EXPECT_EQ(GetCurrentObject(surface.dc(), OBJ_PAL), palette);
+      ExpectNear(surface.At(2, 1), r.expected, 1);
+    }
+  }
+}
+
+TEST(RenderDrawView, BorderIsDrawnOnePixelAroundTheImage) {
+  Ref<ImageBuffer> image = PatternImage(3, 2);
+  Ref<ViewState> view = ReadyView(image.get());
+  view->SetBorder(true, 0x00FF00);
+  ASSERT_TRUE(view->HasBorder());
+  Surface surface(6, 5, RGB(0, 0, 255));
+  ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {1, 1}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, 255));
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 6; ++x) {
+      const bool image = x >= 1 && x <= 3 && y >= 1 && y <= 2;
+      const bool ring = !image && x <= 4 && y <= 3;
+      EXPECT_EQ(surface.At(x, y), image ? Pattern(x - 1, y - 1) : ring ? 0x00FF00u : 0x0000FFu) << x << "," << y;
+    }
   }
 }
 
