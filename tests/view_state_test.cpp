@@ -186,6 +186,17 @@ TEST(ViewState, ZoomScalesTheFinalImageAndRefusesImpossibleValues) {
   ASSERT_TRUE(view->SetZoom(1e12));
   EXPECT_LE(view->Zoom(), pv::MaxZoom({2, 2}, 1));
   EXPECT_GT(view->Zoom(), 1000);
+
+  // Without memory for the scaled image the view shows the image at 100 %
+  // and says so through its zoom, so the window can restore its own.
+  ASSERT_TRUE(view->SetZoom(3));
+  const uint64_t limit = pv::ImagePixelLimit();
+  pv::SetImagePixelLimit(20);
+  view->BuildDisplayImage();
+  pv::SetImagePixelLimit(limit);
+  EXPECT_EQ(view->Zoom(), 1.0);
+  ASSERT_TRUE(view->Final());
+  EXPECT_EQ(view->Final()->Dimensions(), (pv::ImageSize{2, 2}));
 }
 
 TEST(ViewState, WideSamplesAreConvertedForTheScreen) {
