@@ -3,13 +3,16 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "codecs/gif/gif_decoder.h"
 #include "core/text.h"
 #include "metadata/exif_reader.h"
 #include "metadata/iptc_reader.h"
 #include "metadata/photoshop_resources.h"
 #include "metadata/xmp_reader.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -244,6 +247,24 @@ TEST(Metadata, IptcRecordsThroughPhotoshopResources) {
     EXPECT_EQ(Text(p, pv::kPropTitle), "Tit");
     EXPECT_EQ(Text(p, pv::kPropAuthor), "Bob") << "an earlier value is kept";
   }
+}
+
+// A GIF carries its packet as plain bytes behind "XMP DataXMP", closed by
+// the trailer that lets a sub-block reader step over it.
+TEST(Metadata, GifXmpPacketIsReadWhole) {
+  const std::string packet = "<?xpacket begin=''?><rdf:Description xmlns:dc='http://purl.org/dc/elements/1.1/'>"
+                             "<dc:title>" + std::string(300, 'a') + "</dc:title></rdf:Description><?xpacket end='r'?>";
+  std::vector<uint8_t> gif;
+  const auto add = [&gif](std::string_view bytes) { gif.insert(gif.end(), bytes.begin(), bytes.end()); };
+  add(std::string_view("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xFF\xFF\xFF\x21\xFF\x0BXMP DataXMP", 33));
+  add(packet);
+  gif.push_back(0x01);
+  for (int v = 255; v >= 0; --v) gif.push_back(static_cast<uint8_t>(v));
+  gif.push_back(0);
+  add(std::string_view("\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x4C\x01\x00\x3B", 16));
+  pvtest::DecodedBytes d = pvtest::DecodeWith(pv::CreateGifDecoder, L"gif", gif);
+  ASSERT_TRUE(pv::Succeeded(d.decode));
+  EXPECT_EQ(Text(d.buffer->Properties(), pv::kPropTitle), std::string(300, 'a'));
 }
 
 }  // namespace
