@@ -6,6 +6,8 @@
 #include "codecs/gif/gif_decoder.h"
 #include "codecs/jpeg/jpeg_decoder.h"
 #include "codecs/png/png_decoder.h"
+#include "codecs/psd/psd_decoder.h"
+#include "codecs/webp/webp_decoder.h"
 #include "core/format_registry.h"
 
 namespace pv {
@@ -17,6 +19,8 @@ void RegisterDecoders() {
     RegisterGifDecoder();
     RegisterJpegDecoder();
     RegisterPngDecoder();
+    RegisterPsdDecoder();
+    RegisterWebpDecoder();
     RegisterFormatTable();
   });
 }

@@ -96,6 +96,16 @@ void ReadExifBlock(ByteReader block, PropertySet& properties) {
   if (tiff.Open(block.From(start), &first)) ReadExifIfd0(tiff, first, properties);
 }
 
+void ReadExifData(ByteReader block, PropertySet& properties) {
+  TiffStructure tiff;
+  uint32_t first = 0;
+  if (block.StartsWith("Exif", 4)) {
+    ReadExifBlock(block, properties);
+  } else if (tiff.Open(block, &first)) {
+    ReadExifIfd0(tiff, first, properties);
+  }
+}
+
 void ReadExifIfd0(const TiffStructure& tiff, uint32_t directory, PropertySet& properties) {
   ForEachEntry(tiff, directory, [&](const TiffEntry& e) {
     if (ReadTiffTextTag(tiff, e, properties)) return;

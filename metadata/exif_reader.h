@@ -12,6 +12,9 @@ namespace pv {
 
 // A block that begins "Exif" (then two optional zero bytes) and a TIFF header.
 void ReadExifBlock(ByteReader block, PropertySet& properties);
+// An EXIF block as Photoshop and WebP keep it: usually the TIFF structure
+// itself, from some writers with JPEG's "Exif" in front.
+void ReadExifData(ByteReader block, PropertySet& properties);
 // The first directory of an EXIF block: text tags, the orientation, and the
 // EXIF and GPS directories it points to.
 void ReadExifIfd0(const TiffStructure& tiff, uint32_t directory, PropertySet& properties);

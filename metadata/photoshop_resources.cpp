@@ -1,10 +1,26 @@
 #include "metadata/photoshop_resources.h"
 
+#include "core/text.h"
 #include "metadata/exif_reader.h"
 #include "metadata/iptc_reader.h"
 #include "metadata/xmp_reader.h"
 
 namespace pv {
+
+namespace {
+
+// ResolutionInfo: 16.16 fixed-point pixels per inch across at 0 and down at
+// 8, whatever unit the document shows them in. An earlier density stays.
+void ReadResolution(const ByteReader& info, PropertySet& properties) {
+  uint32_t across = 0, down = 0;
+  if (properties.Has(kPropDensity) || !info.U32BEAt(0, across) || !info.U32BEAt(8, down)) return;
+  const uint32_t x = static_cast<uint32_t>((uint64_t{across} + 0x8000) >> 16);
+  const uint32_t y = static_cast<uint32_t>((uint64_t{down} + 0x8000) >> 16);
+  wchar_t text[48];
+  if (x && y && FormatText(text, 48, L"%u x %u ppi", x, y) > 0) properties.SetText(kPropDensity, text);
+}
+
+}  // namespace
 
 void ReadPhotoshopResources(ByteReader r, PropertySet& properties) {
   constexpr uint32_t kMaxResource = 100u << 20;
@@ -24,16 +40,10 @@ void ReadPhotoshopResources(ByteReader r, PropertySet& properties) {
     if (id == 1058) exif = data;
     if (id == 1028) iptc = data;
     if (id == 1060) xmp = data;
+    if (id == 1005) ReadResolution(data, properties);
   }
   // EXIF first, then IPTC, whose keywords yield to those already found.
-  // Photoshop stores the TIFF structure itself; some writers keep JPEG's "Exif" in front.
-  TiffStructure tiff;
-  uint32_t first = 0;
-  if (exif.StartsWith("Exif", 4)) {
-    ReadExifBlock(exif, properties);
-  } else if (tiff.Open(exif, &first)) {
-    ReadExifIfd0(tiff, first, properties);
-  }
+  ReadExifData(exif, properties);
   if (iptc.Size()) ReadIptc(iptc, properties);
   if (xmp.Size()) ReadXmpPacket(xmp, properties);
 }

@@ -9,6 +9,7 @@ namespace pv {
 // Each resource: "8BIM", 16-bit identifier, a Pascal name padded to an even
 // length, 32-bit size, the data padded to an even size (all big-endian). The
 // walk ends at the first resource that does not fit or claims over 100 MiB.
+// The resolution resource (1005) gives the density in pixels per inch.
 void ReadPhotoshopResources(ByteReader resources, PropertySet& properties);
 
 }  // namespace pv
