@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "codecs/psd/psd_decoder.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Put(Bytes& v, uint64_t x, int n) {
+  for (int i = n - 1; i >= 0; --i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+}
+
+struct Doc {
+  uint16_t version = 1, channels = 3, depth = 8, mode = 3;
+  uint32_t width = 2, height = 1;
+  Bytes colourData = {}, resources = {}, layers = {};
+  uint64_t extraLayerLength = 0;  // claimed beyond the layer bytes given
+  uint16_t compression = 0;
+  Bytes data = {};  // after the compression word (with PackBits: the row counts first)
+};
+
+Bytes Write(const Doc& d) {
+  Bytes f = {'8', 'B', 'P', 'S'};
+  Put(f, d.version, 2);
+  Put(f, 0, 6);
+  Put(f, d.channels, 2), Put(f, d.height, 4), Put(f, d.width, 4), Put(f, d.depth, 2), Put(f, d.mode, 2);
+  for (const Bytes* section : {&d.colourData, &d.resources, &d.layers}) {
+    const bool layers = section == &d.layers;
+    Put(f, section->size() + (layers ? d.extraLayerLength : 0), layers && d.version == 2 ? 8 : 4);
+    f.insert(f.end(), section->begin(), section->end());
+  }
+  Put(f, d.compression, 2);
+  f.insert(f.end(), d.data.begin(), d.data.end());
+  return f;
+}
+
+pvtest::DecodedBytes Decode(const Bytes& file) { return pvtest::DecodeWith(pv::CreatePsdDecoder, L"psd", file); }
+
+// Pixel x of the first row as 0xAARRGGBB, whatever the buffer.
+uint32_t Colour(const pvtest::DecodedBytes& d, uint32_t x) {
+  switch (d.buffer->Format()) {
+    case pv::PixelFormat::Indexed8: return d.buffer->Palette()[d.Index(x, 0)];
+    case pv::PixelFormat::Grey8: return 0xFF000000u | d.Index(x, 0) * 0x010101u;
+    default: return d.Pixel(x, 0);
+  }
+}
+
+TEST(PsdDecode, ModesDepthsAndCodings) {
+  struct Case {
+    const char* what;
+    Doc doc;
+    uint32_t first, second;  // pixels as 0xAARRGGBB
+  };
+  // Version 2: an 8-byte layer length and 4-byte row counts; -128 is no run.
+  Doc large{.version = 2, .compression = 1};
+  for (int c = 0; c < 3; ++c) Put(large.data, 3, 4);
+  for (uint8_t v : {0x11, 0x22, 0x33}) large.data.insert(large.data.end(), {0x80, 0xFF, v});
+  const Case cases[] = {
+      {"RGB with alpha channel decodes opaque", {.channels = 4, .data = {1, 2, 3, 4, 5, 6, 0, 0}}, 0xFF010305,
+       0xFF020406},
+      {"CMYK all 255 in the file is white", {.channels = 4, .mode = 4, .data = Bytes(8, 255)}, 0xFFFFFFFF,
+       0xFFFFFFFF},
+      {"Lab: L full, a and b neutral", {.mode = 9, .data = {255, 0, 128, 128, 128, 128}}, 0xFFFEFFFF, 0xFF000000},
+      {"indexed: planar palette", {.channels = 1, .mode = 2, .colourData = {10, 20, 30, 40, 50, 60}, .data = {1, 0}},
+       0xFF14283C, 0xFF0A1E32},
+      {"bitmap: a set bit is black", {.channels = 1, .depth = 1, .mode = 0, .data = {0x80}}, 0xFF000000, 0xFFFFFFFF},
+      {"version 2 with PackBits", large, 0xFF112233, 0xFF112233},
+      {"layer section skipped", {.layers = {9, 9}, .data = {1, 2, 3, 4, 5, 6}}, 0xFF010305, 0xFF020406},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const pvtest::DecodedBytes d = Decode(Write(c.doc));
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    EXPECT_EQ(Colour(d, 0), c.first);
+    EXPECT_EQ(Colour(d, 1), c.second);
+  }
+  const Bytes resolution = {'8', 'B', 'I', 'M', 0x03, 0xED, 0, 0, 0, 0, 0, 16, 0, 0x48, 0, 0, 0, 1, 0, 1,
+                            0, 0x96, 0, 0, 0, 1, 0, 1};
+  pvtest::DecodedBytes r = Decode(Write({.resources = resolution, .data = {1, 2, 3, 4, 5, 6}}));
+  ASSERT_EQ(r.open, pv::kStatusOk);
+  EXPECT_STREQ(r.decoder->GetText(pv::kPropDensity), L"72 x 150 ppi");
+  // 16-bit grey arrives as Grey16 with the big-endian samples swapped.
+  pvtest::DecodedBytes g = Decode(Write({.channels = 1, .depth = 16, .mode = 1, .data = {0x12, 0x34, 0xFE, 0xDC}}));
+  ASSERT_EQ(g.decode, pv::kStatusOk);
+  ASSERT_EQ(g.buffer->Format(), pv::PixelFormat::Grey16);
+  EXPECT_EQ(reinterpret_cast<const uint16_t*>(g.buffer->Row(0))[1], 0xFEDC);
+}
+
+TEST(PsdDamaged, ExtentsAreCheckedAgainstTheFile) {
+  const Bytes good = Write({.data = {1, 2, 3, 4, 5, 6}});
+  struct Case {
+    const char* what;
+    Bytes file;
+    pv::Status open;
+  };
+  auto patched = [&](size_t at, std::vector<uint8_t> bytes) {
+    Bytes f = good;
+    std::copy(bytes.begin(), bytes.end(), f.begin() + static_cast<long>(at));
+    return f;
+  };
+  const Doc packed{.compression = 1, .data = {0, 3}};
+  const Doc floats{.channels = 1, .depth = 32, .mode = 1, .width = 1, .compression = 1, .data = {0, 3, 3, 0, 0, 0, 0}};
+  const Doc v2huge{.version = 2, .extraLayerLength = uint64_t{1} << 40, .data = {1, 2, 3, 4, 5, 6}};
+  const Case cases[] = {
+      {"colour data past the end", patched(26, {0, 0x10, 0, 0}), pv::kStatusDamaged},
+      {"resources past the end", patched(30, {0xFF, 0xFF, 0xFF, 0xF0}), pv::kStatusDamaged},
+      {"layer section past the end", patched(34, {0, 0, 1, 0}), pv::kStatusDamaged},
+      {"8-byte layer length past the end", Write(v2huge), pv::kStatusDamaged},
+      {"row counts cut", Write(packed), pv::kStatusDamaged},
+      {"header cut", Bytes(good.begin(), good.begin() + 28), pv::kStatusUnknownFormat},
+      {"huge extents", patched(14, {0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF}), pv::kStatusUnsupported},
+      {"depth 7", patched(22, {0, 7}), pv::kStatusUnsupported},
+      {"CMYK with 3 channels", patched(24, {0, 4}), pv::kStatusUnsupported},
+      {"compression 2", patched(38, {0, 2}), pv::kStatusUnsupported},
+      {"pixel data cut: what is there decodes", Bytes(good.begin(), good.end() - 3), pv::kStatusOk},
+      {"32-bit PackBits", Write(floats), pv::kStatusOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const pvtest::DecodedBytes d = Decode(c.file);
+    EXPECT_EQ(d.open, c.open);
+  }
+  EXPECT_EQ(Decode(Write(floats)).decode, static_cast<pv::Status>(0x80028019));
+  // Every prefix: refused up to the compression word, decoded as far as it goes after it.
+  for (size_t n = 0; n < good.size(); ++n) {
+    const pvtest::DecodedBytes d = Decode(Bytes(good.begin(), good.begin() + static_cast<long>(n)));
+    EXPECT_EQ(pv::Succeeded(d.open) && pv::Succeeded(d.decode), n >= 40) << n;
+  }
+}
+
+TEST(PsdCorpus, OutcomesAndReferences) {
+  const std::string dir = pvtest::CorpusDir("psd");
+  if (dir.empty()) GTEST_SKIP() << "the shared corpus is absent";
+  pvtest::CorpusChecks checks;
+  checks.compare = [](const pvtest::CorpusCase&, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& ref) {
+    pvtest::ExpectSamePixels(ours, ref);
+  };
+  EXPECT_EQ(pvtest::CheckCorpus(dir, checks), 4u);
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+#include <webp/decode.h>
+#include <webp/encode.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "codecs/webp/webp_decoder.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Put(Bytes& v, uint32_t x, int n) {
+  for (int i = 0; i < n; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+}
+Bytes Chunk(const char* tag, const Bytes& data) {
+  Bytes c(tag, tag + 4);
+  Put(c, static_cast<uint32_t>(data.size()), 4);
+  c.insert(c.end(), data.begin(), data.end());
+  if (data.size() & 1) c.push_back(0);
+  return c;
+}
+Bytes Riff(const std::vector<Bytes>& chunks) {
+  Bytes body = {'W', 'E', 'B', 'P'};
+  for (const Bytes& c : chunks) body.insert(body.end(), c.begin(), c.end());
+  return Chunk("RIFF", body);
+}
+Bytes Vp8x(uint8_t flags, uint32_t w, uint32_t h) {
+  Bytes d = {flags, 0, 0, 0};
+  Put(d, w - 1, 3), Put(d, h - 1, 3);
+  return Chunk("VP8X", d);
+}
+Bytes Anim(uint32_t background, uint16_t loops) {
+  Bytes d;
+  Put(d, background, 4), Put(d, loops, 2);
+  return Chunk("ANIM", d);
+}
+Bytes Anmf(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t ms, uint8_t flags, const Bytes& image) {
+  Bytes d;
+  Put(d, x / 2, 3), Put(d, y / 2, 3), Put(d, w - 1, 3), Put(d, h - 1, 3), Put(d, ms, 3), Put(d, flags, 1);
+  d.insert(d.end(), image.begin(), image.end());
+  return Chunk("ANMF", d);
+}
+// The chunks libwebp writes for a w × h picture of one colour (0xAARRGGBB), without "RIFF....WEBP".
+Bytes Encoded(bool lossless, uint32_t w, uint32_t h, uint32_t argb) {
+  Bytes rgba;
+  for (uint32_t i = 0; i < w * h; ++i) Put(rgba, (argb >> 16 & 0xFF) | (argb & 0xFF00) | (argb & 0xFF) << 16 | (argb & 0xFF000000), 4);
+  uint8_t* out = nullptr;
+  const int iw = static_cast<int>(w), ih = static_cast<int>(h);
+  const size_t n = lossless ? WebPEncodeLosslessRGBA(rgba.data(), iw, ih, iw * 4, &out)
+                            : WebPEncodeRGBA(rgba.data(), iw, ih, iw * 4, 90, &out);
+  Bytes chunks(out + 12, out + n);
+  WebPFree(out);
+  if (chunks[3] == 'X') chunks.erase(chunks.begin(), chunks.begin() + 18);  // VP8X: the frame has its own
+  return chunks;
+}
+
+pvtest::DecodedBytes Decode(const Bytes& file) { return pvtest::DecodeWith(pv::CreateWebpDecoder, L"webp", file); }
+
+TEST(WebpAnimation, FramesTheirFieldsAndClipping) {
+  const Bytes lossy = Encoded(false, 4, 4, 0xFF808080), red = Encoded(true, 4, 4, 0xFFFF0000);
+  struct Frame {
+    uint32_t width, height, left, top, delay;
+    uint8_t disposal, blend;
+  };
+  struct Case {
+    const char* what;
+    Bytes file;
+    const wchar_t* compression;
+    uint32_t canvas, background;
+    uint8_t loop;
+    std::vector<Frame> frames;
+  };
+  const Case cases[] = {
+      {"mixed, clipped, one frame outside, transparent background",
+       Riff({Vp8x(0x12, 8, 8), Anim(0x00FF0000, 0), Anmf(0, 0, 4, 4, 100, 0, lossy), Anmf(4, 2, 4, 4, 50, 3, red),
+             Anmf(6, 6, 4, 4, 70, 1, red), Anmf(10, 0, 4, 4, 80, 0, red)}),
+       L"Mixed VP8", 8, 0, 1, {{4, 4, 0, 0, 100, 0, 1}, {4, 4, 4, 2, 50, 1, 0}, {2, 2, 6, 6, 70, 1, 1}}},
+      {"lossless, background taken, played once",
+       Riff({Vp8x(0x02, 4, 4), Anim(0x80112233, 1), Anmf(0, 0, 4, 4, 20, 2, red)}), L"Lossless VP8", 4, 0x80112233, 0,
+       {{4, 4, 0, 0, 20, 0, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const pvtest::DecodedBytes d = Decode(c.file);
+    ASSERT_EQ(d.decode, pv::kStatusOk);
+    EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), c.compression);
+    const std::vector<pv::ImageBuffer*> frames = d.Frames();
+    ASSERT_EQ(frames.size(), c.frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+      const pv::FrameInfo& f = frames[i]->Frame();
+      const Frame& e = c.frames[i];
+      EXPECT_EQ(f.canvasWidth, c.canvas);
+      EXPECT_EQ(f.background, c.background);
+      EXPECT_EQ(f.loop, c.loop);
+      EXPECT_EQ(frames[i]->Width(), e.width);
+      EXPECT_EQ(frames[i]->Height(), e.height);
+      EXPECT_EQ(f.left, e.left);
+      EXPECT_EQ(f.top, e.top);
+      EXPECT_EQ(f.delay, e.delay);
+      EXPECT_EQ(f.disposal, e.disposal);
+      EXPECT_EQ(f.blend, e.blend);
+    }
+    EXPECT_EQ(pvtest::PixelAt(*frames.back(), frames.back()->Width() - 1, 0), 0xFFFF0000u);
+  }
+}
+
+// PSNR of our decode against libwebp's own of `same` (the same picture), in dB.
+double Psnr(const Bytes& file, const Bytes& same) {
+  const pvtest::DecodedBytes d = Decode(file);
+  int w = 0, h = 0;
+  uint8_t* ref = WebPDecodeRGBA(same.data(), same.size(), &w, &h);
+  if (pv::Failed(d.decode) || !ref || d.buffer->Width() != static_cast<uint32_t>(w)) {
+    WebPFree(ref);
+    return 0;
+  }
+  double sum = 0;
+  for (int i = 0; i < w * h; ++i) {
+    const uint32_t p = d.Pixel(static_cast<uint32_t>(i % w), static_cast<uint32_t>(i / w));
+    const uint8_t ours[4] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p), uint8_t(p >> 24)};
+    for (int k = 0; k < 4; ++k) sum += (ours[k] - ref[4 * i + k]) * (ours[k] - ref[4 * i + k]);
+  }
+  WebPFree(ref);
+  return sum ? 10 * std::log10(255.0 * 255.0 * 4 * w * h / sum) : 99;
+}
+
+TEST(WebpLossy, AtLeast38DbAgainstLibwebp) {
+  const Bytes alphaFirst = Encoded(false, 6, 5, 0x8040C020);
+  ASSERT_EQ(alphaFirst[0], 'A');
+  // The same ALPH chunk stored after the bitstream.
+  const long alphaEnd = 8 + ((alphaFirst[4] + 1) & ~1);
+  Bytes alphaLast(alphaFirst.begin() + alphaEnd, alphaFirst.end());
+  alphaLast.insert(alphaLast.end(), alphaFirst.begin(), alphaFirst.begin() + alphaEnd);
+  std::vector<Bytes> files = {Riff({Encoded(false, 33, 17, 0xFF3070A0)}), Riff({Vp8x(0x10, 6, 5), alphaFirst}),
+                              Riff({Vp8x(0x10, 6, 5), alphaLast})};
+  const std::string dir = pvtest::CorpusDir("webp");
+  for (const char* name : {"gen-lossy.webp", "gen-lossy-alpha.webp", "irs-lossy_alpha.webp", "irs-simple-gray.webp"})
+    if (!dir.empty()) files.push_back(pvtest::ReadFileBytes(dir + "/" + name));
+  // libwebp itself reads no alpha stored after the bitstream: that file is held against the usual order.
+  for (size_t i = 0; i < files.size(); ++i) EXPECT_GE(Psnr(files[i], files[i == 2 ? 1 : i]), 38.0) << i;
+  EXPECT_EQ(Decode(files[2]).Pixel(5, 4) >> 24, 0x80u);
+}
+
+TEST(WebpDamaged, ExtentsAndHeadersGiveStatus) {
+  const Bytes red = Encoded(true, 4, 4, 0xFFFF0000), lossy = Encoded(false, 4, 4, 0xFF808080);
+  Bytes hugeChunk = Riff({red});
+  hugeChunk[16] = 0xF0, hugeChunk[17] = hugeChunk[18] = hugeChunk[19] = 0xFF;
+  Bytes badStart = Riff({lossy});
+  badStart[23] = 0;
+  Bytes notRiff = Riff({red});
+  notRiff[0] = 'X';
+  struct Case {
+    const char* what;
+    Bytes file;
+    pv::Status open;
+  };
+  const Case cases[] = {
+      {"first chunk neither VP8, VP8L nor VP8X", Riff({Chunk("JUNK", Bytes(30)), red}), pv::kStatusDamaged},
+      {"not RIFF", notRiff, pv::kStatusUnknownFormat},
+      {"chunk size past the end", hugeChunk, pv::kStatusDamaged},
+      {"VP8 start code wrong", badStart, pv::kStatusDamaged},
+      {"still canvas not the image size", Riff({Vp8x(0, 5, 4), red}), pv::kStatusDamaged},
+      {"ANMF too short", Riff({Vp8x(2, 4, 4), Anim(0, 0), Chunk("ANMF", Bytes(10))}), pv::kStatusDamaged},
+      {"frame size not the bitstream's", Riff({Vp8x(2, 8, 8), Anim(0, 0), Anmf(0, 0, 5, 4, 0, 0, red)}),
+       pv::kStatusDamaged},
+      {"ANMF without bitstream", Riff({Vp8x(2, 8, 8), Anim(0, 0), Anmf(0, 0, 4, 4, 0, 0, {})}), pv::kStatusDamaged},
+      {"huge canvas", Riff({Vp8x(2, 1 << 24, 1 << 24), Anim(0, 0), Anmf(0, 0, 4, 4, 0, 0, red)}),
+       pv::kStatusUnsupported},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Decode(c.file).open, c.open);
+  }
+  pv::MemorySource junk(cases[0].file.data(), static_cast<uint32_t>(cases[0].file.size()));
+  EXPECT_EQ(pv::ProbeWebp(junk), pv::kStatusDamaged);
+  // Every prefix of an animation: refused, or decoded with the frames it holds.
+  const Bytes anim = Riff({Vp8x(2, 8, 8), Anim(0, 0), Anmf(0, 0, 4, 4, 0, 0, red), Anmf(4, 4, 4, 4, 0, 0, lossy)});
+  const size_t firstFrameEnd = 12 + 18 + 14 + 8 + 16 + red.size();
+  for (size_t n = 0; n < anim.size(); ++n) {
+    const pvtest::DecodedBytes d = Decode(Bytes(anim.begin(), anim.begin() + static_cast<long>(n)));
+    EXPECT_EQ(pv::Succeeded(d.open) && pv::Succeeded(d.decode), n >= firstFrameEnd) << n;
+    if (d.buffer) {
+      EXPECT_EQ(d.Frames().size(), 1u) << n;
+    }
+  }
+}
+
+TEST(WebpCorpus, OutcomesReferencesAndFrames) {
+  const std::string dir = pvtest::CorpusDir("webp");
+  if (dir.empty()) GTEST_SKIP() << "the shared corpus is absent";
+  pvtest::CorpusChecks checks;
+  checks.compare = [](const pvtest::CorpusCase&, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& ref) {
+    pvtest::ExpectSamePixels(ours, ref);
+  };
+  EXPECT_EQ(pvtest::CheckCorpus(dir, checks), 17u);
+  struct Animation {
+    const char* file;
+    size_t frames;
+    const wchar_t* kind;
+  };
+  for (const Animation& a : {Animation{"gen-anim-mixed.webp", 3, L"Mixed VP8"}, {"irs-anim.webp", 6, L"Lossy VP8"},
+                             {"iwebp-random_lossless.webp", 3, L"Lossless VP8"}}) {
+    const pvtest::DecodedBytes d = Decode(pvtest::ReadFileBytes(dir + "/" + a.file));
+    EXPECT_EQ(d.Frames().size(), a.frames) << a.file;
+    EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), a.kind);
+  }
+}
+
+}  // namespace
