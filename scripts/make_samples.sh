@@ -12,3 +12,8 @@ convert sample.bmp -quality 88 -interlace JPEG sample-progressive.jpg
 # Three frames that turn the picture, half a second each, looping.
 convert -delay 50 -loop 0 sample.bmp \( sample.bmp -rotate 90 -resize 400x300 -gravity center -extent 400x300 \) \
   \( sample.bmp -flip \) -colors 64 sample.gif
+# The picture with its layer-free merged image PackBits-coded.
+convert sample.bmp -compress RLE sample.psd
+# The three turning frames again as a lossy animation, half a second each, looping.
+convert -delay 50 -loop 0 sample.bmp \( sample.bmp -rotate 90 -resize 400x300 -gravity center -extent 400x300 \) \
+  \( sample.bmp -flip \) -quality 80 sample.webp
