@@ -41,63 +41,50 @@ Bytes Write(const Doc& d) {
 
 pvtest::DecodedBytes Decode(const Bytes& file) { return pvtest::DecodeWith(pv::CreatePsdDecoder, L"psd", file); }
 
-// Pixel x of the first row as 0xAARRGGBB, whatever the buffer.
+// Pixel x of the first row as 0xAARRGGBB; a Grey16 sample as it is.
 uint32_t Colour(const pvtest::DecodedBytes& d, uint32_t x) {
   switch (d.buffer->Format()) {
     case pv::PixelFormat::Indexed8: return d.buffer->Palette()[d.Index(x, 0)];
     case pv::PixelFormat::Grey8: return 0xFF000000u | d.Index(x, 0) * 0x010101u;
+    case pv::PixelFormat::Grey16: return reinterpret_cast<const uint16_t*>(d.buffer->Row(0))[x];
     default: return d.Pixel(x, 0);
   }
 }
 
 TEST(PsdDecode, ModesDepthsAndCodings) {
-  struct Case {
-    const char* what;
-    Doc doc;
-    uint32_t first, second;  // pixels as 0xAARRGGBB
-  };
   // Version 2: an 8-byte layer length and 4-byte row counts; -128 is no run.
   Doc large{.version = 2, .compression = 1};
   for (int c = 0; c < 3; ++c) Put(large.data, 3, 4);
   for (uint8_t v : {0x11, 0x22, 0x33}) large.data.insert(large.data.end(), {0x80, 0xFF, v});
-  const Case cases[] = {
-      {"RGB with alpha channel decodes opaque", {.channels = 4, .data = {1, 2, 3, 4, 5, 6, 0, 0}}, 0xFF010305,
-       0xFF020406},
-      {"CMYK all 255 in the file is white", {.channels = 4, .mode = 4, .data = Bytes(8, 255)}, 0xFFFFFFFF,
-       0xFFFFFFFF},
+  const Bytes resolution = {'8', 'B', 'I', 'M', 3, 0xED, 0, 0, 0, 0, 0, 16, 0, 72, 0, 0, 0, 1, 0, 1, 0, 150, 0, 0, 0, 1, 0, 1};
+  const struct {
+    const char* what;
+    Doc doc;
+    uint32_t first, second;
+  } cases[] = {
+      {"RGB with alpha channel decodes opaque", {.channels = 4, .data = {1, 2, 3, 4, 5, 6, 0, 0}}, 0xFF010305, 0xFF020406},
+      {"CMYK all 255 in the file is white", {.channels = 4, .mode = 4, .data = Bytes(8, 255)}, 0xFFFFFFFF, 0xFFFFFFFF},
       {"Lab: L full, a and b neutral", {.mode = 9, .data = {255, 0, 128, 128, 128, 128}}, 0xFFFEFFFF, 0xFF000000},
       {"indexed: planar palette", {.channels = 1, .mode = 2, .colourData = {10, 20, 30, 40, 50, 60}, .data = {1, 0}},
        0xFF14283C, 0xFF0A1E32},
       {"bitmap: a set bit is black", {.channels = 1, .depth = 1, .mode = 0, .data = {0x80}}, 0xFF000000, 0xFFFFFFFF},
+      {"16-bit grey swapped", {.channels = 1, .depth = 16, .mode = 1, .data = {0x12, 0x34, 0xFE, 0xDC}}, 0x1234, 0xFEDC},
       {"version 2 with PackBits", large, 0xFF112233, 0xFF112233},
-      {"layer section skipped", {.layers = {9, 9}, .data = {1, 2, 3, 4, 5, 6}}, 0xFF010305, 0xFF020406},
+      {"layers and resources skipped", {.resources = resolution, .layers = {9, 9}, .data = {1, 2, 3, 4, 5, 6}},
+       0xFF010305, 0xFF020406},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const pvtest::DecodedBytes d = Decode(Write(c.doc));
     ASSERT_EQ(d.decode, pv::kStatusOk);
     EXPECT_EQ(Colour(d, 0), c.first);
     EXPECT_EQ(Colour(d, 1), c.second);
   }
-  const Bytes resolution = {'8', 'B', 'I', 'M', 0x03, 0xED, 0, 0, 0, 0, 0, 16, 0, 0x48, 0, 0, 0, 1, 0, 1,
-                            0, 0x96, 0, 0, 0, 1, 0, 1};
-  pvtest::DecodedBytes r = Decode(Write({.resources = resolution, .data = {1, 2, 3, 4, 5, 6}}));
-  ASSERT_EQ(r.open, pv::kStatusOk);
-  EXPECT_STREQ(r.decoder->GetText(pv::kPropDensity), L"72 x 150 ppi");
-  // 16-bit grey arrives as Grey16 with the big-endian samples swapped.
-  pvtest::DecodedBytes g = Decode(Write({.channels = 1, .depth = 16, .mode = 1, .data = {0x12, 0x34, 0xFE, 0xDC}}));
-  ASSERT_EQ(g.decode, pv::kStatusOk);
-  ASSERT_EQ(g.buffer->Format(), pv::PixelFormat::Grey16);
-  EXPECT_EQ(reinterpret_cast<const uint16_t*>(g.buffer->Row(0))[1], 0xFEDC);
+  EXPECT_STREQ(Decode(Write(cases[7].doc)).decoder->GetText(pv::kPropDensity), L"72 x 150 ppi");
 }
 
 TEST(PsdDamaged, ExtentsAreCheckedAgainstTheFile) {
   const Bytes good = Write({.data = {1, 2, 3, 4, 5, 6}});
-  struct Case {
-    const char* what;
-    Bytes file;
-    pv::Status open;
-  };
   auto patched = [&](size_t at, std::vector<uint8_t> bytes) {
     Bytes f = good;
     std::copy(bytes.begin(), bytes.end(), f.begin() + static_cast<long>(at));
@@ -106,7 +93,11 @@ TEST(PsdDamaged, ExtentsAreCheckedAgainstTheFile) {
   const Doc packed{.compression = 1, .data = {0, 3}};
   const Doc floats{.channels = 1, .depth = 32, .mode = 1, .width = 1, .compression = 1, .data = {0, 3, 3, 0, 0, 0, 0}};
   const Doc v2huge{.version = 2, .extraLayerLength = uint64_t{1} << 40, .data = {1, 2, 3, 4, 5, 6}};
-  const Case cases[] = {
+  const struct {
+    const char* what;
+    Bytes file;
+    pv::Status open;
+  } cases[] = {
       {"colour data past the end", patched(26, {0, 0x10, 0, 0}), pv::kStatusDamaged},
       {"resources past the end", patched(30, {0xFF, 0xFF, 0xFF, 0xF0}), pv::kStatusDamaged},
       {"layer section past the end", patched(34, {0, 0, 1, 0}), pv::kStatusDamaged},
@@ -120,11 +111,7 @@ TEST(PsdDamaged, ExtentsAreCheckedAgainstTheFile) {
       {"pixel data cut: what is there decodes", Bytes(good.begin(), good.end() - 3), pv::kStatusOk},
       {"32-bit PackBits", Write(floats), pv::kStatusOk},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const pvtest::DecodedBytes d = Decode(c.file);
-    EXPECT_EQ(d.open, c.open);
-  }
+  for (const auto& c : cases) EXPECT_EQ(Decode(c.file).open, c.open) << c.what;
   EXPECT_EQ(Decode(Write(floats)).decode, static_cast<pv::Status>(0x80028019));
   // Every prefix: refused up to the compression word, decoded as far as it goes after it.
   for (size_t n = 0; n < good.size(); ++n) {
