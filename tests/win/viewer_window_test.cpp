@@ -19,6 +19,7 @@
 #include "resources/resource_ids.h"
 #include "tests/test_support.h"
 #include "tests/win/icon_shape.h"
+#include "tests/webp_test_files.h"
 #include "tests/win/window_test_support.h"
 #include "tools/image_writers.h"
 #include "toolkit/command_ids.h"
@@ -652,6 +653,33 @@ TEST_F(ViewerWindowTest, PausedAnimationStaysOnItsFrameAndStepsByCommand) {
   for (int i = 0; i < 40 && w->View()->FrameIndex() == paused; ++i) PumpMessages(50);
   EXPECT_NE(w->View()->FrameIndex(), paused);
   EXPECT_EQ(TitleOf(window_).find(L"paused"), std::wstring::npos);
+}
+
+TEST_F(ViewerWindowTest, AnimatedWebpChangesOnScreenFromFrameToFrame) {
+  using namespace pvtest::webp;
+  const uint32_t colours[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+  std::vector<Bytes> chunks = {Vp8x(0x02, 16, 16), Anim(0, 0)};
+  for (uint32_t c : colours) chunks.push_back(Anmf(0, 0, 16, 16, 300, 0, Encoded(true, 16, 16, c)));
+  ASSERT_TRUE(pv::WriteWholeFile(Path("anim.webp"), Riff(chunks)));
+  pv::ViewerWindow* w = Open("anim.webp");
+  ASSERT_TRUE(w && w->View()->IsAnimated());
+  PumpMessages();
+  // The centre of the client area lies inside the picture, which the window shows centred.
+  const auto centre = [&](uint32_t* frame) {
+    *frame = w->View()->FrameIndex();
+    UpdateWindow(window_);
+    const std::vector<uint8_t> rgba = pvtest::ClientPixels(window_);
+    const auto [cw, ch] = pvtest::ClientSizeOf(window_);
+    const size_t i = (size_t(ch / 2) * cw + cw / 2) * 4;
+    return 0xFF000000u | uint32_t{rgba[i]} << 16 | uint32_t{rgba[i + 1]} << 8 | rgba[i + 2];
+  };
+  uint32_t first = 0, second = 0;
+  const uint32_t before = centre(&first);
+  PumpMessages(300);  // one frame delay
+  const uint32_t after = centre(&second);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(before, colours[first]);
+  EXPECT_EQ(after, colours[second]);
 }
 
 std::vector<std::pair<uint32_t, std::vector<uint8_t>>> g_handOvers;
