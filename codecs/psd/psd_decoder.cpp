@@ -227,14 +227,14 @@ Status PsdDecoder::DecodePixels(ImageBuffer& buffer, bool, ProgressSink* progres
   const uint32_t width = Width(), height = Height();
   for (uint32_t y = 0; y < height; ++y) {
     uint8_t* row = buffer.Row(y);
+    if (buffer.Format() == PixelFormat::Rgba8) {
+      std::fill_n(reinterpret_cast<uint32_t*>(row), width, 0xFF000000u);
+      continue;
+    }
     std::memset(row, 0, size_t{width} * buffer.BytesPerPixel());
-    if (place.samplesPerPixel != 4) continue;
-    for (uint32_t x = 0; x < width; ++x) {
-      switch (buffer.Format()) {
-        case PixelFormat::Rgba8: row[4 * x + 3] = 255; break;
-        case PixelFormat::Rgba16: reinterpret_cast<uint16_t*>(row)[4 * x + 3] = 65535; break;
-        default: reinterpret_cast<float*>(row)[4 * x + 3] = 1.0f;
-      }
+    for (uint32_t x = 0; x < width && place.samplesPerPixel == 4; ++x) {
+      if (buffer.Format() == PixelFormat::Rgba16) reinterpret_cast<uint16_t*>(row)[4 * x + 3] = 65535;
+      else reinterpret_cast<float*>(row)[4 * x + 3] = 1.0f;
     }
   }
   const Status s = ReadChannels(buffer, place, progress, cancel);
@@ -289,7 +289,11 @@ Status PsdDecoder::ReadChannels(ImageBuffer& buffer, const Placement& place, Pro
             dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1 ? 0 : 1;  // 1 bit per pixel: set is black
           break;
         case 8:
-          for (uint32_t x = 0; x < got; ++x) dst[x * spp + s] = src[x];
+          if (spp == 1) {
+            std::memcpy(dst, src, got);
+          } else {
+            for (uint32_t x = 0; x < got; ++x) dst[x * spp + s] = src[x];
+          }
           break;
         case 16:
           if (buffer.Format() == PixelFormat::Rgba8) {
