@@ -7,6 +7,7 @@
 
 #include "core/checked_math.h"
 #include "core/endian.h"
+#include "core/row_helpers.h"
 #include "metadata/photoshop_resources.h"
 
 namespace pv {
@@ -223,8 +224,18 @@ Status PsdDecoder::DecodePixels(ImageBuffer& buffer, bool, ProgressSink* progres
     default:
       place = {1, {0}, 1};
   }
-  // What no channel reaches: alpha full, everything else 0.
   const uint32_t width = Width(), height = Height();
+  // Raw 8-bit RGB with all its planes there, the common case, in one pass over the buffer.
+  const uint64_t plane = uint64_t{width} * height;
+  const uint8_t* planes = Reader().Span(dataOffset_, 3 * plane);
+  if (mode_ == kRgb && depth_ == 8 && !packBits_ && planes) {
+    for (uint32_t y = 0; y < height; ++y) {
+      PlanarRgbToRgba8(buffer.Row(y), planes + uint64_t{y} * width, width, plane);
+      ReportRow(progress, y + 1, height);
+    }
+    return kStatusOk;
+  }
+  // What no channel reaches: alpha full, everything else 0.
   for (uint32_t y = 0; y < height; ++y) {
     uint8_t* row = buffer.Row(y);
     if (buffer.Format() == PixelFormat::Rgba8) {
