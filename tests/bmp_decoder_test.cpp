@@ -122,11 +122,10 @@ BmpFile SmallEightBit() {
   return f;
 }
 
-// ---------------------------------------------------------------------------
-// The same palette picture through the Windows header, the OS/2 core header
-// and an OS/2 bitmap array (whose pixel offset counts from the file start).
-
-TEST(BmpHeaders, EveryHeaderGivesTheSamePicture) {
+// The same palette picture plain and in an OS/2 bitmap array (whose pixel
+// offset counts from the file start); core headers and top-down rows are in
+// the corpus with reference decodes.
+TEST(BmpHeaders, BitmapArrayGivesTheSamePicture) {
   const std::vector<uint32_t> colours = {0x102030, 0x2A4060, 0x306090, 0x4A80C0, 0x50A0F0};
   const std::vector<std::vector<uint8_t>> rows = {{0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}, {2, 2, 4, 4, 1}};
   BmpFile plain;
@@ -134,16 +133,12 @@ TEST(BmpHeaders, EveryHeaderGivesTheSamePicture) {
   plain.height = 3;
   plain.gap = PaletteBytes(colours, 4);
   plain.pixels = StoreRows(rows, false);
-  BmpFile core = plain;
-  core.headerSize = 12;
-  core.gap = PaletteBytes(colours, 3);
-  BmpFile array = core;
+  BmpFile array = plain;
+  array.headerSize = 12;
+  array.gap = PaletteBytes(colours, 3);
   array.arrayPrefix = true;
-  BmpFile topDown = plain;
-  topDown.height = -3;
-  topDown.pixels = StoreRows(rows, true);
-  for (const BmpFile& f : {plain, core, array, topDown}) {
-    SCOPED_TRACE(f.headerSize * 10 + f.arrayPrefix);
+  for (const BmpFile& f : {plain, array}) {
+    SCOPED_TRACE(f.arrayPrefix);
     Decoded d = DecodeBytes(Write(f));
     ASSERT_EQ(d.decode, pv::kStatusOk);
     ASSERT_EQ(d.buffer->Format(), pv::PixelFormat::Indexed8);
@@ -294,7 +289,6 @@ TEST_P(BmpRle, StreamPaintsTheRowsItReaches) {
   const bool gaps = std::find(c.expected.begin(), c.expected.end(), G) != c.expected.end();
   EXPECT_EQ(d.buffer->UsesAlpha(), gaps ? 1 : 0);
   EXPECT_EQ(d.buffer->Palette()[G], 0u);
-  EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), L"RLE");
 }
 
 INSTANTIATE_TEST_SUITE_P(

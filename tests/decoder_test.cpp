@@ -284,15 +284,4 @@ TEST(Decoder, ChainedFramesAndPages) {
   EXPECT_EQ(f, nullptr);
 }
 
-TEST(Decoder, FrameCountIsCapped) {
-  const pv::ImageHeader h = Header(PixelFormat::Grey8, ColourModel::Rgb, 8);
-  Ref<FakeDecoder> first(new FakeDecoder(h, {}));
-  for (uint32_t i = 1; i < pv::kMaxFrameCount + 10; ++i) first->Append(new FakeDecoder(h, {}));
-  Ref<ImageBuffer> b;
-  ASSERT_EQ(OpenAndDecode(*first, &b, true), pv::kStatusOk);
-  uint32_t frames = 0;
-  for (ImageBuffer* f = b.get(); f; f = f->Frame().next) ++frames;
-  EXPECT_EQ(frames, pv::kMaxFrameCount);
-}
-
 }  // namespace
