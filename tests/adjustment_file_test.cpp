@@ -77,13 +77,7 @@ TEST(AdjustmentFile, RoundTripsEveryValue) {
 }
 
 TEST(AdjustmentFile, ReaderSkipsChunksAndStopsAtTheReadableEnd) {
-  struct Row {
-    const char* name;
-    std::vector<uint8_t> file;
-    bool accepted;
-    float contrast;
-    uint8_t orientation;
-  };
+  struct Row { const char* name; std::vector<uint8_t> file; bool accepted; float contrast; uint8_t orientation; };
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const std::vector<uint8_t> good = File({{"LADJ", Concat({Entry("CCTR", 0.5f), Entry("IROT", 2.0f)})}});
   std::vector<uint8_t> notPvia = good;

@@ -10,10 +10,7 @@
 
 namespace {
 
-struct ToolRun {
-  int code;
-  std::string out, err;
-};
+struct ToolRun { int code; std::string out, err; };
 
 std::string Drain(std::FILE* f) {
   std::rewind(f);
@@ -62,10 +59,7 @@ TEST(DecodeTool, BadUsageExitsTwo) {
 TEST(DecodeTool, FailuresPrintTheStatusAndExitOne) {
   std::string dir = pvtest::ScratchDir("tool-fail");
   ASSERT_TRUE(pv::WriteWholeFile(pvtest::Widen(dir + "/junk.bmp"), std::vector<uint8_t>(100, 0x42)));
-  struct Case {
-    std::vector<std::wstring> args;
-    const char* err;
-  };
+  struct Case { std::vector<std::wstring> args; const char* err; };
   const Case cases[] = {
       {{L"--info", pvtest::Widen(dir + "/missing.bmp")}, "error 0x80040203: the file could not be opened\n"},
       {{L"--info", pvtest::Widen(dir + "/junk.bmp")}, "error 0x80040207: unknown file format\n"},

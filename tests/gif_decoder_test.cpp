@@ -208,12 +208,7 @@ TEST(GifFrames, EveryImageBecomesAFrameWithItsFields) {
 }
 
 TEST(GifHeader, LoopFlagFromTheNetscapeBlock) {
-  struct Case {
-    const char* name;
-    Bytes loopBlock;
-    bool afterFirstImage;
-    uint8_t loop;
-  };
+  struct Case { const char* name; Bytes loopBlock; bool afterFirstImage; uint8_t loop; };
   const Case cases[] = {
       {"loop count 0 repeats for ever", Netscape(0), false, 1},
       {"loop count 1 plays once", Netscape(1), false, 0},
@@ -235,13 +230,7 @@ TEST(GifHeader, LoopFlagFromTheNetscapeBlock) {
 }
 
 TEST(GifHeader, BackgroundColour) {
-  struct Case {
-    const char* name;
-    std::vector<uint32_t> global;
-    uint8_t background;
-    Bytes control;
-    uint32_t expected;
-  };
+  struct Case { const char* name; std::vector<uint32_t> global; uint8_t background; Bytes control; uint32_t expected; };
   const Case cases[] = {
       {"global table entry", kGlobal, 3, {}, 0xFF0000FF},
       {"index 0 of a transparent first frame", kGlobal, 0, Control(1, 0, 2), 0},
@@ -326,13 +315,7 @@ TEST(GifDecode, InterlacedRowsReturnToTheirPlace) {
 // the preset transparent black entry 253 when the table leaves it free,
 // else index 0.
 TEST(GifDamaged, CutImageDataLeavesTheRestMissing) {
-  struct Case {
-    const char* name;
-    std::vector<uint32_t> table;
-    Bytes control;
-    uint8_t missing;
-    uint8_t usesAlpha;
-  };
+  struct Case { const char* name; std::vector<uint32_t> table; Bytes control; uint8_t missing; uint8_t usesAlpha; };
   std::vector<uint32_t> full(256);
   for (uint32_t i = 0; i < 256; ++i) full[i] = i * 0x010203u;
   const Case cases[] = {
@@ -368,12 +351,7 @@ TEST(GifDamaged, CutImageDataLeavesTheRestMissing) {
 }
 
 TEST(GifDamaged, HeaderFaultsGiveStatus) {
-  struct Case {
-    const char* name;
-    Bytes file;
-    Status open;
-    size_t frames;
-  };
+  struct Case { const char* name; Bytes file; Status open; size_t frames; };
   GifImage img{0, 0, 2, 2, Ramp(4, 4), {}, false, nullptr};
   const Bytes bigCode = {12, 1, 0, 0};
   const Bytes zeroCode = {0, 1, 0, 0};
@@ -463,10 +441,7 @@ TEST(GifProbe, SignatureAndLength) {
 // The shared corpus.
 
 // Frame counts as ImageMagick's identify reports them.
-struct CorpusFrames {
-  const char* file;
-  size_t frames;
-};
+struct CorpusFrames { const char* file; size_t frames; };
 constexpr CorpusFrames kCorpusFrames[] = {
     {"gen-anim-dispose.gif", 4},  {"gen-local-tables.gif", 3},      {"giflib-welcome2.gif", 6},
     {"igif-anim-gr.gif", 2},      {"igif-beacon.gif", 2},           {"igif-moon_impact.gif", 14},

@@ -247,10 +247,7 @@ TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
   o.quant = 3;
   const Result baseline = DecodeJpeg(jpegtest::Encode(p, o));
   ASSERT_EQ(baseline.status, pv::kStatusOk);
-  struct Road {
-    const char* name;
-    jpegtest::Options options;
-  };
+  struct Road { const char* name; jpegtest::Options options; };
   // Plain progressive files and plain restarts are also in the corpus.
   std::vector<Road> roads(3, Road{"", o});
   roads[0].name = "one scan per component";

@@ -79,11 +79,7 @@ TEST(JpegProbe, SoiAtTheStartOr692BytesIn) {
   late.insert(late.end(), jpeg.begin(), jpeg.end());
   Bytes short693(693, 0x20);
   short693[692] = 0xFF;
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    Status expected;
-  };
+  struct Case { const char* name; Bytes bytes; Status expected; };
   const Case cases[] = {{"plain", jpeg, pv::kStatusOk},
                         {"after 692 bytes", late, pv::kStatusOk},
                         {"693 bytes without SOI", short693, pv::kStatusUnknownFormat}};
@@ -242,11 +238,7 @@ TEST(JpegFault, EngineAndDecoderGiveOneAnswer) {
   Frame(p)[8] = 4;
   tq4 = p.File();
   const Bytes two = jpegtest::Encode(Picture(24, 16, 2), {});
-  struct Case {
-    const char* name;
-    Bytes file;
-    Status engine, open;
-  };
+  struct Case { const char* name; Bytes file; Status engine, open; };
   const Case cases[] = {{"two components", two, pv::kStatusOk, pv::kStatusUnsupported},
                         {"frame quant table 4", tq4, pv::kStatusDamaged, pv::kStatusDamaged}};
   for (const Case& c : cases) {

@@ -55,11 +55,7 @@ TEST(WindowTitle, Pieces) {
 }
 
 TEST(WindowTitle, PixvaneWindowMatch) {
-  struct Case {
-    const wchar_t* className;
-    const wchar_t* title;
-    bool matches;
-  };
+  struct Case { const wchar_t* className; const wchar_t* title; bool matches; };
   const Case cases[] = {
       {L"muiWindow", L"a.jpg | Pixvane", true},
       {L"muiWindow", L"Pixvane", true},
