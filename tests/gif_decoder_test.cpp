@@ -22,10 +22,7 @@ using pv::Status;
 // ---------------------------------------------------------------------------
 // A small GIF writer: the blocks are appended in the order a test gives.
 
-void Put16(Bytes& out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
+void Put16(Bytes& out, uint32_t v) { out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8)}); }
 
 // Bits of a table of n entries (n a power of two from 2 to 256).
 uint8_t TableBits(size_t n) {
@@ -37,9 +34,7 @@ uint8_t TableBits(size_t n) {
 void PutTable(Bytes& out, const std::vector<uint32_t>& table) {
   for (size_t i = 0; i < (size_t{1} << TableBits(table.size())); ++i) {
     const uint32_t c = i < table.size() ? table[i] : 0;
-    out.push_back(static_cast<uint8_t>(c >> 16));
-    out.push_back(static_cast<uint8_t>(c >> 8));
-    out.push_back(static_cast<uint8_t>(c));
+    out.insert(out.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
   }
 }
 
@@ -50,20 +45,14 @@ Bytes Header(uint32_t width, uint32_t height, const std::vector<uint32_t>& globa
   Put16(out, height);
   uint8_t packed = static_cast<uint8_t>((resolution - 1) << 4);
   if (!global.empty()) packed |= 0x80 | (TableBits(global.size()) - 1);
-  out.push_back(packed);
-  out.push_back(background);
-  out.push_back(0);
+  out.insert(out.end(), {packed, background, 0});
   if (!global.empty()) PutTable(out, global);
   return out;
 }
 
 // Graphic control: flags bit 0 transparency, bit 1 user input, bits 2-4 disposal.
 Bytes Control(uint8_t flags, uint16_t delay, uint8_t transparentIndex) {
-  Bytes out = {0x21, 0xF9, 4, flags};
-  Put16(out, delay);
-  out.push_back(transparentIndex);
-  out.push_back(0);
-  return out;
+  return {0x21, 0xF9, 4, flags, uint8_t(delay), uint8_t(delay >> 8), transparentIndex, 0};
 }
 
 Bytes Extension(uint8_t label, const std::vector<std::string>& blocks) {
@@ -101,10 +90,7 @@ Bytes InterlaceOrder(const Bytes& indices, uint32_t width, uint32_t height) {
 
 Bytes Image(const GifImage& img) {
   Bytes out = {0x2C};
-  Put16(out, img.left);
-  Put16(out, img.top);
-  Put16(out, img.width);
-  Put16(out, img.height);
+  for (uint16_t v : {img.left, img.top, img.width, img.height}) Put16(out, v);
   uint8_t packed = img.interlaced ? 0x40 : 0;
   if (!img.local.empty()) packed |= 0x80 | (TableBits(img.local.size()) - 1);
   out.push_back(packed);
@@ -264,17 +250,10 @@ TEST(GifHeader, CommentsBitsAndCompression) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<Bytes> parts = {Header(2, 1, kGlobal, 0, 5)};
-    parts.insert(parts.end(), c.comments.begin(), c.comments.end());
-    parts.push_back(Image(GifImage{0, 0, 2, 1, {1, 2}, kLocal, false, nullptr}));
-    parts.push_back(kTrailer);
-    Decoded d = DecodeBytes(Join(parts));
+    Decoded d = DecodeBytes(Join({Header(2, 1, kGlobal, 0, 5), Join(c.comments),
+                                  Image(GifImage{0, 0, 2, 1, {1, 2}, kLocal, false, nullptr}), kTrailer}));
     ASSERT_EQ(d.open, pv::kStatusOk);
-    if (c.comment) {
-      EXPECT_STREQ(d.decoder->GetText(pv::kPropComment), c.comment);
-    } else {
-      EXPECT_FALSE(d.decoder->Has(pv::kPropComment));
-    }
+    EXPECT_STREQ(d.decoder->Has(pv::kPropComment) ? d.decoder->GetText(pv::kPropComment) : nullptr, c.comment);
     // Colour resolution 5 against a global table of 2 bits and a local one of 3.
     EXPECT_STREQ(d.decoder->GetText(pv::kPropBitsPerPixel), L"5");
     EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), L"LZW");

@@ -45,10 +45,8 @@ Bytes Png(const std::vector<Chunk>& chunks) {
 }
 
 Chunk Ihdr(uint32_t w, uint32_t h, uint8_t depth, uint8_t type, uint8_t interlace = 0) {
-  Bytes d;
-  Put32(d, w);
-  Put32(d, h);
-  d.insert(d.end(), {depth, type, 0, 0, interlace});
+  Bytes d = {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w), uint8_t(h >> 24), uint8_t(h >> 16),
+             uint8_t(h >> 8), uint8_t(h), depth, type, 0, 0, interlace};
   return {"IHDR", d};
 }
 
@@ -133,9 +131,7 @@ Bytes Scanlines(const Picture& p, bool interlaced) {
 
 using Decoded = pvtest::DecodedBytes;
 
-Decoded DecodeBytes(const Bytes& file, pv::ProgressSink* progress = nullptr) {
-  return pvtest::DecodeWith(pv::CreatePngDecoder, L"png", file, nullptr, progress);
-}
+Decoded DecodeBytes(const Bytes& file) { return pvtest::DecodeWith(pv::CreatePngDecoder, L"png", file); }
 
 // A pixel as R, G, B, A at the buffer's own depth (grey fills R, G and B;
 // palette pixels give their index in R).
