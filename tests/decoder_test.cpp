@@ -4,7 +4,6 @@
 #include <cstring>
 #include <functional>
 
-#include "core/checked_math.h"
 #include "core/decoder.h"
 #include "core/endian.h"
 
