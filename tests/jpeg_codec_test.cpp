@@ -153,9 +153,7 @@ TEST_P(JpegWriterLayout, FullScaleSamplesFollowTheUpsamplingRule) {
 TEST_P(JpegWriterLayout, EighthScaleGivesEachBlockItsMean) {
   const LayoutCase& c = GetParam();
   const jpegtest::Planes p = LayoutPlanes(c, 70, 45);
-  RunOptions options;
-  options.eighthScale = true;
-  const Result r = DecodeJpeg(jpegtest::Encode(p, {}), options);
+  const Result r = DecodeJpeg(jpegtest::Encode(p, {}), {.eighthScale = true});
   ASSERT_EQ(r.status, pv::kStatusOk);
   const uint32_t w = (p.width + 7) / 8, h = (p.height + 7) / 8;
   for (uint32_t k = 0; k < c.components; ++k) {
@@ -203,9 +201,7 @@ TEST(JpegColourModel, IdentifiersAndAdobeTransformChooseTheModel) {
     p.components = c.components;
     std::copy(c.ids, c.ids + 4, p.ids);
     p.Fill([](uint32_t, uint32_t, uint32_t) { return uint8_t{128}; });
-    jpegtest::Options o;
-    o.adobeTransform = c.adobe;
-    const std::vector<uint8_t> file = jpegtest::Encode(p, o);
+    const std::vector<uint8_t> file = jpegtest::Encode(p, {.adobeTransform = c.adobe});
     pv::JpegCodec codec;
     codec.SetInput(file.data(), file.size());
     ASSERT_EQ(codec.ReadHeader(), pv::kStatusOk);
@@ -230,21 +226,15 @@ jpegtest::Planes Photo(uint32_t width, uint32_t height, bool subsampled) {
 
 TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
   const jpegtest::Planes p = Photo(61, 43, true);
-  jpegtest::Options o;
-  o.quant = 3;
-  const Result baseline = DecodeJpeg(jpegtest::Encode(p, o));
+  const Result baseline = DecodeJpeg(jpegtest::Encode(p, {.quant = 3}));
   ASSERT_EQ(baseline.status, pv::kStatusOk);
   struct Road { const char* name; jpegtest::Options options; };
   // Plain progressive files and plain restarts are also in the corpus.
-  std::vector<Road> roads(3, Road{"", o});
-  roads[0].name = "one scan per component";
-  roads[0].options.separateScans = true;
-  roads[1].name = "restarts with wrong numbers";
-  roads[1].options.restartInterval = 2;
-  roads[1].options.wrongRestartNumbers = true;
-  roads[2].name = "progressive with restarts";
-  roads[2].options.progressive = true;
-  roads[2].options.restartInterval = 1;
+  const Road roads[] = {
+      {"one scan per component", {.quant = 3, .separateScans = true}},
+      {"restarts with wrong numbers", {.quant = 3, .restartInterval = 2, .wrongRestartNumbers = true}},
+      {"progressive with restarts", {.quant = 3, .restartInterval = 1, .progressive = true}},
+  };
   for (const Road& road : roads) {
     SCOPED_TRACE(road.name);
     const Result r = DecodeJpeg(jpegtest::Encode(p, road.options));
@@ -257,9 +247,7 @@ TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
 
 TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
   jpegtest::Planes p = Photo(1920, 1040, true);
-  jpegtest::Options o;
-  o.quant = 8;
-  const std::vector<uint8_t> file = jpegtest::Encode(p, o);
+  const std::vector<uint8_t> file = jpegtest::Encode(p, {.quant = 8});
   // 120 MCUs x 3 components per row and 65 MCU rows take the pipeline,
   // unless another parallel job runs.
   pv::JpegCodec codec;
@@ -300,15 +288,10 @@ TEST(JpegCancel, StopsAtTheNextRowAndLeavesTheRest) {
   for (bool progressive : {false, true}) {
     SCOPED_TRACE(progressive ? "progressive" : "sequential");
     jpegtest::Planes p = Photo(64, 160, true);
-    jpegtest::Options o;
-    o.progressive = progressive;
-    const std::vector<uint8_t> file = jpegtest::Encode(p, o);
+    const std::vector<uint8_t> file = jpegtest::Encode(p, {.progressive = progressive});
     pv::CancelFlag flag{0};
     CancelAfter sink(&flag, 3);
-    RunOptions options;
-    options.cancel = &flag;
-    options.progress = &sink;
-    const Result r = DecodeJpeg(file, options);
+    const Result r = DecodeJpeg(file, {.cancel = &flag, .progress = &sink});
     EXPECT_EQ(r.status, pv::kStatusOk);
     EXPECT_EQ(sink.seen, 3);
     // The last rows were never written.

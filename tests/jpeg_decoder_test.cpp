@@ -117,9 +117,7 @@ TEST(JpegProperties, DensityCommentAndCompression) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    jpegtest::Options o;
-    o.segments = c.segments;
-    const pvtest::DecodedBytes d = Decode(jpegtest::Encode(Picture(16, 16), o));
+    const pvtest::DecodedBytes d = Decode(jpegtest::Encode(Picture(16, 16), {.segments = c.segments}));
     ASSERT_EQ(d.decode, pv::kStatusOk);
     EXPECT_STREQ(d.decoder->GetText(pv::kPropCompression), L"HuffDCT");
     EXPECT_STREQ(d.decoder->Has(pv::kPropDensity) ? d.decoder->GetText(pv::kPropDensity) : nullptr, c.density);
@@ -217,9 +215,7 @@ TEST(JpegFault, EngineRefusesQuantTable4InTheFrameHeader) {
 // Progressive scan headers outside the rules.
 
 TEST(JpegProgressiveScan, Validation) {
-  jpegtest::Options options;
-  options.progressive = true;
-  const Bytes file = jpegtest::Encode(Picture(32, 32), options);
+  const Bytes file = jpegtest::Encode(Picture(32, 32), {.progressive = true});
   // Ss, Se, Ah/Al of an AC scan (AC 1-5 of component 1), or of the first,
   // interleaved DC scan.
   struct Case { uint8_t ss, se, ahal; bool dcScan; Status expected; };
@@ -256,10 +252,8 @@ TEST(JpegProgressiveScan, Validation) {
 TEST(JpegTruncated, EveryCutFailsAtOpenOrDecodes) {
   for (bool progressive : {false, true}) {
     SCOPED_TRACE(progressive ? "progressive" : "baseline with restarts");
-    jpegtest::Options options;
-    options.progressive = progressive;
-    options.restartInterval = progressive ? 0 : 2;
-    const Bytes file = jpegtest::Encode(Picture(40, 40), options);
+    const Bytes file =
+        jpegtest::Encode(Picture(40, 40), {.restartInterval = uint16_t(progressive ? 0 : 2), .progressive = progressive});
     // SOS marker, length, Ns, three selectors, Ss, Se, Ah/Al.
     const size_t scanData = file.size() - Parsed::From(file).rest.size() + 14;
     for (size_t n = 2; n < file.size(); n += (n < 400 ? 1 : 7)) {
@@ -290,9 +284,7 @@ TEST(JpegTruncated, MissingRowsAreFlat) {
 TEST(JpegDamaged, CorruptedBytesNeverCrash) {
   // Every byte of a small baseline and progressive file flipped in turn.
   for (bool progressive : {false, true}) {
-    jpegtest::Options options;
-    options.progressive = progressive;
-    const Bytes file = jpegtest::Encode(Picture(24, 24), options);
+    const Bytes file = jpegtest::Encode(Picture(24, 24), {.progressive = progressive});
     for (size_t i = 2; i < file.size(); ++i) {
       Bytes bad = file;
       bad[i] ^= static_cast<uint8_t>(0x5A + i);
