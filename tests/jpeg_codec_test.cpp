@@ -50,15 +50,8 @@ Result DecodeJpeg(const std::vector<uint8_t>& file, const RunOptions& options = 
   r.bytesPerPixel = codec.ComponentCount() == 1 ? 1 : 4;
   r.stride = size_t{r.width} * r.bytesPerPixel;
   r.pixels.assign(r.stride * r.height, 0xEE);
-  pv::JpegOutput out;
-  out.pixels = r.pixels.data();
-  out.bytesPerPixel = r.bytesPerPixel;
-  out.stride = r.stride;
-  out.rows = r.height;
-  out.eighthScale = options.eighthScale;
-  out.cancel = options.cancel;
-  out.progress = options.progress;
-  r.status = codec.Decode(out);
+  r.status = codec.Decode({r.pixels.data(), r.bytesPerPixel, r.stride, r.height, options.eighthScale,
+                           options.progress, options.cancel});
   r.model = codec.Model();
   return r;
 }
@@ -112,10 +105,7 @@ struct LayoutCase {
 class JpegWriterLayout : public ::testing::TestWithParam<LayoutCase> {};
 
 jpegtest::Planes LayoutPlanes(const LayoutCase& c, uint32_t width, uint32_t height) {
-  jpegtest::Planes p;
-  p.width = width;
-  p.height = height;
-  p.components = c.components;
+  jpegtest::Planes p{.width = width, .height = height, .components = c.components};
   const uint8_t rgb[3] = {'R', 'G', 'B'}, cmyk[4] = {'C', 'M', 'Y', 'K'};
   for (uint32_t k = 0; k < c.components; ++k) {
     p.h[k] = c.h[k];
@@ -196,10 +186,8 @@ TEST(JpegColourModel, IdentifiersAndAdobeTransformChooseTheModel) {
                         {4, {1, 2, 3, 4}, 0, ColourModel::Cmyl},      {4, {1, 2, 3, 4}, 2, ColourModel::Ycck},
                         {4, {'C', 'M', 'Y', 'K'}, 1, ColourModel::Cmyl}};
   for (const Case& c : cases) {
-    jpegtest::Planes p;
-    p.width = p.height = 8;
-    p.components = c.components;
-    std::copy(c.ids, c.ids + 4, p.ids);
+    jpegtest::Planes p{.width = 8, .height = 8, .components = c.components,
+                       .ids = {c.ids[0], c.ids[1], c.ids[2], c.ids[3]}};
     p.Fill([](uint32_t, uint32_t, uint32_t) { return uint8_t{128}; });
     const std::vector<uint8_t> file = jpegtest::Encode(p, {.adobeTransform = c.adobe});
     pv::JpegCodec codec;
@@ -213,10 +201,7 @@ TEST(JpegColourModel, IdentifiersAndAdobeTransformChooseTheModel) {
 // Different roads to the same pixels.
 
 jpegtest::Planes Photo(uint32_t width, uint32_t height, bool subsampled) {
-  jpegtest::Planes p;
-  p.width = width;
-  p.height = height;
-  p.components = 3;
+  jpegtest::Planes p{.width = width, .height = height, .components = 3};
   if (subsampled) p.h[0] = p.v[0] = 2;
   p.Fill([](uint32_t k, uint32_t x, uint32_t y) {
     return static_cast<uint8_t>(128 + 90 * std::sin(x * (0.11 + 0.05 * k)) * std::cos(y * 0.07) + (x ^ y) % 9);
@@ -310,19 +295,10 @@ TEST(JpegWriterVector, ConvertingWritersMatchPlainWriterAndScalarConversion) {
   std::mt19937 rng(5);
   std::uniform_int_distribution<int> sample(0, 255);
   for (const Layout& shape : {Layout{1, 1}, Layout{2, 1}, Layout{1, 2}, Layout{2, 2}}) {
-    pv::jpeg::McuLayout layout;
-    layout.components = 3;
-    layout.h[0] = shape.h;
-    layout.v[0] = shape.v;
-    layout.h[1] = layout.h[2] = layout.v[1] = layout.v[2] = 1;
-    const uint32_t lumaBlocks = shape.h * shape.v;
-    layout.offset[1] = lumaBlocks;
-    layout.offset[2] = lumaBlocks + 1;
-    layout.hmax = shape.h;
-    layout.vmax = shape.v;
-    layout.bytesPerPixel = 4;
-    const uint32_t width = 8 * shape.h, height = 8 * shape.v;
-    layout.stride = width * 4 + 12;
+    const uint32_t lumaBlocks = shape.h * shape.v, width = 8 * shape.h, height = 8 * shape.v;
+    pv::jpeg::McuLayout layout{.components = 3, .h = {shape.h, 1, 1}, .v = {shape.v, 1, 1},
+                               .offset = {0, lumaBlocks, lumaBlocks + 1}, .hmax = shape.h, .vmax = shape.v,
+                               .bytesPerPixel = 4, .stride = width * 4 + 12};
     for (int round = 0; round < 50; ++round) {
       std::vector<uint8_t> samples((lumaBlocks + 2) * pv::jpeg::kBlockBytes);
       // Extremes are frequent, so that clamping is reached.

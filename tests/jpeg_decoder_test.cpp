@@ -57,10 +57,7 @@ pvtest::DecodedBytes Decode(const Bytes& file, const pv::CancelFlag* cancel = nu
 }
 
 jpegtest::Planes Picture(uint32_t width, uint32_t height, uint32_t components = 3) {
-  jpegtest::Planes p;
-  p.width = width;
-  p.height = height;
-  p.components = components;
+  jpegtest::Planes p{.width = width, .height = height, .components = components};
   if (components == 3) p.h[0] = p.v[0] = 2;
   p.Fill([](uint32_t k, uint32_t x, uint32_t y) {
     return static_cast<uint8_t>(128 + 80 * std::sin(x * (0.09 + 0.04 * k) + y * 0.05) + (x * 7 + y * 3) % 11);
