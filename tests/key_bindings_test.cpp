@@ -34,12 +34,7 @@ TEST(KeyBindings, StoredSetsMustMatchTheirCount) {
     b[at] = v;
     return b;
   };
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> stored;
-    size_t count;
-    bool valid;
-  };
+  struct Case { const char* what; std::vector<uint8_t> stored; size_t count; bool valid; };
   std::vector<uint8_t> many;
   for (int i = 0; i < 256; ++i) many.insert(many.end(), two.begin(), two.begin() + 4);
   const Case cases[] = {
@@ -79,13 +74,7 @@ TEST(KeyBindings, FrozenWindowsKeepTheKeysOfTheirCommandsInTheirOrder) {
 }
 
 TEST(KeyBindings, KeyNames) {
-  struct Case {
-    uint8_t modifiers;
-    const wchar_t* key;
-    size_t capacity;
-    bool longForm;
-    const wchar_t* text;
-  };
+  struct Case { uint8_t modifiers; const wchar_t* key; size_t capacity; bool longForm; const wchar_t* text; };
   const uint8_t all = pv::kKeyShift | pv::kKeyCtrl | pv::kKeyAlt;
   const Case cases[] = {
       {all, L"X", 32, true, L"Shift-Ctrl-Alt-X"},
