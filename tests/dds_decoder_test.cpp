@@ -1,6 +1,7 @@
+#include "codecs/dds/dds_decoder.h"
+
 #include <gtest/gtest.h>
 
-#include "codecs/dds/dds_decoder.h"
 #include "core/endian.h"
 #include "tests/test_support.h"
 
@@ -36,20 +37,32 @@ TEST(DdsDecoder, BlocksAndMasks) {
   const Case cases[] = {
       {"DXT1 four colours", Dds(4, 4, 4, "DXT1", 0, {}, redBlue), {0xFFFF0000, 0xFF0000FF, 0xFFAA0055, 0xFF5500AA}, 2},
       {"DXT1 transparent black", Dds(4, 4, 4, "DXT1", 0, {}, blueRed), {0xFF0000FF, 0xFFFF0000, 0xFF800080, 0}, 2},
-      {"DXT2 nibbles", Dds(4, 4, 4, "DXT2", 0, {}, with({0xF0, 0x18, 0, 0, 0, 0, 0, 0}, redBlue)),
-       {0x00FF0000, 0xFF0000FF, 0x88AA0055, 0x115500AA}, 2},
-      {"DXT3 nibbles", Dds(4, 4, 4, "DXT3", 0, {}, with({0xF0, 0x18, 0, 0, 0, 0, 0, 0}, redBlue)),
-       {0x00FF0000, 0xFF0000FF, 0x88AA0055, 0x115500AA}, 1},
+      {"DXT2 nibbles",
+       Dds(4, 4, 4, "DXT2", 0, {}, with({0xF0, 0x18, 0, 0, 0, 0, 0, 0}, redBlue)),
+       {0x00FF0000, 0xFF0000FF, 0x88AA0055, 0x115500AA},
+       2},
+      {"DXT3 nibbles",
+       Dds(4, 4, 4, "DXT3", 0, {}, with({0xF0, 0x18, 0, 0, 0, 0, 0, 0}, redBlue)),
+       {0x00FF0000, 0xFF0000FF, 0x88AA0055, 0x115500AA},
+       1},
       // Alpha indices 0, 1, 2, 7: a0 > a1 gives sevenths, otherwise fifths then 0 and 255.
-      {"DXT5 eight levels", Dds(4, 4, 4, "DXT5", 0, {}, with({255, 0, 0x88, 0x0E, 0, 0, 0, 0}, redBlue)),
-       {0xFFFF0000, 0x000000FF, 0xDBAA0055, 0x245500AA}, 1},
-      {"DXT4 six levels", Dds(4, 4, 4, "DXT4", 0, {}, with({0, 255, 0x88, 0x0E, 0, 0, 0, 0}, redBlue)),
-       {0x00FF0000, 0xFF0000FF, 0x33AA0055, 0xFF5500AA}, 2},
+      {"DXT5 eight levels",
+       Dds(4, 4, 4, "DXT5", 0, {}, with({255, 0, 0x88, 0x0E, 0, 0, 0, 0}, redBlue)),
+       {0xFFFF0000, 0x000000FF, 0xDBAA0055, 0x245500AA},
+       1},
+      {"DXT4 six levels",
+       Dds(4, 4, 4, "DXT4", 0, {}, with({0, 255, 0x88, 0x0E, 0, 0, 0, 0}, redBlue)),
+       {0x00FF0000, 0xFF0000FF, 0x33AA0055, 0xFF5500AA},
+       2},
       // 5-6-5 fields stretch to the full range: 31 and 63 give 255.
-      {"565", Dds(3, 1, 0x40, nullptr, 16, {0xF800, 0x7E0, 0x1F}, {0xFF, 0xFF, 0x00, 0xF8, 0xE0, 0x07, 0, 0}),
-       {0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00}, 0},
-      {"4444 with alpha", Dds(1, 1, 0x41, nullptr, 16, {0xF00, 0xF0, 0xF, 0xF000}, {0x21, 0x83, 0, 0}),
-       {0x88332211}, 1},
+      {"565",
+       Dds(3, 1, 0x40, nullptr, 16, {0xF800, 0x7E0, 0x1F}, {0xFF, 0xFF, 0x00, 0xF8, 0xE0, 0x07, 0, 0}),
+       {0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00},
+       0},
+      {"4444 with alpha",
+       Dds(1, 1, 0x41, nullptr, 16, {0xF00, 0xF0, 0xF, 0xF000}, {0x21, 0x83, 0, 0}),
+       {0x88332211},
+       1},
       // No masks at all: black; a mask of all 32 bits: its top half.
       {"zero masks", Dds(1, 1, 0x40, nullptr, 24, {0, 0, 0, 0}, {0x12, 0x34, 0x56, 0}), {0xFF000000}, 0},
       {"32-bit masks", Dds(1, 1, 0x40, nullptr, 32, {0xFFFFFFFF, 0, 0, 0}, {0, 0, 0, 0x80}), {0xFF7F0000}, 0},
@@ -85,7 +98,8 @@ TEST(DdsDecoder, DamagedInput) {
       {Dds(0x7FFFFFFF, 0x7FFFFFFF, 4, "DXT1", 0, {}, {}), pv::kStatusUnsupported},
       {std::vector<uint8_t>(dxt5.begin(), dxt5.begin() + 127), pv::kStatusUnknownFormat},
   };
-  for (const auto& [file, status] : opens) EXPECT_EQ(pvtest::DecodeWith(pv::CreateDdsDecoder, L"dds", file).open, status);
+  for (const auto& [file, status] : opens)
+    EXPECT_EQ(pvtest::DecodeWith(pv::CreateDdsDecoder, L"dds", file).open, status);
   // Surface data cut anywhere: the blocks that are there decode, the rest is transparent black.
   for (size_t n = 128; n <= dxt5.size(); n += 7) {
     pvtest::DecodedBytes d = pvtest::DecodeWith(pv::CreateDdsDecoder, L"dds", {dxt5.begin(), dxt5.begin() + n});

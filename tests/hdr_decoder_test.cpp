@@ -1,9 +1,10 @@
+#include "codecs/hdr/hdr_decoder.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
-#include "codecs/hdr/hdr_decoder.h"
 #include "core/pixel_convert.h"
 #include "tests/test_support.h"
 
@@ -70,9 +71,13 @@ TEST(HdrDecoder, ResolutionLineAndOrientation) {
     const wchar_t* orientation;  // empty: none
   };
   const Case cases[] = {
-      {"-Y 2 +X 3", 3, 2, L""},           {"+Y 10 +X 20", 20, 10, L"Bottom-Up"}, {"-Y 2 -X 3", 3, 2, L"Mirrored"},
-      {"+Y 2 -X 3", 3, 2, L"Rotated 180"}, {"+X 2 +Y 3", 3, 2, L"Rotated 90"},
-      {"+X 2 -Y 3", 3, 2, L"Rotated 270 & Bottom-Up"}, {"-X 2 -Y 3", 3, 2, L"Rotated 270"},
+      {"-Y 2 +X 3", 3, 2, L""},
+      {"+Y 10 +X 20", 20, 10, L"Bottom-Up"},
+      {"-Y 2 -X 3", 3, 2, L"Mirrored"},
+      {"+Y 2 -X 3", 3, 2, L"Rotated 180"},
+      {"+X 2 +Y 3", 3, 2, L"Rotated 90"},
+      {"+X 2 -Y 3", 3, 2, L"Rotated 270 & Bottom-Up"},
+      {"-X 2 -Y 3", 3, 2, L"Rotated 270"},
       {"-X 2 +Y 3", 3, 2, L"Rotated 90 & Bottom-Up"},
   };
   for (const Case& c : cases) {

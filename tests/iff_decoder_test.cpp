@@ -1,6 +1,7 @@
+#include "codecs/iff/iff_decoder.h"
+
 #include <gtest/gtest.h>
 
-#include "codecs/iff/iff_decoder.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -52,34 +53,51 @@ TEST(IffDecoder, PlanesAndModes) {
   ehbMap[1] = 0x804020;
   for (uint32_t i = 0; i < 7; ++i) grey[i] = i * 0x010101;
   const Case cases[] = {
-      {"extra half-brite", Form("ILBM", {Bmhd(16, 1, 6), kCamgEhb, Map(ehbMap), Chunk("BODY", Planar({1, 33}, 6))}),
-       {0xFF804020, 0xFF402010}, 1},
+      {"extra half-brite",
+       Form("ILBM", {Bmhd(16, 1, 6), kCamgEhb, Map(ehbMap), Chunk("BODY", Planar({1, 33}, 6))}),
+       {0xFF804020, 0xFF402010},
+       1},
       // The running colour starts as entry 0; then red, blue and green are replaced, then entry 5 is taken.
-      {"HAM6", Form("ILBM", {Bmhd(16, 1, 6), kCamgHam, Map({0x102030, 0, 0, 0, 0, 0x010203}),
-                             Chunk("BODY", Planar({0x2F, 0x1A, 0x31, 0x05}, 6))}),
-       {0xFFFF2030, 0xFFFF20AA, 0xFFFF11AA, 0xFF010203}, 1},
-      {"HAM8", Form("ILBM", {Bmhd(16, 1, 8), kCamgHam, Map({0}), Chunk("BODY", Planar({0xFF, 0x81}, 8))}),
-       {0xFF00FF00, 0xFF04FF00}, 1},
+      {"HAM6",
+       Form("ILBM", {Bmhd(16, 1, 6), kCamgHam, Map({0x102030, 0, 0, 0, 0, 0x010203}),
+                     Chunk("BODY", Planar({0x2F, 0x1A, 0x31, 0x05}, 6))}),
+       {0xFFFF2030, 0xFFFF20AA, 0xFFFF11AA, 0xFF010203},
+       1},
+      {"HAM8",
+       Form("ILBM", {Bmhd(16, 1, 8), kCamgHam, Map({0}), Chunk("BODY", Planar({0xFF, 0x81}, 8))}),
+       {0xFF00FF00, 0xFF04FF00},
+       1},
       // Chunky values above the planes are cut to them, so they pick an entry of the 16.
-      {"HAM6 chunky", Form("PBM ", {Bmhd(2, 1, 6), kCamgHam, Map({0, 0, 0, 0, 0, 0x010203}), Chunk("BODY", {0xC5, 0})}),
-       {0xFF010203, 0xFF000000}, 1},
-      {"transparent colour", Form("ILBM", {Bmhd(16, 1, 2, 2, 0, 3), Map({1, 2, 3, 0x040506}),
-                                           Chunk("BODY", Planar({3, 1}, 2))}),
-       {0x00040506, 0xFF000002}, 1},
-      {"24 planes and a colour map", Form("ILBM", {Bmhd(16, 1, 24), Map({1, 2}),
-                                                   Chunk("BODY", Planar({0x244281}, 24))}),
-       {0xFF814224}, 0},
+      {"HAM6 chunky",
+       Form("PBM ", {Bmhd(2, 1, 6), kCamgHam, Map({0, 0, 0, 0, 0, 0x010203}), Chunk("BODY", {0xC5, 0})}),
+       {0xFF010203, 0xFF000000},
+       1},
+      {"transparent colour",
+       Form("ILBM", {Bmhd(16, 1, 2, 2, 0, 3), Map({1, 2, 3, 0x040506}), Chunk("BODY", Planar({3, 1}, 2))}),
+       {0x00040506, 0xFF000002},
+       1},
+      {"24 planes and a colour map",
+       Form("ILBM", {Bmhd(16, 1, 24), Map({1, 2}), Chunk("BODY", Planar({0x244281}, 24))}),
+       {0xFF814224},
+       0},
       // The mask plane after each row's planes counts in the row size.
-      {"mask plane", Form("ILBM", {Bmhd(16, 2, 1, 1), Map({0, 0xFFFFFF}),
-                                   Chunk("BODY", {0x80, 0, 0xFF, 0xFF, 0x40, 0, 0xFF, 0xFF})}),
-       {0xFF000000, 0xFFFFFFFF}, 1},
-      {"chunky odd width packed", Form("PBM ", {Bmhd(3, 2, 8, 0, 1), Map(grey), Chunk("BODY", {7, 1, 2, 3, 0, 4, 5, 6, 0})}),
-       {0xFF040404, 0xFF050505, 0xFF060606}, 1},
-      {"run past the block", Form("PBM ", {Bmhd(2, 1, 8, 0, 1), Map(grey), Chunk("BODY", {0x81, 5, 0x81, 6})}),
-       {0xFF050505, 0xFF050505}, 1},
+      {"mask plane",
+       Form("ILBM", {Bmhd(16, 2, 1, 1), Map({0, 0xFFFFFF}), Chunk("BODY", {0x80, 0, 0xFF, 0xFF, 0x40, 0, 0xFF, 0xFF})}),
+       {0xFF000000, 0xFFFFFFFF},
+       1},
+      {"chunky odd width packed",
+       Form("PBM ", {Bmhd(3, 2, 4, 0, 1), Map(grey), Chunk("BODY", {7, 1, 2, 3, 0, 4, 5, 6, 0})}),
+       {0xFF040404, 0xFF050505, 0xFF060606},
+       1},
+      {"run past the block",
+       Form("PBM ", {Bmhd(2, 1, 8, 0, 1), Map(grey), Chunk("BODY", {0x81, 5, 0x81, 6})}),
+       {0xFF050505, 0xFF050505},
+       1},
       // Entries past a short colour map are not read: transparent black.
-      {"short colour map", Form("ILBM", {Bmhd(16, 1, 2), Chunk("CMAP", {9, 8, 7, 6}), Chunk("BODY", Planar({0, 1}, 2))}),
-       {0xFF090807, 0}, 1},
+      {"short colour map",
+       Form("ILBM", {Bmhd(16, 1, 2), Chunk("CMAP", {9, 8, 7, 6}), Chunk("BODY", Planar({0, 1}, 2))}),
+       {0xFF090807, 0},
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -105,7 +123,8 @@ TEST(IffDecoder, DamagedInput) {
       {Form("ILBM", {Chunk("BMHD", Bytes(10, 1)), body, Chunk("TEXT", Bytes(20, 'a'))}), pv::kStatusDamaged},
       {Form("ACBM", {Bmhd(2, 1, 1), body}), pv::kStatusUnknownFormat},
   };
-  for (const auto& [file, status] : opens) EXPECT_EQ(pvtest::DecodeWith(pv::CreateIffDecoder, L"iff", file).open, status);
+  for (const auto& [file, status] : opens)
+    EXPECT_EQ(pvtest::DecodeWith(pv::CreateIffDecoder, L"iff", file).open, status);
   // Every prefix of a packed file, with its chunk sizes left as they were, decodes or fails with a status.
   const Bytes whole = Form("ILBM", {Bmhd(16, 3, 4, 0, 1), Map({1, 2, 3}), Chunk("BODY", pvtest::RandomBytes(3, 40))});
   for (size_t n = 40; n <= whole.size(); ++n) {

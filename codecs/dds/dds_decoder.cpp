@@ -47,9 +47,9 @@ void BlockColours(uint16_t c0, uint16_t c1, uint32_t out[4]) {
   uint32_t ch[2][3];
   for (int i = 0; i < 2; ++i) {
     const uint32_t c = i ? c1 : c0;
-    ch[i][0] = ((c & 31) * 255 + 15) / 31;          // blue
-    ch[i][1] = (((c >> 5) & 63) * 255 + 31) / 63;   // green
-    ch[i][2] = ((c >> 11) * 255 + 15) / 31;         // red
+    ch[i][0] = ((c & 31) * 255 + 15) / 31;         // blue
+    ch[i][1] = (((c >> 5) & 63) * 255 + 31) / 63;  // green
+    ch[i][2] = ((c >> 11) * 255 + 15) / 31;        // red
   }
   uint32_t mix[2][3];
   for (int k = 0; k < 3; ++k) {
@@ -81,28 +81,37 @@ void AlphaLevels(uint32_t a0, uint32_t a1, uint8_t out[8]) {
   }
 }
 
+enum AlphaKind { kNoAlpha, kNibbleAlpha, kLevelAlpha };
+
 // Writes one whole 4 x 4 block at `dst` (rows `rowBytes` apart).
-void DecodeBlock(const uint8_t* block, int alphaKind, uint8_t* dst, size_t rowBytes) {
-  const uint8_t* colour = alphaKind ? block + 8 : block;
+template <AlphaKind kAlpha>
+void DecodeBlock(const uint8_t* block, uint8_t* dst, size_t rowBytes) {
+  const uint8_t* colour = kAlpha == kNoAlpha ? block : block + 8;
   uint32_t colours[4];
   BlockColours(LoadU16LE(colour), LoadU16LE(colour + 2), colours);
   const uint32_t indices = LoadU32LE(colour + 4);
   uint8_t levels[8];
   uint64_t alphaBits = LoadU64LE(block);
-  if (alphaKind == 2) {
+  if (kAlpha == kLevelAlpha) {
     AlphaLevels(block[0], block[1], levels);
     alphaBits >>= 16;
   }
-  for (uint32_t i = 0; i < 16; ++i) {
-    uint32_t pixel = colours[(indices >> (2 * i)) & 3];
-    if (alphaKind == 1) {
-      pixel = (pixel & 0xFFFFFF) | (static_cast<uint32_t>((alphaBits >> (4 * i)) & 15) * 17 << 24);
-    } else if (alphaKind == 2) {
-      pixel = (pixel & 0xFFFFFF) | (uint32_t{levels[(alphaBits >> (3 * i)) & 7]} << 24);
+  for (uint32_t y = 0; y < 4; ++y, dst += rowBytes) {
+    uint32_t row[4];
+    for (uint32_t x = 0; x < 4; ++x) {
+      const uint32_t i = 4 * y + x;
+      row[x] = colours[(indices >> (2 * i)) & 3];
+      if (kAlpha == kNibbleAlpha) {
+        row[x] = (row[x] & 0xFFFFFF) | (static_cast<uint32_t>((alphaBits >> (4 * i)) & 15) * 17 << 24);
+      } else if (kAlpha == kLevelAlpha) {
+        row[x] = (row[x] & 0xFFFFFF) | (uint32_t{levels[(alphaBits >> (3 * i)) & 7]} << 24);
+      }
     }
-    StoreU32LE(dst + (i / 4) * rowBytes + (i % 4) * 4, pixel);
+    std::memcpy(dst, row, 16);  // B, G, R, A bytes on the little-endian targets we build for
   }
 }
+
+using BlockFunction = void (*)(const uint8_t*, uint8_t*, size_t);
 
 }  // namespace
 
@@ -189,14 +198,16 @@ Status DdsDecoder::DecodeBlocks(const ByteReader& data, ImageBuffer& buffer, Pro
                                 const CancelFlag* cancel) {
   const uint32_t across = (Width() + 3) / 4, down = (Height() + 3) / 4;
   const uint32_t blockBytes = coding_ == Coding::Dxt1 ? 8 : 16;
-  const int alphaKind = coding_ == Coding::Dxt1 ? 0 : coding_ == Coding::Dxt3 ? 1 : 2;
+  const BlockFunction decode = coding_ == Coding::Dxt1   ? DecodeBlock<kNoAlpha>
+                               : coding_ == Coding::Dxt3 ? DecodeBlock<kNibbleAlpha>
+                                                         : DecodeBlock<kLevelAlpha>;
   const size_t rowBytes = buffer.RowBytes();
   uint64_t offset = 0;
   for (uint32_t by = 0; by < down; ++by) {
     for (uint32_t bx = 0; bx < across; ++bx, offset += blockBytes) {
       uint8_t* dst = buffer.Row(by * 4) + size_t{bx} * 16;
       if (const uint8_t* block = data.Span(offset, blockBytes)) {
-        DecodeBlock(block, alphaKind, dst, rowBytes);
+        decode(block, dst, rowBytes);
       } else {
         for (uint32_t y = 0; y < 4; ++y) FillMissing(buffer, dst + y * rowBytes, 4);
       }

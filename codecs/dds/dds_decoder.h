@@ -14,8 +14,7 @@ class DdsDecoder final : public ImageDecoder {
 
  protected:
   Status ReadHeader(uint32_t options, ImageHeader& header) override;
-  Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress,
-                      const CancelFlag* cancel) override;
+  Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress, const CancelFlag* cancel) override;
 
  private:
   enum class Coding : uint8_t { Masks, Dxt1, Dxt3, Dxt5 };

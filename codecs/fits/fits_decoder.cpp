@@ -144,8 +144,7 @@ Status FitsDecoder::DecodePixels(ImageBuffer& buffer, bool, ProgressSink* progre
           double d;
           std::memcpy(&d, &u, 8);
           // Doubles beyond the float range saturate (NaN stays NaN).
-          reinterpret_cast<float*>(dst)[x] =
-              d > FLT_MAX ? FLT_MAX : d < -FLT_MAX ? -FLT_MAX : static_cast<float>(d);
+          reinterpret_cast<float*>(dst)[x] = d > FLT_MAX ? FLT_MAX : d < -FLT_MAX ? -FLT_MAX : static_cast<float>(d);
         }
       }
     }

@@ -14,8 +14,7 @@ class FitsDecoder final : public ImageDecoder {
 
  protected:
   Status ReadHeader(uint32_t options, ImageHeader& header) override;
-  Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress,
-                      const CancelFlag* cancel) override;
+  Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress, const CancelFlag* cancel) override;
 
  private:
   void TakeText(uint32_t id, const ByteReader& card, bool quoted);

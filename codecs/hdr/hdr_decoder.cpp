@@ -40,6 +40,15 @@ bool Equals(const ByteReader& text, const char* s, bool ignoreCase) {
   return true;
 }
 
+// The next byte that is not a blank, or 0 at the end.
+uint8_t NextNonBlank(ByteReader& in) {
+  uint8_t c = 0;
+  while (in.U8(c)) {
+    if (c != ' ') return c;
+  }
+  return 0;
+}
+
 // Orientation texts by the order of the axes and their signs: [X first][Y+][X+].
 constexpr const wchar_t* kOrientations[2][2][2] = {
     {{L"Mirrored", nullptr}, {L"Rotated 180", L"Bottom-Up"}},
@@ -99,27 +108,19 @@ Status HdrDecoder::ReadResolution(const ByteReader& line, ImageHeader& h) {
   uint64_t counts[2] = {0, 0};
   ByteReader in = line;
   for (int token = 0; token < 2; ++token) {
-    uint8_t c = 0;
-    while (in.U8(c) && c == ' ') {
-    }
-    bool plus = true;
-    if (c == '+' || c == '-') {
-      plus = c == '+';
-      if (!in.U8(c)) return kStatusDamaged;
-    }
-    const bool isX = c == 'X' || c == 'x';
-    if (!isX && c != 'Y' && c != 'y') return kStatusDamaged;
+    uint8_t c = NextNonBlank(in);
+    const bool plus = c != '-';
+    if ((c == '+' || c == '-') && !in.U8(c)) return kStatusDamaged;
+    const bool isX = (c | 0x20) == 'x';
+    if (!isX && (c | 0x20) != 'y') return kStatusDamaged;
+    if (token == 1 && isX == xFirst) return kStatusDamaged;
     if (token == 0) xFirst = isX;
-    else if (isX == xFirst) return kStatusDamaged;
-    positive[isX ? 1 : 0] = plus;
-    bool digits = false;
-    while (in.U8(c) && c == ' ') {
-    }
-    for (bool more = true; more && c >= '0' && c <= '9'; more = in.U8(c)) {
-      digits = true;
+    positive[isX] = plus;
+    c = NextNonBlank(in);
+    if (c < '0' || c > '9') return kStatusDamaged;
+    do {
       counts[token] = std::min<uint64_t>(counts[token] * 10 + (c - '0'), uint64_t{1} << 32);
-    }
-    if (!digits) return kStatusDamaged;
+    } while (in.U8(c) && c >= '0' && c <= '9');
   }
   if (!counts[0] || !counts[1]) return kStatusUnknownFormat;
   if (!IsSaneImageSize(counts[1], counts[0])) return kStatusUnsupported;
@@ -161,9 +162,12 @@ Status HdrDecoder::ReadHeader(uint32_t, ImageHeader& h) {
     static_cast<void>(line.Sub(0, at, &name));
     value = Trim(line.From(at + 1));
     if (!Equals(Trim(name), "format", true)) continue;
-    if (Equals(value, "32-bit_rle_rgbe", false)) h.model = ColourModel::Rgb;
-    else if (Equals(value, "32-bit_rle_xyze", false)) h.model = ColourModel::Xyz;
-    else return kStatusUnsupported;
+    if (Equals(value, "32-bit_rle_rgbe", false))
+      h.model = ColourModel::Rgb;
+    else if (Equals(value, "32-bit_rle_xyze", false))
+      h.model = ColourModel::Xyz;
+    else
+      return kStatusUnsupported;
   }
   dataOffset_ = r.Offset();
   h.format = PixelFormat::RgbaF;

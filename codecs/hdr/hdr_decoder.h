@@ -14,8 +14,7 @@ class HdrDecoder final : public ImageDecoder {
 
  protected:
   Status ReadHeader(uint32_t options, ImageHeader& header) override;
-  Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress,
-                      const CancelFlag* cancel) override;
+  Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress, const CancelFlag* cancel) override;
 
  private:
   Status ReadResolution(const ByteReader& line, ImageHeader& header);

@@ -125,7 +125,8 @@ void IffDecoder::DecodeRow(const uint8_t* src, uint8_t* dst, uint8_t* scratch, c
     const uint8_t* rgb = src;
     if (!pbm_) {
       // Planes 0-7 are red (plane 0 the least significant bit), 8-15 green, 16-23 blue.
-      for (uint32_t k = 0; k < 3; ++k) PlanesToIndices(scratch + k * paddedWidth_, src + k * 8 * planeRow, paddedWidth_, 8);
+      for (uint32_t k = 0; k < 3; ++k)
+        PlanesToIndices(scratch + k * paddedWidth_, src + k * 8 * planeRow, paddedWidth_, 8);
       for (uint32_t x = 0; x < width; ++x) {
         dst[4 * x] = scratch[2 * paddedWidth_ + x];
         dst[4 * x + 1] = scratch[paddedWidth_ + x];
@@ -134,7 +135,8 @@ void IffDecoder::DecodeRow(const uint8_t* src, uint8_t* dst, uint8_t* scratch, c
       }
       return;
     }
-    for (uint32_t x = 0; x < width; ++x, rgb += 3) StoreU32LE(dst + 4 * x, 0xFF000000u | (rgb[0] << 16) | (rgb[1] << 8) | rgb[2]);
+    for (uint32_t x = 0; x < width; ++x, rgb += 3)
+      StoreU32LE(dst + 4 * x, 0xFF000000u | (rgb[0] << 16) | (rgb[1] << 8) | rgb[2]);
     return;
   }
   uint8_t* indices = ham_ ? scratch : dst;

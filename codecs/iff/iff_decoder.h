@@ -14,8 +14,7 @@ class IffDecoder final : public ImageDecoder {
 
  protected:
   Status ReadHeader(uint32_t options, ImageHeader& header) override;
-  Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress,
-                      const CancelFlag* cancel) override;
+  Status DecodePixels(ImageBuffer& buffer, bool usePreview, ProgressSink* progress, const CancelFlag* cancel) override;
 
  private:
   // Fills `count` entries from the colour map (a grey ramp without one).
@@ -27,7 +26,7 @@ class IffDecoder final : public ImageDecoder {
   bool halfBrite_ = false;
   uint32_t planes_ = 0;
   uint32_t paddedWidth_ = 0;
-  uint64_t rowBytes_ = 0;  // one image row of the body, mask plane included
+  uint64_t rowBytes_ = 0;     // one image row of the body, mask plane included
   uint32_t paletteSize_ = 0;  // entries the palette holds (16 or 64 for hold-and-modify)
   int32_t transparent_ = -1;
   uint64_t mapOffset_ = 0, mapEntries_ = 0;
