@@ -27,7 +27,7 @@ Bytes Bmhd(uint8_t width, uint8_t height, uint8_t planes, uint8_t masking = 0, u
 }
 
 // One 16-pixel ILBM row: each plane's two bytes from the pixels' values.
-Bytes Planar(const std::vector<uint32_t>& values, uint32_t planes) {
+Bytes Planar(const std::vector<uint32_t>& values, uint32_t planes = 2) {
   Bytes row(2 * planes, 0);
   for (uint32_t p = 0; p < planes; ++p)
     for (size_t x = 0; x < values.size(); ++x) row[2 * p + x / 8] |= ((values[x] >> p) & 1) << (7 - x % 8);
@@ -40,95 +40,70 @@ Bytes Map(std::vector<uint32_t> rgb) {
   return Chunk("CMAP", m);
 }
 
+Bytes Body(const Bytes& data) { return Chunk("BODY", data); }
+
+pvtest::DecodedBytes Decode(const Bytes& file) { return pvtest::DecodeWith(pv::CreateIffDecoder, L"iff", file); }
+
 const Bytes kCamgHam = Chunk("CAMG", {0, 0, 8, 0}), kCamgEhb = Chunk("CAMG", {0, 0, 0, 0x80});
 
 TEST(IffDecoder, PlanesAndModes) {
-  struct Case {
-    const char* name;
-    Bytes file;
-    std::vector<uint32_t> lastRow;  // 0xAARRGGBB
-    uint8_t usesAlpha;
-  };
+  struct Case { const char* name; Bytes file; std::vector<uint32_t> lastRow; uint8_t usesAlpha; };  // 0xAARRGGBB
   std::vector<uint32_t> ehbMap(32, 0), grey(7);
   ehbMap[1] = 0x804020;
   for (uint32_t i = 0; i < 7; ++i) grey[i] = i * 0x010101;
   const Case cases[] = {
-      {"extra half-brite",
-       Form("ILBM", {Bmhd(16, 1, 6), kCamgEhb, Map(ehbMap), Chunk("BODY", Planar({1, 33}, 6))}),
-       {0xFF804020, 0xFF402010},
-       1},
-      // The running colour starts as entry 0; then red, blue and green are replaced, then entry 5 is taken.
-      {"HAM6",
-       Form("ILBM", {Bmhd(16, 1, 6), kCamgHam, Map({0x102030, 0, 0, 0, 0, 0x010203}),
-                     Chunk("BODY", Planar({0x2F, 0x1A, 0x31, 0x05}, 6))}),
-       {0xFFFF2030, 0xFFFF20AA, 0xFFFF11AA, 0xFF010203},
-       1},
-      {"HAM8",
-       Form("ILBM", {Bmhd(16, 1, 8), kCamgHam, Map({0}), Chunk("BODY", Planar({0xFF, 0x81}, 8))}),
-       {0xFF00FF00, 0xFF04FF00},
-       1},
-      // Chunky values above the planes are cut to them, so they pick an entry of the 16.
-      {"HAM6 chunky",
-       Form("PBM ", {Bmhd(2, 1, 6), kCamgHam, Map({0, 0, 0, 0, 0, 0x010203}), Chunk("BODY", {0xC5, 0})}),
-       {0xFF010203, 0xFF000000},
-       1},
-      {"transparent colour",
-       Form("ILBM", {Bmhd(16, 1, 2, 2, 0, 3), Map({1, 2, 3, 0x040506}), Chunk("BODY", Planar({3, 1}, 2))}),
-       {0x00040506, 0xFF000002},
-       1},
-      {"24 planes and a colour map",
-       Form("ILBM", {Bmhd(16, 1, 24), Map({1, 2}), Chunk("BODY", Planar({0x244281}, 24))}),
-       {0xFF814224},
-       0},
-      // The mask plane after each row's planes counts in the row size.
-      {"mask plane",
-       Form("ILBM", {Bmhd(16, 2, 1, 1), Map({0, 0xFFFFFF}), Chunk("BODY", {0x80, 0, 0xFF, 0xFF, 0x40, 0, 0xFF, 0xFF})}),
-       {0xFF000000, 0xFFFFFFFF},
-       1},
-      {"chunky odd width packed",
-       Form("PBM ", {Bmhd(3, 2, 4, 0, 1), Map(grey), Chunk("BODY", {7, 1, 2, 3, 0, 4, 5, 6, 0})}),
-       {0xFF040404, 0xFF050505, 0xFF060606},
-       1},
-      {"run past the block",
-       Form("PBM ", {Bmhd(2, 1, 8, 0, 1), Map(grey), Chunk("BODY", {0x81, 5, 0x81, 6})}),
-       {0xFF050505, 0xFF050505},
-       1},
+      {"extra half-brite", Form("ILBM", {Bmhd(16, 1, 6), kCamgEhb, Map(ehbMap), Body(Planar({1, 33}, 6))}),
+       {0xFF804020, 0xFF402010}, 1},
+      // The running colour starts as entry 0; red, blue and green are replaced, then entry 5 is taken.
+      {"HAM6", Form("ILBM", {Bmhd(16, 1, 6), kCamgHam, Map({0x102030, 0, 0, 0, 0, 0x010203}),
+                             Body(Planar({0x2F, 0x1A, 0x31, 0x05}, 6))}),
+       {0xFFFF2030, 0xFFFF20AA, 0xFFFF11AA, 0xFF010203}, 1},
+      {"HAM8", Form("ILBM", {Bmhd(16, 1, 8), kCamgHam, Map({0}), Body(Planar({0xFF, 0x81}, 8))}),
+       {0xFF00FF00, 0xFF04FF00}, 1},
+      // Chunky values are cut to the planes there are, so they pick one of the 16 entries.
+      {"HAM6 chunky", Form("PBM ", {Bmhd(2, 1, 6), kCamgHam, Map({0, 0, 0, 0, 0, 0x010203}), Body({0xC5, 0})}),
+       {0xFF010203, 0xFF000000}, 1},
+      {"transparent colour", Form("ILBM", {Bmhd(16, 1, 2, 2, 0, 3), Map({1, 2, 3, 0x040506}), Body(Planar({3, 1}))}),
+       {0x00040506, 0xFF000002}, 1},
+      {"24 planes, a colour map", Form("ILBM", {Bmhd(16, 1, 24), Map({1, 2}), Body(Planar({0x244281}, 24))}),
+       {0xFF814224}, 0},
+      // Rows count the mask plane, and chunky rows their padding byte.
+      {"mask plane", Form("ILBM", {Bmhd(16, 2, 1, 1), Map({0, 0xFFFFFF}), Body({128, 0, 255, 255, 64, 0, 255, 255})}),
+       {0xFF000000, 0xFFFFFFFF}, 1},
+      {"chunky odd width", Form("PBM ", {Bmhd(3, 2, 4, 0, 1), Map(grey), Body({7, 1, 2, 3, 0, 4, 5, 6, 0})}),
+       {0xFF040404, 0xFF050505, 0xFF060606}, 1},
+      {"run past the block", Form("PBM ", {Bmhd(2, 1, 8, 0, 1), Map(grey), Body({0x81, 5, 0x81, 6})}),
+       {0xFF050505, 0xFF050505}, 1},
       // Entries past a short colour map are not read: transparent black.
-      {"short colour map",
-       Form("ILBM", {Bmhd(16, 1, 2), Chunk("CMAP", {9, 8, 7, 6}), Chunk("BODY", Planar({0, 1}, 2))}),
-       {0xFF090807, 0},
-       1},
-  };
+      {"short colour map", Form("ILBM", {Bmhd(16, 1, 2), Chunk("CMAP", {9, 8, 7, 6}), Body(Planar({0, 1}))}),
+       {0xFF090807, 0}, 1}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    pvtest::DecodedBytes d = pvtest::DecodeWith(pv::CreateIffDecoder, L"iff", c.file);
-    ASSERT_EQ(d.decode, pv::kStatusOk);
-    EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha);
+    pvtest::DecodedBytes d = Decode(c.file);
+    ASSERT_EQ(d.decode, pv::kStatusOk) << c.name;
+    EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha) << c.name;
     const uint32_t y = d.buffer->Height() - 1;
-    for (uint32_t x = 0; x < c.lastRow.size(); ++x) {
-      const bool indexed = d.buffer->Format() == pv::PixelFormat::Indexed8;
-      EXPECT_EQ(indexed ? d.buffer->Palette()[d.Index(x, y)] : d.Pixel(x, y), c.lastRow[x]) << std::hex << x;
-    }
+    const bool indexed = d.buffer->Format() == pv::PixelFormat::Indexed8;
+    for (uint32_t x = 0; x < c.lastRow.size(); ++x)
+      EXPECT_EQ(indexed ? d.buffer->Palette()[d.Index(x, y)] : d.Pixel(x, y), c.lastRow[x]) << c.name << " " << x;
   }
 }
 
 TEST(IffDecoder, DamagedInput) {
-  const Bytes body = Chunk("BODY", {0, 0});
+  const Bytes body = Body({0, 0});
   const std::pair<Bytes, pv::Status> opens[] = {
       {Form("ILBM", {Map({1}), body, Chunk("TEXT", Bytes(20, 'a'))}), pv::kStatusDamaged},
       {Form("ILBM", {Bmhd(2, 1, 1), Map({1})}), pv::kStatusDamaged},
       {Form("ILBM", {Bmhd(2, 1, 9), body}), pv::kStatusUnsupported},
       {Form("ILBM", {Bmhd(2, 1, 1, 0, 2), body}), pv::kStatusUnsupported},
       {Form("ILBM", {Bmhd(0, 1, 1), body}), pv::kStatusUnknownFormat},
-      {Form("ILBM", {Chunk("BMHD", Bytes(10, 1)), body, Chunk("TEXT", Bytes(20, 'a'))}), pv::kStatusDamaged},
+      {Form("ILBM", {Chunk("BMHD", Bytes(10, 1)), body, Map({1, 2, 3})}), pv::kStatusDamaged},
       {Form("ACBM", {Bmhd(2, 1, 1), body}), pv::kStatusUnknownFormat},
   };
-  for (const auto& [file, status] : opens)
-    EXPECT_EQ(pvtest::DecodeWith(pv::CreateIffDecoder, L"iff", file).open, status);
+  for (const auto& [file, status] : opens) EXPECT_EQ(Decode(file).open, status);
   // Every prefix of a packed file, with its chunk sizes left as they were, decodes or fails with a status.
-  const Bytes whole = Form("ILBM", {Bmhd(16, 3, 4, 0, 1), Map({1, 2, 3}), Chunk("BODY", pvtest::RandomBytes(3, 40))});
+  const Bytes whole = Form("ILBM", {Bmhd(16, 3, 4, 0, 1), Map({1, 2, 3}), Body(pvtest::RandomBytes(3, 40))});
   for (size_t n = 40; n <= whole.size(); ++n) {
-    pvtest::DecodedBytes d = pvtest::DecodeWith(pv::CreateIffDecoder, L"iff", {whole.begin(), whole.begin() + n});
+    pvtest::DecodedBytes d = Decode({whole.begin(), whole.begin() + n});
     EXPECT_TRUE(pv::Succeeded(d.decode) || d.open == pv::kStatusDamaged) << n;
   }
 }
