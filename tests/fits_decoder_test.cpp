@@ -33,11 +33,10 @@ pvtest::DecodedBytes Decode(const std::vector<uint8_t>& f) {
 // One sample of the buffer, whatever its format.
 double Sample(const pvtest::DecodedBytes& d, uint32_t x, uint32_t y) {
   const uint8_t* row = d.buffer->Row(y);
-  switch (d.buffer->Format()) {
-    case pv::PixelFormat::Grey8: return row[x];
-    case pv::PixelFormat::Grey16: return reinterpret_cast<const uint16_t*>(row)[x];
-    default: return reinterpret_cast<const float*>(row)[x];
-  }
+  const pv::PixelFormat f = d.buffer->Format();
+  return f == pv::PixelFormat::Grey8    ? row[x]
+         : f == pv::PixelFormat::Grey16 ? reinterpret_cast<const uint16_t*>(row)[x]
+                                        : reinterpret_cast<const float*>(row)[x];
 }
 
 // The file's first row of a 2 x 2 image lands at the bottom.

@@ -12,8 +12,7 @@ Bytes Chunk(const char* id, const Bytes& data) {
   Bytes c(id, id + 4);
   for (int shift = 24; shift >= 0; shift -= 8) c.push_back(uint8_t(data.size() >> shift));
   c.insert(c.end(), data.begin(), data.end());
-  c.resize((c.size() + 1) & ~size_t{1});
-  return c;
+  return c.resize((c.size() + 1) & ~size_t{1}), c;
 }
 
 Bytes Form(const char* type, const std::vector<Bytes>& chunks) {
