@@ -26,9 +26,8 @@ struct Doc {
 
 Bytes Write(const Doc& d) {
   Bytes f = {'8', 'B', 'P', 'S'};
-  Put(f, d.version, 2);
-  Put(f, 0, 6);
-  Put(f, d.channels, 2), Put(f, d.height, 4), Put(f, d.width, 4), Put(f, d.depth, 2), Put(f, d.mode, 2);
+  Put(f, d.version, 2), Put(f, 0, 6), Put(f, d.channels, 2), Put(f, d.height, 4), Put(f, d.width, 4);
+  Put(f, d.depth, 2), Put(f, d.mode, 2);
   for (const Bytes* section : {&d.colourData, &d.resources, &d.layers}) {
     const bool layers = section == &d.layers;
     Put(f, section->size() + (layers ? d.extraLayerLength : 0), layers && d.version == 2 ? 8 : 4);
@@ -57,11 +56,7 @@ TEST(PsdDecode, ModesDepthsAndCodings) {
   for (int c = 0; c < 3; ++c) Put(large.data, 3, 4);
   for (uint8_t v : {0x11, 0x22, 0x33}) large.data.insert(large.data.end(), {0x80, 0xFF, v});
   const Bytes resolution = {'8', 'B', 'I', 'M', 3, 0xED, 0, 0, 0, 0, 0, 16, 0, 72, 0, 0, 0, 1, 0, 1, 0, 150, 0, 0, 0, 1, 0, 1};
-  const struct {
-    const char* what;
-    Doc doc;
-    uint32_t first, second;
-  } cases[] = {
+  const struct { const char* what; Doc doc; uint32_t first, second; } cases[] = {
       {"RGB with alpha channel decodes opaque", {.channels = 4, .data = {1, 2, 3, 4, 5, 6, 0, 0}}, 0xFF010305, 0xFF020406},
       {"CMYK all 255 in the file is white", {.channels = 4, .mode = 4, .data = Bytes(8, 255)}, 0xFFFFFFFF, 0xFFFFFFFF},
       {"Lab: L full, a and b neutral", {.mode = 9, .data = {255, 0, 128, 128, 128, 128}}, 0xFFFEFFFF, 0xFF000000},
@@ -85,19 +80,15 @@ TEST(PsdDecode, ModesDepthsAndCodings) {
 
 TEST(PsdDamaged, ExtentsAreCheckedAgainstTheFile) {
   const Bytes good = Write({.data = {1, 2, 3, 4, 5, 6}});
-  auto patched = [&](size_t at, std::vector<uint8_t> bytes) {
+  auto patched = [&](long at, const Bytes& bytes) {
     Bytes f = good;
-    std::copy(bytes.begin(), bytes.end(), f.begin() + static_cast<long>(at));
+    std::copy(bytes.begin(), bytes.end(), f.begin() + at);
     return f;
   };
   const Doc packed{.compression = 1, .data = {0, 3}};
   const Doc floats{.channels = 1, .depth = 32, .mode = 1, .width = 1, .compression = 1, .data = {0, 3, 3, 0, 0, 0, 0}};
   const Doc v2huge{.version = 2, .extraLayerLength = uint64_t{1} << 40, .data = {1, 2, 3, 4, 5, 6}};
-  const struct {
-    const char* what;
-    Bytes file;
-    pv::Status open;
-  } cases[] = {
+  const struct { const char* what; Bytes file; pv::Status open; } cases[] = {
       {"colour data past the end", patched(26, {0, 0x10, 0, 0}), pv::kStatusDamaged},
       {"resources past the end", patched(30, {0xFF, 0xFF, 0xFF, 0xF0}), pv::kStatusDamaged},
       {"layer section past the end", patched(34, {0, 0, 1, 0}), pv::kStatusDamaged},
