@@ -7,6 +7,7 @@
 
 #include "core/checked_math.h"
 #include "core/endian.h"
+#include "core/packbits.h"
 #include "core/row_helpers.h"
 #include "metadata/photoshop_resources.h"
 
@@ -36,61 +37,6 @@ bool ProbeBytes(const ByteReader& r) {
   return r.Size() >= kMinProbeSize && r.StartsWith("8BPS", 4) && r.U16BEAt(4, version) &&
          (version == 1 || version == 2);
 }
-
-// A PackBits stream read across row ends; a run that would go past the
-// current channel is cut when the channel ends.
-class PackBitsStream {
- public:
-  explicit PackBitsStream(ByteReader in) : in_(in) {}
-
-  // Writes up to n bytes; fewer when the data ends.
-  size_t Fill(uint8_t* dst, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-      if (!left_) {
-        uint8_t code = 0;
-        if (!in_.U8(code)) break;
-        const int8_t c = static_cast<int8_t>(code);
-        if (c == -128) continue;
-        if (c >= 0) {
-          literal_ = true;
-          left_ = static_cast<uint32_t>(c) + 1;
-        } else {
-          if (!in_.U8(value_)) break;
-          literal_ = false;
-          left_ = 1u - c;
-        }
-      }
-      const size_t k = std::min<size_t>(left_, n - done);
-      if (literal_) {
-        const size_t have = std::min<uint64_t>(k, in_.Remaining());
-        std::memcpy(dst + done, in_.Take(have), have);
-        done += have;
-        left_ -= static_cast<uint32_t>(have);
-        if (have < k) {
-          left_ = 0;
-          break;
-        }
-      } else {
-        std::memset(dst + done, value_, k);
-        done += k;
-        left_ -= static_cast<uint32_t>(k);
-      }
-    }
-    return done;
-  }
-  // Drops what is left of the current run.
-  void EndChannel() {
-    if (literal_ && !in_.Skip(left_)) in_.Skip(in_.Remaining());
-    left_ = 0;
-  }
-
- private:
-  ByteReader in_;
-  uint32_t left_ = 0;
-  uint8_t value_ = 0;
-  bool literal_ = false;
-};
 
 }  // namespace
 
@@ -272,20 +218,25 @@ Status PsdDecoder::ReadChannels(ImageBuffer& buffer, const Placement& place, Pro
   const ByteReader r = Reader();
   const uint32_t width = Width(), height = Height();
   const uint64_t rowBytes = depth_ == 1 ? (uint64_t{width} + 7) / 8 : uint64_t{width} * (depth_ / 8);
-  std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[rowBytes]);
-  if (!row) return kStatusOutOfMemory;
+  // PackBits runs go on across row ends but stop at the end of a channel,
+  // so each channel is expanded whole.
+  const uint64_t planeBytes = rowBytes * height;
+  std::unique_ptr<uint8_t[]> plane(packBits_ ? new (std::nothrow) uint8_t[planeBytes] : nullptr);
+  if (packBits_ && !plane) return kStatusOutOfMemory;
   const uint64_t tableBytes = packBits_ ? uint64_t{channels_} * height * (large_ ? 4 : 2) : 0;
-  PackBitsStream packed(r.From(dataOffset_ + tableBytes));
+  ByteReader packed = r.From(dataOffset_ + tableBytes);
   const uint32_t spp = place.samplesPerPixel;
   for (uint32_t c = 0; c < place.count; ++c) {
     if (IsCancelled(cancel)) return kStatusOk;
     const uint32_t s = place.sample[c];
+    const uint64_t expanded = packBits_ ? ExpandPackBits(packed, plane.get(), planeBytes) : 0;
     for (uint32_t y = 0; y < height; ++y) {
       const uint8_t* src = nullptr;
       uint64_t got = 0;
       if (packBits_) {
-        got = packed.Fill(row.get(), rowBytes);
-        src = row.get();
+        const uint64_t offset = y * rowBytes;
+        got = expanded > offset ? std::min(rowBytes, expanded - offset) : 0;
+        src = plane.get() + offset;
       } else {
         const uint64_t offset = dataOffset_ + (uint64_t{c} * height + y) * rowBytes;
         got = offset < r.Size() ? std::min(rowBytes, r.Size() - offset) : 0;
@@ -323,7 +274,6 @@ Status PsdDecoder::ReadChannels(ImageBuffer& buffer, const Placement& place, Pro
         }
       }
     }
-    if (packBits_) packed.EndChannel();
   }
   return kStatusOk;
 }
