@@ -4,8 +4,11 @@
 
 #include "codecs/bmp/bmp_decoder.h"
 #include "codecs/gif/gif_decoder.h"
+#include "codecs/ico/ico_decoder.h"
 #include "codecs/jpeg/jpeg_decoder.h"
+#include "codecs/pcx/pcx_decoder.h"
 #include "codecs/png/png_decoder.h"
+#include "codecs/tga/tga_decoder.h"
 #include "core/format_registry.h"
 
 namespace pv {
@@ -15,8 +18,11 @@ void RegisterDecoders() {
   std::call_once(once, [] {
     RegisterBmpDecoder();
     RegisterGifDecoder();
+    RegisterIcoDecoder();
     RegisterJpegDecoder();
+    RegisterPcxDecoder();
     RegisterPngDecoder();
+    RegisterTgaDecoder();
     RegisterFormatTable();
   });
 }

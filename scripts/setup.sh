@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   cmake ninja-build ccache g++ clang libclang-rt-14-dev
   zlib1g-dev libwebp-dev libgtest-dev googletest
-  libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libgif-dev libtiff-dev libswscale-dev pkg-config
+  libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libgif-dev libtiff-dev libswscale-dev libmagickcore-6.q16-dev pkg-config
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 xvfb xauth x11-apps imagemagick
 )
