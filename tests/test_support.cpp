@@ -178,6 +178,17 @@ uint32_t DecodedBytes::Pixel(uint32_t x, uint32_t y) const { return pv::LoadU32L
 
 uint8_t DecodedBytes::Index(uint32_t x, uint32_t y) const { return buffer->Row(y)[x]; }
 
+uint32_t DecodedBytes::Colour(uint32_t x, uint32_t y) const {
+  switch (buffer->Format()) {
+    case pv::PixelFormat::Indexed8:
+      return buffer->Palette()[Index(x, y)];
+    case pv::PixelFormat::Grey8:
+      return 0xFF000000u | Index(x, y) * 0x010101u;
+    default:
+      return Pixel(x, y);
+  }
+}
+
 DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& file,
                         const pv::CancelFlag* cancel, pv::ProgressSink* progress) {
   DecodedBytes d;

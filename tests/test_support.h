@@ -69,6 +69,8 @@ struct DecodedBytes {
   size_t DecoderCount() const;
   uint32_t Pixel(uint32_t x, uint32_t y) const;  // an Rgba8 pixel as 0xAARRGGBB
   uint8_t Index(uint32_t x, uint32_t y) const;
+  // Any 8-bit format's pixel as 0xAARRGGBB (palette entries looked up, grey spread).
+  uint32_t Colour(uint32_t x, uint32_t y) const;
 };
 
 // Creates the decoder for `extension`'s entry straight from the bytes (no
