@@ -12,3 +12,10 @@ convert sample.bmp -quality 88 -interlace JPEG sample-progressive.jpg
 # Three frames that turn the picture, half a second each, looping.
 convert -delay 50 -loop 0 sample.bmp \( sample.bmp -rotate 90 -resize 400x300 -gravity center -extent 400x300 \) \
   \( sample.bmp -flip \) -colors 64 sample.gif
+# An icon of three bitmap renditions (64, 32, 16) with a transparent margin.
+convert sample.bmp -resize 64x48 -gravity center -background none -extent 64x64 \
+  -define icon:auto-resize=64,32,16 sample.ico
+convert sample.bmp -colors 256 -type Palette sample.pcx
+# Without the origin define, this ImageMagick marks its rows bottom-up but
+# stores them top-down.
+convert sample.bmp -colors 256 -type Palette -compress RLE -define tga:image-origin=TopLeft sample.tga
