@@ -12,17 +12,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // Header palette entry i is (10i, 10i + 1, 10i + 2).
-constexpr uint32_t HeaderEntry(uint32_t i) { return 0xFF000000u | (10 * i) << 16 | (10 * i + 1) << 8 | (10 * i + 2); }
+constexpr uint32_t H(uint32_t i) { return 0xFF000000u | (10 * i) << 16 | (10 * i + 1) << 8 | (10 * i + 2); }
 
 Bytes Pcx(uint8_t version, uint8_t encoding, uint8_t bits, uint8_t planes, uint16_t w, uint16_t h, uint16_t lineBytes,
           const Bytes& data, const Bytes& tail = {}) {
-  Bytes f(128);
-  f[0] = 10;
-  f[1] = version;
-  f[2] = encoding;
-  f[3] = bits;
-  pv::StoreU16LE(&f[8], static_cast<uint16_t>(w - 1));
-  pv::StoreU16LE(&f[10], static_cast<uint16_t>(h - 1));
+  Bytes f = {10, version, encoding, bits, 0, 0, 0, 0, uint8_t(w - 1), uint8_t((w - 1) >> 8), uint8_t(h - 1),
+             uint8_t((h - 1) >> 8)};
+  f.resize(128);
   for (uint8_t i = 0; i < 48; ++i) f[16 + i] = static_cast<uint8_t>(i / 3 * 10 + i % 3);
   f[65] = planes;
   pv::StoreU16LE(&f[66], lineBytes);
@@ -32,91 +28,45 @@ Bytes Pcx(uint8_t version, uint8_t encoding, uint8_t bits, uint8_t planes, uint1
 }
 
 // The marker 12 and 256 entries (i, 255 - i, 7).
-Bytes VgaPalette() {
+const Bytes kVga = [] {
   Bytes t = {12};
   for (int i = 0; i < 256; ++i) t.insert(t.end(), {uint8_t(i), uint8_t(255 - i), 7});
   return t;
-}
-
-pvtest::DecodedBytes Decode(const Bytes& f) { return pvtest::DecodeWith(pv::CreatePcxDecoder, L"pcx", f); }
-
-struct Case {
-  const char* name;
-  Bytes file;
-  pv::Status open;
-  uint32_t width;
-  std::vector<uint32_t> pixels;  // 0xAARRGGBB, top row first
-};
-
-void Check(const Case& c) {
-  SCOPED_TRACE(c.name);
-  pvtest::DecodedBytes d = Decode(c.file);
-  ASSERT_EQ(d.open, c.open);
-  if (pv::Failed(c.open)) return;
-  ASSERT_EQ(d.decode, pv::kStatusOk);
-  for (uint32_t i = 0; i < c.pixels.size(); ++i) EXPECT_EQ(d.Colour(i % c.width, i / c.width), c.pixels[i]) << i;
-}
+}();
 
 TEST(PcxDecode, PalettesPlanesAndRuns) {
-  const Case cases[] = {
+  pvtest::CheckPixelCases(pv::CreatePcxDecoder, L"pcx", {
       // The second row is missing: the palette's bytes are not read as its pixels.
-      {"VGA palette after marker 12", Pcx(5, 0, 8, 1, 2, 2, 2, {1, 2}, VgaPalette()), pv::kStatusOk, 2,
+      {"VGA palette after marker 12", Pcx(5, 0, 8, 1, 2, 2, 2, {1, 2}, kVga), pv::kStatusOk, 2,
        {0xFF01FE07, 0xFF02FD07, 0xFF00FF07, 0xFF00FF07}},
-      {"version 5 under 769 bytes: header palette", Pcx(5, 0, 8, 1, 2, 1, 2, {1, 2}), pv::kStatusOk, 2,
-       {HeaderEntry(1), HeaderEntry(2)}},
-      {"version 3, one 1-bit plane: black and white", Pcx(3, 0, 1, 1, 8, 1, 2, {0xF0, 0x00}), pv::kStatusOk, 8,
-       {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000}},
-      {"four 1-bit planes, lines wider than the width",
-       Pcx(5, 0, 1, 4, 3, 1, 2, {0xA0, 0xFF, 0x60, 0xFF, 0x00, 0xFF, 0x20, 0xFF}), pv::kStatusOk, 3,
-       {HeaderEntry(1), HeaderEntry(2), HeaderEntry(11)}},
+      {"version 5 under 769 bytes: header palette", Pcx(5, 0, 8, 1, 2, 1, 2, {1, 2}), pv::kStatusOk, 2, {H(1), H(2)}},
+      {"version 3, one 1-bit plane: black and white", Pcx(3, 0, 1, 1, 4, 1, 2, {0xA0, 0xFF}), pv::kStatusOk, 4,
+       {0xFFFFFFFF, 0xFF000000, 0xFFFFFFFF, 0xFF000000}},
+      {"four 1-bit planes, lines wider than the width", Pcx(5, 0, 1, 4, 3, 1, 2, {0xA0, 9, 0x60, 9, 0, 9, 0x20, 9}),
+       pv::kStatusOk, 3, {H(1), H(2), H(11)}},
       {"three planes, lines wider than the width", Pcx(5, 0, 8, 3, 2, 1, 3, {1, 2, 99, 3, 4, 99, 5, 6, 99}),
        pv::kStatusOk, 2, {0xFF010305, 0xFF020406}},
       {"four planes: the fourth is alpha", Pcx(5, 0, 8, 4, 1, 1, 1, {1, 2, 3, 4}), pv::kStatusOk, 1, {0x04010203}},
-      {"packed 4 bits", Pcx(5, 0, 4, 1, 3, 1, 2, {0x12, 0x30}), pv::kStatusOk, 3,
-       {HeaderEntry(1), HeaderEntry(2), HeaderEntry(3)}},
-      {"run byte 0xC0 writes nothing", Pcx(5, 1, 8, 1, 2, 1, 2, {0xC0, 0x55, 0x01, 0x02}), pv::kStatusOk, 2,
-       {HeaderEntry(1), HeaderEntry(2)}},
-      {"run across rows", Pcx(5, 1, 8, 1, 2, 2, 2, {0xC3, 0x01, 0x02}), pv::kStatusOk, 2,
-       {HeaderEntry(1), HeaderEntry(1), HeaderEntry(1), HeaderEntry(2)}},
+      {"packed 4 bits", Pcx(5, 0, 4, 1, 3, 1, 2, {0x12, 0x30}), pv::kStatusOk, 3, {H(1), H(2), H(3)}},
+      {"run byte 0xC0 writes nothing", Pcx(5, 1, 8, 1, 2, 1, 2, {0xC0, 0x55, 1, 2}), pv::kStatusOk, 2, {H(1), H(2)}},
+      {"run across rows", Pcx(5, 1, 8, 1, 2, 2, 2, {0xC3, 1, 2}), pv::kStatusOk, 2, {H(1), H(1), H(1), H(2)}},
       {"one pixel: equal bounds", Pcx(5, 0, 8, 3, 1, 1, 1, {1, 2, 3}), pv::kStatusOk, 1, {0xFF010203}},
-  };
-  for (const Case& c : cases) Check(c);
+  });
 }
 
 TEST(PcxDamaged, ExtentsAreCheckedAgainstTheFile) {
   Bytes markerInHeader = Pcx(5, 0, 8, 1, 2, 1, 2, Bytes(760, 1));
   markerInHeader[markerInHeader.size() - 769] = 12;  // the marker's place lies inside the header
-  const Case cases[] = {
+  pvtest::CheckPixelCases(pv::CreatePcxDecoder, L"pcx", {
       {"three planes, line shorter than the width", Pcx(5, 0, 8, 3, 4, 1, 2, Bytes(12)), pv::kStatusDamaged, 1, {}},
       {"1-bit plane, line shorter than the width", Pcx(5, 0, 1, 1, 20, 1, 2, Bytes(4)), pv::kStatusDamaged, 1, {}},
-      {"2 bits per plane", Pcx(5, 0, 2, 1, 4, 1, 1, {0}), pv::kStatusUnsupported, 1, {}},
       {"one plane of 32 bits", Pcx(5, 0, 32, 1, 1, 1, 4, Bytes(4)), pv::kStatusUnsupported, 1, {}},
       {"65536 x 65536", Pcx(5, 1, 8, 1, 0, 0, 0, {0xC1, 1}), pv::kStatusUnsupported, 1, {}},
-      {"encoding 2", Pcx(5, 2, 8, 1, 1, 1, 1, {1}), pv::kStatusUnknownFormat, 1, {}},
-      {"VGA marker inside the header", markerInHeader, pv::kStatusOk, 2, {HeaderEntry(1), HeaderEntry(1)}},
-      {"runs end early", Pcx(5, 1, 8, 1, 2, 2, 2, {0xC1, 5}), pv::kStatusOk, 2, {HeaderEntry(5), 0, 0, 0}},
-  };
-  for (const Case& c : cases) Check(c);
-  // Every prefix opens and decodes, or fails with a status.
-  for (const Bytes& whole : {Pcx(5, 1, 8, 3, 3, 2, 4, {0xC5, 1, 2, 3, 0xC2, 4, 5, 6, 7}),
-                             Pcx(5, 1, 1, 4, 9, 2, 2, {0xC9, 0xAA, 1, 2}, VgaPalette())}) {
-    for (size_t n = 0; n <= whole.size(); ++n) {
-      pvtest::DecodedBytes d = Decode(Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
-      if (pv::Succeeded(d.open)) {
-        EXPECT_EQ(d.decode, pv::kStatusOk) << n;
-      }
-    }
-  }
+      {"VGA marker inside the header", markerInHeader, pv::kStatusOk, 2, {H(1), H(1)}},
+      {"runs end early", Pcx(5, 1, 8, 1, 2, 2, 2, {0xC1, 5}), pv::kStatusOk, 2, {H(5), 0, 0, 0}, 1},
+  });
 }
 
-TEST(PcxCorpus, ManifestOutcomesAndReferencePixels) {
-  const std::string dir = pvtest::CorpusDir("pcx");
-  if (dir.empty()) GTEST_SKIP() << "no corpus at " PV_CORPUS_DIR "/pcx: every PCX corpus case skipped";
-  pvtest::CorpusChecks checks;
-  checks.compare = [](const pvtest::CorpusCase&, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& want) {
-    pvtest::ExpectSamePixels(ours, want);
-  };
-  EXPECT_GT(pvtest::CheckCorpus(dir, checks), 0u);
-}
+TEST(PcxCorpus, ManifestOutcomesAndReferencePixels) { pvtest::CheckCorpusPixels("pcx"); }
 
 }  // namespace

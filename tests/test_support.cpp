@@ -204,6 +204,22 @@ DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, con
   return d;
 }
 
+void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const std::vector<PixelCase>& cases) {
+  for (const PixelCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    DecodedBytes d = DecodeWith(create, extension, c.file);
+    ASSERT_EQ(d.open, c.open) << std::hex << d.open;
+    if (pv::Failed(c.open)) continue;
+    ASSERT_EQ(d.decode, pv::kStatusOk) << std::hex << d.decode;
+    ASSERT_EQ(d.buffer->Width(), c.width);
+    EXPECT_EQ(d.Frames().size(), c.frames);
+    if (c.usesAlpha >= 0) {
+      EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha);
+    }
+    for (uint32_t i = 0; i < c.pixels.size(); ++i) EXPECT_EQ(d.Colour(i % c.width, i / c.width), c.pixels[i]) << i;
+  }
+}
+
 size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks) {
   size_t compared = 0;
   const std::vector<CorpusCase> cases = ReadManifest(dir);
@@ -233,6 +249,17 @@ size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks) {
     ++compared;
   }
   return compared;
+}
+
+void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust) {
+  const std::string dir = CorpusDir(format);
+  if (dir.empty()) GTEST_SKIP() << "no corpus at " PV_CORPUS_DIR "/" << format << ": every case skipped";
+  CorpusChecks checks;
+  checks.compare = [&](const CorpusCase& c, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference) {
+    std::vector<uint8_t> want = reference;
+    if (!adjust || adjust(c, want)) ExpectSamePixels(ours, want);
+  };
+  EXPECT_GT(CheckCorpus(dir, checks), 0u);
 }
 
 void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference) {
