@@ -184,24 +184,26 @@ Status PcxDecoder::DecodePixels(ImageBuffer& buffer, bool, ProgressSink* progres
       got = static_cast<size_t>(std::min<uint64_t>(rowSize, in.Remaining()));
       std::memcpy(row.get(), in.Take(got), got);
     } else {
-      while (got < rowSize) {
-        if (run) {
-          const size_t n = std::min<size_t>(run, rowSize - got);
-          std::memset(row.get() + got, value, n);
-          got += n;
-          run -= static_cast<uint32_t>(n);
+      got = std::min<size_t>(run, rowSize);
+      std::memset(row.get(), value, got);
+      run -= static_cast<uint32_t>(got);
+      const uint8_t* p = in.Data() + in.Offset();
+      const uint8_t* const end = in.Data() + in.Size();
+      while (got < rowSize && p < end) {
+        const uint8_t b = *p++;
+        if ((b & 0xC0) != 0xC0) {
+          row[got++] = b;
           continue;
         }
-        uint8_t b = 0;
-        if (!in.U8(b)) break;
-        if ((b & 0xC0) == 0xC0) {
-          // A count of 0 writes nothing.
-          if (!in.U8(value)) break;
-          run = b & 0x3F;
-        } else {
-          row[got++] = b;
-        }
+        if (p == end) break;
+        value = *p++;
+        // A count of 0 writes nothing.
+        const size_t n = std::min<size_t>(b & 0x3Fu, rowSize - got);
+        for (size_t i = 0; i < n; ++i) row[got + i] = value;
+        got += n;
+        run = static_cast<uint32_t>((b & 0x3Fu) - n);
       }
+      in.Seek(static_cast<uint64_t>(p - in.Data()));
     }
     if (got == 0) {
       FillMissingRows(buffer, y, height);
