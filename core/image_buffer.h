@@ -48,11 +48,13 @@ class PaletteView {
 };
 
 // Handles of the DIB section behind a screen-compatible buffer (HDC, HBITMAP,
-// BITMAPINFO*), kept opaque so that platform-neutral code can pass them on.
+// BITMAPINFO*, and the HPALETTE of a buffer with a colour table), kept opaque
+// so that platform-neutral code can pass them on.
 struct ScreenBitmap {
   void* deviceContext = nullptr;
   void* bitmap = nullptr;
   const void* info = nullptr;
+  void* logicalPalette = nullptr;
 };
 
 class ImageBuffer : public CountedObject, public PaletteView {

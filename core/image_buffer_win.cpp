@@ -25,6 +25,7 @@ class DibImageBuffer final : public ImageBuffer {
       DeleteDC(dc_);
     }
     if (bitmap_) DeleteObject(bitmap_);
+    if (logicalPalette_) DeleteObject(logicalPalette_);
   }
 
   bool Create(const BufferGeometry& g) {
@@ -39,6 +40,11 @@ class DibImageBuffer final : public ImageBuffer {
     if (format_ != PixelFormat::Rgba8) {
       if (!CreatePalette(format_ == PixelFormat::Grey8)) return false;
       std::memcpy(info_.colours, palette_, 1024);
+      // Made once; a palette screen selects and realizes it before a copy.
+      LogicalPalette entries;
+      FillEntries(entries);
+      logicalPalette_ = ::CreatePalette(&entries.header);
+      if (!logicalPalette_) return false;
     }
     dc_ = CreateCompatibleDC(nullptr);
     if (!dc_) return false;
@@ -49,7 +55,7 @@ class DibImageBuffer final : public ImageBuffer {
     stride_ = g.stride;
     rowCount_ = g.rowCount - 1;
     pixels_ = static_cast<uint8_t*>(bits) + g.rowBytes + 16;
-    screenBitmap_ = {dc_, bitmap_, &info_};
+    screenBitmap_ = {dc_, bitmap_, &info_, logicalPalette_};
     return true;
   }
 
@@ -59,6 +65,9 @@ class DibImageBuffer final : public ImageBuffer {
     if (!palette_ || !dc_) return;
     std::memcpy(info_.colours, palette_, 1024);
     SetDIBColorTable(dc_, 0, 256, info_.colours);
+    LogicalPalette entries;
+    FillEntries(entries);
+    SetPaletteEntries(logicalPalette_, 0, 256, entries.header.palPalEntry);
   }
 
  private:
@@ -67,6 +76,19 @@ class DibImageBuffer final : public ImageBuffer {
   HBITMAP bitmap_ = nullptr;
   HGDIOBJ oldBitmap_ = nullptr;
   ScreenBitmap screenBitmap_;
+  HPALETTE logicalPalette_ = nullptr;
+
+  struct LogicalPalette {
+    LOGPALETTE header;  // holds the first entry
+    PALETTEENTRY more[255];
+  };
+  // The colour table in PALETTEENTRY order (red first), flags 0.
+  void FillEntries(LogicalPalette& p) const {
+    p.header.palVersion = 0x300;
+    p.header.palNumEntries = 256;
+    PALETTEENTRY* e = p.header.palPalEntry;
+    for (int i = 0; i < 256; ++i) e[i] = {info_.colours[i].rgbRed, info_.colours[i].rgbGreen, info_.colours[i].rgbBlue, 0};
+  }
 };
 
 }  // namespace

@@ -86,6 +86,14 @@ constexpr const wchar_t* kCommandNames[kLastUserCommand - kFirstViewerCommand + 
     L"Close",
 };
 
+constexpr const wchar_t* kLaterCommandNames[kLastLaterCommand - kFirstLaterCommand + 1] = {
+    L"Pause or resume the animation",
+    L"Next frame",
+    L"Previous frame",
+    L"Border around borderless images",
+    L"Border colour",
+};
+
 // The commands a frozen window answers, in the order its accelerators are
 // taken over. Help is among them: the frozen menu offers it, so its key works too.
 constexpr uint32_t kFrozenCommands[] = {kCmdFreeze, kCmdOpenNewWindow, kCmdOpen,    kCmdNextImage, kCmdPreviousImage,
@@ -171,13 +179,13 @@ const KeyBinding kBuiltInKeyBindings[kBuiltInKeyBindingCount] = {
 };
 
 const wchar_t* CommandName(uint32_t command) {
-  if (command < kFirstViewerCommand || command > kLastUserCommand) return nullptr;
+  if (!IsUserCommand(command)) return nullptr;
+  if (command >= kFirstLaterCommand) return kLaterCommandNames[command - kFirstLaterCommand];
   return kCommandNames[command - kFirstViewerCommand];
 }
 
 bool IsValidKeyBinding(const KeyBinding& binding) {
-  return (binding.modifiers & ~kKeyModifierMask) == 0 && binding.command >= kFirstViewerCommand &&
-         binding.command <= kLastUserCommand;
+  return (binding.modifiers & ~kKeyModifierMask) == 0 && IsUserCommand(binding.command);
 }
 
 std::optional<std::vector<KeyBinding>> ParseKeyBindings(const uint8_t* data, size_t size, size_t expectedCount) {

@@ -30,6 +30,7 @@ enum Offset : size_t {
   kShowFullPath = 101,
   kViewerLabels = 102,
   kKeyBindingCount = 105,
+  kViewerBorder = 108,  // blue, green, red, then the shown switch at 111
   kViewerBackground = 112,
   kIndexDisplaySwitches = 116,
   kIndexTitleMode = 124,
@@ -149,6 +150,10 @@ void EncodeOptions(const Options& o, uint8_t out[kOptionsBlockSize]) {
   out[kViewerTitleMode] = o.viewerTitleMode;
   std::memcpy(out + kViewerLabels, o.viewerLabels, sizeof o.viewerLabels);
   out[kKeyBindingCount] = o.keyBindingCount;
+  out[kViewerBorder] = o.viewerBorder.blue;
+  out[kViewerBorder + 1] = o.viewerBorder.green;
+  out[kViewerBorder + 2] = o.viewerBorder.red;
+  out[kViewerBorder + 3] = o.viewerBorder.shown;
   PutColour(out + kViewerBackground, o.viewerBackground);
   std::memcpy(out + kIndexDisplaySwitches, o.indexDisplaySwitches, sizeof o.indexDisplaySwitches);
   out[kIndexTitleMode] = o.indexTitleMode;
@@ -185,6 +190,10 @@ Options DecodeOptions(const uint8_t* data, size_t size) {
   r.Byte(kViewerTitleMode, o.viewerTitleMode);
   for (size_t i = 0; i < sizeof o.viewerLabels; ++i) r.Byte(kViewerLabels + i, o.viewerLabels[i]);
   r.Byte(kKeyBindingCount, o.keyBindingCount);
+  r.Byte(kViewerBorder, o.viewerBorder.blue);
+  r.Byte(kViewerBorder + 1, o.viewerBorder.green);
+  r.Byte(kViewerBorder + 2, o.viewerBorder.red);
+  r.Flag(kViewerBorder + 3, o.viewerBorder.shown);
   r.Colour(kViewerBackground, o.viewerBackground);
   for (size_t i = 0; i < sizeof o.indexDisplaySwitches; ++i) {
     r.ByteIn(kIndexDisplaySwitches + i, 0, i == kNameLinesSwitch ? kMaxNameLines : 1, o.indexDisplaySwitches[i]);

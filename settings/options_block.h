@@ -32,6 +32,14 @@ struct BackgroundColour {
   static constexpr uint8_t kAutomaticColourOff = 0x40;
 };
 
+// The one-pixel frame around images in borderless windows: its colour and
+// whether it is shown. Kept in bytes the block left unused, so a block saved
+// before it existed reads as no frame.
+struct BorderColour {
+  uint8_t blue = 0, green = 0, red = 0;
+  bool shown = false;
+};
+
 // The members carry the defaults of a fresh installation.
 struct Options {
   uint32_t crc = 0;  // of bytes 4..171 as they were at the previous save
@@ -51,6 +59,7 @@ struct Options {
   bool showFullPath = false;
   uint8_t viewerLabels[3] = {0x36, 0x05, 0x04};
   uint8_t keyBindingCount = 0;
+  BorderColour viewerBorder;
   BackgroundColour viewerBackground{0x80, 0x80, 0x80, 0};
   // Folders, scripts, the number of name lines (0 to 4), then text lines.
   uint8_t indexDisplaySwitches[8] = {1, 0, 1, 1, 0, 0, 0, 1};

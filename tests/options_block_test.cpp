@@ -39,6 +39,7 @@ TEST(OptionsBlock, FieldsLieAtTheirOffsetsLittleEndian) {
   o.indexWindowHeight = 0xBEEF;
   o.slideDelayTenths = 0x010203;
   o.viewerBackground = {1, 2, 3, pv::BackgroundColour::kTranslucentOff};
+  o.viewerBorder = {7, 8, 9, true};
   o.openFullScreen = true;
   o.slideSort = false;
   o.indexSortOrder = 5;
@@ -50,7 +51,7 @@ TEST(OptionsBlock, FieldsLieAtTheirOffsetsLittleEndian) {
   };
   const Probe probes[] = {{0, {0x44, 0x33, 0x22, 0x11}},     {8, {'D', 'e', 'u', 't', 's', 'c', 'h', 0, 0}},
                           {72, {0x34, 0x12, 0, 0}},          {84, {0, 0, 0, 0, 0, 1, 100, 0, 1, 1}},
-                          {95, {1, 1, 1, 0, 0, 1, 0, 0x36, 5, 4, 0}}, {112, {1, 2, 3, 0x80, 1, 0, 1, 1}},
+                          {95, {1, 1, 1, 0, 0, 1, 0, 0x36, 5, 4, 0, 0, 0, 7, 8, 9, 1}}, {112, {1, 2, 3, 0x80, 1, 0, 1, 1}},
                           {128, {0x23, 0x01, 0, 0, 160, 0, 0, 0, 10, 0}}, {140, {5, 0, 0, 1}},
                           {148, {0x40, 0x40, 0x40, 0, 0xFE, 0xFF}}, {158, {0xEF, 0xBE}},
                           {160, {0x03, 0x02, 0x01, 0, 1, 1, 0, 0, 0, 1, 0, 0}}};
@@ -111,47 +112,43 @@ TEST(OptionsBlock, AFieldOutOfRangeGetsItsDefaultAndTheRestIsKept) {
   base.viewerLabels[1] = 0x99;
   std::strcpy(base.languageName, "Svenska");
 
-  // `expect` names the field that must fall back; where the base holds the
-  // default already, the block must simply read as before the damage.
+  // The bytes written over the block at `at`; `expect` names the field that
+  // must fall back. Without it (the base holds the default already) the
+  // block must simply read as before the damage.
   struct Case {
     const char* what;
-    std::function<void(Block&)> damage;
-    std::function<void(pv::Options&)> expect;
+    size_t at;
+    std::vector<uint8_t> bytes;
+    std::function<void(pv::Options&)> expect = {};
   };
+  const auto english = [](pv::Options& o) { std::strcpy(o.languageName, "English - US"); };
   const Case cases[] = {
-      {"switch of 2", [](Block& b) { b[89] = 2; }, [](pv::Options& o) { o.keepRecent = true; }},
-      {"switch of 255", [](Block& b) { b[167] = 255; }, [](pv::Options& o) { o.slideLoop = false; }},
-      {"icon width 0", [](Block& b) { Put32(b, 128, 0); }, [](pv::Options&) {}},
-      {"icon width 31", [](Block& b) { Put32(b, 128, 31); }, [](pv::Options&) {}},
-      {"icon height 1024", [](Block& b) { Put32(b, 132, 1024); },
-       [](pv::Options& o) { o.indexIconHeight = 160; }},
-      {"negative spacing", [](Block& b) { Put32(b, 136, 0xFFFFFFFF); }, [](pv::Options&) {}},
-      {"sort order 0", [](Block& b) { b[140] = 0; }, [](pv::Options&) {}},
-      {"sort order 6", [](Block& b) { b[140] = 6; }, [](pv::Options&) {}},
-      {"five name lines", [](Block& b) { b[118] = 5; }, [](pv::Options&) {}},
-      {"display switch of 2", [](Block& b) { b[122] = 2; }, [](pv::Options&) {}},
-      {"delay mode 3", [](Block& b) { b[164] = 3; }, [](pv::Options&) {}},
-      {"negative delay", [](Block& b) { Put32(b, 160, 0x80000000); }, [](pv::Options&) {}},
-      {"odd dictionary size", [](Block& b) { Put32(b, 72, 1001); }, [](pv::Options& o) { o.dictionaryBytes = 0; }},
-      {"huge dictionary size", [](Block& b) { Put32(b, 72, 0x40000000); },
-       [](pv::Options& o) { o.dictionaryBytes = 0; }},
-      {"unterminated language",
-       [](Block& b) { std::memset(b.data() + 8, 'a', 64); },
-       [](pv::Options& o) { std::strcpy(o.languageName, "English - US"); }},
-      {"language leaving the folder",
-       [](Block& b) { std::memcpy(b.data() + 8, "..\\x", 5); },
-       [](pv::Options& o) { std::strcpy(o.languageName, "English - US"); }},
-      {"empty language", [](Block& b) { b[8] = 0; },
-       [](pv::Options& o) { std::strcpy(o.languageName, "English - US"); }},
+      {"switch of 2", 89, {2}, [](pv::Options& o) { o.keepRecent = true; }},
+      {"switch of 255", 167, {255}, [](pv::Options& o) { o.slideLoop = false; }},
+      {"icon width 0", 128, {0, 0, 0, 0}},
+      {"icon width 31", 128, {31, 0, 0, 0}},
+      {"icon height 1024", 132, {0, 4, 0, 0}, [](pv::Options& o) { o.indexIconHeight = 160; }},
+      {"negative spacing", 136, {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"sort order 0", 140, {0}},
+      {"sort order 6", 140, {6}},
+      {"five name lines", 118, {5}},
+      {"display switch of 2", 122, {2}},
+      {"delay mode 3", 164, {3}},
+      {"negative delay", 160, {0, 0, 0, 0x80}},
+      {"odd dictionary size", 72, {0xE9, 3, 0, 0}, [](pv::Options& o) { o.dictionaryBytes = 0; }},
+      {"huge dictionary size", 72, {0, 0, 0, 0x40}, [](pv::Options& o) { o.dictionaryBytes = 0; }},
+      {"unterminated language", 8, std::vector<uint8_t>(64, 'a'), english},
+      {"language leaving the folder", 8, {'.', '.', '\\', 'x', 0}, english},
+      {"empty language", 8, {0}, english},
   };
   Block stored = Encode(base);
   Put32(stored, 72, 600);  // a dictionary size that is kept unless damaged
   for (const Case& c : cases) {
     Block damaged = stored;
-    c.damage(damaged);
+    std::copy(c.bytes.begin(), c.bytes.end(), damaged.begin() + c.at);
     pv::Options expected = Decode(stored);
     ASSERT_EQ(expected.dictionaryBytes, 600u);
-    c.expect(expected);
+    if (c.expect) c.expect(expected);
     EXPECT_EQ(Encode(Decode(damaged)), Encode(expected)) << c.what;
   }
 }

@@ -22,72 +22,50 @@ TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
   // One pixel of each source format holding the colour B=0x20, G=0x80, R=0xFF, A=0x40 (grey: 0x80).
   struct Case {
     PixelFormat source;
+    std::vector<double> samples;
     uint32_t rgba8;  // expected into Rgba8
     uint8_t grey8;   // expected into Grey8 with the plain average
   };
+  const uint8_t mean = (0x20 + 0x80 + 0xFF + 1) / 3;
   const Case cases[] = {
-      {PixelFormat::Rgba8, 0x40FF8020u, (0x20 + 0x80 + 0xFF + 1) / 3},
-      {PixelFormat::Rgba16, 0x40FF8020u, (0x20 + 0x80 + 0xFF + 1) / 3},
-      {PixelFormat::RgbaF, 0x40FF8020u, (0x20 + 0x80 + 0xFF + 1) / 3},
-      {PixelFormat::Grey8, 0xFF808080u, 0x80},
-      {PixelFormat::Grey16, 0xFF808080u, 0x80},
-      {PixelFormat::GreyF, 0xFF808080u, 0x80},
-      {PixelFormat::Indexed8, 0x40FF8020u, (0x20 + 0x80 + 0xFF + 1) / 3},
+      {PixelFormat::Rgba8, {0x20, 0x80, 0xFF, 0x40}, 0x40FF8020u, mean},
+      {PixelFormat::Rgba16, {0x20 * 257, 0x80 * 257, 0xFF * 257, 0x40 * 257}, 0x40FF8020u, mean},
+      {PixelFormat::RgbaF, {0x20 / 255.0, 0x80 / 255.0, 1.0, 0x40 / 255.0}, 0x40FF8020u, mean},
+      {PixelFormat::Grey8, {0x80}, 0xFF808080u, 0x80},
+      {PixelFormat::Grey16, {0x8080}, 0xFF808080u, 0x80},
+      {PixelFormat::GreyF, {0x80 / 255.0}, 0xFF808080u, 0x80},
+      {PixelFormat::Indexed8, {7}, 0x40FF8020u, mean},
   };
   OptionsGuard guard(pv::PixelConversionOptions(), {});
   for (const Case& c : cases) {
-    Ref<ImageBuffer> s = NewImage(c.source, 1, 1);
-    const uint8_t bgra[4] = {0x20, 0x80, 0xFF, 0x40};
-    switch (c.source) {
-      case PixelFormat::Rgba8: std::memcpy(s->Pixels(), bgra, 4); break;
-      case PixelFormat::Rgba16:
-        for (int k = 0; k < 4; ++k) reinterpret_cast<uint16_t*>(s->Pixels())[k] = static_cast<uint16_t>(bgra[k] * 257);
-        break;
-      case PixelFormat::RgbaF:
-        for (int k = 0; k < 4; ++k) reinterpret_cast<float*>(s->Pixels())[k] = bgra[k] / 255.0f;
-        break;
-      case PixelFormat::Grey8: s->Pixels()[0] = 0x80; break;
-      case PixelFormat::Grey16: reinterpret_cast<uint16_t*>(s->Pixels())[0] = 0x8080; break;
-      case PixelFormat::GreyF: reinterpret_cast<float*>(s->Pixels())[0] = 0x80 / 255.0f; break;
-      case PixelFormat::Indexed8:
-        s->Pixels()[0] = 7;
-        s->Palette()[7] = 0x40FF8020u;
-        break;
-      default: break;
-    }
+    SCOPED_TRACE(int(c.source));
+    Ref<ImageBuffer> s = pvtest::ImageOf(c.source, 1, 1, c.samples);
+    if (c.source == PixelFormat::Indexed8) s->Palette()[7] = 0x40FF8020u;
     s->SetUsesAlpha(1);
     s->Properties().SetText(8, L"note");
     Ref<ImageBuffer> t = NewImage(PixelFormat::Rgba8, 1, 1);
-    ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk) << int(c.source);
-    EXPECT_EQ(PixelAt(*t, 0, 0), c.rgba8) << int(c.source);
+    ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
+    EXPECT_EQ(PixelAt(*t, 0, 0), c.rgba8);
     EXPECT_EQ(t->UsesAlpha(), 1);
     EXPECT_STREQ(t->Properties().GetText(8), L"note");
 
     Ref<ImageBuffer> g = NewImage(PixelFormat::Grey8, 1, 1);
-    ASSERT_EQ(pv::ConvertInto(*g, *s, false), pv::kStatusOk) << int(c.source);
-    EXPECT_EQ(g->Pixels()[0], c.grey8) << int(c.source);
+    ASSERT_EQ(pv::ConvertInto(*g, *s, false), pv::kStatusOk);
+    EXPECT_EQ(g->Pixels()[0], c.grey8);
 
     // Higher precision targets keep the sample values.
     Ref<ImageBuffer> w16 = NewImage(PixelFormat::Rgba16, 1, 1);
     ASSERT_EQ(pv::ConvertInto(*w16, *s, false), pv::kStatusOk);
-    EXPECT_EQ(reinterpret_cast<uint16_t*>(w16->Pixels())[2], ((c.rgba8 >> 16) & 0xFF) * 257) << int(c.source);
+    EXPECT_EQ(pvtest::SampleAt(*w16, 0, 2), ((c.rgba8 >> 16) & 0xFF) * 257);
     Ref<ImageBuffer> f = NewImage(PixelFormat::GreyF, 1, 1);
     ASSERT_EQ(pv::ConvertInto(*f, *s, false), pv::kStatusOk);
-    EXPECT_NEAR(reinterpret_cast<float*>(f->Pixels())[0], c.grey8 / 255.0f, 1.0f / 255.0f) << int(c.source);
+    EXPECT_NEAR(pvtest::SampleAt(*f, 0, 0), c.grey8 / 255.0, 1.0 / 255);
   }
-}
-
-TEST(PixelConvert, FloatToSixteenBitsClampsAndRounds) {
-  Ref<ImageBuffer> s = NewImage(PixelFormat::RgbaF, 1, 1);
-  const float in[4] = {-0.5f, 0.5f, 1.5f, 0.25f};
-  std::memcpy(s->Pixels(), in, sizeof in);
-  Ref<ImageBuffer> t = NewImage(PixelFormat::Rgba16, 1, 1);
-  ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
-  const uint16_t* p = reinterpret_cast<uint16_t*>(t->Pixels());
-  EXPECT_EQ(p[0], 0);
-  EXPECT_EQ(p[1], 32768);
-  EXPECT_EQ(p[2], 65535);
-  EXPECT_EQ(p[3], 16384);
+  // Without dither 16 bits take the high byte.
+  Ref<ImageBuffer> t = NewImage(PixelFormat::Rgba8, 3, 1);
+  ASSERT_EQ(pv::ConvertInto(*t, *pvtest::ImageOf(PixelFormat::Grey16, 3, 1, {0x00FF, 0x12FF, 0xFFFF}), false),
+            pv::kStatusOk);
+  EXPECT_EQ(pvtest::SamplesOf(*t), (std::vector<double>{0, 0, 0, 255, 0x12, 0x12, 0x12, 255, 255, 255, 255, 255}));
 }
 
 TEST(PixelConvert, SrgbGreyUsesLinearLightLuminance) {
@@ -141,22 +119,10 @@ TEST(PixelConvert, ErrorDiffusionKeepsTheMeanAndStaysWithinOneStep) {
   }
 }
 
-TEST(PixelConvert, WithoutDitherSixteenBitsTakeTheHighByte) {
-  OptionsGuard guard(pv::PixelConversionOptions(), {});
-  Ref<ImageBuffer> s = NewImage(PixelFormat::Grey16, 3, 1);
-  const uint16_t v[3] = {0x00FF, 0x12FF, 0xFFFF};
-  std::memcpy(s->Pixels(), v, sizeof v);
-  Ref<ImageBuffer> t = NewImage(PixelFormat::Rgba8, 3, 1);
-  ASSERT_EQ(pv::ConvertInto(*t, *s, false), pv::kStatusOk);
-  EXPECT_EQ(PixelAt(*t, 0, 0), 0xFF000000u);
-  EXPECT_EQ(PixelAt(*t, 1, 0), 0xFF121212u);
-  EXPECT_EQ(PixelAt(*t, 2, 0), 0xFFFFFFFFu);
-}
-
 TEST(PixelConvert, SizeMismatchIsRefusedAndIndexedTargetsGetAPalette) {
-  Ref<ImageBuffer> a = NewImage(PixelFormat::Rgba8, 2, 2);
   const uint32_t colours[2] = {0xFF102030u, 0xFFC0B0A0u};
-  for (uint32_t y = 0; y < 2; ++y) std::memcpy(a->Row(y), colours, sizeof colours);
+  Ref<ImageBuffer> a = pvtest::SolidImage(2, 2, colours[0]);
+  PixelAt(*a, 1, 1) = colours[1];
   Ref<ImageBuffer> b = NewImage(PixelFormat::Rgba8, 3, 2);
   EXPECT_EQ(pv::ConvertInto(*b, *a, false), pv::kStatusSizeMismatch);
   // Colour becomes indexed through colour reduction, which keeps few colours exactly.
@@ -165,9 +131,7 @@ TEST(PixelConvert, SizeMismatchIsRefusedAndIndexedTargetsGetAPalette) {
   EXPECT_EQ(idx->Palette()[idx->Row(1)[0]], colours[0]);
   EXPECT_EQ(idx->Palette()[idx->Row(1)[1]], colours[1]);
   // Grey becomes indexed with the grey ramp.
-  Ref<ImageBuffer> g = NewImage(PixelFormat::Grey8, 2, 2);
-  g->Row(0)[0] = 9;
-  ASSERT_EQ(pv::ConvertInto(*idx, *g, false), pv::kStatusOk);
+  ASSERT_EQ(pv::ConvertInto(*idx, *pvtest::ImageOf(PixelFormat::Grey8, 2, 2, {9, 0, 0, 0}), false), pv::kStatusOk);
   EXPECT_EQ(idx->Palette()[idx->Row(0)[0]], 0xFF090909u);
 }
 

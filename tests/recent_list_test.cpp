@@ -80,16 +80,10 @@ TEST(RecentList, FullListDropsOldestToLeaveTheDirtyMarkAlone) {
   };
   for (const Case& c : cases) {
     pv::RecentList list;
-    Entries old;
-    for (size_t i = 0; i < c.count; ++i) {
-      old.insert(old.begin(), Folder(static_cast<int>(i), c.entryLength));
-      ASSERT_TRUE(list.PutInFront(old.front()));
-    }
-    ASSERT_EQ(EntriesOf(list), old);
-    const std::string fresh = Folder(99, c.newLength);
-    ASSERT_TRUE(list.PutInFront(fresh));
-    Entries expected = {fresh};
-    expected.insert(expected.end(), old.begin(), old.begin() + (c.expectedCount - 1));
+    Entries expected = {Folder(99, c.newLength)};
+    for (size_t i = c.count; i-- > 0;) expected.push_back(Folder(static_cast<int>(i), c.entryLength));
+    for (size_t i = expected.size(); i-- > 0;) ASSERT_TRUE(list.PutInFront(expected[i]));
+    expected.resize(c.expectedCount);
     EXPECT_EQ(EntriesOf(list), expected) << c.entryLength << "/" << c.newLength;
     ExpectConsistent(list);
     EXPECT_TRUE(list.Dirty());

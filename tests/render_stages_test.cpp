@@ -4,10 +4,11 @@
 
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "core/cpu.h"
+#include "metadata/exif_reader.h"
+#include "viewer/view_geometry.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -19,11 +20,6 @@ using pv::Ref;
 
 using pvtest::NewImage;
 
-template <class T>
-T* At(ImageBuffer& b, uint32_t x, uint32_t y, uint32_t channels = 1) {
-  return reinterpret_cast<T*>(b.Row(y)) + size_t{x} * channels;
-}
-
 uint32_t& Px(ImageBuffer& b, uint32_t x, uint32_t y) { return pvtest::PixelAt(b, x, y); }
 
 // Raises the processor count so that bands really run on the pool.
@@ -31,126 +27,65 @@ struct ManyProcessors : pvtest::ScopedValue<uint32_t> {
   ManyProcessors() : ScopedValue(pv::ProcessorCount, 4) {}
 };
 
-TEST(RenderStages, AdjustmentCountFollowsTheValuesThatLeaveNeutral) {
-  ColourAdjustments a;
-  EXPECT_EQ(a.Count(), 0);
-  a.gamma = 1.2f;
-  a.invert = true;
-  a.hue = -0.1f;
-  EXPECT_EQ(a.Count(), 3);
-}
-
-// Each row: one Rgba8 pixel (B, G, R, A) through one adjustment set, with
-// the result worked out by hand from the formulas.
-TEST(RenderStages, Rgba8AdjustmentsFollowTheFormulas) {
+// Each row: one pixel (B, G, R, A) or a few grey samples through one
+// adjustment set, with the result worked out by hand from the formulas.
+TEST(RenderStages, AdjustmentsFollowTheFormulasInEveryFormat) {
   struct Row {
     const char* name;
     ColourAdjustments a;
-    uint8_t in[4], out[4];
+    int count;  // of the values that differ from neutral
+    PixelFormat format;
+    std::vector<double> in, out;
   };
-  ColourAdjustments bright;
-  bright.brightness = 0.5f;  // base = 1.5 L; each channel c + L / 2
-  ColourAdjustments inverted;
-  inverted.invert = true;
-  ColourAdjustments red;
-  red.red = 0.3f;  // offsets: red +0.15, green and blue -0.075
-  ColourAdjustments gamma;
-  gamma.gamma = 1.5f;  // square root of each positive channel
-  ColourAdjustments hue;
-  hue.hue = 1.0f / 3;  // a third of a turn: red becomes green
-  ColourAdjustments saturation;
-  saturation.saturation = -1;  // every channel becomes L
+  using F = PixelFormat;
+  // Contrast 1 and luminance 0.1 on one channel: v -> 2 v - 0.4, so x / 255 -> 2 x - 102;
+  // saturation and the colour offsets do nothing there.
+  const ColourAdjustments grey{.contrast = 1, .saturation = 3, .luminance = 0.1f, .red = 0.5f};
   const Row rows[] = {
-      {"brightness", bright, {40, 100, 200, 77}, {97, 157, 255, 77}},
-      {"invert", inverted, {40, 100, 200, 128}, {215, 155, 55, 128}},
-      {"red", red, {100, 100, 100, 255}, {81, 81, 138, 255}},
-      {"gamma", gamma, {255, 64, 0, 9}, {255, 128, 0, 9}},
-      {"hue", hue, {0, 0, 255, 255}, {0, 255, 0, 255}},
-      {"saturation", saturation, {30, 60, 90, 1}, {60, 60, 60, 1}},
+      {"neutral", {}, 0, F::Rgba8, {40, 100, 200, 77}, {40, 100, 200, 77}},
+      // base = 1.5 L; each channel c + L / 2
+      {"brightness", {.brightness = 0.5f}, 1, F::Rgba8, {40, 100, 200, 77}, {97, 157, 255, 77}},
+      {"invert", {.invert = true}, 1, F::Rgba8, {40, 100, 200, 128}, {215, 155, 55, 128}},
+      // offsets: red +0.15, green and blue -0.075
+      {"red", {.red = 0.3f}, 1, F::Rgba8, {100, 100, 100, 255}, {81, 81, 138, 255}},
+      // square root of each positive channel
+      {"gamma", {.gamma = 1.5f}, 1, F::Rgba8, {255, 64, 0, 9}, {255, 128, 0, 9}},
+      // a third of a turn: red becomes green
+      {"hue", {.hue = 1.0f / 3}, 1, F::Rgba8, {0, 0, 255, 255}, {0, 255, 0, 255}},
+      {"saturation", {.saturation = -1}, 1, F::Rgba8, {30, 60, 90, 1}, {60, 60, 60, 1}},
+      {"three", {.hue = -0.1f, .gamma = 1.2f, .invert = true}, 3, F::Grey8, {0}, {255}},
+      // L = 340 / 765; B = 40/255 + L/2 = 0.379085 -> 24843.3, G = 0.614379 -> 40263.3.
+      {"16 bits", {.brightness = 0.5f}, 1, F::Rgba16, {40 * 257, 100 * 257, 200 * 257, 1234},
+       {24843, 40263, 65535, 1234}},
+      // L = 0.5; each channel + 0.25, and 1.15 passes unclamped.
+      {"floats", {.brightness = 0.5f}, 1, F::RgbaF, {0.2, 0.4, 0.9, 0.5}, {0.45, 0.65, 1.15, 0.5}},
+      {"grey", grey, 4, F::Grey8, {100, 200, 40}, {98, 255, 0}},
+      {"grey 16 bits", grey, 4, F::Grey16, {25700}, {2 * 25700 - 26214}},
+      {"grey floats inverted", {.contrast = 1, .luminance = 0.1f, .invert = true}, 3, F::GreyF, {0.3}, {0.8}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    Ref<ImageBuffer> src = NewImage(PixelFormat::Rgba8, 1, 1), dst = NewImage(PixelFormat::Rgba8, 1, 1);
-    std::memcpy(src->Row(0), r.in, 4);
+    EXPECT_EQ(r.a.Count(), r.count);
+    const uint32_t width = static_cast<uint32_t>(r.in.size() / pvtest::ChannelsOf(r.format));
+    Ref<ImageBuffer> src = pvtest::ImageOf(r.format, width, 1, r.in), dst = NewImage(r.format, width, 1);
     ASSERT_EQ(pv::AdjustColours(*dst, *src, r.a, 1), pv::kStatusOk);
-    EXPECT_EQ(std::vector<uint8_t>(dst->Row(0), dst->Row(0) + 4), std::vector<uint8_t>(r.out, r.out + 4));
+    const std::vector<double> out = pvtest::SamplesOf(*dst);
+    for (size_t i = 0; i < out.size(); ++i) EXPECT_NEAR(out[i], r.out[i], 1e-6) << i;
   }
-}
-
-TEST(RenderStages, WiderFormatsUseTheSameArithmeticAtTheirScale) {
-  ColourAdjustments bright;
-  bright.brightness = 0.5f;
-  Ref<ImageBuffer> s16 = NewImage(PixelFormat::Rgba16, 1, 1), d16 = NewImage(PixelFormat::Rgba16, 1, 1);
-  const uint16_t in16[4] = {40 * 257, 100 * 257, 200 * 257, 1234};
-  std::memcpy(s16->Row(0), in16, 8);
-  ASSERT_EQ(pv::AdjustColours(*d16, *s16, bright, 1), pv::kStatusOk);
-  const uint16_t* o16 = At<uint16_t>(*d16, 0, 0, 4);
-  // L = 340 / 765; B = 40/255 + L/2 = 0.379085 -> 24843.3, G = 0.614379 -> 40263.3.
-  EXPECT_EQ(o16[0], 24843);
-  EXPECT_EQ(o16[1], 40263);
-  EXPECT_EQ(o16[2], 65535);
-  EXPECT_EQ(o16[3], 1234);
-
-  Ref<ImageBuffer> sf = NewImage(PixelFormat::RgbaF, 1, 1), df = NewImage(PixelFormat::RgbaF, 1, 1);
-  const float inF[4] = {0.2f, 0.4f, 0.9f, 0.5f};
-  std::memcpy(sf->Row(0), inF, 16);
-  ASSERT_EQ(pv::AdjustColours(*df, *sf, bright, 1), pv::kStatusOk);
-  const float* oF = At<float>(*df, 0, 0, 4);
-  // L = 0.5; each channel + 0.25, and 1.15 passes unclamped.
-  EXPECT_NEAR(oF[0], 0.45f, 1e-6);
-  EXPECT_NEAR(oF[1], 0.65f, 1e-6);
-  EXPECT_NEAR(oF[2], 1.15f, 1e-6);
-  EXPECT_EQ(oF[3], 0.5f);
-}
-
-TEST(RenderStages, GreyAdjustmentsHaveOneChannel) {
-  // Contrast 1 and luminance 0.1: v -> 2 v - 0.4, so x / 255 -> 2 x - 102.
-  ColourAdjustments a;
-  a.contrast = 1;
-  a.luminance = 0.1f;
-  a.saturation = 3;  // no effect on one channel
-  a.red = 0.5f;      // neither
-  Ref<ImageBuffer> g8 = NewImage(PixelFormat::Grey8, 3, 1), o8 = NewImage(PixelFormat::Grey8, 3, 1);
-  const uint8_t in8[3] = {100, 200, 40};
-  std::memcpy(g8->Row(0), in8, 3);
-  ASSERT_EQ(pv::AdjustColours(*o8, *g8, a, 1), pv::kStatusOk);
-  EXPECT_EQ(std::vector<uint8_t>(o8->Row(0), o8->Row(0) + 3), (std::vector<uint8_t>{98, 255, 0}));
-
-  Ref<ImageBuffer> g16 = NewImage(PixelFormat::Grey16, 1, 1), o16 = NewImage(PixelFormat::Grey16, 1, 1);
-  *At<uint16_t>(*g16, 0, 0) = 25700;
-  ASSERT_EQ(pv::AdjustColours(*o16, *g16, a, 1), pv::kStatusOk);
-  EXPECT_EQ(*At<uint16_t>(*o16, 0, 0), 2 * 25700 - 26214);
-
-  a.invert = true;
-  Ref<ImageBuffer> gf = NewImage(PixelFormat::GreyF, 1, 1), of = NewImage(PixelFormat::GreyF, 1, 1);
-  *At<float>(*gf, 0, 0) = 0.3f;
-  ASSERT_EQ(pv::AdjustColours(*of, *gf, a, 1), pv::kStatusOk);
-  EXPECT_NEAR(*At<float>(*of, 0, 0), 1 - 0.2f, 1e-6);
-
   Ref<ImageBuffer> indexed = NewImage(PixelFormat::Indexed8, 1, 1), out = NewImage(PixelFormat::Indexed8, 1, 1);
-  EXPECT_EQ(pv::AdjustColours(*out, *indexed, a, 1), pv::kStatusColourFormat);
+  EXPECT_EQ(pv::AdjustColours(*out, *indexed, grey, 1), pv::kStatusColourFormat);
 }
 
 TEST(RenderStages, AdjustmentBandsGiveTheSamePixelsAsOneBand) {
   ManyProcessors many;
-  std::mt19937 random(7);
-  ColourAdjustments a;
-  a.contrast = 0.3f;
-  a.hue = 0.2f;
-  a.gamma = 0.8f;
-  a.blue = -0.1f;
+  const ColourAdjustments a{.contrast = 0.3f, .hue = 0.2f, .blue = -0.1f, .gamma = 0.8f};
   for (PixelFormat f : {PixelFormat::Rgba8, PixelFormat::Rgba16, PixelFormat::Grey8}) {
-    Ref<ImageBuffer> src = NewImage(f, 37, 53);
-    for (uint32_t y = 0; y < 53; ++y)
-      for (uint32_t i = 0; i < 37 * src->BytesPerPixel(); ++i) src->Row(y)[i] = static_cast<uint8_t>(random());
-    Ref<ImageBuffer> one = NewImage(f, 37, 53);
+    Ref<ImageBuffer> src = pvtest::RandomImage(f, 37, 53, 7), one = NewImage(f, 37, 53);
     ASSERT_EQ(pv::AdjustColours(*one, *src, a, 1), pv::kStatusOk);
     for (uint32_t bands : {2u, 7u, 53u, 200u}) {
-      Ref<ImageBuffer> many_ = NewImage(f, 37, 53);
-      ASSERT_EQ(pv::AdjustColours(*many_, *src, a, bands), pv::kStatusOk);
-      for (uint32_t y = 0; y < 53; ++y)
-        ASSERT_EQ(std::memcmp(one->Row(y), many_->Row(y), 37 * src->BytesPerPixel()), 0)
-            << "format " << int(f) << " bands " << bands << " row " << y;
+      Ref<ImageBuffer> banded = NewImage(f, 37, 53);
+      ASSERT_EQ(pv::AdjustColours(*banded, *src, a, bands), pv::kStatusOk);
+      EXPECT_TRUE(pvtest::SamePixels(*one, *banded)) << "format " << int(f) << " bands " << bands;
     }
   }
 }
@@ -171,34 +106,26 @@ TEST(RenderStages, BandCountFollowsProcessorsAndImageSize) {
 TEST(RenderStages, OrientationTurnsThenMirrorsThenFlips) {
   struct Row {
     uint8_t orientation;
-    uint32_t width, height;
-    std::vector<uint8_t> pixels;
+    uint32_t width;
+    std::vector<double> pixels;
   };
   const Row rows[] = {
-      {0, 3, 2, {0, 1, 2, 3, 4, 5}},  {1, 2, 3, {3, 0, 4, 1, 5, 2}}, {2, 3, 2, {5, 4, 3, 2, 1, 0}},
-      {3, 2, 3, {2, 5, 1, 4, 0, 3}},  {4, 3, 2, {2, 1, 0, 5, 4, 3}}, {8, 3, 2, {3, 4, 5, 0, 1, 2}},
-      {5, 2, 3, {0, 3, 1, 4, 2, 5}},  {12, 3, 2, {5, 4, 3, 2, 1, 0}}, {9, 2, 3, {5, 2, 4, 1, 3, 0}},
+      {0, 3, {0, 1, 2, 3, 4, 5}}, {1, 2, {3, 0, 4, 1, 5, 2}}, {2, 3, {5, 4, 3, 2, 1, 0}},
+      {3, 2, {2, 5, 1, 4, 0, 3}}, {4, 3, {2, 1, 0, 5, 4, 3}}, {8, 3, {3, 4, 5, 0, 1, 2}},
+      {5, 2, {0, 3, 1, 4, 2, 5}}, {12, 3, {5, 4, 3, 2, 1, 0}}, {9, 2, {5, 2, 4, 1, 3, 0}},
   };
-  Ref<ImageBuffer> src = NewImage(PixelFormat::Grey8, 3, 2);
-  for (uint8_t i = 0; i < 6; ++i) src->Row(i / 3)[i % 3] = i;
+  Ref<ImageBuffer> src = pvtest::ImageOf(PixelFormat::Grey8, 3, 2, {0, 1, 2, 3, 4, 5});
   for (const Row& r : rows) {
-    SCOPED_TRACE(int(r.orientation));
     Ref<ImageBuffer> out(pv::OrientImage(*src, r.orientation));
     ASSERT_TRUE(out);
-    ASSERT_EQ(out->Width(), r.width);
-    ASSERT_EQ(out->Height(), r.height);
-    std::vector<uint8_t> got;
-    for (uint32_t y = 0; y < r.height; ++y) got.insert(got.end(), out->Row(y), out->Row(y) + r.width);
-    EXPECT_EQ(got, r.pixels);
+    EXPECT_EQ(out->Dimensions(), (pv::ImageSize{r.width, 6 / r.width})) << int(r.orientation);
+    EXPECT_EQ(pvtest::SamplesOf(*out), r.pixels) << int(r.orientation);
   }
-
   // Wider pixels move whole, and a palette goes with the image.
-  Ref<ImageBuffer> wide = NewImage(PixelFormat::RgbaF, 2, 1);
-  const float values[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  std::memcpy(wide->Row(0), values, sizeof values);
-  Ref<ImageBuffer> turned(pv::OrientImage(*wide, 1));
+  const std::vector<double> two = {1, 2, 3, 4, 5, 6, 7, 8};
+  Ref<ImageBuffer> turned(pv::OrientImage(*pvtest::ImageOf(PixelFormat::RgbaF, 2, 1, two), 1));
   ASSERT_TRUE(turned);
-  EXPECT_EQ(At<float>(*turned, 0, 1, 4)[2], 7.0f);
+  EXPECT_EQ(pvtest::SamplesOf(*turned), two);
   Ref<ImageBuffer> indexed = NewImage(PixelFormat::Indexed8, 2, 2);
   indexed->Palette()[9] = 0xFF123456u;
   Ref<ImageBuffer> mirrored(pv::OrientImage(*indexed, 4));
@@ -222,17 +149,23 @@ TEST(RenderStages, CropIsClippedToTheImage) {
   EXPECT_FALSE(Ref<ImageBuffer>(pv::CropImage(*src, {0, 0, 0, 2})));
 }
 
-TEST(RenderStages, FlatteningCompositesOverTheBackground) {
-  Ref<ImageBuffer> src = NewImage(PixelFormat::Rgba8, 1, 1);
-  src->SetUsesAlpha(1);
-  const uint8_t in[4] = {200, 100, 0, 128};
-  std::memcpy(src->Row(0), in, 4);
-  Ref<ImageBuffer> flat(pv::FlattenImage(*src, 0xFF0000FFu));  // blue
+TEST(RenderStages, AlphaIsFlattenedOverTheBackgroundOrPremultiplied) {
+  Ref<ImageBuffer> src = pvtest::SolidImage(2, 1, 0x800064C8u, 1);  // alpha 128, red 0, green 100, blue 200
+  Px(*src, 1, 0) = 0x00FFFFFFu;
+  Ref<ImageBuffer> flat(pv::FlattenImage(*src, 0xFF0000FFu));  // over blue
   ASSERT_TRUE(flat);
   // a = 128/255: blue 200 a + 255 (1 - a) = 227.4, green 100 a = 50.2.
   EXPECT_EQ(Px(*flat, 0, 0), 0xFF0032E3u);
+  EXPECT_EQ(Px(*flat, 1, 0), 0xFF0000FFu);
   EXPECT_EQ(flat->UsesAlpha(), 0);
   EXPECT_FALSE(Ref<ImageBuffer>(pv::FlattenImage(*NewImage(PixelFormat::Grey8, 1, 1), 0)));
+
+  Ref<ImageBuffer> out(pv::PremultiplyAlpha(*src));
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(out->IsScreenCompatible());
+  EXPECT_EQ(out->UsesAlpha(), 2);
+  EXPECT_EQ(Px(*out, 0, 0), 0x80003264u);  // 100 × 128 / 255 = 50.2, 200 × 128 / 255 = 100.4
+  EXPECT_EQ(Px(*out, 1, 0), 0u);
 }
 
 TEST(RenderStages, FramesAreDrawnClippedToTheCanvas) {
@@ -243,14 +176,11 @@ TEST(RenderStages, FramesAreDrawnClippedToTheCanvas) {
   Ref<ImageBuffer> canvas(pv::CreateCanvas(*first));
   ASSERT_TRUE(canvas);
   EXPECT_TRUE(canvas->IsScreenCompatible());
-  EXPECT_EQ(canvas->Dimensions(), (pv::ImageSize{4, 3}));
-  for (uint32_t y = 0; y < 3; ++y)
-    for (uint32_t x = 0; x < 4; ++x) ASSERT_EQ(Px(*canvas, x, y), 0xFF000011u);
+  EXPECT_TRUE(pvtest::SamePixels(*canvas, *pvtest::SolidImage(4, 3, 0xFF000011u)));
 
   // A 2 × 2 frame at (3, 2) reaches one canvas pixel.
-  Ref<ImageBuffer> frame = NewImage(PixelFormat::Rgba8, 2, 2);
-  for (uint32_t y = 0; y < 2; ++y)
-    for (uint32_t x = 0; x < 2; ++x) Px(*frame, x, y) = 0xFFA00000u + y * 2 + x;
+  Ref<ImageBuffer> frame = pvtest::SolidImage(2, 2, 0xFFA00001u);
+  Px(*frame, 0, 0) = 0xFFA00000u;
   frame->Frame().left = 3;
   frame->Frame().top = 2;
   ASSERT_EQ(pv::DrawFrame(*canvas, *frame), pv::kStatusOk);
@@ -262,17 +192,15 @@ TEST(RenderStages, FramesAreDrawnClippedToTheCanvas) {
   frame->Frame().top = 0;
   ASSERT_EQ(pv::DrawFrame(*canvas, *frame), pv::kStatusOk);
 
-  // Blending: a quarter-opaque blue over opaque red.
-  Ref<ImageBuffer> over = NewImage(PixelFormat::Rgba8, 1, 1);
-  Px(*over, 0, 0) = 0x400000FFu;
-  over->Frame().blend = 1;
+  // Blending: a quarter-opaque blue over opaque red; without blend the
+  // frame's pixels replace the canvas, alpha included.
+  Ref<ImageBuffer> over = pvtest::SolidImage(1, 1, 0x400000FFu);
   Px(*canvas, 0, 0) = 0xFFFF0000u;
-  ASSERT_EQ(pv::DrawFrame(*canvas, *over), pv::kStatusOk);
-  EXPECT_EQ(Px(*canvas, 0, 0), 0xFFBF0040u);
-  // Without blend the frame's pixels replace the canvas, alpha included.
-  over->Frame().blend = 0;
-  ASSERT_EQ(pv::DrawFrame(*canvas, *over), pv::kStatusOk);
-  EXPECT_EQ(Px(*canvas, 0, 0), 0x400000FFu);
+  for (uint8_t blend : {1, 0}) {
+    over->Frame().blend = blend;
+    ASSERT_EQ(pv::DrawFrame(*canvas, *over), pv::kStatusOk);
+    EXPECT_EQ(Px(*canvas, 0, 0), blend ? 0xFFBF0040u : 0x400000FFu);
+  }
 }
 
 TEST(RenderStages, AreasAreSavedFilledAndRestoredWithinTheCanvas) {
@@ -294,73 +222,110 @@ TEST(RenderStages, AreasAreSavedFilledAndRestoredWithinTheCanvas) {
 }
 
 TEST(RenderStages, BackgroundColourIsTheMedianOfOpaqueSamples) {
-  Ref<ImageBuffer> img = NewImage(PixelFormat::Rgba8, 5, 5);
-  for (uint32_t y = 0; y < 5; ++y)
-    for (uint32_t x = 0; x < 5; ++x) Px(*img, x, y) = 0;
+  Ref<ImageBuffer> img = pvtest::SolidImage(5, 5, 0);
   EXPECT_EQ(pv::PickBackgroundColour(*img), 0xFF808080u);  // wholly transparent
-
   Px(*img, 0, 0) = 0xFF000000u;
   Px(*img, 4, 0) = 0xFFFFFFFFu;
-  Px(*img, 0, 4) = 0xFF102030u;
+  Px(*img, 0, 4) = Px(*img, 2, 2) = 0xFF102030u;
   Px(*img, 4, 4) = 0xFF405060u;
-  Px(*img, 2, 2) = 0xFF102030u;
   EXPECT_EQ(pv::PickBackgroundColour(*img), 0xFF102030u);
 
   // Corners mostly transparent (alpha 63 is not enough): the inner samples.
-  Ref<ImageBuffer> inner = NewImage(PixelFormat::Rgba8, 8, 8);
-  for (uint32_t y = 0; y < 8; ++y)
-    for (uint32_t x = 0; x < 8; ++x) Px(*inner, x, y) = 0x3F0000FFu;
+  Ref<ImageBuffer> inner = pvtest::SolidImage(8, 8, 0x3F0000FFu);
   const uint32_t points[5][2] = {{4, 2}, {4, 6}, {2, 4}, {6, 4}, {4, 4}};
   for (uint32_t i = 0; i < 5; ++i) Px(*inner, points[i][0], points[i][1]) = 0x40000000u + (i + 1) * 0x010203u;
   EXPECT_EQ(pv::PickBackgroundColour(*inner), 0xFF030609u);
 
-  Ref<ImageBuffer> g16 = NewImage(PixelFormat::Grey16, 2, 2);
-  for (uint32_t y = 0; y < 2; ++y) At<uint16_t>(*g16, 0, y)[0] = At<uint16_t>(*g16, 1, y)[0] = 0x12FF;
-  EXPECT_EQ(pv::PickBackgroundColour(*g16), 0xFF121212u);
-  Ref<ImageBuffer> gf = NewImage(PixelFormat::GreyF, 2, 2);
-  for (uint32_t y = 0; y < 2; ++y) At<float>(*gf, 0, y)[0] = At<float>(*gf, 1, y)[0] = 0.25f;
-  EXPECT_EQ(pv::PickBackgroundColour(*gf), 0xFF404040u);
-}
-
-TEST(RenderStages, PremultipliedCopyScalesColoursByAlpha) {
-  Ref<ImageBuffer> src = NewImage(PixelFormat::Rgba8, 2, 1);
-  src->SetUsesAlpha(1);
-  Px(*src, 0, 0) = 0x800064C8u;  // alpha 128, red 0, green 100, blue 200
-  Px(*src, 1, 0) = 0x00FFFFFFu;
-  Ref<ImageBuffer> out(pv::PremultiplyAlpha(*src));
-  ASSERT_TRUE(out);
-  EXPECT_TRUE(out->IsScreenCompatible());
-  EXPECT_EQ(out->UsesAlpha(), 2);
-  EXPECT_EQ(Px(*out, 0, 0), 0x80003264u);  // 100 × 128 / 255 = 50.2, 200 × 128 / 255 = 100.4
-  EXPECT_EQ(Px(*out, 1, 0), 0u);
+  EXPECT_EQ(pv::PickBackgroundColour(*pvtest::ImageOf(PixelFormat::Grey16, 2, 1, {0x12FF, 0x12FF})), 0xFF121212u);
+  EXPECT_EQ(pv::PickBackgroundColour(*pvtest::ImageOf(PixelFormat::GreyF, 2, 1, {0.25, 0.25})), 0xFF404040u);
 }
 
 TEST(RenderStages, SharpeningAddsTheDifferenceFromABlur) {
-  Ref<ImageBuffer> dot = NewImage(PixelFormat::Grey8, 3, 3);
-  for (uint32_t y = 0; y < 3; ++y)
-    for (uint32_t x = 0; x < 3; ++x) dot->Row(y)[x] = 0;
-  dot->Row(1)[1] = 100;
+  Ref<ImageBuffer> dot = pvtest::ImageOf(PixelFormat::Grey8, 3, 3, {0, 0, 0, 0, 100, 0, 0, 0, 0});
   // The blur keeps a quarter of the dot: 100 + (100 - 25); its neighbours
   // go below 0 and are clamped.
   Ref<ImageBuffer> sharp(pv::SharpenImage(*dot, pv::SharpeningStrength(1.0f)));
   ASSERT_TRUE(sharp);
-  for (uint32_t y = 0; y < 3; ++y)
-    for (uint32_t x = 0; x < 3; ++x) EXPECT_EQ(sharp->Row(y)[x], x == 1 && y == 1 ? 175 : 0) << x << "," << y;
+  EXPECT_EQ(pvtest::SamplesOf(*sharp), (std::vector<double>{0, 0, 0, 0, 175, 0, 0, 0, 0}));
   // Half the strength: 100 + 75 / 2.
   Ref<ImageBuffer> half(pv::SharpenImage(*dot, pv::SharpeningStrength(0.5f)));
   EXPECT_EQ(half->Row(1)[1], 138);  // 137.5 rounds to even
 
   // A flat colour image keeps its pixels and its alpha.
-  Ref<ImageBuffer> flat = NewImage(PixelFormat::Rgba8, 4, 4);
-  for (uint32_t y = 0; y < 4; ++y)
-    for (uint32_t x = 0; x < 4; ++x) Px(*flat, x, y) = 0x80336699u;
+  Ref<ImageBuffer> flat = pvtest::SolidImage(4, 4, 0x80336699u);
   Ref<ImageBuffer> same(pv::SharpenImage(*flat, 512));
   ASSERT_TRUE(same);
-  EXPECT_EQ(Px(*same, 2, 3), 0x80336699u);
+  EXPECT_TRUE(pvtest::SamePixels(*same, *flat));
 
   EXPECT_EQ(pv::SharpeningStrength(0.001f), 0);  // too weak to change anything
   EXPECT_EQ(pv::SharpeningStrength(std::nanf("")), 0);
   EXPECT_FALSE(Ref<ImageBuffer>(pv::SharpenImage(*NewImage(PixelFormat::Indexed8, 2, 2), 256)));
+}
+
+// The frame lies in the guard rows and row margins of a screen buffer,
+// exactly one pixel around the image, whose own pixels stay as they were.
+TEST(RenderStages, BorderRingsTheImageOutsideItsPixels) {
+  for (PixelFormat format : {PixelFormat::Rgba8, PixelFormat::Indexed8}) {
+    Ref<ImageBuffer> image(pv::CreateImageBuffer(format, {3, 2}, true));
+    ASSERT_TRUE(image);
+    const size_t bpp = image->BytesPerPixel(), rowBytes = image->RowBytes();
+    for (uint32_t y = 0; y < 2; ++y) std::fill(image->Row(y), image->Row(y) + 3 * bpp, uint8_t{0x11});
+    if (format == PixelFormat::Indexed8) {
+      std::fill(image->Palette(), image->Palette() + 256, 0xFF000000u);
+      image->Palette()[40] = 0xFFF00A0Au;  // nearest to the colour
+    }
+    ASSERT_TRUE(pv::DrawBorder(*image, 0xFF0000));
+    const uint32_t expected = format == PixelFormat::Rgba8 ? 0xFFFF0000u : 40u;
+    auto at = [&](int x, int y) {
+      const uint8_t* p = image->Row(0) + y * static_cast<ptrdiff_t>(rowBytes) + x * static_cast<ptrdiff_t>(bpp);
+      uint32_t v = 0;
+      std::memcpy(&v, p, bpp);
+      return v;
+    };
+    for (int y = -1; y <= 2; ++y) {
+      for (int x = -1; x <= 3; ++x) {
+        const bool ring = x < 0 || y < 0 || x == 3 || y == 2;
+        EXPECT_EQ(at(x, y), ring ? expected : (bpp == 4 ? 0x11111111u : 0x11u)) << x << "," << y;
+      }
+    }
+  }
+  // A heap buffer has no guard rows to carry it.
+  Ref<ImageBuffer> heap = NewImage(PixelFormat::Rgba8, 3, 2);
+  EXPECT_FALSE(pv::DrawBorder(*heap, 0));
+}
+
+// A picture stored as each EXIF orientation value says (where its first row
+// and column lie) is shown upright through the name and code the metadata
+// reader gives it.
+TEST(RenderStages, EveryExifOrientationIsShownUpright) {
+  constexpr uint32_t w = 3, h = 2;
+  auto upright = [](uint32_t x, uint32_t y) { return static_cast<double>(1 + x + 10 * y); };
+  for (uint32_t value = 1; value <= 8; ++value) {
+    const bool swapped = value >= 5;
+    const uint32_t sw = swapped ? h : w, sh = swapped ? w : h;
+    std::vector<double> stored;
+    for (uint32_t y = 0; y < sh; ++y) {
+      for (uint32_t x = 0; x < sw; ++x) {
+        switch (value) {
+          case 1: stored.push_back(upright(x, y)); break;
+          case 2: stored.push_back(upright(w - 1 - x, y)); break;
+          case 3: stored.push_back(upright(w - 1 - x, h - 1 - y)); break;
+          case 4: stored.push_back(upright(x, h - 1 - y)); break;
+          case 5: stored.push_back(upright(y, x)); break;
+          case 6: stored.push_back(upright(w - 1 - y, x)); break;  // row 0 is the right side
+          case 7: stored.push_back(upright(w - 1 - y, h - 1 - x)); break;
+          default: stored.push_back(upright(y, h - 1 - x)); break;  // row 0 is the left side, bottom up
+        }
+      }
+    }
+    Ref<ImageBuffer> image = pvtest::ImageOf(PixelFormat::Grey8, sw, sh, stored);
+    const uint8_t orientation = pv::OrientationForCode(pv::OrientationCode(pv::OrientationName(value)));
+    Ref<ImageBuffer> shown(pv::OrientImage(*image, orientation));
+    ASSERT_TRUE(shown);
+    ASSERT_EQ(shown->Dimensions(), (pv::ImageSize{w, h})) << value;
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) EXPECT_EQ(shown->Row(y)[x], upright(x, y)) << "value " << value << " at " << x << "," << y;
+  }
 }
 
 }  // namespace

@@ -21,8 +21,9 @@ using pvtest::RandomBytes;
 using pvtest::ScopedValue;
 using pvtest::VectorSettings;
 
-Bytes Repeat(const Bytes& unit, size_t times) {
-  Bytes out;
+template <class T>
+std::vector<T> Repeat(const std::vector<T>& unit, size_t times) {
+  std::vector<T> out;
   for (size_t i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
   return out;
 }
@@ -204,31 +205,17 @@ TEST(RowHelpers, RelayoutRows) {
   };
   // Nothing to copy may come with no memory at all.
   CopyBytes(nullptr, nullptr, 0);
-  constexpr uint8_t kUntouched = 0xEE;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const size_t srcSize = c.srcPitch * c.rows, dstSize = c.dstPitch * c.rows;
-    Bytes src(srcSize);
-    for (size_t i = 0; i < srcSize; ++i) src[i] = static_cast<uint8_t>(i / c.srcPitch * 16 + i % c.srcPitch);
-    Bytes block;
-    uint8_t* dst;
-    if (c.inPlace) {
-      block.assign(std::max(srcSize, dstSize), kUntouched);
-      std::copy(src.begin(), src.end(), block.begin());
-      dst = block.data();
-      RelayoutRows(dst, dst, c.dstPitch, c.srcPitch, c.rows);
-    } else {
-      block.assign(dstSize, kUntouched);
-      dst = block.data();
-      RelayoutRows(dst, src.data(), c.dstPitch, c.srcPitch, c.rows);
-    }
-    const size_t copied = std::min(c.dstPitch, c.srcPitch);
-    for (uint32_t r = 0; r < c.rows; ++r)
-      for (size_t x = 0; x < copied; ++x)
-        ASSERT_EQ(dst[r * c.dstPitch + x], r * 16 + x) << "row " << r << " byte " << x;
-    if (!c.inPlace) {
-      for (uint32_t r = 0; r < c.rows; ++r)
-        for (size_t x = copied; x < c.dstPitch; ++x) ASSERT_EQ(dst[r * c.dstPitch + x], kUntouched);
+    Bytes src(c.srcPitch * c.rows);
+    for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i / c.srcPitch * 16 + i % c.srcPitch);
+    // Past the copied part of a row a block of its own keeps its bytes.
+    Bytes block(c.inPlace ? std::max(src.size(), c.dstPitch * c.rows) : c.dstPitch * c.rows, 0xEE);
+    if (c.inPlace) std::copy(src.begin(), src.end(), block.begin());
+    RelayoutRows(block.data(), c.inPlace ? block.data() : src.data(), c.dstPitch, c.srcPitch, c.rows);
+    for (uint32_t r = 0; r < c.rows; ++r) {
+      for (size_t x = 0; x < (c.inPlace ? std::min(c.dstPitch, c.srcPitch) : c.dstPitch); ++x)
+        ASSERT_EQ(block[r * c.dstPitch + x], x < c.srcPitch ? r * 16 + x : 0xEE) << "row " << r << " byte " << x;
     }
   }
 }
@@ -304,54 +291,37 @@ TEST(RowHelpers, ExpandGrey) {
     uint32_t bits;
     bool invert;
     std::vector<double> in, out;
+    Status status;
   };
   const Case cases[] = {
-      {PixelFormat::Grey8, 1, false, {0, 1}, {0, 255}},
-      {PixelFormat::Grey8, 1, true, {0, 1}, {255, 0}},
-      {PixelFormat::Grey8, 2, false, {0, 1, 2, 3}, {0, 85, 170, 255}},
-      {PixelFormat::Grey8, 4, false, {15, 1, 0, 8}, {255, 17, 0, 136}},
-      {PixelFormat::Grey8, 4, true, {15, 1}, {0, 238}},
-      {PixelFormat::Grey8, 7, false, {127, 64}, {255, 128}},
-      {PixelFormat::Grey8, 8, true, {0, 0x12, 255}, {255, 0xED, 0}},
-      {PixelFormat::Grey8, 8, false, {0x12, 200}, {0x12, 200}},
-      {PixelFormat::Grey16, 16, true, {0, 0x1234}, {65535, 0xEDCB}},
-      {PixelFormat::Grey16, 16, false, {0x1234}, {0x1234}},
-      {PixelFormat::GreyF, 32, true, {0.25, 1.0, 0.0}, {0.75, 0.0, 1.0}},
-      {PixelFormat::GreyF, 32, false, {0.25}, {0.25}},
+      {PixelFormat::Grey8, 1, false, {0, 1}, {0, 255}, kStatusOk},
+      {PixelFormat::Grey8, 1, true, {0, 1}, {255, 0}, kStatusOk},
+      {PixelFormat::Grey8, 2, false, {0, 1, 2, 3}, {0, 85, 170, 255}, kStatusOk},
+      {PixelFormat::Grey8, 4, false, {15, 1, 0, 8}, {255, 17, 0, 136}, kStatusOk},
+      {PixelFormat::Grey8, 4, true, {15, 1}, {0, 238}, kStatusOk},
+      {PixelFormat::Grey8, 7, false, {127, 64}, {255, 128}, kStatusOk},
+      {PixelFormat::Grey8, 8, true, {0, 0x12, 255}, {255, 0xED, 0}, kStatusOk},
+      {PixelFormat::Grey8, 8, false, {0x12, 200}, {0x12, 200}, kStatusOk},
+      {PixelFormat::Grey16, 16, true, {0, 0x1234}, {65535, 0xEDCB}, kStatusOk},
+      {PixelFormat::Grey16, 16, false, {0x1234}, {0x1234}, kStatusOk},
+      {PixelFormat::GreyF, 32, true, {0.25, 1.0, 0.0}, {0.75, 0.0, 1.0}, kStatusOk},
+      {PixelFormat::GreyF, 32, false, {0.25}, {0.25}, kStatusOk},
+      // A depth of no bits has no levels to stretch; colour has no grey.
+      {PixelFormat::Grey8, 0, false, {7}, {7}, kStatusSizeMismatch},
+      {PixelFormat::Indexed8, 8, true, {7}, {7}, kStatusColourFormat},
+      {PixelFormat::Rgba8, 8, true, {1, 2, 3, 4}, {1, 2, 3, 4}, kStatusColourFormat},
+      {PixelFormat::Rgba16, 8, true, {1, 2, 3, 4}, {1, 2, 3, 4}, kStatusColourFormat},
+      {PixelFormat::RgbaF, 8, true, {1, 2, 3, 4}, {1, 2, 3, 4}, kStatusColourFormat},
   };
-  constexpr uint32_t kHeight = 3;
   for (const Case& c : cases) {
     SCOPED_TRACE("format " + std::to_string(static_cast<int>(c.format)) + ", " + std::to_string(c.bits) + " bits" +
                  (c.invert ? ", inverted" : ""));
-    const uint32_t width = static_cast<uint32_t>(c.in.size());
-    Ref<ImageBuffer> buffer(CreateImageBuffer(c.format, {width, kHeight}, false));
-    ASSERT_TRUE(buffer);
-    auto put = [&](uint8_t* row, uint32_t x, double v) {
-      if (c.format == PixelFormat::Grey8) row[x] = static_cast<uint8_t>(v);
-      if (c.format == PixelFormat::Grey16) reinterpret_cast<uint16_t*>(row)[x] = static_cast<uint16_t>(v);
-      if (c.format == PixelFormat::GreyF) reinterpret_cast<float*>(row)[x] = static_cast<float>(v);
-    };
-    auto get = [&](const uint8_t* row, uint32_t x) -> double {
-      if (c.format == PixelFormat::Grey8) return row[x];
-      if (c.format == PixelFormat::Grey16) return reinterpret_cast<const uint16_t*>(row)[x];
-      return reinterpret_cast<const float*>(row)[x];
-    };
-    for (uint32_t y = 0; y < kHeight; ++y)
-      for (uint32_t x = 0; x < width; ++x) put(buffer->Row(y), x, c.in[x]);
-    ASSERT_EQ(ExpandGrey(*buffer, c.bits, c.invert), kStatusOk);
-    for (uint32_t y = 0; y < kHeight; ++y)
-      for (uint32_t x = 0; x < width; ++x) EXPECT_EQ(get(buffer->Row(y), x), c.out[x]) << "row " << y << " pixel " << x;
+    // Three rows of the same samples.
+    const uint32_t width = static_cast<uint32_t>(c.in.size() / pvtest::ChannelsOf(c.format));
+    Ref<ImageBuffer> buffer = pvtest::ImageOf(c.format, width, 3, Repeat(c.in, 3));
+    EXPECT_EQ(ExpandGrey(*buffer, c.bits, c.invert), c.status);
+    EXPECT_EQ(pvtest::SamplesOf(*buffer), Repeat(c.out, 3));
   }
-
-  for (PixelFormat format : {PixelFormat::Rgba8, PixelFormat::Rgba16, PixelFormat::RgbaF, PixelFormat::Indexed8}) {
-    Ref<ImageBuffer> buffer(CreateImageBuffer(format, {4, 2}, false));
-    ASSERT_TRUE(buffer);
-    EXPECT_EQ(ExpandGrey(*buffer, 8, true), kStatusColourFormat) << static_cast<int>(format);
-  }
-  // A depth of no bits has no levels to stretch.
-  Ref<ImageBuffer> grey(CreateImageBuffer(PixelFormat::Grey8, {4, 2}, false));
-  ASSERT_TRUE(grey);
-  EXPECT_EQ(ExpandGrey(*grey, 0, false), kStatusSizeMismatch);
 }
 
 }  // namespace

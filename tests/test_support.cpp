@@ -150,6 +150,64 @@ pv::Ref<pv::ImageBuffer> SolidImage(uint32_t width, uint32_t height, uint32_t co
   return b;
 }
 
+uint32_t ChannelsOf(pv::PixelFormat f) {
+  return f == pv::PixelFormat::Rgba8 || f == pv::PixelFormat::Rgba16 || f == pv::PixelFormat::RgbaF ? 4 : 1;
+}
+
+double SampleAt(const pv::ImageBuffer& b, uint32_t y, size_t i) {
+  const uint8_t* row = b.Row(y);
+  switch (pv::BytesPerPixel(b.Format()) / ChannelsOf(b.Format())) {
+    case 1: return row[i];
+    case 2: return reinterpret_cast<const uint16_t*>(row)[i];
+    default: return reinterpret_cast<const float*>(row)[i];
+  }
+}
+
+void SetSample(pv::ImageBuffer& b, uint32_t y, size_t i, double v) {
+  uint8_t* row = b.Row(y);
+  switch (pv::BytesPerPixel(b.Format()) / ChannelsOf(b.Format())) {
+    case 1: row[i] = static_cast<uint8_t>(v); break;
+    case 2: reinterpret_cast<uint16_t*>(row)[i] = static_cast<uint16_t>(v); break;
+    default: reinterpret_cast<float*>(row)[i] = static_cast<float>(v); break;
+  }
+}
+
+pv::Ref<pv::ImageBuffer> ImageOf(pv::PixelFormat f, uint32_t width, uint32_t height,
+                                 const std::vector<double>& samples) {
+  pv::Ref<pv::ImageBuffer> b = NewImage(f, width, height);
+  const size_t perRow = size_t{width} * ChannelsOf(f);
+  EXPECT_EQ(samples.size(), perRow * height);
+  for (size_t i = 0; b && i < samples.size(); ++i)
+    SetSample(*b, static_cast<uint32_t>(i / perRow), i % perRow, samples[i]);
+  return b;
+}
+
+std::vector<double> SamplesOf(const pv::ImageBuffer& b) {
+  std::vector<double> out;
+  for (uint32_t y = 0; y < b.Height(); ++y)
+    for (size_t i = 0; i < size_t{b.Width()} * ChannelsOf(b.Format()); ++i) out.push_back(SampleAt(b, y, i));
+  return out;
+}
+
+pv::Ref<pv::ImageBuffer> RandomImage(pv::PixelFormat f, uint32_t width, uint32_t height, uint32_t seed) {
+  pv::Ref<pv::ImageBuffer> b = NewImage(f, width, height);
+  std::mt19937 rng(seed);
+  const uint32_t bytes = pv::BytesPerPixel(f) / ChannelsOf(f);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (size_t i = 0; i < size_t{width} * ChannelsOf(f); ++i)
+      SetSample(*b, y, i, bytes == 4 ? (rng() % 10001) / 10000.0 : rng() % (bytes == 1 ? 256 : 65536));
+  }
+  return b;
+}
+
+bool SamePixels(const pv::ImageBuffer& a, const pv::ImageBuffer& b) {
+  if (a.Dimensions() != b.Dimensions() || a.Format() != b.Format()) return false;
+  for (uint32_t y = 0; y < a.Height(); ++y) {
+    if (std::memcmp(a.Row(y), b.Row(y), size_t{a.Width()} * a.BytesPerPixel()) != 0) return false;
+  }
+  return true;
+}
+
 std::vector<bool> VectorSettings() {
   if (__builtin_cpu_supports("ssse3")) return {false, true};
   return {false};

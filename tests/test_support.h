@@ -117,6 +117,20 @@ inline uint32_t PixelAt(const pv::ImageBuffer& b, uint32_t x, uint32_t y) {
   return reinterpret_cast<const uint32_t*>(b.Row(y))[x];
 }
 
+// Samples per pixel: 4 in the Rgba formats (B, G, R, A), else 1.
+uint32_t ChannelsOf(pv::PixelFormat f);
+// Sample i of row y (of width × channels) as a number, whatever the format.
+double SampleAt(const pv::ImageBuffer& b, uint32_t y, size_t i);
+void SetSample(pv::ImageBuffer& b, uint32_t y, size_t i, double v);
+// A new image of these samples, row by row; and all the samples of one.
+pv::Ref<pv::ImageBuffer> ImageOf(pv::PixelFormat f, uint32_t width, uint32_t height,
+                                 const std::vector<double>& samples);
+std::vector<double> SamplesOf(const pv::ImageBuffer& b);
+// Samples spread over the whole range of the format (0 to 1 for floats).
+pv::Ref<pv::ImageBuffer> RandomImage(pv::PixelFormat f, uint32_t width, uint32_t height, uint32_t seed);
+// The same format, size and pixels.
+bool SamePixels(const pv::ImageBuffer& a, const pv::ImageBuffer& b);
+
 // Vector paths off, and on where this processor has them.
 std::vector<bool> VectorSettings();
 std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n);

@@ -35,9 +35,7 @@ TEST(ViewGeometry, ZoomCommandsGivePresetsStepsAndPhysicalSize) {
     SCOPED_TRACE(r.command);
     EXPECT_EQ(pv::ZoomForCommand(r.command, r.zoom, r.dpi, r.resolution), r.expected);
   }
-}
-
-TEST(ViewGeometry, ZoomStepsMultiplyWithoutSnapping) {
+  // Steps multiply without snapping.
   double z = 1.0;
   for (int i = 0; i < 4; ++i) z = *pv::ZoomForCommand(pv::kCmdZoomIn, z, 96, 0);
   EXPECT_EQ(z, 1.9999999999999996);
@@ -99,7 +97,7 @@ TEST(ViewGeometry, LargeZoomsShowTheBusyCursorAndMarkTheScreenExceeded) {
   }
 }
 
-TEST(ViewGeometry, ZoomChangeKeepsTheCentrePixel) {
+TEST(ViewGeometry, ZoomChangeKeepsTheCentrePixelAndTheWindowItsCentre) {
   // Client 400 wide, scrolled 100: centre at displayed pixel 300 of zoom 1,
   // image pixel 300; at zoom 2 it is displayed pixel 600, minus half of 400.
   EXPECT_EQ(pv::KeepCentreScroll(400, 100, 1.0, 2.0, 400), 400);
@@ -107,9 +105,6 @@ TEST(ViewGeometry, ZoomChangeKeepsTheCentrePixel) {
   EXPECT_EQ(pv::KeepCentreScroll(400, 400, 2.0, 1.0, 300), 150);
   // Odd clients halve by integer division: 401 / 2 = 200.
   EXPECT_EQ(pv::KeepCentreScroll(401, 0, 1.0, 1.5, 401), 100);
-}
-
-TEST(ViewGeometry, WindowFollowsTheImageAroundItsOldCentre) {
   EXPECT_EQ(pv::FollowImage({100, 100, 200, 100}, {1000, 700}, {400, 300}), (Rect{0, 0, 400, 300}));
   // Limited by the area.
   EXPECT_EQ(pv::FollowImage({100, 100, 200, 100}, {300, 200}, {400, 300}), (Rect{50, 50, 300, 200}));
@@ -235,14 +230,12 @@ TEST(ViewGeometry, CropToVisibleTakesTheShownPartInImagePixels) {
   EXPECT_EQ(scroll, (Point{5, 5}));
 }
 
-TEST(ViewGeometry, ScrollOffsetsStayWithinTheImage) {
-  EXPECT_EQ(pv::ClampScroll(-5, 500, 200), 0);
-  EXPECT_EQ(pv::ClampScroll(250, 500, 200), 250);
-  EXPECT_EQ(pv::ClampScroll(400, 500, 200), 300);
+TEST(ViewGeometry, KeypadKeysStepScrollAndMoveWithinTheImageAndArea) {
+  for (auto [scroll, clamped] : {std::pair{-5, 0}, {250, 250}, {400, 300}}) {
+    EXPECT_EQ(pv::ClampScroll(scroll, 500, 200), clamped);
+  }
   EXPECT_EQ(pv::ClampScroll(40, 100, 200), 0);
-}
 
-TEST(ViewGeometry, KeypadKeysStepScrollAndMove) {
   struct Row {
     uint32_t key;
     Point step;
@@ -272,10 +265,6 @@ TEST(ViewGeometry, DraggedWindowKeepsAPixelInsideTheArea) {
   EXPECT_EQ(pv::ClampDraggedWindow({10, 20}, {300, 200}, area, m), (Point{10, 20}));
 }
 
-}  // namespace
-
-namespace {
-
 TEST(ViewGeometry, WheelStepsImagesZoomsOrScrolls) {
   struct Step {
     int32_t delta;
@@ -286,26 +275,16 @@ TEST(ViewGeometry, WheelStepsImagesZoomsOrScrolls) {
     pv::WheelState state;
     std::vector<Step> steps;
   };
-  pv::WheelState shift;
-  shift.shift = true;
-  pv::WheelState right;
-  right.right = true;
-  pv::WheelState middle;
-  middle.middle = true;
-  middle.imageTaller = true;
-  pv::WheelState tall;
-  tall.imageTaller = true;
-  pv::WheelState wide;
-  wide.imageWider = true;
+  const pv::WheelState right{.right = true};
   const Row rows[] = {
       // Half notches add up; a negative sum goes forward.
-      {"images", shift, {{-60, 0, 0, 0}, {-60, pv::kCmdNextImage, 0, 0}, {120, pv::kCmdPreviousImage, 0, 0}}},
+      {"images", {.shift = true}, {{-60, 0, 0, 0}, {-60, pv::kCmdNextImage, 0, 0}, {120, pv::kCmdPreviousImage, 0, 0}}},
       {"zoom", right, {{-120, pv::kCmdZoomOut, 0, 0}, {90, 0, 0, 0}, {30, pv::kCmdZoomIn, 0, 0}}},
-      {"middle held", middle, {{120, 0, 0, 0}}},
+      {"middle held", {.middle = true, .imageTaller = true}, {{120, 0, 0, 0}}},
       // 6 units a key press; the remainder waits for the next delta.
-      {"scroll up", tall, {{120, 0, 8, 20}, {10, 0, 8, 1}, {2, 0, 8, 1}}},
-      {"scroll right", wide, {{-125, 0, 4, 20}, {-1, 0, 4, 1}}},
-      {"image fits", pv::WheelState{}, {{120, 0, 0, 0}}},
+      {"scroll up", {.imageTaller = true}, {{120, 0, 8, 20}, {10, 0, 8, 1}, {2, 0, 8, 1}}},
+      {"scroll right", {.imageWider = true}, {{-125, 0, 4, 20}, {-1, 0, 4, 1}}},
+      {"image fits", {}, {{120, 0, 0, 0}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -323,43 +302,29 @@ TEST(ViewGeometry, WheelStepsImagesZoomsOrScrolls) {
   EXPECT_TRUE(wheel.Add(120, right).usedWithRight);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(ViewGeometry, CursorShowsBusyHandsOrTheArrow) {
   using pv::ViewCursor;
   struct Row {
     const char* name;
-    bool busy, alt, move, frozen;
-    ImageSize displayed;
-    Extent client;
+    pv::CursorState state;
     ViewCursor expected;
   };
+  const Extent client{300, 300};
   const Row rows[] = {
-      {"busy wins over a hand", true, false, false, false, {900, 900}, {300, 300}, ViewCursor::Wait},
-      {"busy while frozen", true, false, false, true, {10, 10}, {300, 300}, ViewCursor::Wait},
-      {"larger both ways", false, false, false, false, {301, 301}, {300, 300}, ViewCursor::HandBoth},
-      {"wider only", false, false, false, false, {301, 300}, {300, 300}, ViewCursor::HandWide},
-      {"taller only", false, false, false, false, {200, 301}, {300, 300}, ViewCursor::HandTall},
-      {"equal size", false, false, false, false, {300, 300}, {300, 300}, ViewCursor::Arrow},
-      {"smaller", false, false, false, false, {100, 50}, {300, 300}, ViewCursor::Arrow},
-      {"alt held", false, true, false, false, {900, 900}, {300, 300}, ViewCursor::Arrow},
-      {"middle-button move", false, false, true, false, {900, 900}, {300, 300}, ViewCursor::Arrow},
-      {"frozen", false, false, false, true, {900, 900}, {300, 300}, ViewCursor::Arrow},
+      {"busy wins over a hand", {.busy = true, .displayed = {900, 900}, .client = client}, ViewCursor::Wait},
+      {"busy while frozen", {.busy = true, .frozen = true, .displayed = {10, 10}, .client = client}, ViewCursor::Wait},
+      {"larger both ways", {.displayed = {301, 301}, .client = client}, ViewCursor::HandBoth},
+      {"wider only", {.displayed = {301, 300}, .client = client}, ViewCursor::HandWide},
+      {"taller only", {.displayed = {200, 301}, .client = client}, ViewCursor::HandTall},
+      {"equal size", {.displayed = {300, 300}, .client = client}, ViewCursor::Arrow},
+      {"smaller", {.displayed = {100, 50}, .client = client}, ViewCursor::Arrow},
+      {"alt held", {.altHeld = true, .displayed = {900, 900}, .client = client}, ViewCursor::Arrow},
+      {"middle-button move", {.moveMode = true, .displayed = {900, 900}, .client = client}, ViewCursor::Arrow},
+      {"frozen", {.frozen = true, .displayed = {900, 900}, .client = client}, ViewCursor::Arrow},
       // Compared without narrowing the displayed width to a signed int.
-      {"very wide", false, false, false, false, {0x90000000u, 10}, {300, 300}, ViewCursor::HandWide},
+      {"very wide", {.displayed = {0x90000000u, 10}, .client = client}, ViewCursor::HandWide},
   };
-  for (const Row& r : rows) {
-    pv::CursorState s;
-    s.busy = r.busy;
-    s.altHeld = r.alt;
-    s.moveMode = r.move;
-    s.frozen = r.frozen;
-    s.displayed = r.displayed;
-    s.client = r.client;
-    EXPECT_EQ(pv::ChooseCursor(s), r.expected) << r.name;
-  }
+  for (const Row& r : rows) EXPECT_EQ(pv::ChooseCursor(r.state), r.expected) << r.name;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/test_support.h"
 #include "viewer/animation_timer.h"
 
 namespace {
@@ -30,9 +31,7 @@ TEST(ViewPaint, ImageIsCentredWhenSmallerAndScrolledWhenLarger) {
 }
 
 TEST(ViewPaint, BackgroundComesFromCompositionTheSettingOrTheImage) {
-  Ref<ImageBuffer> first(pv::CreateImageBuffer(pv::PixelFormat::Grey8, {4, 4}, false));
-  for (uint32_t y = 0; y < 4; ++y)
-    for (uint32_t x = 0; x < 4; ++x) first->Row(y)[x] = 0x22;
+  Ref<ImageBuffer> first = pvtest::ImageOf(pv::PixelFormat::Grey8, 4, 4, std::vector<double>(16, 0x22));
   pv::BackgroundChoice choice;
   choice.storedColour = 0x123456;
   // No frame declares a colour: picked from the pixels.
@@ -74,14 +73,8 @@ TEST(AnimationTimer, DueTimesAccumulateWithoutDrift) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-class Properties : public pv::PropertySet {};
-
 TEST(ViewPaint, OverlaysPickTheirPropertyAndPlace) {
-  Properties p;
+  pv::PropertySet p;
   p.SetText(pv::kPropTitle, L"Harbour");
   p.SetText(pv::kPropCreationDate, L"2024:05:01");
   p.SetText(pv::kPropGps, L"N 59");

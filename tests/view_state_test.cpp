@@ -69,14 +69,28 @@ TEST(ViewState, AnimationDisposesEachFrameAsItSays) {
 
   ASSERT_TRUE(view->StepFrame(StepDirection::Next));  // the white pixel becomes background
   EXPECT_EQ(at(0, 0), kBackground);
+
+  // Back one frame: the canvas is replayed up to it, the same pixels as on the way forward.
+  ASSERT_TRUE(view->StepFrame(StepDirection::Previous));
+  EXPECT_EQ(view->FrameIndex(), 2u);
+  EXPECT_EQ(at(0, 0), kWhite);
+  EXPECT_EQ(at(1, 1), kRed);
+  EXPECT_EQ(at(3, 3), kRed);
+  ASSERT_TRUE(view->StepFrame(StepDirection::Next));
+  EXPECT_EQ(view->FrameIndex(), 3u);
+  EXPECT_EQ(view->FrameCount(), 4u);
   EXPECT_EQ(at(3, 3), 0xFF123456u);  // the rest of that frame lies off the canvas
   EXPECT_EQ(view->Final()->Dimensions(), (pv::ImageSize{4, 4}));
 
-  // Past the last frame a looping animation starts again on a fresh canvas.
+  // Past the last frame a looping animation starts again on a fresh canvas,
+  // and before its first comes its last.
   ASSERT_TRUE(view->StepFrame(StepDirection::Next));
   EXPECT_EQ(view->Source(), image.get());
   EXPECT_EQ(at(0, 0), kRed);
   EXPECT_EQ(at(3, 3), kRed);
+  ASSERT_TRUE(view->StepFrame(StepDirection::Previous));
+  EXPECT_EQ(view->FrameIndex(), 3u);
+  EXPECT_EQ(at(0, 0), kBackground);
 }
 
 TEST(ViewState, AnimationWithoutLoopStopsAtItsLastFrame) {
@@ -87,6 +101,7 @@ TEST(ViewState, AnimationWithoutLoopStopsAtItsLastFrame) {
   EXPECT_FALSE(view->StepFrame(StepDirection::Next));
   ASSERT_TRUE(view->StepFrame(StepDirection::First));
   EXPECT_EQ(view->Source(), image.get());
+  EXPECT_FALSE(view->StepFrame(StepDirection::Previous));
 }
 
 TEST(ViewState, FrameWithoutMemoryToDrawItReturnsToTheFirstFrame) {
@@ -130,13 +145,9 @@ TEST(ViewState, PagesAreShownOneAtATime) {
 }
 
 TEST(ViewState, AdjustmentsThenOrientationThenCrop) {
-  Ref<ImageBuffer> grey(pv::CreateImageBuffer(PixelFormat::Grey8, {3, 2}, false));
-  for (uint8_t i = 0; i < 6; ++i) grey->Row(i / 3)[i % 3] = static_cast<uint8_t>(i * 10);
+  Ref<ImageBuffer> grey = pvtest::ImageOf(PixelFormat::Grey8, 3, 2, {0, 10, 20, 30, 40, 50});
   Ref<ViewState> view(new ViewState(grey.get(), 0));
-  pv::ViewAdjustments values;
-  values.colour.invert = true;
-  values.orientation = 1;
-  view->SetAdjustments(values);
+  view->SetAdjustments({.colour = {.invert = true}, .orientation = 1});
   view->SetCrop({0, 1, 2, 1});
   EXPECT_EQ(view->ColourCount(), 1);
   view->BuildDisplayImage();
@@ -146,8 +157,7 @@ TEST(ViewState, AdjustmentsThenOrientationThenCrop) {
   ASSERT_EQ(final->Dimensions(), (pv::ImageSize{2, 1}));
   EXPECT_EQ(final->Format(), PixelFormat::Grey8);
   EXPECT_TRUE(final->IsScreenCompatible());
-  EXPECT_EQ(final->Row(0)[0], 255 - 40);
-  EXPECT_EQ(final->Row(0)[1], 255 - 10);
+  EXPECT_EQ(pvtest::SamplesOf(*final), (std::vector<double>{255 - 40, 255 - 10}));
   EXPECT_EQ(view->BaseSize(), (pv::ImageSize{2, 1}));
 
   // Changing the orientation drops the derived stages.
@@ -176,6 +186,17 @@ TEST(ViewState, ZoomScalesTheFinalImageAndRefusesImpossibleValues) {
   ASSERT_TRUE(view->SetZoom(1e12));
   EXPECT_LE(view->Zoom(), pv::MaxZoom({2, 2}, 1));
   EXPECT_GT(view->Zoom(), 1000);
+
+  // Without memory for the scaled image the view shows the image at 100 %
+  // and says so through its zoom, so the window can restore its own.
+  ASSERT_TRUE(view->SetZoom(3));
+  const uint64_t limit = pv::ImagePixelLimit();
+  pv::SetImagePixelLimit(20);
+  view->BuildDisplayImage();
+  pv::SetImagePixelLimit(limit);
+  EXPECT_EQ(view->Zoom(), 1.0);
+  ASSERT_TRUE(view->Final());
+  EXPECT_EQ(view->Final()->Dimensions(), (pv::ImageSize{2, 2}));
 }
 
 TEST(ViewState, WideSamplesAreConvertedForTheScreen) {
@@ -211,16 +232,20 @@ TEST(ViewState, TransparentImagesAreFlattenedOnlyWhenNotRenderedWithAlpha) {
   EXPECT_EQ(kept->Final()->UsesAlpha(), 2);
 }
 
-TEST(ViewState, IndexedImagesAreAdjustedThroughTheirColours) {
-  Ref<ImageBuffer> indexed(pv::CreateImageBuffer(PixelFormat::Indexed8, {2, 1}, false));
-  indexed->Palette()[7] = 0xFF0A141Eu;
-  indexed->Row(0)[0] = indexed->Row(0)[1] = 7;
+TEST(ViewState, IndexedImagesAreAdjustedThroughTheirColoursAndSharpenedAsColour) {
+  Ref<ImageBuffer> indexed = pvtest::ImageOf(PixelFormat::Indexed8, 3, 3, {0, 0, 0, 0, 1, 0, 0, 0, 0});
+  indexed->Palette()[0] = 0xFF0A141Eu;
+  indexed->Palette()[1] = 0xFF0A1482u;  // blue 100 more
   Ref<ViewState> view(new ViewState(indexed.get(), 0));
-  pv::ViewAdjustments values;
-  values.colour.invert = true;
-  view->SetAdjustments(values);
+  view->SetAdjustments({.colour = {.invert = true}});
   view->BuildDisplayImage();
-  EXPECT_EQ(PixelAt(*view->Final(), 1, 0), 0xFFF5EBE1u);
+  EXPECT_EQ(PixelAt(*view->Final(), 2, 0), 0xFFF5EBE1u);
+  // Sharpened as colour: inverted, the dot's blue is 125 among 225, and the
+  // blur keeps a quarter of it: 125 + (125 - 200).
+  view->SetAdjustments({.colour = {.invert = true}, .sharpening = 1});
+  view->BuildDisplayImage();
+  EXPECT_EQ(view->Final()->Format(), PixelFormat::Rgba8);
+  EXPECT_EQ(PixelAt(*view->Final(), 1, 1), 0xFFF5EB32u);
 }
 
 TEST(ViewState, CancelledBuildLeavesTheStagesMissing) {
@@ -246,27 +271,6 @@ TEST(ViewState, CompanionFileOverridesTheImagesOrientation) {
   view->LoadAdjustments(path.c_str());
   EXPECT_EQ(view->Orientation(), 2);
   EXPECT_EQ(view->ColourCount(), 1);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(ViewState, SharpeningIsTheLastAdjustment) {
-  Ref<ImageBuffer> indexed(pv::CreateImageBuffer(PixelFormat::Indexed8, {3, 3}, false));
-  indexed->Palette()[0] = 0xFF000000u;
-  indexed->Palette()[1] = 0xFF000064u;  // blue 100
-  for (uint32_t y = 0; y < 3; ++y)
-    for (uint32_t x = 0; x < 3; ++x) indexed->Row(y)[x] = x == 1 && y == 1;
-  Ref<ViewState> view(new ViewState(indexed.get(), 0));
-  pv::ViewAdjustments values;
-  values.sharpening = 1;
-  view->SetAdjustments(values);
-  view->BuildDisplayImage();
-  // Indexed pixels are sharpened as colour: the dot's blue is 100 + 75.
-  EXPECT_EQ(view->Final()->Format(), PixelFormat::Rgba8);
-  EXPECT_EQ(PixelAt(*view->Final(), 1, 1), 0xFF0000AFu);
-  EXPECT_EQ(PixelAt(*view->Final(), 0, 1), 0xFF000000u);
 }
 
 }  // namespace

@@ -76,11 +76,24 @@ enum ViewerCommand : uint32_t {
   kCmdBusyCursor = 20066,     // code 1 raises the busy count, 0 lowers it
   kCmdSlideshowFlag = 20067,  // code 1 sets the flag, 0 clears it
   kCmdRebuildAccelerators = 20068,
+  // Bindable like the first range.
+  kCmdPauseAnimation = 20069,  // pauses, or resumes a paused animation
+  kCmdNextFrame = 20070,       // while paused
+  kCmdPreviousFrame = 20071,   // while paused
+  kCmdToggleBorder = 20072,    // the one-pixel frame of borderless windows
+  kCmdBorderColour = 20073,
 };
 
 inline constexpr uint32_t kFirstViewerCommand = kCmdOpen;
-inline constexpr uint32_t kLastUserCommand = kCmdClose;  // last id a key or menu may carry
-inline constexpr uint32_t kLastViewerCommand = kCmdRebuildAccelerators;
+inline constexpr uint32_t kLastUserCommand = kCmdClose;
+inline constexpr uint32_t kFirstLaterCommand = kCmdPauseAnimation;
+inline constexpr uint32_t kLastLaterCommand = kCmdBorderColour;
+
+// The ids a key or a menu may carry.
+constexpr bool IsUserCommand(uint32_t id) {
+  return (id >= kFirstViewerCommand && id <= kLastUserCommand) ||
+         (id >= kFirstLaterCommand && id <= kLastLaterCommand);
+}
 
 // The program's own window messages, from WM_APP (0x8000) on.
 enum AppMessage : uint32_t {

@@ -32,20 +32,48 @@ SIZE Clamp(SIZE size, POINT from, const ImageBuffer& image) {
 
 bool HasPalette(const ImageBuffer& image) { return image.Format() != PixelFormat::Rgba8; }
 
+// An image that carries its one-pixel frame is copied from one pixel up and
+// left, two pixels larger, to one pixel up and left of where it goes.
+void TakeBorder(const ViewState& view, POINT* from, POINT* to, SIZE* part) {
+  if (!view.HasBorder()) return;
+  --from->x;
+  --from->y;
+  if (to) {
+    --to->x;
+    --to->y;
+  }
+  part->cx += 2;
+  part->cy += 2;
+}
+
 }  // namespace
 
 bool DrawView(const ViewState& view, HDC dc, POINT destination, POINT source, SIZE size, BYTE constantAlpha) {
   Source s;
   if (!FindSource(view, &s) || source.x < 0 || source.y < 0) return false;
-  const SIZE part = Clamp(size, source, *s.image);
+  SIZE part = Clamp(size, source, *s.image);
   if (part.cx == 0 || part.cy == 0) return true;
-  const int sx = s.origin.x + source.x, sy = s.origin.y + source.y;
-  const bool alpha = s.image->UsesAlpha() != 0;
-  if (!HasPalette(*s.image) && (alpha || constantAlpha < 255)) {
-    const BLENDFUNCTION blend = {AC_SRC_OVER, 0, constantAlpha, static_cast<BYTE>(alpha ? AC_SRC_ALPHA : 0)};
-    return AlphaBlend(dc, destination.x, destination.y, part.cx, part.cy, s.dc, sx, sy, part.cx, part.cy, blend);
+  POINT from = {s.origin.x + source.x, s.origin.y + source.y};
+  TakeBorder(view, &from, &destination, &part);
+  if (HasPalette(*s.image)) {
+    // Copied, never blended; a palette screen shows it through its own palette.
+    const auto palette = static_cast<HPALETTE>(s.image->AsScreenBitmap()->logicalPalette);
+    if (!view.OnPaletteScreen() || !palette) {
+      return BitBlt(dc, destination.x, destination.y, part.cx, part.cy, s.dc, from.x, from.y, SRCCOPY);
+    }
+    HPALETTE old = SelectPalette(dc, palette, FALSE);
+    RealizePalette(dc);
+    const bool copied = BitBlt(dc, destination.x, destination.y, part.cx, part.cy, s.dc, from.x, from.y, SRCCOPY);
+    SelectPalette(dc, old, FALSE);
+    return copied;
   }
-  return BitBlt(dc, destination.x, destination.y, part.cx, part.cy, s.dc, sx, sy, SRCCOPY);
+  const bool alpha = s.image->UsesAlpha() != 0;
+  if (alpha || constantAlpha < 255) {
+    const BLENDFUNCTION blend = {AC_SRC_OVER, 0, constantAlpha, static_cast<BYTE>(alpha ? AC_SRC_ALPHA : 0)};
+    return AlphaBlend(dc, destination.x, destination.y, part.cx, part.cy, s.dc, from.x, from.y, part.cx, part.cy,
+                      blend);
+  }
+  return BitBlt(dc, destination.x, destination.y, part.cx, part.cy, s.dc, from.x, from.y, SRCCOPY);
 }
 
 bool UpdateLayered(const ViewState& view, HWND window, const POINT* screenPosition, const SIZE* size,
@@ -61,6 +89,7 @@ bool UpdateLayered(const ViewState& view, HWND window, const POINT* screenPositi
   if (part.cx == 0 || part.cy == 0) return false;
   POINT from = {s.origin.x + sourceOffset.x, s.origin.y + sourceOffset.y};
   POINT position = screenPosition ? *screenPosition : POINT{};
+  TakeBorder(view, &from, screenPosition ? &position : nullptr, &part);
   const bool alpha = s.image->UsesAlpha() != 0 && !HasPalette(*s.image);
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   return UpdateLayeredWindow(window, nullptr, screenPosition ? &position : nullptr, &part, s.dc, &from, 0,

@@ -490,4 +490,55 @@ uint32_t PickBackgroundColour(const ImageBuffer& image) {
   return 0xFF808080u;
 }
 
+namespace {
+
+uint8_t NearestEntry(const uint32_t* palette, uint32_t colour) {
+  uint8_t best = 0;
+  int32_t bestDistance = INT32_MAX;
+  for (uint32_t i = 0; i < 256; ++i) {
+    int32_t distance = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+      const int32_t d = static_cast<int32_t>((palette[i] >> shift) & 0xFF) - static_cast<int32_t>((colour >> shift) & 0xFF);
+      distance += d * d;
+    }
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = static_cast<uint8_t>(i);
+    }
+  }
+  return best;
+}
+
+// Rows -1 and h are guard rows; column -1 lies in the margin before each
+// row, column w in the slack after it.
+template <class Pixel>
+void WriteRing(ImageBuffer& image, Pixel value) {
+  const int64_t w = image.Width(), h = image.Height();
+  const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(image.RowBytes());
+  for (int64_t y = -1; y <= h; ++y) {
+    Pixel* r = reinterpret_cast<Pixel*>(image.Row(0) + y * rowBytes);
+    if (y < 0 || y == h) {
+      std::fill(r - 1, r + w + 1, value);
+    } else {
+      r[-1] = value;
+      r[w] = value;
+    }
+  }
+}
+
+}  // namespace
+
+bool DrawBorder(ImageBuffer& image, uint32_t colour) {
+  if (!image.IsScreenCompatible()) return false;
+  if (image.Format() == PixelFormat::Rgba8) {
+    WriteRing<uint32_t>(image, 0xFF000000u | colour);
+  } else if (image.Format() == PixelFormat::Indexed8 && image.Palette()) {
+    WriteRing<uint8_t>(image, NearestEntry(image.Palette(), colour));
+  } else {
+    WriteRing<uint8_t>(image, static_cast<uint8_t>((((colour >> 16) & 0xFF) * 299 + ((colour >> 8) & 0xFF) * 587 +
+                                                    (colour & 0xFF) * 114) / 1000));
+  }
+  return true;
+}
+
 }  // namespace pv

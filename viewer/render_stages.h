@@ -104,4 +104,11 @@ uint32_t SamplePixel(const ImageBuffer& image, uint32_t x, uint32_t y);
 // samples when too few are), opaque; grey when the image is mostly transparent.
 uint32_t PickBackgroundColour(const ImageBuffer& image);
 
+// Writes a one-pixel frame of the colour (0xRRGGBB) just outside the image,
+// into the guard rows and row margins of a screen-compatible buffer, so that
+// the image drawn from one pixel up and left and two pixels larger carries
+// it. A palette image takes its nearest entry, a grey one the colour's
+// brightness. False (nothing written) for other buffers.
+bool DrawBorder(ImageBuffer& image, uint32_t colour);
+
 }  // namespace pv

@@ -216,21 +216,62 @@ void ViewState::BuildDisplayImage(const CancelFlag* cancel) {
     if (Ref<ImageBuffer> premultiplied{PremultiplyAlpha(*image)}) image = premultiplied;
   }
   final_ = image;
+  MarkBorder();
 }
 
-void ViewState::Rewind() {
+void ViewState::SetBorder(bool shown, uint32_t colour) {
+  border_ = shown;
+  borderColour_ = colour;
+  MarkBorder();
+}
+
+void ViewState::MarkBorder() { bordered_ = border_ && final_ && DrawBorder(*final_, borderColour_); }
+
+void ViewState::RewindCanvas() {
   source_ = first_;
   composed_.Reset();
   savedArea_.Reset();
   DropAdjusted();
   BuildComposed();
+}
+
+void ViewState::Rewind() {
+  RewindCanvas();
   BuildDisplayImage();
+}
+
+uint32_t ViewState::FrameIndex() const {
+  uint32_t index = 0;
+  for (const ImageBuffer* f = source_.get(); f && f->Frame().previous; f = f->Frame().previous) ++index;
+  return index;
+}
+
+uint32_t ViewState::FrameCount() const {
+  uint32_t count = 0;
+  for (const ImageBuffer* f = first_.get(); f; f = f->Frame().next) ++count;
+  return count;
 }
 
 bool ViewState::StepFrame(StepDirection direction) {
   if (!source_) return false;
   if (direction == StepDirection::First) {
     Rewind();
+    return true;
+  }
+  if (animated_ && direction == StepDirection::Previous) {
+    // A frame is drawn over what the earlier ones left: replay them. Before
+    // the first frame of a looping animation comes its last.
+    uint32_t target = FrameIndex();
+    if (target == 0 && !first_->Frame().loop) return false;
+    if (target == 0) target = FrameCount();
+    RewindCanvas();
+    for (uint32_t i = 1; i < target; ++i) {
+      if (!ComposeNext()) {
+        Rewind();
+        return false;
+      }
+    }
+    BuildDisplayImage();
     return true;
   }
   ImageBuffer* neighbour = direction == StepDirection::Next ? source_->Frame().next : source_->Frame().previous;
@@ -241,17 +282,26 @@ bool ViewState::StepFrame(StepDirection direction) {
     }
     return false;
   }
-  Ref<ImageBuffer> next = Ref<ImageBuffer>::Retain(neighbour);
-
   if (!animated_) {
     composed_.Reset();
     DropAdjusted();
-    source_ = next;
+    source_ = Ref<ImageBuffer>::Retain(neighbour);
     BuildDisplayImage();
     return true;
   }
+  if (!ComposeNext()) {
+    // The canvas now holds a half-disposed frame: show the first one rather
+    // than a picture the file never had, and let the animation stop.
+    Rewind();
+    return false;
+  }
+  BuildDisplayImage();
+  return true;
+}
 
+bool ViewState::ComposeNext() {
   if (!BuildComposed()) return false;
+  Ref<ImageBuffer> next = Ref<ImageBuffer>::Retain(source_->Frame().next);
   ImageBuffer& canvas = *composed_;
   const Rect current = FrameRect(*source_);
   switch (source_->Frame().disposal) {
@@ -272,14 +322,7 @@ bool ViewState::StepFrame(StepDirection direction) {
   if (next->Frame().disposal == 2) savedArea_ = Ref<ImageBuffer>(CopyArea(canvas, FrameRect(*next)));
   DropAdjusted();
   source_ = next;
-  if (Failed(DrawFrame(canvas, *source_))) {
-    // The canvas now holds a half-disposed frame: show the first one rather
-    // than a picture the file never had, and let the animation stop.
-    Rewind();
-    return false;
-  }
-  BuildDisplayImage();
-  return true;
+  return Succeeded(DrawFrame(canvas, *source_));
 }
 
 }  // namespace pv

@@ -18,6 +18,7 @@ enum class StepDirection : uint8_t { Next = 1, Previous = 2, First = 4 };
 struct ViewOptions {
   bool renderWithAlpha = true;   // else transparent images are flattened over their background
   bool needScreenBuffer = true;  // the final image is screen-compatible
+  uint32_t screenDepth = 32;     // bits per pixel of the screen, read when the view is made
 };
 
 class ViewState : public CountedObject {
@@ -29,6 +30,8 @@ class ViewState : public CountedObject {
   void LoadAdjustments(const wchar_t* imagePath);
 
   bool IsAnimated() const { return animated_; }
+  // A screen of 8 bits or fewer shows colours through a realized palette.
+  bool OnPaletteScreen() const { return options_.screenDepth <= 8; }
   ImageBuffer* Source() const { return source_.get(); }
   ImageBuffer* Final() const { return final_.get(); }
   // Size of the adjusted image (else the composed, else the source).
@@ -52,6 +55,11 @@ class ViewState : public CountedObject {
   const ViewAdjustments& Adjustments() const { return values_; }
   void SetAdjustments(const ViewAdjustments& values);
 
+  // The one-pixel frame around the image of a borderless window (colour
+  // 0xRRGGBB); the final image carries it when it is screen-compatible.
+  void SetBorder(bool shown, uint32_t colour);
+  bool HasBorder() const { return bordered_ && final_; }
+
   // Colour values away from neutral.
   int ColourCount() const { return values_.colour.Count(); }
 
@@ -65,12 +73,20 @@ class ViewState : public CountedObject {
   // false when there is nowhere to go, or when the frame could not be drawn
   // (the view is then back on the first frame).
   bool StepFrame(StepDirection direction);
+  // The shown frame or page, counted from 0, and how many the image has.
+  uint32_t FrameIndex() const;
+  uint32_t FrameCount() const;
 
  private:
   bool BuildComposed();
+  // Disposes of the shown frame and draws its successor (which must exist)
+  // on the canvas; false when it could not be drawn.
+  bool ComposeNext();
+  void RewindCanvas();
   void Rewind();
   void DropAdjusted();
   void ResetToNeutral();
+  void MarkBorder();
 
   Ref<ImageBuffer> first_;
   Ref<ImageBuffer> source_;
@@ -86,6 +102,9 @@ class ViewState : public CountedObject {
   double secondScale_ = 1;
   Crop crop_;
   ViewAdjustments values_;
+  bool border_ = false;
+  bool bordered_ = false;
+  uint32_t borderColour_ = 0;
 };
 
 }  // namespace pv

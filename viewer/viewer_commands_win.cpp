@@ -13,6 +13,8 @@
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
 
+#include <commdlg.h>
+
 namespace pv {
 
 namespace {
@@ -87,6 +89,18 @@ void ViewerWindow::AdjustImage() {
   if (view.get() == view_.get()) show();
 }
 
+CommandContext ViewerWindow::CommandState() const {
+  CommandContext c;
+  const wchar_t* path = CurrentFileName();
+  c.hasFile = path && path[0] && !IsPseudoPath(path);
+  c.animated = view_ && view_->IsAnimated();
+  c.paused = paused_;
+  c.slideshow = slideshow_;
+  c.maximized = IsMaximized();
+  c.hasDensity = view_ && view_->Source()->Properties().Has(kPropDensity);
+  return c;
+}
+
 void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
   (void)control;
   switch (id) {
@@ -111,8 +125,12 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     default:
       break;
   }
-  if (!view_ || id < kCmdOpen || id > kCmdClose) return;
+  if (!view_ || !IsUserCommand(id)) return;
   if (options_.frozen && !FrozenWindowAccepts(id)) return;
+  if (!CommandAvailable(id, CommandState())) {
+    MessageBeep(0);
+    return;
+  }
   if (sizeMove_ > 0 && id != kCmdClose) {
     // Not in the middle of a drag or size-move: run it once that ends.
     // (Posting it again would come straight back from the modal loop.)
@@ -140,7 +158,33 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kCmdLast:
     case kCmdNextAlt:
     case kCmdPreviousAlt:
-      if (!slideshow_) Navigate(ModeFor(id));
+      Navigate(ModeFor(id));
+      return;
+    case kCmdToggleBorder:
+      Viewer().preferences.border = !Viewer().preferences.border;
+      RefreshBorder();
+      return;
+    case kCmdBorderColour: {
+      uint32_t& colour = Viewer().preferences.borderColour;
+      static COLORREF custom[16];
+      CHOOSECOLORW choice{};
+      choice.lStructSize = sizeof choice;
+      choice.hwndOwner = Handle();
+      choice.rgbResult = RGB(colour >> 16, (colour >> 8) & 0xFF, colour & 0xFF);
+      choice.lpCustColors = custom;
+      choice.Flags = CC_RGBINIT | CC_FULLOPEN;
+      if (!ChooseColorW(&choice)) return;
+      colour = uint32_t{GetRValue(choice.rgbResult)} << 16 | uint32_t{GetGValue(choice.rgbResult)} << 8 |
+               GetBValue(choice.rgbResult);
+      RefreshBorder();
+      return;
+    }
+    case kCmdPauseAnimation:
+      PauseAnimation(!paused_);
+      return;
+    case kCmdNextFrame:
+    case kCmdPreviousFrame:
+      StepAnimation(id == kCmdNextFrame ? StepDirection::Next : StepDirection::Previous);
       return;
     case kCmdOpenNewWindow:
       if (Viewer().openViewer) Viewer().openViewer(nullptr, Handle());

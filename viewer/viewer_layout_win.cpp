@@ -30,7 +30,9 @@ void ViewerWindow::SetZoom(double zoom) {
   const double newZoom = view_->Zoom();
   const ImageSize displayed = view_->DisplayedSize();
   Rect client = ClientOnScreen();
-  const bool follows = !IsMaximized() && !options_.frozen;
+  // The first layout places the window itself (where -pos put it, or
+  // centred): a start zoom only sizes the image.
+  const bool follows = hadClient_ && !IsMaximized() && !options_.frozen;
   if (follows) client = FollowImage(client, {area.width, area.height}, displayed);
   scroll_.x = KeepCentreScroll(client_.width, scroll_.x, oldZoom, newZoom, client.width);
   scroll_.y = KeepCentreScroll(client_.height, scroll_.y, oldZoom, newZoom, client.height);

@@ -49,22 +49,27 @@ std::wstring ItemText(UINT id) {
   return text;
 }
 
-void AddItems(IconMenu& owner, HMENU menu, std::initializer_list<UINT> ids) {
+// Items the window cannot carry out now are greyed.
+void AddItems(IconMenu& owner, HMENU menu, const CommandContext& state, std::initializer_list<UINT> ids) {
   for (UINT id : ids) {
     if (id == kSeparator) {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
       continue;
     }
-    AppendMenuW(menu, MF_STRING, id, ItemText(id).c_str());
+    UINT flags = MF_STRING | (CommandAvailable(id, state) ? 0u : MF_GRAYED);
+    if ((id == kCmdPauseAnimation && state.paused) || (id == kCmdToggleBorder && Viewer().preferences.border))
+      flags |= MF_CHECKED;
+    AppendMenuW(menu, flags, id, ItemText(id).c_str());
     for (const ItemIcon& i : kItemIcons) {
       if (i.command == id) owner.SetItemIcon(menu, id, i.icon);
     }
   }
 }
 
-void AddSubmenu(IconMenu& owner, const wchar_t* title, std::initializer_list<UINT> ids) {
+void AddSubmenu(IconMenu& owner, const CommandContext& state, const wchar_t* title,
+                std::initializer_list<UINT> ids) {
   HMENU sub = CreatePopupMenu();
-  AddItems(owner, sub, ids);
+  AddItems(owner, sub, state, ids);
   AppendMenuW(owner.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(sub), title);
 }
 
@@ -73,24 +78,26 @@ void AddSubmenu(IconMenu& owner, const wchar_t* title, std::initializer_list<UIN
 IconMenu ViewerWindow::BuildContextMenu() const {
   IconMenu owner;
   HMENU menu = owner.get();
+  const CommandContext state = CommandState();
   if (slideshow_) {
-    AddItems(owner, menu, {kCmdStopSlideshow, kCmdSlideshowAlt, kSeparator});
+    AddItems(owner, menu, state, {kCmdStopSlideshow, kCmdSlideshowAlt, kSeparator});
   } else if (options_.frozen) {
-    AddItems(owner, menu,
+    AddItems(owner, menu, state,
              {kCmdFreeze, kCmdOpenNewWindow, kSeparator, kCmdOpen, kCmdNextImage, kCmdPreviousImage, kSeparator,
               kCmdZoomIn, kCmdZoomOut, kSeparator, kCmdHelp, kCmdClose});
   } else {
-    if (IsMaximized()) AddItems(owner, menu, {kCmdRestore});
-    AddItems(owner, menu, {kCmdOpen, kCmdOpenNewWindow, kSeparator, kCmdNextImage, kCmdPreviousImage, kSeparator});
-    AddSubmenu(owner, L"File",
+    if (IsMaximized()) AddItems(owner, menu, state, {kCmdRestore});
+    AddItems(owner, menu, state, {kCmdOpen, kCmdOpenNewWindow, kSeparator, kCmdNextImage, kCmdPreviousImage, kSeparator});
+    AddSubmenu(owner, state, L"File",
                {kCmdReload, kCmdSaveAs, kCmdRename, kCmdCopyTo, kCmdMoveTo, kCmdDelete, kSeparator, kCmdOpenFolder,
                 kCmdSetWallpaper, kCmdCopy, kCmdPaste});
-    AddSubmenu(owner, L"View",
+    AddSubmenu(owner, state, L"View",
                {kCmdZoomToWindow, kCmdFitWindow, kCmdActualPixels, kCmdCropToVisible, kCmdZoomIn, kCmdZoomOut,
                 kSeparator, kCmdTurnRight, kCmdTurnHalf, kCmdTurnLeft, kCmdMirror, kCmdFlip, kSeparator, kCmdFreeze,
-                kCmdToggleTopmost});
-    AddSubmenu(owner, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt});
-    AddItems(owner, menu, {kCmdAdjust, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
+                kCmdToggleTopmost, kCmdToggleBorder, kCmdBorderColour});
+    if (state.animated) AddSubmenu(owner, state, L"Animation", {kCmdPauseAnimation, kCmdNextFrame, kCmdPreviousFrame});
+    AddSubmenu(owner, state, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt});
+    AddItems(owner, menu, state, {kCmdAdjust, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
   }
   return owner;
 }

@@ -23,6 +23,8 @@ struct ViewerPreferences {
   bool automaticBackground = true;       // the image's own colour, else the stored one
   bool translucent = true;               // blur behind transparent images; off once it failed
   FrameMode frameMode = FrameMode::Framed;
+  bool border = false;        // a one-pixel frame around images in borderless windows
+  uint32_t borderColour = 0;  // 0xRRGGBB
   uint32_t overlays = 0;  // three overlay bytes, the first in the low byte
 };
 

@@ -12,6 +12,7 @@
 #include "core/decoder.h"
 #include "settings/key_bindings.h"
 #include "toolkit/window.h"
+#include "viewer/command_state.h"
 #include "viewer/draw_view.h"
 #include "viewer/program_resources.h"
 #include "viewer/taskbar_indicator.h"
@@ -86,9 +87,13 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   // Switches between the framed and the borderless (layered) window; the
   // client keeps its place on the screen.
   void SetBorderless(bool borderless);
+  // The one-pixel frame of a borderless window follows the preferences.
+  void RefreshBorder();
 
   // The context menu for the window's state, with its item icons.
   IconMenu BuildContextMenu() const;
+  // What the window can carry out now (greyed and beeped otherwise).
+  CommandContext CommandState() const;
 
   void OnCreate() override;
   void OnContextMenu(POINT point, bool fromKeyboard) override;
@@ -130,6 +135,7 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   // The stored frame mode for a window that is not maximized; frozen
   // windows are borderless.
   void ApplyFrameMode();
+  LONG_PTR BorderlessStyle() const;
   // The desktop's blur behind a framed window filled by a transparent image.
   void UpdateComposition();
   // Frozen: borderless, in its place, answering a short list of keys.
@@ -150,6 +156,10 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   bool FitMaximized();
   void ScheduleAnimation();
   void AdvanceAnimation();
+  // Stops an animation on its frame, or lets it run on.
+  void PauseAnimation(bool pause);
+  // One frame on or back while paused; a beep when there is none.
+  void StepAnimation(StepDirection direction);
   void SetBusy(bool on);
   HCURSOR ChosenCursor();
   // Shows the chosen cursor when the mouse is over the client area.
@@ -201,6 +211,7 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   std::vector<HandOver> handOvers_;
   std::vector<uint32_t> deferred_;  // commands (id, code) waiting for the size-move to end
   uint64_t animationDue_ = 0;
+  bool paused_ = false;
   double dpiScale_ = 1.0;
   ViewerCursors cursors_;
   OwnedIcon icons_[2];  // small, big

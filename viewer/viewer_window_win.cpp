@@ -8,6 +8,7 @@
 #include "browse/file_names.h"
 #include "browse/image_cache.h"
 #include "core/text.h"
+#include "metadata/exif_reader.h"
 #include "viewer/animation_timer.h"
 #include "toolkit/command_ids.h"
 #include "viewer/composition.h"
@@ -21,6 +22,13 @@ namespace pv {
 namespace {
 
 uint32_t g_windowCount = 0;
+
+// Bits per pixel of the screen: the bits of a plane times the planes.
+uint32_t ScreenColourDepth() {
+  WindowDc screen(nullptr);
+  const int bits = screen.get() ? GetDeviceCaps(screen.get(), BITSPIXEL) * GetDeviceCaps(screen.get(), PLANES) : 0;
+  return bits > 0 ? static_cast<uint32_t>(bits) : 32;
+}
 // Frozen windows are owned by one hidden window, so they stay off the
 // taskbar; it lives while any viewer window does.
 ToolkitWindow* g_frozenOwner = nullptr;
@@ -246,7 +254,7 @@ void ViewerWindow::SetBorderless(bool borderless) {
   if (borderless) {
     if (composition_) SetBlurBehind(Handle(), false);
     composition_ = false;
-    SetWindowLongPtrW(Handle(), GWL_STYLE, WS_POPUP | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | kept);
+    SetWindowLongPtrW(Handle(), GWL_STYLE, BorderlessStyle() | kept);
     SetWindowLongPtrW(Handle(), GWL_EXSTYLE, exStyle | WS_EX_LAYERED);
   } else {
     SetWindowLongPtrW(Handle(), GWL_STYLE, WS_OVERLAPPEDWINDOW | kept);
@@ -255,6 +263,7 @@ void ViewerWindow::SetBorderless(bool borderless) {
   ++resizing_;
   SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   --resizing_;
+  view_->SetBorder(borderless && Viewer().preferences.border, Viewer().preferences.borderColour);
   if (borderless) {
     // A small image keeps its place, centred in the old client area.
     const ImageSize shown = view_->DisplayedSize();
@@ -268,6 +277,27 @@ void ViewerWindow::SetBorderless(bool borderless) {
     PlaceClient(client);  // the frame grows around the same client
     UpdateComposition();
   }
+}
+
+LONG_PTR ViewerWindow::BorderlessStyle() const {
+  return WS_POPUP | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | (Viewer().preferences.border ? WS_BORDER : 0);
+}
+
+void ViewerWindow::RefreshBorder() {
+  if (!view_) return;
+  const ViewerPreferences& p = Viewer().preferences;
+  view_->SetBorder(borderless_ && p.border, p.borderColour);
+  if (!borderless_) return;
+  // The frame lies around the same client: the window grows or shrinks by it.
+  const Rect client = ClientOnScreen();
+  constexpr LONG_PTR kKept = WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+  SetWindowLongPtrW(Handle(), GWL_STYLE, BorderlessStyle() | (GetWindowLongPtrW(Handle(), GWL_STYLE) & kKept));
+  ++resizing_;
+  SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  --resizing_;
+  const POINT position = {client.left, client.top};
+  const Extent size = {client.width, client.height};
+  PlaceLayered(&position, &size, true);
 }
 
 void ViewerWindow::UpdateComposition() {
@@ -339,11 +369,18 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     cache.AddToCache(*image, false);
     KillTimer(Handle(), kAnimationTimer);
     animationDue_ = 0;
+    paused_ = false;
     view_.Reset();
     ViewOptions viewOptions;
-    view_ = Ref<ViewState>(new (std::nothrow) ViewState(image.get(), 0, viewOptions));
+    viewOptions.screenDepth = ScreenColourDepth();
+    // Upright as the image's orientation says.
+    PropertySet& properties = image->Properties();
+    const uint8_t start =
+        OrientationForCode(OrientationCode(properties.Has(kPropOrientation) ? properties.GetText(kPropOrientation) : nullptr));
+    view_ = Ref<ViewState>(new (std::nothrow) ViewState(image.get(), start, viewOptions));
     if (view_) {
       view_->LoadAdjustments(path);
+      view_->SetBorder(borderless_ && Viewer().preferences.border, Viewer().preferences.borderColour);
       BuildDisplay();
       scroll_ = {};
     }
@@ -386,6 +423,11 @@ void ViewerWindow::RefreshTitle() {
   parts.format = source->Format();
   parts.zoom = view_->Zoom();
   if (slideshow_) parts.slideshowWord = L"Slideshow";
+  if (paused_) {
+    wchar_t frame[64];
+    if (FormatText(frame, 64, L"paused, frame %u of %u", view_->FrameIndex() + 1, view_->FrameCount()) > 0)
+      parts.extra = parts.extra.empty() ? frame : parts.extra + L", " + frame;
+  }
   std::wstring title = BuildWindowTitle(parts);
   SetWindowTextW(Handle(), title.c_str());
 }
@@ -713,7 +755,7 @@ void ViewerWindow::OnSize(UINT kind, SIZE size) {
 }
 
 void ViewerWindow::ScheduleAnimation() {
-  if (!view_ || !view_->IsAnimated() || !view_->Source()) return;
+  if (!view_ || !view_->IsAnimated() || !view_->Source() || paused_) return;
   const FrameSchedule s = ScheduleNextFrame(view_->Source()->Frame().delay, animationDue_, GetTickCount64());
   if (s.stop) {
     animationDue_ = 0;
@@ -729,6 +771,27 @@ void ViewerWindow::AdvanceAnimation() {
   BuildDisplay();
   Redraw(nullptr, false);
   ScheduleAnimation();
+}
+
+void ViewerWindow::PauseAnimation(bool pause) {
+  paused_ = pause;
+  animationDue_ = 0;  // resumed, the frame shown gets its whole delay
+  if (pause) {
+    KillTimer(Handle(), kAnimationTimer);
+  } else {
+    ScheduleAnimation();
+  }
+  RefreshTitle();
+}
+
+void ViewerWindow::StepAnimation(StepDirection direction) {
+  if (!view_->StepFrame(direction)) {
+    MessageBeep(0);
+    return;
+  }
+  BuildDisplay();
+  Redraw(nullptr, false);
+  RefreshTitle();
 }
 
 void ViewerWindow::OnTimer(UINT_PTR id) {

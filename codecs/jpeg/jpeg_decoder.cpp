@@ -7,7 +7,9 @@
 
 #include "codecs/jpeg/jpeg_markers.h"
 #include "core/text.h"
-#include "metadata/metadata_blocks.h"
+#include "metadata/exif_reader.h"
+#include "metadata/photoshop_resources.h"
+#include "metadata/xmp_reader.h"
 
 namespace pv {
 
@@ -23,7 +25,7 @@ bool HasSoiAt(const ByteReader& r, uint64_t offset) {
 
 // Identifiers that open application segments, with their terminating zeros.
 constexpr char kJfif[] = "JFIF";
-constexpr char kExif[] = "Exif";  // then a pad byte
+constexpr char kExif[] = "Exif";
 constexpr char kXmp[] = "http://ns.adobe.com/xap/1.0/";
 constexpr char kPhotoshop[] = "Photoshop 3.0";
 
@@ -52,7 +54,7 @@ void JpegDecoder::ReadSegment(uint8_t marker, ByteReader p) {
     if (units == 2 && FormatText(text, 48, L"%u x %u ppm", x * 100u, y * 100u) > 0) SetText(kPropDensity, text);
   } else if (marker == jpeg::kApp1) {
     if (p.Size() >= 7 && p.StartsWith(kExif, sizeof kExif)) {
-      ReadExifBlock(p.From(sizeof kExif + 1), *this);
+      ReadExifBlock(p, *this);
     } else if (p.Size() > sizeof kXmp && p.StartsWith(kXmp, sizeof kXmp)) {
       ReadXmpPacket(p.From(sizeof kXmp), *this);
     }

@@ -12,7 +12,7 @@
 #include "core/checked_math.h"
 #include "core/row_helpers.h"
 #include "core/text.h"
-#include "metadata/metadata_blocks.h"
+#include "metadata/xmp_reader.h"
 
 namespace pv {
 

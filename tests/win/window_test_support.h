@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pvtest {
@@ -15,9 +16,19 @@ std::vector<uint8_t> Gradient(uint32_t w, uint32_t h, uint8_t blue);
 // Polls until `done` or the time is up; the last answer of `done`.
 bool WaitFor(const std::function<bool()>& done, int milliseconds = 20000);
 
+// Handles the waiting messages, then more as they come for `milliseconds`.
+void PumpMessages(int milliseconds = 0);
+
 std::wstring TitleOf(HWND window);
+// Sizes and screen positions as (x, y) pairs, which compare and print whole.
+using XY = std::pair<LONG, LONG>;
+XY WindowSizeOf(HWND window);
+XY ClientSizeOf(HWND window);
+XY ClientOriginOf(HWND window);
 
 // The screen pixels of the window's client area, as R, G, B, A.
-std::vector<uint8_t> ClientPixels(HWND window, SIZE* size);
+std::vector<uint8_t> ClientPixels(HWND window);
+// The screen pixels of a rectangle, as R, G, B, A.
+std::vector<uint8_t> ScreenPixels(const RECT& area);
 
 }  // namespace pvtest

@@ -1,0 +1,55 @@
+#include "viewer/command_state.h"
+
+#include "toolkit/command_ids.h"
+
+namespace pv {
+
+bool CommandAvailable(uint32_t command, const CommandContext& c) {
+  switch (command) {
+    // Not carried out by this version of the viewer.
+    case kCmdBrowse:
+    case kCmdOptions:
+    case kCmdSaveAs:
+    case kCmdRename:
+    case kCmdCopyTo:
+    case kCmdMoveTo:
+    case kCmdDelete:
+    case kCmdDeleteAndNext:
+    case kCmdWipe:
+    case kCmdWipeAndNext:
+    case kCmdSetWallpaper:
+    case kCmdCopy:
+    case kCmdPaste:
+    case kCmdSlideshow:
+    case kCmdSlideshowAlt:
+    case kCmdCaptureScreen:
+    case kCmdCaptureWindow:
+    case kCmdOptionsAlt:
+      return false;
+    // Folder steps and file commands need the file the image came from.
+    case kCmdNextImage:
+    case kCmdPreviousImage:
+    case kCmdFirst:
+    case kCmdLast:
+    case kCmdNextAlt:
+    case kCmdPreviousAlt:
+    case kCmdReload:
+    case kCmdOpenFolder:
+      return c.hasFile && !c.slideshow;
+    case kCmdStopSlideshow:
+      return c.slideshow;
+    case kCmdRestore:
+      return c.maximized;
+    case kCmdZoomPhysical:
+      return c.hasDensity;
+    case kCmdPauseAnimation:
+      return c.animated;
+    case kCmdNextFrame:
+    case kCmdPreviousFrame:
+      return c.animated && c.paused;
+    default:
+      return IsUserCommand(command);
+  }
+}
+
+}  // namespace pv
