@@ -8,9 +8,12 @@
 #include "codecs/gif/gif_decoder.h"
 #include "codecs/hdr/hdr_decoder.h"
 #include "codecs/iff/iff_decoder.h"
+#include "codecs/ico/ico_decoder.h"
 #include "codecs/jpeg/jpeg_decoder.h"
+#include "codecs/pcx/pcx_decoder.h"
 #include "codecs/png/png_decoder.h"
 #include "codecs/psd/psd_decoder.h"
+#include "codecs/tga/tga_decoder.h"
 #include "codecs/webp/webp_decoder.h"
 #include "core/format_registry.h"
 
@@ -25,9 +28,12 @@ void RegisterDecoders() {
     RegisterGifDecoder();
     RegisterHdrDecoder();
     RegisterIffDecoder();
+    RegisterIcoDecoder();
     RegisterJpegDecoder();
+    RegisterPcxDecoder();
     RegisterPngDecoder();
     RegisterPsdDecoder();
+    RegisterTgaDecoder();
     RegisterWebpDecoder();
     RegisterFormatTable();
   });
