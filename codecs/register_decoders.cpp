@@ -6,6 +6,7 @@
 #include "codecs/gif/gif_decoder.h"
 #include "codecs/jpeg/jpeg_decoder.h"
 #include "codecs/png/png_decoder.h"
+#include "codecs/tiff/tiff_decoder.h"
 #include "core/format_registry.h"
 
 namespace pv {
@@ -17,6 +18,7 @@ void RegisterDecoders() {
     RegisterGifDecoder();
     RegisterJpegDecoder();
     RegisterPngDecoder();
+    RegisterTiffDecoder();
     RegisterFormatTable();
   });
 }
