@@ -17,5 +17,8 @@ uint32_t DecodeLogLuvRows(ByteReader in, uint8_t* out, uint32_t width, uint32_t 
 // green, red and alpha 1.
 void LogLToGrey(float* dst, const uint8_t* src, size_t n);
 void LogLuvToRgb(float* dst, const uint8_t* src, size_t n);
+// The 24-bit form (stored uncompressed, 3 bytes a pixel, most significant
+// first): 10 bits of log luminance and a 14-bit chromaticity index.
+void LogLuv24ToRgb(float* dst, const uint8_t* src, size_t n);
 
 }  // namespace pv

@@ -35,6 +35,7 @@ enum Compression : uint32_t {
   kPackBits = 32773,
   kDeflateOld = 32946,
   kLogLuv = 34676,
+  kLogLuv24 = 34677,
 };
 
 const wchar_t* CompressionName(uint32_t compression) {
@@ -60,6 +61,8 @@ const wchar_t* CompressionName(uint32_t compression) {
       return L"RLE";
     case kLogLuv:
       return L"SGI LogLuv RLE";
+    case kLogLuv24:
+      return L"SGI LogLuv";
     default:
       return nullptr;
   }
@@ -67,6 +70,7 @@ const wchar_t* CompressionName(uint32_t compression) {
 
 bool IsFax(uint32_t c) { return c == kHuffman || c == kHuffmanWords || c == kFax3 || c == kFax4; }
 bool IsJpeg(uint32_t c) { return c == kOldJpeg || c == kJpeg; }
+bool IsLogLuv(uint32_t c) { return c == kLogLuv || c == kLogLuv24; }
 
 bool ModelOf(uint32_t photometric, ColourModel* model) {
   switch (photometric) {
@@ -342,11 +346,13 @@ Status TiffDecoder::ChooseFormat(ImageHeader& h) {
   if (planar_ != 1 && planar_ != 2) return kStatusUnsupported;
   if (samples_ == 1) planar_ = 1;  // one plane either way
   PixelFormat format = PixelFormat::Undetermined;
-  if (compression_ == kLogLuv) {
-    if (planar_ != 1 || (samples_ != 1 && samples_ != 3)) return kStatusUnsupported;
+  if (IsLogLuv(compression_)) {
+    // LogL has one sample, LogLuv three; the 24-bit form has no LogL.
+    if (planar_ != 1 || (samples_ != 1 && samples_ != 3) || (compression_ == kLogLuv24 && samples_ != 3))
+      return kStatusUnsupported;
     format = samples_ == 1 ? PixelFormat::GreyF : PixelFormat::RgbaF;
     model_ = samples_ == 1 ? ColourModel::L : ColourModel::Rgb;
-    h.bitsPerPixel = samples_ == 1 ? 16 : 32;
+    h.bitsPerPixel = samples_ == 1 ? 16 : compression_ == kLogLuv24 ? 24 : 32;
     reversed_ = false;
     sampleFormat_ = 1;
   } else if (samples_ != 1) {
@@ -368,7 +374,7 @@ Status TiffDecoder::ChooseFormat(ImageHeader& h) {
   } else {
     return kStatusUnsupported;
   }
-  if (compression_ != kLogLuv) h.bitsPerPixel = samples_ * bits;
+  if (!IsLogLuv(compression_)) h.bitsPerPixel = samples_ * bits;
   if (model_ == ColourModel::YCbCr && (bits != 8 || samples_ != 3)) return kStatusUnsupported;
   const bool subsampled = model_ == ColourModel::YCbCr && !IsJpeg(compression_);
   if (subsampled && planar_ != 1 && (subsampleH_ != 1 || subsampleV_ != 1)) return kStatusUnsupported;
@@ -493,7 +499,9 @@ void TiffDecoder::WriteRows(ImageBuffer& buffer, const Piece& p, const uint8_t* 
       continue;
     }
     uint8_t* dst = buffer.Row(p.y + r) + p.x * bpp;
-    if (compression_ == kLogLuv) {
+    if (compression_ == kLogLuv24) {
+      LogLuv24ToRgb(reinterpret_cast<float*>(dst), src, p.width);
+    } else if (compression_ == kLogLuv) {
       if (samples_ == 1) {
         LogLToGrey(reinterpret_cast<float*>(dst), src, p.width);
       } else {
@@ -560,7 +568,7 @@ Status TiffDecoder::DecodePiece(ImageBuffer& buffer, const Piece& p, uint8_t* wo
   const uint32_t unitRows = subsampled ? subsampleV_ : 1;
   uint64_t rowBytes = layout_.RowBytes(p.stride);
   if (subsampled) rowBytes = (uint64_t{p.stride} + subsampleH_ - 1) / subsampleH_ * (subsampleH_ * subsampleV_ + 2);
-  if (compression_ == kLogLuv) rowBytes = uint64_t{p.stride} * (samples_ == 1 ? 2 : 4);
+  if (IsLogLuv(compression_)) rowBytes = uint64_t{p.stride} * (samples_ == 1 ? 2 : compression_ == kLogLuv24 ? 3 : 4);
   const uint32_t storedRows = (p.storedRows + unitRows - 1) / unitRows;
   const uint64_t unpacked = rowBytes * storedRows;
   ByteReader data;
@@ -573,6 +581,7 @@ Status TiffDecoder::DecodePiece(ImageBuffer& buffer, const Piece& p, uint8_t* wo
   size_t got = 0;
   switch (compression_) {
     case kNone:
+    case kLogLuv24:
       got = static_cast<size_t>(std::min<uint64_t>(data.Size(), unpacked));
       if (predictor_ == 2) {
         std::memcpy(work, data.Data(), got);
@@ -604,7 +613,7 @@ Status TiffDecoder::DecodePiece(ImageBuffer& buffer, const Piece& p, uint8_t* wo
   }
   // Whole rows only; the rest of the piece is missing.
   const uint32_t complete = static_cast<uint32_t>(std::min<uint64_t>(got / rowBytes, storedRows));
-  if (predictor_ == 2 && compression_ != kLogLuv && !IsFax(compression_)) {
+  if (predictor_ == 2 && !IsLogLuv(compression_) && !IsFax(compression_)) {
     for (uint32_t y = 0; y < complete; ++y)
       UndoPredictor(work + y * rowBytes, p.stride, layout_.samples, layout_.bits / 8, layout_.bigEndian);
   }
@@ -649,10 +658,10 @@ Status TiffDecoder::DecodePixels(ImageBuffer& buffer, bool, ProgressSink* progre
     uint64_t rowBytes = layout_.RowBytes(pieceWidth);
     if (model_ == ColourModel::YCbCr && layout_.planes == 1)
       rowBytes = (uint64_t{pieceWidth} + subsampleH_ - 1) / subsampleH_ * (subsampleH_ * subsampleV_ + 2);
-    if (compression_ == kLogLuv) rowBytes = uint64_t{pieceWidth} * (samples_ == 1 ? 2 : 4);
+    if (IsLogLuv(compression_)) rowBytes = uint64_t{pieceWidth} * (samples_ == 1 ? 2 : compression_ == kLogLuv24 ? 3 : 4);
     uint64_t bytes = 0;
     if (!CheckedMul(rowBytes, pieceRows, SIZE_MAX / 2, &bytes)) return kStatusOutOfMemory;
-    if (compression_ != kNone || predictor_ == 2) {
+    if ((compression_ != kNone && compression_ != kLogLuv24) || predictor_ == 2) {
       work.reset(new (std::nothrow) uint8_t[bytes]);
       if (!work) return kStatusOutOfMemory;
     }
