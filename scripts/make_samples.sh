@@ -12,3 +12,5 @@ convert sample.bmp -quality 88 -interlace JPEG sample-progressive.jpg
 # Three frames that turn the picture, half a second each, looping.
 convert -delay 50 -loop 0 sample.bmp \( sample.bmp -rotate 90 -resize 400x300 -gravity center -extent 400x300 \) \
   \( sample.bmp -flip \) -colors 64 sample.gif
+# Two pages, the second upside down; LZW with the horizontal predictor.
+convert sample.bmp \( sample.bmp -flip \) -compress lzw -define tiff:predictor=2 sample.tif
