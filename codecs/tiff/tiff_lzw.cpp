@@ -1,5 +1,8 @@
 #include "codecs/tiff/tiff_lzw.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace pv {
 
 namespace {
@@ -34,15 +37,13 @@ class CodeReader {
 }  // namespace
 
 size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
-  // Each entry: the code of its string without the last byte, that byte,
-  // the string's first byte and its length.
+  // Every string of the table was written out whole once, so an entry is
+  // where that happened and its length; entries below 258 are single bytes.
   struct Entry {
-    uint16_t prefix;
-    uint8_t last, first;
+    size_t start;
     uint32_t length;
   };
   Entry table[kTableSize];
-  for (uint32_t i = 0; i < 256; ++i) table[i] = {0, static_cast<uint8_t>(i), static_cast<uint8_t>(i), 1};
   CodeReader codes(in);
   uint32_t width = 9, next = kFirstFree, code = 0;
   int32_t previous = -1;  // none right after a Clear
@@ -55,29 +56,36 @@ size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
       previous = -1;
       continue;
     }
-    if (previous < 0) {
-      if (code >= 256) break;
-      out[done++] = static_cast<uint8_t>(code);
-      previous = static_cast<int32_t>(code);
-      continue;
+    uint32_t length = 1;
+    if (code < 256) {
+      out[done] = static_cast<uint8_t>(code);
+    } else if (previous < 0 || code > next) {
+      break;
+    } else if (code < next) {
+      const Entry e = table[code];
+      length = e.length;
+      if (done - e.start >= 8 && size - done >= size_t{length} + 8) {
+        // In whole 8-byte steps while there is room; each step reads bytes
+        // already written, and what it writes past the string is written
+        // again by the codes that follow.
+        for (uint32_t i = 0; i < length; i += 8) std::memcpy(out + done + i, out + e.start + i, 8);
+      } else {
+        std::memcpy(out + done, out + e.start, std::min<size_t>(length, size - done));  // cut at the end
+      }
+    } else {
+      // Not yet in the table: the previous string plus its own first byte,
+      // copied forward from the previous string's start (the copy overlaps).
+      const Entry& e = table[previous];
+      length = e.length + 1;
+      for (size_t i = 0, n = std::min<size_t>(length, size - done); i < n; ++i) out[done + i] = out[e.start + i];
     }
-    // A code one past the table is the previous string plus its own first byte.
-    if (code > next) break;
-    const Entry& before = table[previous];
-    if (next < kTableSize) {
-      const uint8_t last = code < next ? table[code].first : before.first;
-      table[next] = {static_cast<uint16_t>(previous), last, before.first, before.length + 1};
-      ++next;
+    if (previous >= 0 && next < kTableSize) {
+      // The previous string and this one's first byte follow each other in the output.
+      table[next++] = {table[previous].start, table[previous].length + 1};
       width = next >= 2047 ? 12 : next >= 1023 ? 11 : next >= 511 ? 10 : 9;
     }
-    // The string is written back to front along its prefixes, cut at the end of the output.
-    const size_t end = done + table[code].length;
-    uint32_t c = code;
-    for (size_t p = end; p-- > done;) {
-      if (p < size) out[p] = table[c].last;
-      c = table[c].prefix;
-    }
-    done = end < size ? end : size;
+    table[code] = {done, length};
+    done += std::min<size_t>(length, size - done);
     previous = static_cast<int32_t>(code);
   }
   return done;
