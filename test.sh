@@ -45,10 +45,15 @@ fuzz() {
   mkdir -p "$seeds"
   [ -d ../shared/testdata ] && find ../shared/testdata -type f ! -name '*.pam' ! -name '*.tsv' ! -name '*.md' \
     -size -200k -exec cp -n {} "$seeds/" \;
-  for target in $(find build/fuzz -name '*_fuzz' -type f -perm -u+x | sort); do
+  # One budget for all targets, shared out evenly.
+  local targets seconds
+  targets=$(find build/fuzz -name '*_fuzz' -type f -perm -u+x | sort)
+  seconds=$(( ${PV_FUZZ_TOTAL_SECONDS:-480} / $(echo "$targets" | wc -l) ))
+  [ "$seconds" -ge 10 ] || seconds=10
+  for target in $targets; do
     mkdir -p "$target.corpus"
-    echo "$target: ${PV_FUZZ_SECONDS:-60} s"
-    "$target" -max_total_time="${PV_FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2560 -print_final_stats=0 \
+    echo "$target: $seconds s"
+    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=0 \
       "$target.corpus" "$seeds" 2>"$target.log" >/dev/null || { rc=1; tail -40 "$target.log"; }
     grep -E '^(Done|#[0-9]+ +DONE)' "$target.log" | tail -1
   done

@@ -3,7 +3,11 @@
 #include <mutex>
 
 #include "codecs/bmp/bmp_decoder.h"
+#include "codecs/dds/dds_decoder.h"
+#include "codecs/fits/fits_decoder.h"
 #include "codecs/gif/gif_decoder.h"
+#include "codecs/hdr/hdr_decoder.h"
+#include "codecs/iff/iff_decoder.h"
 #include "codecs/jpeg/jpeg_decoder.h"
 #include "codecs/png/png_decoder.h"
 #include "codecs/tiff/tiff_decoder.h"
@@ -15,7 +19,11 @@ void RegisterDecoders() {
   static std::once_flag once;
   std::call_once(once, [] {
     RegisterBmpDecoder();
+    RegisterDdsDecoder();
+    RegisterFitsDecoder();
     RegisterGifDecoder();
+    RegisterHdrDecoder();
+    RegisterIffDecoder();
     RegisterJpegDecoder();
     RegisterPngDecoder();
     RegisterTiffDecoder();

@@ -51,8 +51,8 @@ void ReadExposure(const TiffStructure& tiff, const TiffEntry& e, const ExposureT
     uint32_t v = 0;
     if (!tiff.Value(e, 0, &v) || FormatText(text, 64, L"%d%ls", static_cast<int>(v), t.suffix) <= 0) return;
   } else {
-    float v = 0;
-    if (!tiff.Rational(e, 0, &v) || FormatText(text, 64, L"%.3f%ls", static_cast<double>(v), t.suffix) <= 0) return;
+    double v = 0;
+    if (!tiff.Rational(e, 0, &v) || FormatText(text, 64, L"%.3f%ls", v, t.suffix) <= 0) return;
   }
   properties.SetText(t.property, text);
 }
@@ -66,22 +66,23 @@ struct Coordinate {
 void ReadCoordinate(const TiffStructure& tiff, const TiffEntry& e, Coordinate* c) {
   if (e.type != kTiffRational || e.count < 3) return;
   for (uint32_t i = 0; i < 3; ++i) {
-    float v = 0;
-    c->part[i] = tiff.Rational(e, i, &v) && std::isfinite(v) ? v : 0;
+    double v = 0;
+    c->part[i] = tiff.Rational(e, i, &v) && std::isfinite(v) && std::fabs(v) < 1e9 ? v : 0;
   }
 }
 
-// Fractions of degrees and minutes move down to minutes and seconds.
-void Normalise(Coordinate* c) {
-  for (int i = 0; i < 2; ++i) {
-    const double whole = std::floor(c->part[i]);
-    c->part[i + 1] += (c->part[i] - whole) * 60;
-    c->part[i] = whole;
-  }
+// Degrees, minutes, and seconds in hundredths: fractions of degrees and
+// minutes move down, the seconds are rounded to hundredths and a rounding
+// that reaches a whole minute or degree carries up (59.996" is 1' on, not
+// 59.99" or 60.00").
+struct Shown {
+  int64_t degrees, minutes, hundredths;
+};
+Shown Normalise(const Coordinate& c) {
+  const double total = c.part[0] * 360000 + c.part[1] * 6000 + c.part[2] * 100;
+  const int64_t all = static_cast<int64_t>(std::llround(total));
+  return {all / 360000, all / 6000 % 60, all % 6000};
 }
-
-// Truncation that saturates instead of overflowing on absurd values.
-int Truncated(double v) { return v >= 2147483647.0 ? 2147483647 : v <= -2147483648.0 ? -2147483647 - 1 : static_cast<int>(v); }
 
 }  // namespace
 
@@ -128,7 +129,7 @@ void ReadExifSubIfd(const TiffStructure& tiff, uint32_t directory, PropertySet& 
 void ReadGpsIfd(const TiffStructure& tiff, uint32_t directory, PropertySet& properties) {
   Coordinate latitude, longitude;
   uint32_t altitudeBelow = 0;
-  float altitude = 0;
+  double altitude = 0;
   ForEachEntry(tiff, directory, [&](const TiffEntry& e) {
     uint32_t v = 0;
     switch (e.tag) {
@@ -157,23 +158,17 @@ void ReadGpsIfd(const TiffStructure& tiff, uint32_t directory, PropertySet& prop
   bool any = altitude != 0;
   for (int i = 0; i < 3; ++i) any = any || latitude.part[i] != 0 || longitude.part[i] != 0;
   if (!any) return;
-  Normalise(&latitude);
-  Normalise(&longitude);
-  int fields[2][6];
-  for (int k = 0; k < 2; ++k) {
-    const Coordinate& c = k == 0 ? latitude : longitude;
-    fields[k][0] = Truncated(c.part[0] + 0.5);
-    fields[k][1] = Truncated(c.part[1] + 0.5);
-    fields[k][2] = Truncated(c.part[2]);
-    fields[k][3] = Truncated(c.part[2] * 10) % 10;
-    fields[k][4] = Truncated(c.part[2] * 100 + 0.5) % 10;
-    fields[k][5] = static_cast<unsigned char>(c.reference);
-  }
+  const Shown a = Normalise(latitude), b = Normalise(longitude);
+  const double height = std::fabs(altitude) < 1e9 ? altitude : 0;
   wchar_t text[160];
-  if (FormatText(text, 160, L"%d\u00B0%d'%d.%d%d\" %lc, %d\u00B0%d'%d.%d%d\" %lc, %lc%dm", fields[0][0], fields[0][1],
-                 fields[0][2], fields[0][3], fields[0][4], static_cast<wint_t>(fields[0][5]), fields[1][0], fields[1][1],
-                 fields[1][2], fields[1][3], fields[1][4], static_cast<wint_t>(fields[1][5]),
-                 static_cast<wint_t>(altitudeBelow ? L'-' : L'+'), Truncated(altitude + 0.5)) > 0) {
+  if (FormatText(text, 160, L"%lld\u00B0%lld'%lld.%02lld\" %lc, %lld\u00B0%lld'%lld.%02lld\" %lc, %lc%lldm",
+                 static_cast<long long>(a.degrees), static_cast<long long>(a.minutes),
+                 static_cast<long long>(a.hundredths / 100), static_cast<long long>(a.hundredths % 100),
+                 static_cast<wint_t>(static_cast<unsigned char>(latitude.reference)), static_cast<long long>(b.degrees),
+                 static_cast<long long>(b.minutes), static_cast<long long>(b.hundredths / 100),
+                 static_cast<long long>(b.hundredths % 100),
+                 static_cast<wint_t>(static_cast<unsigned char>(longitude.reference)),
+                 static_cast<wint_t>(altitudeBelow ? L'-' : L'+'), static_cast<long long>(height + 0.5)) > 0) {
     properties.SetText(kPropGps, text);
   }
 }

@@ -69,16 +69,16 @@ bool TiffStructure::Value(const TiffEntry& e, uint32_t i, uint32_t* v) const {
   }
 }
 
-bool TiffStructure::Rational(const TiffEntry& e, uint32_t i, float* v) const {
+bool TiffStructure::Rational(const TiffEntry& e, uint32_t i, double* v) const {
   if (i >= e.count || (e.type != kTiffRational && e.type != kTiffSRational)) return false;
   uint32_t numerator = 0, denominator = 0;
   const uint64_t at = e.valueAt + uint64_t{i} * 8;
   if (!U32At(at, &numerator) || !U32At(at + 4, &denominator)) return false;
   // A zero denominator gives what the division gives (infinity or NaN).
   if (e.type == kTiffSRational) {
-    *v = static_cast<float>(static_cast<int32_t>(numerator)) / static_cast<float>(static_cast<int32_t>(denominator));
+    *v = static_cast<double>(static_cast<int32_t>(numerator)) / static_cast<int32_t>(denominator);
   } else {
-    *v = static_cast<float>(numerator) / static_cast<float>(denominator);
+    *v = static_cast<double>(numerator) / denominator;
   }
   return true;
 }

@@ -54,7 +54,7 @@ class TiffStructure {
   bool Value(const TiffEntry& entry, uint32_t i, uint32_t* v) const;
   // Element i of a RATIONAL or SRATIONAL entry as numerator / denominator;
   // false outside the bytes or for other types.
-  bool Rational(const TiffEntry& entry, uint32_t i, float* v) const;
+  bool Rational(const TiffEntry& entry, uint32_t i, double* v) const;
   // Whether all values of the entry lie inside the bytes.
   bool ValuesInside(const TiffEntry& entry) const;
 

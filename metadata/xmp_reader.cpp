@@ -185,9 +185,12 @@ class PacketReader {
   PacketReader(const Text& text, PropertySet& properties) : t_(text), properties_(properties) {}
 
   void Read() {
+    // Packets hold a handful of descriptions; a bound keeps a crafted one
+    // (thousands, none closed) from costing a scan of the rest for each.
+    constexpr int kMaxDescriptions = 32;
     for (const Namespace& ns : kNamespaces) {
       size_t at = 0;
-      while ((at = t_.Find("<rdf:Description", at, t_.Size())) != kNone) {
+      for (int n = 0; n < kMaxDescriptions && (at = t_.Find("<rdf:Description", at, t_.Size())) != kNone; ++n) {
         const size_t tagEnd = t_.TagEnd(at, t_.Size());
         if (tagEnd == kNone) break;
         std::string prefix;

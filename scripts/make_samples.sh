@@ -12,5 +12,10 @@ convert sample.bmp -quality 88 -interlace JPEG sample-progressive.jpg
 # Three frames that turn the picture, half a second each, looping.
 convert -delay 50 -loop 0 sample.bmp \( sample.bmp -rotate 90 -resize 400x300 -gravity center -extent 400x300 \) \
   \( sample.bmp -flip \) -colors 64 sample.gif
+# Half-size pictures for the formats of textures, science and high dynamic range.
+convert sample.bmp -resize 50% -define dds:compression=dxt1 -define dds:mipmaps=0 sample.dds
+convert sample.bmp -resize 50% -colorspace Gray -depth 16 sample.fits
+convert sample.bmp -resize 50% sample.hdr
+convert sample.bmp -resize 50% -depth 8 ppm:- | ../scripts/make_ilbm.py > sample.iff
 # Two pages, the second upside down; LZW with the horizontal predictor.
 convert sample.bmp \( sample.bmp -flip \) -compress lzw -define tiff:predictor=2 sample.tif

@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build ccache g++ clang libclang-rt-14-dev
   zlib1g-dev libwebp-dev libgtest-dev googletest
   libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libgif-dev libtiff-dev libswscale-dev pkg-config
+  libmagickcore-6.q16-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 xvfb xauth x11-apps imagemagick
 )

@@ -25,11 +25,7 @@ TEST(AppSettings, DictionaryUnpacksOnlyToItsStoredSize) {
   damaged[0] = 0;  // no minimum code size
   std::vector<uint8_t> padded = packed;
   padded.resize(pv::LzwEncodeBound(n) + 1, 0);
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> stored;
-    uint32_t size;
-  };
+  struct Case { const char* what; std::vector<uint8_t> stored; uint32_t size; };
   const Case cases[] = {
       {"stored size too large", packed, n + 2},
       {"stored size too small", packed, n - 2},
@@ -48,11 +44,7 @@ TEST(AppSettings, DictionaryUnpacksOnlyToItsStoredSize) {
 
 TEST(AppSettings, LastPathAndLastFile) {
   const std::wstring long250 = L"C:\\" + std::wstring(247, L'f');
-  struct JoinCase {
-    std::wstring folder;
-    const wchar_t* stored;
-    std::wstring expected;
-  };
+  struct JoinCase { std::wstring folder; const wchar_t* stored; std::wstring expected; };
   const JoinCase joins[] = {
       {L"C:\\Pictures", L"cat.jpg", L"C:\\Pictures\\cat.jpg"},
       {L"C:\\", L"cat.jpg", L"C:\\cat.jpg"},

@@ -49,16 +49,6 @@ TEST(ByteSource, MissingAndEmptyFilesFail) {
   EXPECT_EQ(s->Data(), nullptr);
 }
 
-TEST(ByteSource, MemorySourceViewsARange) {
-  const uint8_t block[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  pv::Ref<pv::MemorySource> m(new pv::MemorySource(block + 2, 4));
-  EXPECT_EQ(m->Data()[0], 3);
-  EXPECT_EQ(m->Size(), 4u);
-  EXPECT_STREQ(m->Path(), L"");
-  uint64_t t;
-  EXPECT_FALSE(m->LastWriteTime(&t));
-}
-
 TEST(ByteReader, ReadsFailCleanlyAtTheEnd) {
   const uint8_t data[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x00, 0x08};
   pv::ByteReader r(data, 6);

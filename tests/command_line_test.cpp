@@ -61,10 +61,7 @@ TEST(CommandLine, SplittingAndStartFile) {
 }
 
 TEST(CommandLine, ViewerOptions) {
-  struct Case {
-    ArgumentList args;
-    std::wstring options;
-  };
+  struct Case { ArgumentList args; std::wstring options; };
   const Case cases[] = {
       {{L"-zoom=1.5", L"a.jpg"}, L"zoom 1.500000 "},
       {{L"-pos=100,200"}, L"pos 100,200 "},

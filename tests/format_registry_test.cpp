@@ -17,16 +17,6 @@ using pv::FormatRegistry;
 
 pv::ImageDecoder* NeverCreated(pv::ByteSource&, const FormatEntry&) { return nullptr; }
 
-TEST(FormatRegistry, TheTableRegistersInExtensionOrder) {
-  pv::RegisterDecoders();
-  const char* expected[] = {"bbm", "bmp", "cur", "dds", "dib", "fit", "fits", "gif", "hdr",
-                            "ico", "iff", "img", "jfif", "jif", "jpe", "jpeg", "jpg", "lbm",
-                            "pcx", "pic", "png", "psd", "rle", "tga", "tif", "tiff", "webp"};
-  const FormatRegistry& r = pv::Formats();
-  ASSERT_EQ(r.Count(), 27u);
-  for (uint32_t i = 0; i < 27; ++i) EXPECT_EQ(pv::WideToUtf8(std::wstring(r.Entry(i)->extension)), expected[i]) << i;
-}
-
 TEST(FormatRegistry, ExtensionMatching) {
   FormatEntry jpg{L"jpg", L"JPEG image file", nullptr, NeverCreated};
   FormatEntry jpeg{L"jpeg", L"JPEG image file", nullptr, NeverCreated};
@@ -37,10 +27,7 @@ TEST(FormatRegistry, ExtensionMatching) {
   r.Register(&jpg);
   r.Register(&pvx);
   r.Register(&jpeg);
-  struct Case {
-    const wchar_t* path;
-    const FormatEntry* entry;
-  };
+  struct Case { const wchar_t* path; const FormatEntry* entry; };
   const Case cases[] = {
       {L"C:\\photos\\x.JPG", &jpg},   {L"a.b.jpeg", &jpeg},   {L"photo.jpeg2000", nullptr},
       {L"script.pvx", nullptr},       {L"noextension", nullptr}, {L"trailing.", nullptr},
@@ -62,11 +49,7 @@ TEST(FormatRegistry, OpenImageFallsBackToContentOnlyWhenAllowed) {
   for (const char* name : {"a.bmp", "a.png", "a.pvs", "a.jpeg2000"}) {
     ASSERT_TRUE(pv::WriteWholeFile(pvtest::Widen(dir + "/" + name), bmp));
   }
-  struct Case {
-    const char* name;
-    bool content;
-    pv::Status status;
-  };
+  struct Case { const char* name; bool content; pv::Status status; };
   const Case cases[] = {{"a.bmp", false, pv::kStatusOk},          {"a.png", false, pv::kStatusUnknownFormat},
                         {"a.png", true, pv::kStatusOk},           {"a.jpeg2000", true, pv::kStatusOk},
                         {"a.jpeg2000", false, pv::kStatusUnknownFormat}, {"missing.bmp", true, pv::kStatusCannotOpen}};

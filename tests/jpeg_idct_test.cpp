@@ -102,11 +102,7 @@ TEST(JpegIdct, VectorAndScalarFormsAgreeBitForBit) {
 }
 
 TEST(JpegIdct, DcOnlySampleIsTheBlockLevel) {
-  struct Case {
-    int16_t dc;
-    uint16_t quant;
-    uint8_t expected;
-  };
+  struct Case { int16_t dc; uint16_t quant; uint8_t expected; };
   // Level = dc * quant / 8 + 128, rounded, clamped.
   const Case cases[] = {{0, 16, 128},   {8, 1, 129},     {-8, 1, 127},   {100, 8, 228},  {-100, 8, 28},
                         {127, 8, 255},  {-128, 8, 0},    {3, 5, 130},    {-3, 5, 126},   {1000, 99, 255},

@@ -16,7 +16,7 @@ struct Planes {
   uint8_t ids[4] = {1, 2, 3, 4};
   uint8_t h[4] = {1, 1, 1, 1}, v[4] = {1, 1, 1, 1};
   // Each plane covers its component over whole MCUs: PlaneWidth(k) x PlaneHeight(k).
-  std::vector<uint8_t> samples[4];
+  std::vector<uint8_t> samples[4] = {};
 
   uint32_t Hmax() const { return *std::max_element(h, h + components); }
   uint32_t Vmax() const { return *std::max_element(v, v + components); }
@@ -47,7 +47,7 @@ struct Options {
   bool wrongRestartNumbers = false;  // every RST marker is RST5
   bool progressive = false;       // DC first (Al 1), DC refine, AC bands 1-5 and 6-63 per component
   bool separateScans = false;     // sequential, one scan per component
-  std::vector<std::vector<uint8_t>> segments;  // whole segments put after the SOI
+  std::vector<std::vector<uint8_t>> segments = {};  // whole segments put after the SOI
 };
 
 namespace detail {

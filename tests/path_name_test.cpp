@@ -7,11 +7,7 @@ namespace {
 // Every place that splits a path asks this one helper, so a drive-relative
 // name and a path with forward slashes split alike everywhere.
 TEST(PathName, NameFolderAndPseudoImages) {
-  struct Case {
-    const wchar_t* path;
-    const wchar_t* name;
-    bool pseudo;
-  };
+  struct Case { const wchar_t* path; const wchar_t* name; bool pseudo; };
   const Case cases[] = {
       {L"C:\\a\\b.jpg", L"b.jpg", false}, {L"C:/a/b.png", L"b.png", false}, {L"C:b.gif", L"b.gif", false},
       {L"\\\\server\\share\\x.bmp", L"x.bmp", false}, {L"C:\\a\\", L"", false}, {L"plain", L"plain", false},

@@ -5,11 +5,7 @@
 namespace {
 
 TEST(Preferences, TitleBarChoiceGivesFrameModeAndDetails) {
-  struct Case {
-    uint8_t choice;
-    pv::FrameMode frame;
-    bool details;
-  } cases[] = {
+  struct Case { uint8_t choice; pv::FrameMode frame; bool details; } cases[] = {
       {pv::kNoTitleBar, pv::FrameMode::Borderless, false},
       {pv::kTitleWithName, pv::FrameMode::Framed, false},
       {pv::kTitleWithDetails, pv::FrameMode::Framed, true},

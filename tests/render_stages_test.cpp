@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/cpu.h"
+#include "metadata/exif_reader.h"
+#include "viewer/view_geometry.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -290,6 +292,40 @@ TEST(RenderStages, BorderRingsTheImageOutsideItsPixels) {
   // A heap buffer has no guard rows to carry it.
   Ref<ImageBuffer> heap = NewImage(PixelFormat::Rgba8, 3, 2);
   EXPECT_FALSE(pv::DrawBorder(*heap, 0));
+}
+
+// A picture stored as each EXIF orientation value says (where its first row
+// and column lie) is shown upright through the name and code the metadata
+// reader gives it.
+TEST(RenderStages, EveryExifOrientationIsShownUpright) {
+  constexpr uint32_t w = 3, h = 2;
+  auto upright = [](uint32_t x, uint32_t y) { return static_cast<double>(1 + x + 10 * y); };
+  for (uint32_t value = 1; value <= 8; ++value) {
+    const bool swapped = value >= 5;
+    const uint32_t sw = swapped ? h : w, sh = swapped ? w : h;
+    std::vector<double> stored;
+    for (uint32_t y = 0; y < sh; ++y) {
+      for (uint32_t x = 0; x < sw; ++x) {
+        switch (value) {
+          case 1: stored.push_back(upright(x, y)); break;
+          case 2: stored.push_back(upright(w - 1 - x, y)); break;
+          case 3: stored.push_back(upright(w - 1 - x, h - 1 - y)); break;
+          case 4: stored.push_back(upright(x, h - 1 - y)); break;
+          case 5: stored.push_back(upright(y, x)); break;
+          case 6: stored.push_back(upright(w - 1 - y, x)); break;  // row 0 is the right side
+          case 7: stored.push_back(upright(w - 1 - y, h - 1 - x)); break;
+          default: stored.push_back(upright(y, h - 1 - x)); break;  // row 0 is the left side, bottom up
+        }
+      }
+    }
+    Ref<ImageBuffer> image = pvtest::ImageOf(PixelFormat::Grey8, sw, sh, stored);
+    const uint8_t orientation = pv::OrientationForCode(pv::OrientationCode(pv::OrientationName(value)));
+    Ref<ImageBuffer> shown(pv::OrientImage(*image, orientation));
+    ASSERT_TRUE(shown);
+    ASSERT_EQ(shown->Dimensions(), (pv::ImageSize{w, h})) << value;
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) EXPECT_EQ(shown->Row(y)[x], upright(x, y)) << "value " << value << " at " << x << "," << y;
+  }
 }
 
 }  // namespace

@@ -8,12 +8,7 @@ namespace {
 
 TEST(ResolutionText, ReadsAndConvertsTheUnits) {
   using pv::ResolutionUnit;
-  struct Case {
-    const wchar_t* text;
-    ResolutionUnit wanted;
-    bool ok;
-    uint32_t x, y;
-  } cases[] = {
+  struct Case { const wchar_t* text; ResolutionUnit wanted; bool ok; uint32_t x, y; } cases[] = {
       {L"72 x 96 ppi", ResolutionUnit::PerInch, true, 72, 96},
       {L"  300x300PPI", ResolutionUnit::AsWritten, true, 300, 300},
       {L"72 x 72 ppi", ResolutionUnit::PerMetre, true, 2835, 2835},  // × 39.37008, rounded

@@ -20,15 +20,7 @@ TEST(WindowTitle, ZoomText) {
 
 TEST(WindowTitle, Pieces) {
   auto parts = [](double zoom, PixelFormat format, bool details) {
-    pv::TitleParts p;
-    p.name = L"name.jpg";
-    p.zoom = zoom;
-    p.details = details;
-    p.width = 1920;
-    p.height = 1080;
-    p.formatName = L"JPEG";
-    p.format = format;
-    return p;
+    return pv::TitleParts{L"", L"name.jpg", L"", details, 1920, 1080, L"JPEG", format, zoom};
   };
   pv::TitleParts slideshow = parts(1.0, PixelFormat::Rgba8, false);
   slideshow.slideshowWord = L"Slideshow";
@@ -55,11 +47,7 @@ TEST(WindowTitle, Pieces) {
 }
 
 TEST(WindowTitle, PixvaneWindowMatch) {
-  struct Case {
-    const wchar_t* className;
-    const wchar_t* title;
-    bool matches;
-  };
+  struct Case { const wchar_t* className; const wchar_t* title; bool matches; };
   const Case cases[] = {
       {L"muiWindow", L"a.jpg | Pixvane", true},
       {L"muiWindow", L"Pixvane", true},

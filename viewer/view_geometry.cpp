@@ -122,6 +122,13 @@ FitResult FitWindowToImage(const FitRequest& r) {
   return result;
 }
 
+uint8_t OrientationForCode(uint8_t code) {
+  // By code 0-8. Code 6 (half a turn and a flip) is the same picture as the
+  // mirror, code 8.
+  constexpr uint8_t kOrientations[9] = {0, 3, 2, 1, 8, 5, 4, 7, 4};
+  return code < 9 ? kOrientations[code] : 0;
+}
+
 bool TurnResetsZoom(bool maximized, bool shrinkLargeWhenMaximized, ImageSize displayed, Extent client) {
   return maximized && shrinkLargeWhenMaximized &&
          (int64_t{displayed.width} == client.width || int64_t{displayed.height} == client.height);

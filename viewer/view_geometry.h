@@ -118,6 +118,11 @@ uint8_t TurnOrientation(uint8_t orientation, uint32_t command);
 // fitted anew after the turn rather than kept at the old fit's zoom.
 bool TurnResetsZoom(bool maximized, bool shrinkLargeWhenMaximized, ImageSize displayed, Extent client);
 
+// The orientation (clockwise quarter turns, then mirror 4, flip 8) that
+// shows upright an image whose metadata gives this transform code: the
+// code tells how the picture lies as stored, the orientation undoes it.
+uint8_t OrientationForCode(uint8_t transformCode);
+
 // Crops to what the client shows of an image larger than it; false (nothing
 // changed) when the image fits in both directions. The scroll offsets become 0.
 bool CropToVisible(Crop* crop, Point* scroll, double zoom, Extent client, ImageSize displayed);

@@ -8,6 +8,7 @@
 #include "browse/file_names.h"
 #include "browse/image_cache.h"
 #include "core/text.h"
+#include "metadata/exif_reader.h"
 #include "viewer/animation_timer.h"
 #include "toolkit/command_ids.h"
 #include "viewer/composition.h"
@@ -372,7 +373,11 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
     view_.Reset();
     ViewOptions viewOptions;
     viewOptions.screenDepth = ScreenColourDepth();
-    view_ = Ref<ViewState>(new (std::nothrow) ViewState(image.get(), 0, viewOptions));
+    // Upright as the image's orientation says.
+    PropertySet& properties = image->Properties();
+    const uint8_t start =
+        OrientationForCode(OrientationCode(properties.Has(kPropOrientation) ? properties.GetText(kPropOrientation) : nullptr));
+    view_ = Ref<ViewState>(new (std::nothrow) ViewState(image.get(), start, viewOptions));
     if (view_) {
       view_->LoadAdjustments(path);
       view_->SetBorder(borderless_ && Viewer().preferences.border, Viewer().preferences.borderColour);

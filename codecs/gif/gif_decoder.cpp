@@ -10,6 +10,7 @@
 #include "core/checked_math.h"
 #include "core/row_helpers.h"
 #include "core/text.h"
+#include "metadata/xmp_reader.h"
 
 namespace pv {
 
@@ -182,6 +183,20 @@ void GifDecoder::ReadExtension(uint8_t label, ByteReader blocks, ControlBlock* c
     uint16_t count = 0;
     if (NextSubBlock(blocks, &loop) && loop.Size() == 3 && loop.Skip(1) && loop.U16LE(count))
       screen->loop = count != 1;
+  } else if (label == kApplicationLabel && first.Size() == 11 && first.StartsWith("XMP DataXMP", 11)) {
+    // The packet follows as plain bytes (its own bytes serve as sub-block
+    // lengths) up to the 258-byte trailer that begins 0x01 0xFF 0xFE.
+    const ByteReader rest = blocks.From(blocks.Offset());
+    const uint8_t* p = rest.Data();
+    uint64_t end = rest.Size();
+    for (uint64_t i = 0; i + 2 < rest.Size(); ++i) {
+      if (p[i] == 0x01 && p[i + 1] == 0xFF && p[i + 2] == 0xFE) {
+        end = i;
+        break;
+      }
+    }
+    ByteReader packet;
+    if (rest.Sub(0, end, &packet)) ReadXmpPacket(packet, *this);
   }
 }
 

@@ -43,11 +43,7 @@ std::wstring Entry(BYTE flags, WORD key, WORD command) {
 TEST(KeyAccelerators, Tables) {
   EXPECT_EQ(Entries({pv::kBuiltInKeyBindings, pv::kBuiltInKeyBindings + pv::kBuiltInKeyBindingCount}).size(),
             pv::kBuiltInKeyBindingCount);
-  struct Case {
-    const char* what;
-    std::vector<KeyBinding> bindings;
-    std::vector<std::wstring> expected;
-  };
+  struct Case { const char* what; std::vector<KeyBinding> bindings; std::vector<std::wstring> expected; };
   const Case cases[] = {
       {"user set",
        {{pv::kKeyShift | pv::kKeyAlt, 'Q', 20064}, {0, VK_DELETE, 20042}},

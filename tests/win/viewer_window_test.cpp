@@ -380,6 +380,20 @@ TEST_F(ViewerWindowTest, BorderlessBorderIsOnePixelOfItsColourAroundTheImage) {
   EXPECT_EQ(ClientOriginOf(window_), origin);
 }
 
+TEST_F(ViewerWindowTest, CameraOrientationTurnsTheImageWhenItOpens) {
+  std::vector<uint8_t> jpeg = pvtest::ReadFileBytes(std::string(PV_OWN_DATA_DIR) + "/../../samples/sample.jpg");
+  ASSERT_GT(jpeg.size(), 2u);
+  // An EXIF block whose first directory holds only Orientation 6 ("Rotated 270").
+  const uint8_t app1[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+                          1,    0,    0x12, 1, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+  jpeg.insert(jpeg.begin() + 2, std::begin(app1), std::end(app1));
+  ASSERT_TRUE(pv::WriteWholeFile(Path("turned.jpg"), jpeg));
+  pv::ViewerWindow* w = Open("turned.jpg");
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->View()->Orientation(), 1) << "one clockwise quarter turn";
+  EXPECT_EQ(ClientSizeOf(window_), XY(300, 400));
+}
+
 TEST_F(ViewerWindowTest, HoverFrameShowsWhileTheMouseIsOver) {
   pv::Viewer().preferences.frameMode = pv::FrameMode::Hover;
   pv::ViewerWindow* w = Open("a.bmp");

@@ -1,0 +1,23 @@
+// The metadata readers on their own: EXIF, XMP, IPTC and Photoshop resources,
+// each over the same bytes, every property read back.
+#include "core/property_set.h"
+#include "metadata/exif_reader.h"
+#include "metadata/iptc_reader.h"
+#include "metadata/photoshop_resources.h"
+#include "metadata/xmp_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const pv::ByteReader bytes(data, size);
+  pv::PropertySet properties;
+  pv::ReadExifBlock(bytes, properties);
+  pv::TiffStructure tiff;
+  uint32_t first = 0;
+  if (tiff.Open(bytes, &first)) pv::ReadExifIfd0(tiff, first, properties);
+  pv::ReadXmpPacket(bytes, properties);
+  pv::ReadIptc(bytes, properties);
+  pv::ReadPhotoshopResources(bytes, properties);
+  for (uint32_t id = 0; id < pv::kPropertyCount; ++id) {
+    if (properties.Has(id)) static_cast<void>(properties.GetText(id));
+  }
+  return 0;
+}
