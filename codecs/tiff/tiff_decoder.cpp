@@ -241,9 +241,9 @@ Status TiffDecoder::ReadEntry(const TiffStructure& tiff, const TiffEntry& e) {
     case 282:
     case 283: {
       // Unsigned rationals only, rounded; zero and what lies outside the file are ignored.
-      float f = 0;
-      if (e.type == kTiffRational && tiff.Rational(e, 0, &f) && f >= 0.5f && f < 4.0e9f)
-        (e.tag == 282 ? xResolution_ : yResolution_) = static_cast<uint32_t>(f + 0.5f);
+      double f = 0;
+      if (e.type == kTiffRational && tiff.Rational(e, 0, &f) && f >= 0.5 && f < 4.0e9)
+        (e.tag == 282 ? xResolution_ : yResolution_) = static_cast<uint32_t>(f + 0.5);
       return kStatusOk;
     }
     case 284:
