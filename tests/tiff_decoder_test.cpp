@@ -327,6 +327,7 @@ TEST(TiffDamaged, ExtentsSizesAndShortStrips) {
       {"huge width", With(Grey(5, 4), {{256, 4, {1u << 20}}}), pv::kStatusUnsupported, 0},
       {"too many pixels", With(Grey(5, 4), {{256, 4, {1u << 17}}, {257, 4, {1u << 17}}}), pv::kStatusUnsupported, 0},
       {"huge tiles", With(Grey(5, 4), {{322, 4, {1u << 20}}, {323, 4, {1u << 20}}}), pv::kStatusUnsupported, 0},
+      {"tiny tiles", With(Grey(5, 4), {{322, 4, {1}}, {323, 4, {1}}}), pv::kStatusUnsupported, 0},
       {"subsampling by 3", With(Grey(5, 4), {{530, 3, {3, 1}}}), pv::kStatusUnsupported, 0},
   };
   for (const Case& c : cases) {

@@ -391,7 +391,9 @@ Status TiffDecoder::ChooseFormat(ImageHeader& h) {
   // Tiles and strips: their sizes bound the working memory, so they are checked here.
   if (tiled_) {
     if (!tileWidth_ || !tileLength_) return kStatusDamaged;
-    if (!IsSaneImageSize(tileWidth_, tileLength_)) return kStatusUnsupported;
+    // Tiles are multiples of 16 pixels; tinier ones would only make a
+    // crafted file loop over millions of them.
+    if (tileWidth_ < 16 || tileLength_ < 16 || !IsSaneImageSize(tileWidth_, tileLength_)) return kStatusUnsupported;
   }
   uint64_t rowPixels = width_, rows = height_;
   if (compression_ == kJpeg) {
