@@ -11,6 +11,7 @@
 
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
+#include "core/pixel_convert.h"
 
 namespace pvbench {
 
@@ -69,6 +70,14 @@ double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<uint8_t> AsBgra(pv::ImageBuffer& image) {
+  pv::Ref<pv::ImageBuffer> bgra(pv::CloneImageBuffer(image, false, false, pv::PixelFormat::Rgba8));
+  std::vector<uint8_t> out;
+  if (!bgra) return out;
+  for (uint32_t y = 0; y < image.Height(); ++y) out.insert(out.end(), bgra->Row(y), bgra->Row(y) + 4 * image.Width());
+  return out;
 }
 
 void PrintRow(const std::string& name, const Timing& t, const std::vector<std::string>& extra) {

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace pv {
+class ImageBuffer;
+}
+
 namespace pvbench {
 
 using SuiteFunction = std::function<int(const std::vector<std::string>& inputs)>;
@@ -28,6 +32,9 @@ Timing MeasurePair(const std::function<void()>& ours, const std::function<void()
 double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
 
 std::vector<uint8_t> ReadFile(const std::string& path);
+
+// The image's pixels as packed B, G, R, A rows (palette and grey images converted).
+std::vector<uint8_t> AsBgra(pv::ImageBuffer& image);
 
 // One TSV row: name, our median ms, reference median ms, ratio, extra columns.
 void PrintRow(const std::string& name, const Timing& t, const std::vector<std::string>& extra);

@@ -12,7 +12,6 @@
 #include "codecs/png/png_decoder.h"
 #include "core/decoder.h"
 #include "core/format_registry.h"
-#include "core/pixel_convert.h"
 
 namespace {
 
@@ -80,13 +79,6 @@ std::vector<uint8_t> Rows(const std::vector<uint8_t>& file) {
   return out;
 }
 
-std::vector<uint8_t> OursAsBgra(pv::ImageBuffer& image) {
-  pv::Ref<pv::ImageBuffer> bgra(pv::CloneImageBuffer(image, false, false, pv::PixelFormat::Rgba8));
-  std::vector<uint8_t> out;
-  for (uint32_t y = 0; y < image.Height(); ++y) out.insert(out.end(), bgra->Row(y), bgra->Row(y) + 4 * image.Width());
-  return out;
-}
-
 int Run(const std::vector<std::string>& inputs) {
   std::printf("file\tours_ms\tlibpng_ms\tratio\tpsnr\n");
   for (const std::string& path : inputs) {
@@ -98,7 +90,7 @@ int Run(const std::vector<std::string>& inputs) {
       std::fprintf(stderr, "%s: not decoded\n", path.c_str());
       continue;
     }
-    const double psnr = pvbench::Psnr(OursAsBgra(*ours), reference);
+    const double psnr = pvbench::Psnr(pvbench::AsBgra(*ours), reference);
     const int runs = 11;
     const pvbench::Timing simplified = pvbench::MeasurePair([&] { DecodeOurs(file); },
                                                             [&] { Simplified(file, &w, &h); }, runs);

@@ -8,8 +8,11 @@
 #include "codecs/gif/gif_decoder.h"
 #include "codecs/hdr/hdr_decoder.h"
 #include "codecs/iff/iff_decoder.h"
+#include "codecs/ico/ico_decoder.h"
 #include "codecs/jpeg/jpeg_decoder.h"
+#include "codecs/pcx/pcx_decoder.h"
 #include "codecs/png/png_decoder.h"
+#include "codecs/tga/tga_decoder.h"
 #include "codecs/tiff/tiff_decoder.h"
 #include "core/format_registry.h"
 
@@ -24,8 +27,11 @@ void RegisterDecoders() {
     RegisterGifDecoder();
     RegisterHdrDecoder();
     RegisterIffDecoder();
+    RegisterIcoDecoder();
     RegisterJpegDecoder();
+    RegisterPcxDecoder();
     RegisterPngDecoder();
+    RegisterTgaDecoder();
     RegisterTiffDecoder();
     RegisterFormatTable();
   });

@@ -16,6 +16,18 @@ inline size_t FileNameOffset(std::wstring_view path) {
 
 inline std::wstring_view FileNamePart(std::wstring_view path) { return path.substr(FileNameOffset(path)); }
 
+// Whether the path ends in `suffix` (lower-case ASCII), ignoring case:
+// for formats that are known by their name rather than their content.
+inline bool PathEndsWithNoCase(std::wstring_view path, std::wstring_view suffix) {
+  if (path.size() < suffix.size()) return false;
+  const std::wstring_view tail = path.substr(path.size() - suffix.size());
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    const wchar_t c = tail[i] >= L'A' && tail[i] <= L'Z' ? static_cast<wchar_t>(tail[i] + 32) : tail[i];
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
 // Images that come from no file ("<clipboard>", "<capture>") are named in
 // angle brackets, which no file path can start with.
 inline bool IsPseudoPath(std::wstring_view path) { return !path.empty() && path[0] == L'<'; }

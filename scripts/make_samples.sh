@@ -17,5 +17,12 @@ convert sample.bmp -resize 50% -define dds:compression=dxt1 -define dds:mipmaps=
 convert sample.bmp -resize 50% -colorspace Gray -depth 16 sample.fits
 convert sample.bmp -resize 50% sample.hdr
 convert sample.bmp -resize 50% -depth 8 ppm:- | ../scripts/make_ilbm.py > sample.iff
+# An icon of three bitmap renditions (64, 32, 16) with a transparent margin.
+convert sample.bmp -resize 64x48 -gravity center -background none -extent 64x64 \
+  -define icon:auto-resize=64,32,16 sample.ico
+convert sample.bmp -colors 256 -type Palette sample.pcx
+# Without the origin define, this ImageMagick marks its rows bottom-up but
+# stores them top-down.
+convert sample.bmp -colors 256 -type Palette -compress RLE -define tga:image-origin=TopLeft sample.tga
 # Two pages, the second upside down; LZW with the horizontal predictor.
 convert sample.bmp \( sample.bmp -flip \) -compress lzw -define tiff:predictor=2 sample.tif

@@ -236,6 +236,17 @@ uint32_t DecodedBytes::Pixel(uint32_t x, uint32_t y) const { return pv::LoadU32L
 
 uint8_t DecodedBytes::Index(uint32_t x, uint32_t y) const { return buffer->Row(y)[x]; }
 
+uint32_t DecodedBytes::Colour(uint32_t x, uint32_t y) const {
+  switch (buffer->Format()) {
+    case pv::PixelFormat::Indexed8:
+      return buffer->Palette()[Index(x, y)];
+    case pv::PixelFormat::Grey8:
+      return 0xFF000000u | Index(x, y) * 0x010101u;
+    default:
+      return Pixel(x, y);
+  }
+}
+
 DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& file,
                         const pv::CancelFlag* cancel, pv::ProgressSink* progress) {
   DecodedBytes d;
@@ -249,6 +260,22 @@ DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, con
   std::memset(d.buffer->Pixels(), 0xA5, d.buffer->RowBytes() * d.buffer->Height());
   d.decode = d.decoder->Decode(*d.buffer, true, progress, cancel);
   return d;
+}
+
+void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const std::vector<PixelCase>& cases) {
+  for (const PixelCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    DecodedBytes d = DecodeWith(create, extension, c.file);
+    ASSERT_EQ(d.open, c.open) << std::hex << d.open;
+    if (pv::Failed(c.open)) continue;
+    ASSERT_EQ(d.decode, pv::kStatusOk) << std::hex << d.decode;
+    ASSERT_EQ(d.buffer->Width(), c.width);
+    EXPECT_EQ(d.Frames().size(), c.frames);
+    if (c.usesAlpha >= 0) {
+      EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha);
+    }
+    for (uint32_t i = 0; i < c.pixels.size(); ++i) EXPECT_EQ(d.Colour(i % c.width, i / c.width), c.pixels[i]) << i;
+  }
 }
 
 size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks) {
@@ -280,6 +307,17 @@ size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks) {
     ++compared;
   }
   return compared;
+}
+
+void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust) {
+  const std::string dir = CorpusDir(format);
+  if (dir.empty()) GTEST_SKIP() << "no corpus at " PV_CORPUS_DIR "/" << format << ": every case skipped";
+  CorpusChecks checks;
+  checks.compare = [&](const CorpusCase& c, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference) {
+    std::vector<uint8_t> want = reference;
+    if (!adjust || adjust(c, want)) ExpectSamePixels(ours, want);
+  };
+  EXPECT_GT(CheckCorpus(dir, checks), 0u);
 }
 
 void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference) {

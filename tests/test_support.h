@@ -53,6 +53,10 @@ struct CorpusChecks {
       compare;
 };
 size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks);
+// CheckCorpus with exact pixels; `adjust` may turn a reference into what the
+// program rightly shows, or return false to leave it uncompared.
+using ReferenceAdjust = std::function<bool(const CorpusCase&, std::vector<uint8_t>& reference)>;
+void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust = {});
 // Pixel-exact comparison; where both alphas are 0 the colour carries no meaning.
 void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference);
 
@@ -69,6 +73,7 @@ struct DecodedBytes {
   size_t DecoderCount() const;
   uint32_t Pixel(uint32_t x, uint32_t y) const;  // an Rgba8 pixel as 0xAARRGGBB
   uint8_t Index(uint32_t x, uint32_t y) const;
+  uint32_t Colour(uint32_t x, uint32_t y) const;  // any 8-bit format as 0xAARRGGBB
 };
 
 // Creates the decoder for `extension`'s entry straight from the bytes (no
@@ -76,6 +81,19 @@ struct DecodedBytes {
 // (0xA5), so that pixels the decoder fails to write show up.
 DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& file,
                         const pv::CancelFlag* cancel = nullptr, pv::ProgressSink* progress = nullptr);
+
+// A file, its open status and, on success, its first frame's width, pixels
+// (Colour, top row first) and uses-alpha flag (-1: not checked), and its frames.
+struct PixelCase {
+  const char* name;
+  std::vector<uint8_t> file;
+  pv::Status open;
+  uint32_t width;
+  std::vector<uint32_t> pixels;
+  int usesAlpha = -1;
+  size_t frames = 1;
+};
+void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const std::vector<PixelCase>& cases);
 
 // Sets a process-wide value (a processor flag or count) for one scope.
 template <class T>

@@ -33,6 +33,8 @@ class ViewState : public CountedObject {
   // A screen of 8 bits or fewer shows colours through a realized palette.
   bool OnPaletteScreen() const { return options_.screenDepth <= 8; }
   ImageBuffer* Source() const { return source_.get(); }
+  // The first frame or page: the one that carries the file's path.
+  ImageBuffer* First() const { return first_.get(); }
   ImageBuffer* Final() const { return final_.get(); }
   // Size of the adjusted image (else the composed, else the source).
   ImageSize BaseSize() const;

@@ -76,7 +76,7 @@ void ViewerWindow::AdjustImage() {
     if (view.get() == view_.get()) Redraw(nullptr, false);
   };
   if (RunAdjustDialog(Handle(), *view, show)) {
-    const wchar_t* path = view->Source()->Properties().GetText(kPropPath);
+    const wchar_t* path = view->First()->Properties().GetText(kPropPath);
     if (path && path[0] && !IsPseudoPath(path)) WriteAdjustmentFile(path, view->Adjustments(), view->ImageOrientation());
     return;
   }

@@ -150,7 +150,9 @@ ViewerWindow::~ViewerWindow() {
 }
 
 const wchar_t* ViewerWindow::CurrentFileName() const {
-  return view_ && view_->Source() ? view_->Source()->Properties().GetText(kPropPath) : nullptr;
+  if (!view_ || !view_->First()) return nullptr;
+  PropertySet& properties = view_->First()->Properties();
+  return properties.Has(kPropPath) ? properties.GetText(kPropPath) : nullptr;
 }
 
 Rect ViewerWindow::Area(bool wholeMonitor) const {
@@ -410,7 +412,7 @@ void ViewerWindow::RefreshTitle() {
   ImageBuffer* source = view_->Source();
   PropertySet& properties = source->Properties();
   auto text = [&](uint32_t id) { return std::wstring(properties.Has(id) ? properties.GetText(id) : L""); };
-  const std::wstring path = text(kPropPath);
+  const std::wstring path = CurrentFileName() ? CurrentFileName() : L"";
   parts.name = !path.empty() && !IsPseudoPath(path)
                    ? (Viewer().preferences.showFullPath ? path : std::wstring(FileNamePart(path)))
                    : text(kPropTitle);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,35 @@ TEST_F(ViewerWindowTest, NextImageComesFromThePrefetch) {
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
   Command(pv::kCmdPreviousImage);
   EXPECT_EQ(TitleOf(window_), L"c.bmp | Pixvane");
+}
+
+// The bundled samples hold one file of every format the viewer opens.
+TEST_F(ViewerWindowTest, EverySampleFormatOpensAndStepsThroughItsFolder) {
+  std::set<std::wstring> names;
+  for (const auto& e : fs::directory_iterator(std::string(PV_OWN_DATA_DIR) + "/../../samples")) {
+    if (e.path().extension() == L".tsv") continue;
+    fs::copy_file(e.path(), fs::path(dir_) / e.path().filename());
+    names.insert(e.path().filename().wstring());
+  }
+  ASSERT_GE(names.size(), 12u);
+  for (const std::wstring& name : names) {
+    pv::ViewerWindow* w = pv::ViewerWindow::Open((fs::path(dir_) / name).c_str(), {});
+    ASSERT_TRUE(w && w->HasImage()) << pv::WideToUtf8(name);
+    EXPECT_GT(ClientSizeOf(w->Handle()).first, 1) << pv::WideToUtf8(name);
+    DestroyWindow(w->Handle());
+  }
+  // Every file is reached by stepping on from the first (pages of a
+  // multi-page file come first, so more steps than files).
+  pv::ViewerWindow* w = pv::ViewerWindow::Open((fs::path(dir_) / *names.begin()).c_str(), {});
+  ASSERT_TRUE(w);
+  window_ = w->Handle();
+  std::set<std::wstring> seen;
+  for (int i = 0; i < 60 && seen.size() < names.size(); ++i) {
+    ASSERT_TRUE(w->CurrentFileName()) << "every page knows its file";
+    seen.insert(fs::path(w->CurrentFileName()).filename().wstring());
+    Command(pv::kCmdNextImage);
+  }
+  for (const std::wstring& name : names) EXPECT_TRUE(seen.count(name)) << pv::WideToUtf8(name) << " never shown";
 }
 
 TEST_F(ViewerWindowTest, TurnInAMaximizedWindowFitsTheTurnedImage) {
