@@ -14,6 +14,7 @@
 #include "codecs/png/png_decoder.h"
 #include "codecs/psd/psd_decoder.h"
 #include "codecs/tga/tga_decoder.h"
+#include "codecs/tiff/tiff_decoder.h"
 #include "codecs/webp/webp_decoder.h"
 #include "core/format_registry.h"
 
@@ -34,6 +35,7 @@ void RegisterDecoders() {
     RegisterPngDecoder();
     RegisterPsdDecoder();
     RegisterTgaDecoder();
+    RegisterTiffDecoder();
     RegisterWebpDecoder();
     RegisterFormatTable();
   });

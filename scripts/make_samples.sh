@@ -29,3 +29,5 @@ convert sample.bmp -resize 50% -compress RLE sample.psd
 # The three turning frames again as a lossy animation, half a second each, looping.
 convert -delay 50 -loop 0 sample.bmp \( sample.bmp -rotate 90 -resize 400x300 -gravity center -extent 400x300 \) \
   \( sample.bmp -flip \) -quality 80 sample.webp
+# Two pages, the second upside down; LZW with the horizontal predictor.
+convert sample.bmp \( sample.bmp -flip \) -compress lzw -define tiff:predictor=2 sample.tif

@@ -162,6 +162,13 @@ int JpegCodec::NextMarker(const JpegSegmentVisitor* visit) {
   }
 }
 
+Status JpegCodec::ReadTables() {
+  uint8_t a = 0, b = 0;
+  if (!in_.U8(a) || !in_.U8(b) || a != 0xFF || b != kSoi) return kStatusDamaged;
+  const int marker = NextMarker();
+  return marker == kEoi ? kStatusOk : marker == kMarkerError ? kStatusDamaged : kStatusUnsupported;
+}
+
 Status JpegCodec::ReadHeader(const JpegSegmentVisitor& visit) {
   uint8_t a = 0, b = 0;
   if (!in_.U8(a) || !in_.U8(b) || a != 0xFF || b != kSoi) return kStatusDamaged;

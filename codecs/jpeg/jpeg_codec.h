@@ -49,6 +49,13 @@ class JpegCodec {
   // Reads from the SOI through the frame header and the tables after it to
   // the first scan; `visit` sees the application and comment segments.
   Status ReadHeader(const JpegSegmentVisitor& visit = {});
+  // Reads a stream of tables alone (SOI, tables, EOI), as containers keep
+  // them apart from the streams that use them; the tables stay for the
+  // streams given later, also in copies of the codec.
+  Status ReadTables();
+  // The colour model a container declares for the frame read last, over
+  // the frame's own markers.
+  void SetModel(ColourModel model) { model_ = model; }
   Status Decode(const JpegOutput& out);
 
   uint32_t Width() const { return width_; }

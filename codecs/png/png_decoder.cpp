@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "codecs/inflate_status.h"
 #include "codecs/png/png_rows.h"
 #include "core/checked_math.h"
 #include "core/row_helpers.h"
@@ -691,9 +692,7 @@ Status PngDecoder::Inflate(const ByteReader& r, RowWriter& writer, const CancelF
         break;
       }
       if (result != Z_OK) {
-        status = result == Z_MEM_ERROR                                                        ? kStatusOutOfMemory
-                 : result == Z_DATA_ERROR || result == Z_STREAM_ERROR || result == Z_NEED_DICT ? kStatusDamaged
-                                                                                              : kStatusFormatMismatch;
+        status = InflateFailure(result);
         ended = true;
         break;
       }
