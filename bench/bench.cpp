@@ -67,6 +67,13 @@ double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
   return 10 * std::log10(255.0 * 255.0 * a.size() / sum);
 }
 
+std::string PsnrText(double psnr) {
+  if (std::isinf(psnr)) return "exact";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", psnr);
+  return text;
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});

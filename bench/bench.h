@@ -30,6 +30,8 @@ Timing MeasurePair(const std::function<void()>& ours, const std::function<void()
 
 // PSNR in dB of two equally long 8-bit sample arrays (infinity when equal).
 double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+// A PSNR as a table column: "exact", or dB with two decimals.
+std::string PsnrText(double psnr);
 
 std::vector<uint8_t> ReadFile(const std::string& path);
 

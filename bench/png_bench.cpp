@@ -96,13 +96,7 @@ int Run(const std::vector<std::string>& inputs) {
                                                             [&] { Simplified(file, &w, &h); }, runs);
     const pvbench::Timing rows = pvbench::MeasurePair([&] { DecodeOurs(file); }, [&] { Rows(file); }, runs);
     const pvbench::Timing& best = rows.referenceSeconds < simplified.referenceSeconds ? rows : simplified;
-    char quality[32];
-    if (std::isinf(psnr)) {
-      std::snprintf(quality, sizeof quality, "exact");
-    } else {
-      std::snprintf(quality, sizeof quality, "%.2f", psnr);
-    }
-    pvbench::PrintRow(path, best, {quality});
+    pvbench::PrintRow(path, best, {pvbench::PsnrText(psnr)});
   }
   return 0;
 }

@@ -95,13 +95,6 @@ std::vector<uint8_t> LibtiffRgba(const std::vector<uint8_t>& file) {
   return out;
 }
 
-std::vector<uint8_t> OursAsBgra(pv::ImageBuffer& image) {
-  pv::Ref<pv::ImageBuffer> bgra(pv::CloneImageBuffer(image, false, false, pv::PixelFormat::Rgba8));
-  std::vector<uint8_t> out;
-  for (uint32_t y = 0; y < image.Height(); ++y) out.insert(out.end(), bgra->Row(y), bgra->Row(y) + 4 * image.Width());
-  return out;
-}
-
 int Run(const std::vector<std::string>& inputs) {
   TIFFSetWarningHandler(nullptr);
   std::printf("file\tours_ms\tlibtiff_ms\tratio\tpsnr\n");
@@ -113,18 +106,12 @@ int Run(const std::vector<std::string>& inputs) {
       std::fprintf(stderr, "%s: not decoded\n", path.c_str());
       continue;
     }
-    const double psnr = pvbench::Psnr(OursAsBgra(*ours), reference);
+    const double psnr = pvbench::Psnr(pvbench::AsBgra(*ours), reference);
     const int runs = 11;
     const pvbench::Timing strips = pvbench::MeasurePair([&] { DecodeOurs(file); }, [&] { LibtiffStrips(file); }, runs);
     const pvbench::Timing rgba = pvbench::MeasurePair([&] { DecodeOurs(file); }, [&] { LibtiffRgba(file); }, runs);
     const pvbench::Timing& best = strips.referenceSeconds < rgba.referenceSeconds ? strips : rgba;
-    char quality[32];
-    if (std::isinf(psnr)) {
-      std::snprintf(quality, sizeof quality, "exact");
-    } else {
-      std::snprintf(quality, sizeof quality, "%.2f", psnr);
-    }
-    pvbench::PrintRow(path, best, {quality});
+    pvbench::PrintRow(path, best, {pvbench::PsnrText(psnr)});
   }
   return 0;
 }
