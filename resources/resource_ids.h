@@ -50,3 +50,8 @@
 #define PV_SCRIPT_NOTEPAD 7007
 #define PV_SCRIPT_SELF_DELETE 7008
 #define PV_SCRIPT_SORT 7009
+
+// The first-run language dialog.
+#define PV_DIALOG_LANGUAGE 10
+#define PV_LANGUAGE_LIST 4000
+#define PV_LANGUAGE_ASSOCIATE 4002

@@ -18,6 +18,8 @@
 #include "core/lzw.h"
 #include "core/text.h"
 #include "resources/resource_ids.h"
+#include "settings/language.h"
+#include "settings/language_win.h"
 #include "tests/test_support.h"
 #include "tests/win/icon_shape.h"
 #include "tests/webp_test_files.h"
@@ -895,6 +897,65 @@ TEST_F(ViewerWindowTest, SlideshowScriptsPlayWaitLoopStopAndCleanUp) {
   }, 5000));
   pv::Viewer().fileOpened = nullptr;
   pv::Viewer().settings = nullptr;
+}
+
+TEST_F(ViewerWindowTest, LanguageFileTranslatesMenusDialogsAndTitle) {
+  const std::u16string lines = u"// German\r\nOpen a new image|Neues Bild \u00F6ffnen\r\nFile|Datei\r\n"
+                               u"Slideshow|Diashow\r\nImage information|Bildinformationen\r\nClose|Schlie\u00DFen\r\n"
+                               u"Size|Gr\u00F6\u00DFe\r\n";
+  std::vector<uint8_t> file = {0xFF, 0xFE};
+  for (char16_t c : lines) file.insert(file.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+  ASSERT_TRUE(pv::WriteWholeFile(Path("Deutsch.language"), file));
+  pv::AppSettings settings;
+  settings.programFolder = Path("");
+  std::strcpy(settings.options.languageName, "Deutsch");
+  pv::LoadLanguage(settings);
+  EXPECT_GT(settings.options.dictionaryBytes, 256u);
+
+  pv::ViewerWindow* w = Open("a.bmp");
+  ASSERT_TRUE(w);
+  {
+    pv::IconMenu menu = w->BuildContextMenu();
+    wchar_t text[128];
+    GetMenuStringW(menu.get(), pv::kCmdOpen, text, 128, MF_BYCOMMAND);
+    EXPECT_EQ(std::wstring(text).substr(0, 17), L"Neues Bild \u00F6ffnen");
+    std::set<std::wstring> titles;
+    for (int i = 0; i < GetMenuItemCount(menu.get()); ++i) {
+      if (GetMenuStringW(menu.get(), i, text, 128, MF_BYPOSITION) > 0) titles.insert(text);
+    }
+    EXPECT_TRUE(titles.count(L"Datei") && titles.count(L"Diashow")) << "the submenus' titles";
+  }
+  // The menu on the screen, kept as a picture of the translated texts.
+  static RECT s_menu;
+  s_menu = {};
+  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+    HWND popup = FindWindowW(L"#32768", nullptr);
+    if (!popup) return;
+    KillTimer(nullptr, id);
+    GetWindowRect(popup, &s_menu);
+    const std::vector<uint8_t> shot = pvtest::ScreenPixels(s_menu);
+    pv::WriteWholeFile(pvtest::Widen(pvtest::ScratchDir("screens") + "/translated-menu.bmp"),
+                       pv::EncodeBmp32(shot, s_menu.right - s_menu.left, s_menu.bottom - s_menu.top));
+    EndMenu();
+  });
+  SendMessageW(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window_), MAKELPARAM(100, 100));
+  EXPECT_GT(s_menu.bottom - s_menu.top, 100) << "the menu was shown";
+
+  Command(pv::kCmdSlideshowFlag, 1);
+  EXPECT_EQ(TitleOf(window_), L"Diashow | a.bmp | Pixvane");
+  Command(pv::kCmdSlideshowFlag, 0);
+  std::wstring shown;
+  WhenDialogShows(L"Bildinformationen", [&](HWND dialog) {
+    wchar_t text[256];
+    GetDlgItemTextW(dialog, IDOK, text, 256);
+    shown = text;
+    GetDlgItemTextW(dialog, PV_INFO_TEXT, text, 256);
+    shown += L"|" + std::wstring(text).substr(0, 6);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(pv::kCmdImageInfo);
+  EXPECT_EQ(shown, L"Schlie\u00DFen|Gr\u00F6\u00DFe:");
+  pv::SetCurrentDictionary({});
 }
 
 TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {
