@@ -53,10 +53,11 @@ struct CorpusChecks {
       compare;
 };
 size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks);
-// CheckCorpus with exact pixels; `adjust` may turn a reference into what the
-// program rightly shows, or return false to leave it uncompared.
+// CheckCorpus with exact pixels, comparing at least `atLeast` references;
+// `adjust` may turn a reference into what the program rightly shows, or
+// return false to leave it uncompared.
 using ReferenceAdjust = std::function<bool(const CorpusCase&, std::vector<uint8_t>& reference)>;
-void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust = {});
+void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust = {}, size_t atLeast = 1);
 // Pixel-exact comparison; where both alphas are 0 the colour carries no meaning.
 void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference);
 
