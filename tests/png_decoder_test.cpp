@@ -362,19 +362,7 @@ TEST(PngDamaged, EveryPrefixDecodesOrFails) {
        {"tEXt", Text(std::string("Title\0x", 7))}, {"IDAT", Zlib(Scanlines(p, true))}, {"IEND", {}}},
       SmallRgb(),
   };
-  for (const std::vector<Chunk>& chunks : files) {
-    const Bytes whole = Png(chunks);
-    ASSERT_EQ(DecodeBytes(whole).decode, pv::kStatusOk);
-    for (size_t n = 0; n < whole.size(); ++n) {
-      SCOPED_TRACE(n);
-      Decoded d = DecodeBytes(Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
-      if (pv::Failed(d.open)) {
-        EXPECT_TRUE(d.open == pv::kStatusDamaged || d.open == pv::kStatusUnknownFormat) << std::hex << d.open;
-        continue;
-      }
-      EXPECT_TRUE(d.decode == pv::kStatusOk || d.decode == pv::kStatusDamaged) << std::hex << d.decode;
-    }
-  }
+  for (const std::vector<Chunk>& chunks : files) pvtest::CheckEveryPrefix(pv::CreatePngDecoder, L"png", Png(chunks), true);
 }
 
 // ---------------------------------------------------------------------------

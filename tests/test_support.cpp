@@ -262,6 +262,22 @@ DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, con
   return d;
 }
 
+void CheckEveryPrefix(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& whole,
+                      bool damagedDecodes) {
+  const DecodedBytes full = DecodeWith(create, extension, whole);
+  ASSERT_EQ(full.decode, pv::kStatusOk);
+  for (size_t n = 0; n < whole.size(); ++n) {
+    SCOPED_TRACE("cut at " + std::to_string(n));
+    const DecodedBytes d = DecodeWith(create, extension, std::vector<uint8_t>(whole.begin(), whole.begin() + long(n)));
+    if (pv::Failed(d.open)) {
+      EXPECT_TRUE(d.open == pv::kStatusDamaged || d.open == pv::kStatusUnknownFormat) << std::hex << d.open;
+      continue;
+    }
+    EXPECT_TRUE(d.decode == pv::kStatusOk || (damagedDecodes && d.decode == pv::kStatusDamaged)) << std::hex << d.decode;
+    if (d.buffer) EXPECT_EQ(d.buffer->Dimensions(), full.buffer->Dimensions());
+  }
+}
+
 void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const std::vector<PixelCase>& cases) {
   for (const PixelCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -83,6 +83,12 @@ struct DecodedBytes {
 DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& file,
                         const pv::CancelFlag* cancel = nullptr, pv::ProgressSink* progress = nullptr);
 
+// Decodes every prefix of a file that decodes whole: each either fails to
+// open as damaged or unknown, or opens and decodes (with kStatusDamaged too
+// when `damagedDecodes`) into the whole file's dimensions.
+void CheckEveryPrefix(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& whole,
+                      bool damagedDecodes = false);
+
 // A file, its open status and, on success, its first frame's width, pixels
 // (Colour, top row first) and uses-alpha flag (-1: not checked), and its frames.
 struct PixelCase {
