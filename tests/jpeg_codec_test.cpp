@@ -224,9 +224,8 @@ TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
     SCOPED_TRACE(road.name);
     const Result r = DecodeJpeg(jpegtest::Encode(p, road.options));
     ASSERT_EQ(r.status, pv::kStatusOk);
-    for (uint32_t y = 0; y < p.height; ++y) {
+    for (uint32_t y = 0; y < p.height; ++y)
       ASSERT_TRUE(std::equal(r.At(0, y), r.At(p.width, y), baseline.At(0, y))) << "row " << y;
-    }
   }
 }
 
@@ -289,9 +288,7 @@ TEST(JpegCancel, StopsAtTheNextRowAndLeavesTheRest) {
 // followed by the scalar conversion.
 
 TEST(JpegWriterVector, ConvertingWritersMatchPlainWriterAndScalarConversion) {
-  struct Layout {
-    uint32_t h, v;
-  };
+  struct Layout { uint32_t h, v; };
   std::mt19937 rng(5);
   std::uniform_int_distribution<int> sample(0, 255);
   for (const Layout& shape : {Layout{1, 1}, Layout{2, 1}, Layout{1, 2}, Layout{2, 2}}) {

@@ -61,9 +61,7 @@ constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25,
 // codes equal to their index in AcSymbols().
 inline std::vector<uint8_t> AcSymbols() {
   std::vector<uint8_t> s = {0x00, 0xF0};
-  for (int r = 0; r < 16; ++r) {
-    for (int size = 1; size <= 10; ++size) s.push_back(static_cast<uint8_t>(r << 4 | size));
-  }
+  for (int r = 0; r < 16; ++r) for (int size = 1; size <= 10; ++size) s.push_back(static_cast<uint8_t>(r << 4 | size));
   return s;
 }
 
@@ -157,9 +155,8 @@ inline Coefficients Transform(const Planes& p, uint16_t quant) {
   Coefficients c;
   const double pi = std::acos(-1.0);
   double basis[8][8];  // basis[u][x] = C(u) / 2 * cos((2x + 1) u pi / 16)
-  for (int u = 0; u < 8; ++u) {
+  for (int u = 0; u < 8; ++u)
     for (int x = 0; x < 8; ++x) basis[u][x] = (u ? 0.5 : std::sqrt(0.125)) * std::cos((2 * x + 1) * u * pi / 16);
-  }
   for (uint32_t k = 0; k < p.components; ++k) {
     const uint32_t bw = p.PlaneWidth(k) / 8, bh = p.PlaneHeight(k) / 8;
     c.blocksPerRow[k] = bw;
@@ -251,9 +248,8 @@ inline std::vector<uint8_t> Encode(const Planes& p, const Options& o) {
           for (size_t i = 0; i < comps.size(); ++i) {
             const uint32_t k = comps[i];
             for (uint32_t r = 0; r < p.v[k]; ++r) {
-              for (uint32_t cc = 0; cc < p.h[k]; ++cc) {
+              for (uint32_t cc = 0; cc < p.h[k]; ++cc)
                 code(coder, predictions[i], c.blocks[k][(my * p.v[k] + r) * c.blocksPerRow[k] + mx * p.h[k] + cc]);
-              }
             }
           }
         }

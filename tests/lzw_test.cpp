@@ -13,9 +13,7 @@ using Bytes = std::vector<uint8_t>;
 
 // A code stream written by hand: codes of the given widths, least
 // significant bit first, cut into sub-blocks of `block` bytes.
-struct Code {
-  uint32_t value, width;
-};
+struct Code { uint32_t value, width; };
 Bytes Stream(uint8_t minimum, const std::vector<Code>& codes, size_t block = 255, bool terminate = true) {
   Bytes packed;
   uint64_t bits = 0;

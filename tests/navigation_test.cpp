@@ -121,9 +121,8 @@ TEST_F(Navigation, StepWrapsAndGivesUpAfterOnePassOrWithNothingToStepTo) {
   }
   // A folder of one image: no neighbour, nothing to step to, and nothing is tried.
   fs::path single = MakeFolder("nav-single", {"only.gif", "script.pvs"});
-  for (auto mode : {pv::NavNext, pv::NavPrevious, pv::NavFirst, pv::NavLast, pv::NavContinue}) {
+  for (auto mode : {pv::NavNext, pv::NavPrevious, pv::NavFirst, pv::NavLast, pv::NavContinue})
     EXPECT_EQ(Find(single, mode, "only.gif"), "-") << int(mode);
-  }
   wchar_t out[pv::kMaxPathUnits];
   int calls = 0;
   auto count = [&](const wchar_t*) { return ++calls > 0; };
@@ -156,9 +155,8 @@ TEST(FileNames, SearchPathPrefixes) {
 TEST(FileNames, WhichNamesAreImages) {
   pv::RegisterDecoders();
   for (const wchar_t* yes : {L"a.jpg", L"A.JPEG", L"x.y.png", L"noext.bmp"}) EXPECT_GE(pv::IsImageName(yes), 0);
-  for (const wchar_t* no : {L"a.pvs", L"a.pvi", L"a.jpgxyz", L"jpg.", L"a.txt", L"a.lnk", L"."}) {
+  for (const wchar_t* no : {L"a.pvs", L"a.pvi", L"a.jpgxyz", L"jpg.", L"a.txt", L"a.lnk", L"."})
     EXPECT_LT(pv::IsImageName(no), 0) << pv::WideToUtf8(no);
-  }
 }
 
 }  // namespace

@@ -69,9 +69,7 @@ TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
 }
 
 TEST(PixelConvert, SrgbGreyUsesLinearLightLuminance) {
-  struct Case {
-    uint8_t r, g, b, grey;
-  };
+  struct Case { uint8_t r, g, b, grey; };
   // Expected values worked out from the sRGB transfer curves by hand.
   const Case cases[] = {{0, 255, 0, 220}, {255, 0, 0, 127}, {0, 0, 255, 76},
                         {128, 128, 128, 128}, {0, 0, 0, 0}, {255, 255, 255, 255}};

@@ -532,9 +532,8 @@ TEST(PngAnimation, FramesCarryTheirPlaceTimingAndPixels) {
                         f.canvasWidth}),
                 (Fields{e.width, e.height, e.left, e.top, e.delay, e.disposal, e.blend, c.loop,
                         c.frames.size() > 1 ? 4u : 0u}));
-      for (uint32_t y = 0; y < e.height; ++y) {
+      for (uint32_t y = 0; y < e.height; ++y)
         for (uint32_t x = 0; x < e.width; ++x) ASSERT_EQ(pv::LoadU32LE(frames[i]->Row(y) + 4 * x), e.pixel);
-      }
     }
   }
 }

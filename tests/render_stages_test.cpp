@@ -104,11 +104,7 @@ TEST(RenderStages, BandCountFollowsProcessorsAndImageSize) {
 
 // 3 × 2 grey image 0 1 2 / 3 4 5 under each orientation code.
 TEST(RenderStages, OrientationTurnsThenMirrorsThenFlips) {
-  struct Row {
-    uint8_t orientation;
-    uint32_t width;
-    std::vector<double> pixels;
-  };
+  struct Row { uint8_t orientation; uint32_t width; std::vector<double> pixels; };
   const Row rows[] = {
       {0, 3, {0, 1, 2, 3, 4, 5}}, {1, 2, {3, 0, 4, 1, 5, 2}}, {2, 3, {5, 4, 3, 2, 1, 0}},
       {3, 2, {2, 5, 1, 4, 0, 3}}, {4, 3, {2, 1, 0, 5, 4, 3}}, {8, 3, {3, 4, 5, 0, 1, 2}},

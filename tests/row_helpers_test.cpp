@@ -32,12 +32,7 @@ std::vector<T> Repeat(const std::vector<T>& unit, size_t times) {
 // vector forms to them.
 TEST(RowHelpers, ScalarExamples) {
   using Form = void (*)(uint8_t* dst, const uint8_t* src);
-  struct Case {
-    const char* name;
-    Bytes in;
-    Form form;
-    Bytes out;
-  };
+  struct Case { const char* name; Bytes in; Form form; Bytes out; };
   const Case cases[] = {
       {"1 bit A5", {0xA5}, [](uint8_t* d, const uint8_t* s) { UnpackBits1(d, s, 1); }, {1, 0, 1, 0, 0, 1, 0, 1}},
       {"2 bits E4", {0xE4}, [](uint8_t* d, const uint8_t* s) { UnpackBits2(d, s, 1); }, {3, 2, 1, 0}},
@@ -150,12 +145,7 @@ TEST(RowHelpers, VectorFormsMatchScalarTwins) {
 TEST(RowHelpers, SampleCopies) {
   const uint32_t one = std::bit_cast<uint32_t>(1.0f);
   const uint32_t quarter = std::bit_cast<uint32_t>(0.25f), half = std::bit_cast<uint32_t>(0.5f);
-  struct Case {
-    uint32_t bits, channels;
-    bool swap;
-    Bytes in;
-    std::vector<uint32_t> out;
-  };
+  struct Case { uint32_t bits, channels; bool swap; Bytes in; std::vector<uint32_t> out; };
   const Case cases[] = {
       {16, 1, false, {0x34, 0x12, 0x78, 0x56}, {0x1234, 0x5678}},
       {16, 1, true, {0x34, 0x12, 0x78, 0x56}, {0x3412, 0x7856}},
@@ -188,12 +178,7 @@ TEST(RowHelpers, SampleCopies) {
 }
 
 TEST(RowHelpers, RelayoutRows) {
-  struct Case {
-    const char* name;
-    size_t dstPitch, srcPitch;
-    uint32_t rows;
-    bool inPlace;
-  };
+  struct Case { const char* name; size_t dstPitch, srcPitch; uint32_t rows; bool inPlace; };
   const Case cases[] = {
       {"spread in place", 8, 5, 4, true},
       {"spread in place, wide", 32, 3, 6, true},
@@ -268,10 +253,7 @@ TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
   ScopedValue<bool> flag(CpuHasSsse3, VectorSettings().back());
   // Two and three bands of uneven length, and one band again while another
   // parallel job is marked as running.
-  struct Case {
-    size_t entries;
-    int nesting;
-  };
+  struct Case { size_t entries; int nesting; };
   for (const Case c : {Case{2 * 131072 + 5, 0}, Case{3 * 131072 + 7, 0}, Case{2 * 131072 + 5, 1}}) {
     SCOPED_TRACE(std::to_string(c.entries) + " entries, nesting " + std::to_string(c.nesting));
     const Bytes in = RandomBytes(99, 4 * c.entries);
@@ -286,13 +268,7 @@ TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
 }
 
 TEST(RowHelpers, ExpandGrey) {
-  struct Case {
-    PixelFormat format;
-    uint32_t bits;
-    bool invert;
-    std::vector<double> in, out;
-    Status status;
-  };
+  struct Case { PixelFormat format; uint32_t bits; bool invert; std::vector<double> in, out; Status status; };
   const Case cases[] = {
       {PixelFormat::Grey8, 1, false, {0, 1}, {0, 255}, kStatusOk},
       {PixelFormat::Grey8, 1, true, {0, 1}, {255, 0}, kStatusOk},

@@ -274,7 +274,8 @@ void CheckEveryPrefix(pv::CreateFunction create, const wchar_t* extension, const
       continue;
     }
     EXPECT_TRUE(d.decode == pv::kStatusOk || (damagedDecodes && d.decode == pv::kStatusDamaged)) << std::hex << d.decode;
-    if (d.buffer) EXPECT_EQ(d.buffer->Dimensions(), full.buffer->Dimensions());
+    ASSERT_TRUE(d.buffer);
+    EXPECT_EQ(d.buffer->Dimensions(), full.buffer->Dimensions());
   }
 }
 

@@ -19,10 +19,7 @@ std::wstring CodePoints(std::initializer_list<uint32_t> cps) {
 }
 
 TEST(Text, BytesDecodeFromUtf8AndWindows1252) {
-  struct Case {
-    std::vector<uint8_t> in;
-    std::wstring out;
-  };
+  struct Case { std::vector<uint8_t> in; std::wstring out; };
   const Case cases[] = {
       {{'a', 'b'}, L"ab"},
       {{0xC3, 0xA9}, CodePoints({0xE9})},

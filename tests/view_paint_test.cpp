@@ -12,11 +12,7 @@ using pv::Point;
 using pv::Ref;
 
 TEST(ViewPaint, ImageIsCentredWhenSmallerAndScrolledWhenLarger) {
-  struct Row {
-    pv::Extent client;
-    pv::ImageSize displayed;
-    Point scroll, origin, clamped;
-  };
+  struct Row { pv::Extent client; pv::ImageSize displayed; Point scroll, origin, clamped; };
   const Row rows[] = {
       {{400, 300}, {100, 50}, {30, 30}, {150, 125}, {0, 0}},
       {{401, 300}, {100, 300}, {0, 7}, {150, 0}, {0, 0}},
@@ -48,13 +44,7 @@ TEST(ViewPaint, BackgroundComesFromCompositionTheSettingOrTheImage) {
 }
 
 TEST(AnimationTimer, DueTimesAccumulateWithoutDrift) {
-  struct Row {
-    uint32_t delay;
-    uint64_t previous, now;
-    bool stop;
-    uint64_t due;
-    uint32_t wait;
-  };
+  struct Row { uint32_t delay; uint64_t previous, now; bool stop; uint64_t due; uint32_t wait; };
   const Row rows[] = {
       {100, 0, 5000, false, 5100, 100},     // first frame: from now
       {100, 5100, 5130, false, 5200, 70},   // painting took 30 ms: the next comes sooner
@@ -81,10 +71,7 @@ TEST(ViewPaint, OverlaysPickTheirPropertyAndPlace) {
   p.SetText(pv::kPropKeywords + 2, L"sea");
   p.SetText(pv::kPropKeywords + 5, L"lighthouse");
   using pv::OverlayColumn;
-  struct Row {
-    uint32_t setting;
-    std::vector<pv::OverlayText> expected;
-  };
+  struct Row { uint32_t setting; std::vector<pv::OverlayText> expected; };
   const Row rows[] = {
       {0x000010, {{L"Harbour", OverlayColumn::Left, false}}},
       // Bytes in order; right and bottom; centre and top.

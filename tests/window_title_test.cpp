@@ -56,9 +56,8 @@ TEST(WindowTitle, PixvaneWindowMatch) {
       {L"Chrome_WidgetWin_1", L"Pixvane - Search", false},
       {L"muiWindow", L"", false},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
     EXPECT_EQ(pv::IsPixvaneWindow(c.className, c.title), c.matches) << c.className << L" " << c.title;
-  }
 }
 
 }  // namespace
