@@ -192,12 +192,8 @@ TEST(BmpDirect, PixelsBecomeBgra) {
 // first; what a delta skips, and the rows never reached, are transparent black (G).
 
 TEST(BmpRle, StreamPaintsTheRowsItReaches) {
-  struct Case {
-    const char* name;
-    uint32_t compression;  // 1 RLE8, 2 RLE4
-    int32_t width, height;
-    Bytes stream, expected;
-  };
+  // compression: 1 RLE8, 2 RLE4
+  struct Case { const char* name; uint32_t compression; int32_t width, height; Bytes stream, expected; };
   const Case cases[] = {
       // The delta moves right and up.
       {"RLE8 delta skips pixels", 1, 4, 3, {1, 7, 0, 2, 1, 1, 1, 8, 0, 1}, {G, G, G, G, G, G, 8, G, 7, G, G, G}},

@@ -29,11 +29,8 @@ std::wstring Describe(const pv::ViewerStartOptions& o) {
 }
 
 TEST(CommandLine, SplittingAndStartFile) {
-  struct Case {
-    std::wstring line;
-    std::wstring args;
-    std::wstring scan;  // close, only-one, start file
-  };
+  // scan: close, only-one, start file
+  struct Case { std::wstring line; std::wstring args; std::wstring scan; };
   const std::wstring title = L"-title=" + std::wstring(400, L'x');
   const std::wstring longest(259, L'n');
   const Case cases[] = {
@@ -106,11 +103,8 @@ TEST(CommandLine, HandOver) {
   EXPECT_EQ(request->args, args);
   EXPECT_TRUE(pv::BuildHandOverPayload(std::wstring(260, L'a'), {}).empty());
 
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> data;
-    std::optional<std::wstring> received;  // file and arguments joined; none when refused
-  };
+  // received: file and arguments joined; none when refused
+  struct Case { const char* what; std::vector<uint8_t> data; std::optional<std::wstring> received; };
   const std::vector<uint8_t> good = Utf16({L"a.png", L"a.png", L"-topmost", L""});
   std::vector<uint8_t> odd = good, trailing = good;
   odd.push_back(0);
@@ -139,11 +133,8 @@ TEST(CommandLine, HandOver) {
 }
 
 TEST(CommandLine, StartupShortcut) {
-  struct Case {
-    int32_t x, y;
-    float zoom;
-    const wchar_t* arguments;  // empty: refused
-  };
+  // arguments: empty when refused
+  struct Case { int32_t x, y; float zoom; const wchar_t* arguments; };
   const Case cases[] = {
       {10, 20, 0.25f, L"-freeze -pos=10,20 -zoom=0.250 \"C:\\x\\y.png\""},
       {-1280, 0, 1.0f, L"-freeze -pos=-1280,0 -zoom=1.000 \"C:\\x\\y.png\""},

@@ -82,14 +82,8 @@ TEST(Decoder, OpenSetsTheStandardProperties) {
 }
 
 TEST(Decoder, ColourModelsBecomeRgbOrGrey) {
-  struct Case {
-    const char* name;
-    PixelFormat format;
-    ColourModel model;
-    uint32_t bits;
-    uint8_t in[4];  // one pixel
-    uint32_t out;   // 0xAARRGGBB, or the grey level
-  };
+  // in: one pixel; out: 0xAARRGGBB, or the grey level
+  struct Case { const char* name; PixelFormat format; ColourModel model; uint32_t bits; uint8_t in[4]; uint32_t out; };
   // Worked out from the conversion formulas by hand.
   const Case cases[] = {
       {"YCbCr grey", PixelFormat::Rgba8, ColourModel::YCbCr, 32, {128, 128, 128, 0}, 0xFF808080u},

@@ -235,11 +235,8 @@ TEST(GifHeader, BackgroundColour) {
 }
 
 TEST(GifHeader, CommentsBitsAndCompression) {
-  struct Case {
-    const char* name;
-    std::vector<Bytes> comments;
-    const wchar_t* comment;  // null: none
-  };
+  // comment: null when there is none
+  struct Case { const char* name; std::vector<Bytes> comments; const wchar_t* comment; };
   const Case cases[] = {
       {"one block, trailing blanks dropped", {Extension(0xFE, {"made here  "})}, L"made here"},
       {"several blocks joined", {Extension(0xFE, {"first ", "second"})}, L"first second"},

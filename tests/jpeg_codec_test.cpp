@@ -95,12 +95,8 @@ uint8_t Pattern(uint32_t k, uint32_t x, uint32_t y) {
   return static_cast<uint8_t>(40 + ((x * (29 + 10 * k) + y * (53 + 7 * k) + (x * y) % 17) % 176));
 }
 
-struct LayoutCase {
-  const char* name;
-  uint32_t components;
-  uint8_t h[4], v[4];
-  bool triangle;  // the dedicated writer upsamples with the triangle filter
-};
+// triangle: the dedicated writer upsamples with the triangle filter
+struct LayoutCase { const char* name; uint32_t components; uint8_t h[4], v[4]; bool triangle; };
 
 class JpegWriterLayout : public ::testing::TestWithParam<LayoutCase> {};
 

@@ -43,12 +43,7 @@ TEST_F(Navigation, OneScanFindsTheNearestImageInNameOrder) {
   fs::path dir = MakeFolder("nav-order", {"img2.jpg", "img10.jpg", "Img1.JPG", "notes.pvs", "x.toolong",
                                           "noext", "photo.jpeg", "readme.txt", "clip.lnk"});
   fs::create_directory(dir / "sub.jpg");  // folders never count
-  struct Case {
-    bool ordinal;
-    pv::NavigationMode mode;
-    const char* current;
-    const char* expected;
-  } cases[] = {
+  struct Case { bool ordinal; pv::NavigationMode mode; const char* current; const char* expected; } cases[] = {
       {false, pv::NavNext, "Img1.JPG", "img2.jpg"},
       {false, pv::NavNext, "img2.jpg", "img10.jpg"},
       {false, pv::NavNext, "img10.jpg", "photo.jpeg"},
@@ -132,9 +127,7 @@ TEST_F(Navigation, StepWrapsAndGivesUpAfterOnePassOrWithNothingToStepTo) {
 
 TEST(FileNames, SearchPathPrefixes) {
   const std::wstring longPath = L"C:\\" + std::wstring(260, L'a');
-  struct Case {
-    std::wstring path, expected;
-  } cases[] = {
+  struct Case { std::wstring path, expected; } cases[] = {
       {L"C:\\pics\\a.jpg", L"C:\\pics\\a.jpg"},
       {L"\\\\server\\share\\a.jpg", L"\\\\?\\UNC\\server\\share\\a.jpg"},
       {L"\\\\?\\C:\\a.jpg", L"\\\\?\\C:\\a.jpg"},

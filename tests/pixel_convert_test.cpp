@@ -20,12 +20,8 @@ using OptionsGuard = pvtest::ScopedValue<pv::ConversionOptions>;
 
 TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
   // One pixel of each source format holding the colour B=0x20, G=0x80, R=0xFF, A=0x40 (grey: 0x80).
-  struct Case {
-    PixelFormat source;
-    std::vector<double> samples;
-    uint32_t rgba8;  // expected into Rgba8
-    uint8_t grey8;   // expected into Grey8 with the plain average
-  };
+  // rgba8: expected into Rgba8; grey8: expected into Grey8 with the plain average
+  struct Case { PixelFormat source; std::vector<double> samples; uint32_t rgba8; uint8_t grey8; };
   const uint8_t mean = (0x20 + 0x80 + 0xFF + 1) / 3;
   const Case cases[] = {
       {PixelFormat::Rgba8, {0x20, 0x80, 0xFF, 0x40}, 0x40FF8020u, mean},

@@ -35,6 +35,11 @@ Bytes Be(std::initializer_list<uint32_t> values, int bytes = 4) {
 }
 void Put(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Plte(const std::vector<uint32_t>& colours) {  // 0xRRGGBB each
+  Bytes out;
+  for (uint32_t c : colours) Put(out, Be({c}, 3));
+  return out;
+}
 
 Bytes Png(const std::vector<Chunk>& chunks) {
   Bytes out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
@@ -143,16 +148,11 @@ std::array<uint32_t, 4> ReadPixel(pv::ImageBuffer& b, uint32_t x, uint32_t y) {
   const uint8_t* row = b.Row(y);
   const uint16_t* wide = reinterpret_cast<const uint16_t*>(row);
   switch (b.Format()) {
-    case pv::PixelFormat::Grey8:
-      return {row[x], row[x], row[x], 255};
-    case pv::PixelFormat::Indexed8:
-      return {row[x], 0, 0, 0};
-    case pv::PixelFormat::Grey16:
-      return {wide[x], wide[x], wide[x], 65535};
-    case pv::PixelFormat::Rgba8:
-      return {row[4 * x + 2], row[4 * x + 1], row[4 * x], row[4 * x + 3]};
-    default:
-      return {wide[4 * x + 2], wide[4 * x + 1], wide[4 * x], wide[4 * x + 3]};
+    case pv::PixelFormat::Grey8: return {row[x], row[x], row[x], 255};
+    case pv::PixelFormat::Indexed8: return {row[x], 0, 0, 0};
+    case pv::PixelFormat::Grey16: return {wide[x], wide[x], wide[x], 65535};
+    case pv::PixelFormat::Rgba8: return {row[4 * x + 2], row[4 * x + 1], row[4 * x], row[4 * x + 3]};
+    default: return {wide[4 * x + 2], wide[4 * x + 1], wide[4 * x], wide[4 * x + 3]};
   }
 }
 
@@ -164,13 +164,7 @@ std::array<uint32_t, 4> ReadPixel(pv::ImageBuffer& b, uint32_t x, uint32_t y) {
 
 TEST(PngFormats, SamplesArriveAsTheFormatSays) {
   using PF = pv::PixelFormat;
-  struct Case {
-    const char* name;
-    uint8_t type, depth;
-    bool keyed;  // with a tRNS chunk
-    PF format;
-    uint8_t usesAlpha;
-  };
+  struct Case { const char* name; uint8_t type, depth; bool keyed; PF format; uint8_t usesAlpha; };  // keyed: a tRNS
   const Case cases[] = {{"Grey16", 0, 16, false, PF::Grey16, 0},
                         // A grey tRNS turns the image into colour with alpha.
                         {"Grey1Keyed", 0, 1, true, PF::Rgba8, 1},
@@ -200,11 +194,7 @@ TEST(PngFormats, SamplesArriveAsTheFormatSays) {
     for (uint8_t interlace = 0; interlace < 2; ++interlace) {
       SCOPED_TRACE(std::string(c.name) + (interlace ? " interlaced" : " plain"));
       std::vector<Chunk> chunks = {Ihdr(p.width, p.height, c.depth, c.type, interlace)};
-      if (c.type == 3) {
-        Bytes plte;
-        for (uint32_t e : palette) plte.insert(plte.end(), {uint8_t(e >> 16), uint8_t(e >> 8), uint8_t(e)});
-        chunks.push_back({"PLTE", plte});
-      }
+      if (c.type == 3) chunks.push_back({"PLTE", Plte(palette)});
       if (c.keyed) {
         Bytes trns = c.type == 3 ? alphas : Bytes();
         for (uint32_t k = 0; k < channels && c.type != 3; ++k) Put(trns, Be({key[k]}, 2));
@@ -228,14 +218,9 @@ TEST(PngFormats, SamplesArriveAsTheFormatSays) {
       for (uint32_t y = 0; y < p.height; ++y) {
         for (uint32_t x = 0; x < p.width; ++x) {
           const std::vector<uint16_t>& s = p.At(x, y);
-          std::array<uint32_t, 4> e;
-          if (c.type == 3) {
-            e = {s[0], 0, 0, 0};
-          } else if (channels <= 2) {
-            e = {level(s[0]), level(s[0]), level(s[0]), channels == 2 ? s[1] : opaque};
-          } else {
-            e = {s[0], s[1], s[2], channels == 4 ? s[3] : opaque};
-          }
+          std::array<uint32_t, 4> e = {s[0], 0, 0, 0};
+          if (c.type != 3 && channels <= 2) e = {level(s[0]), level(s[0]), level(s[0]), channels == 2 ? s[1] : opaque};
+          if (channels >= 3) e = {s[0], s[1], s[2], channels == 4 ? s[3] : opaque};
           if (c.keyed && c.type != 3 && s[0] == key[0] && (channels == 1 || (s[1] == key[1] && s[2] == key[2]))) e[3] = 0;
           ASSERT_EQ(ReadPixel(*d.buffer, x, y), e) << x << "," << y;
         }
@@ -257,12 +242,8 @@ std::vector<Chunk> SmallRgb() {
 }
 
 TEST(PngDamaged, FaultsGiveStatus) {
-  struct Case {
-    const char* name;
-    void (*change)(std::vector<Chunk>&);
-    Status open, decode;
-  };
   using Chunks = std::vector<Chunk>;
+  struct Case { const char* name; void (*change)(Chunks&); Status open, decode; };
   const Case cases[] = {
       {"no IHDR", [](Chunks& c) { c.erase(c.begin()); }, pv::kStatusDamaged, pv::kStatusOk},
       {"text before IHDR", [](Chunks& c) { c.insert(c.begin(), {"tEXt", Text("Title\0x")}); }, pv::kStatusDamaged, pv::kStatusOk},
@@ -319,13 +300,9 @@ TEST(PngDamaged, CutDataLeavesTheRestTransparent) {
     SCOPED_TRACE(c.name);
     Picture p{64, 64, 8, c.type, {}};
     std::mt19937 rng(3);
-    for (uint32_t i = 0; i < 64 * 64; ++i) {
-      if (c.type == 3) {
-        p.samples.push_back({uint16_t(rng() % 3)});
-      } else {
-        p.samples.push_back({uint16_t(rng() & 255), uint16_t(rng() & 255), uint16_t(rng() & 255)});
-      }
-    }
+    for (uint32_t i = 0; i < 64 * 64; ++i)
+      p.samples.push_back(c.type == 3 ? std::vector<uint16_t>{uint16_t(rng() % 3)}
+                                      : std::vector<uint16_t>{uint16_t(rng() & 255), uint16_t(rng() & 255), uint16_t(rng() & 255)});
     Bytes data = Zlib(Scanlines(p, c.interlace));
     data.resize(data.size() / 2);
     std::vector<Chunk> chunks = {Ihdr(64, 64, 8, c.type, c.interlace)};
@@ -384,12 +361,8 @@ Bytes Itxt(const std::string& keyword, uint8_t compressed, const std::string& la
 }
 
 TEST(PngProperties, ChunksBecomeProperties) {
-  struct Case {
-    const char* name;
-    std::vector<Chunk> chunks;
-    uint32_t property;
-    const wchar_t* expected;  // null: not set
-  };
+  // expected: null when not set
+  struct Case { const char* name; std::vector<Chunk> chunks; uint32_t property; const wchar_t* expected; };
   Bytes metres = Be({2835, 3780});
   metres.push_back(1);
   Bytes aspect = metres;
@@ -428,13 +401,8 @@ TEST(PngProperties, ChunksBecomeProperties) {
 }
 
 TEST(PngProperties, BackgroundColour) {
-  struct Case {
-    const char* name;
-    Chunk header;
-    std::vector<Chunk> before;  // between IHDR and bKGD
-    Bytes background;
-    uint32_t expected;
-  };
+  // before: between IHDR and bKGD
+  struct Case { const char* name; Chunk header; std::vector<Chunk> before; Bytes background; uint32_t expected; };
   const Chunk plte = {"PLTE", {1, 2, 3, 0x40, 0x50, 0x60}};
   const Case cases[] = {
       {"palette index", Ihdr(3, 2, 8, 3), {plte}, {1}, 0xFF405060},
@@ -539,11 +507,8 @@ TEST(PngAnimation, FramesCarryTheirPlaceTimingAndPixels) {
 }
 
 TEST(PngAnimation, FaultyFramesEndTheAnimation) {
-  struct Case {
-    const char* name;
-    Chunk second;  // the second fcTL
-    size_t frames;
-  };
+  // second: the second fcTL
+  struct Case { const char* name; Chunk second; size_t frames; };
   const Case cases[] = {
       {"inside the canvas", FrameControl(1, 2, 2, 2, 1, 1, 1, 0, 0), 3},
       {"past the right edge", FrameControl(1, 2, 2, 3, 1, 1, 1, 0, 0), 1},

@@ -130,10 +130,8 @@ TEST(Resample, FilterTableHoldsTheCatmullRomWeights) {
 }
 
 TEST(Resample, EachKernelFamilyMatchesAFloatingPointModel) {
-  struct Size {
-    uint32_t sw, sh, tw, th;
-    int stages;  // 0 box only, 1 cubic only, 2 cubic then box
-  };
+  // stages: 0 box only, 1 cubic only, 2 cubic then box
+  struct Size { uint32_t sw, sh, tw, th; int stages; };
   const Size sizes[] = {
       {37, 23, 19, 17, 1},   // reduction below 2:1
       {13, 9, 40, 29, 1},    // enlargement

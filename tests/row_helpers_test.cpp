@@ -207,11 +207,8 @@ TEST(RowHelpers, RelayoutRows) {
 
 TEST(RowHelpers, ColourConversions) {
   enum class Model { Ycc, Cmyk, Cmyl, Xyz };
-  struct Case {
-    Model model;
-    Bytes in;
-    Bytes out;  // B, G, R, A
-  };
+  // out: B, G, R, A
+  struct Case { Model model; Bytes in; Bytes out; };
   const Case cases[] = {
       {Model::Ycc, {128, 128, 128, 7}, {128, 128, 128, 255}},
       // Rounding shifts go toward minus infinity: (-22912 + 64) >> 7 is -179.

@@ -11,17 +11,11 @@
 
 namespace pvtest {
 
-struct CorpusCase {
-  std::string file;
-  std::string expected;   // "decode", "reject" or "either"
-  std::string reference;  // the reference decode's file name, or empty
-  std::string exercises;
-};
+// expected: "decode", "reject" or "either"; reference: the reference decode's file name, or empty
+struct CorpusCase { std::string file; std::string expected; std::string reference; std::string exercises; };
 
-struct Pam {
-  uint32_t width = 0, height = 0, depth = 0, maxval = 0;
-  std::vector<uint8_t> data;  // samples as stored (8-bit maxval only)
-};
+// data: samples as stored (8-bit maxval only)
+struct Pam { uint32_t width = 0, height = 0, depth = 0, maxval = 0; std::vector<uint8_t> data; };
 
 // The corpus folder of one format, or "" when the corpus is absent.
 std::string CorpusDir(const char* format);
