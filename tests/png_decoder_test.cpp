@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
