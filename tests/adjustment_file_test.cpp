@@ -64,17 +64,6 @@ TEST(AdjustmentFile, WritesNonNeutralValuesInTagOrder) {
   EXPECT_TRUE(pv::EncodeAdjustments(ViewAdjustments{}, 0).empty());
 }
 
-TEST(AdjustmentFile, RoundTripsEveryValue) {
-  ViewAdjustments v;
-  v.colour = {0.1f, 0.2f, -0.3f, 0.4f, 0.5f, -0.6f, 0.7f, 0.8f, 1.9f, true};
-  v.sharpening = 0.75f;
-  v.orientation = 13;
-  const std::vector<uint8_t> bytes = pv::EncodeAdjustments(v, 1);
-  ViewAdjustments read;
-  ASSERT_TRUE(pv::DecodeAdjustments(bytes.data(), bytes.size(), &read));
-  EXPECT_EQ(read, v);
-}
-
 TEST(AdjustmentFile, ReaderSkipsChunksAndStopsAtTheReadableEnd) {
   struct Row {
     const char* name;
@@ -126,9 +115,9 @@ TEST(AdjustmentFile, CompanionIsWrittenBesideTheImageAndDeletedWhenNeutral) {
   const std::string dir = pvtest::ScratchDir("adjustment-file");
   const std::wstring image = pvtest::Widen(dir + "/photo.jpg");
   EXPECT_EQ(pv::AdjustmentFilePath(image.c_str()), image + L".pva");
-  ViewAdjustments v;
-  v.colour.brightness = 0.3f;
-  v.orientation = 1;
+  // Every value round trips.
+  ViewAdjustments v{.colour = {0.1f, 0.2f, -0.3f, 0.4f, 0.5f, -0.6f, 0.7f, 0.8f, 1.9f, true}, .sharpening = 0.75f,
+                    .orientation = 13};
   ViewAdjustments read;
   // Written twice: the second write replaces a file the first one left hidden.
   for (float contrast : {0.5f, -0.5f}) {

@@ -14,6 +14,7 @@
 #include "core/row_helpers.h"
 #include "core/task_group.h"
 #include "tests/jpeg_test_encoder.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -249,30 +250,16 @@ TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
 // ---------------------------------------------------------------------------
 // Cancel and progress.
 
-class CancelAfter : public pv::ProgressSink {
- public:
-  CancelAfter(pv::CancelFlag* flag, int calls) : flag_(flag), left_(calls) {}
-  void Progress(int32_t, int32_t) override {
-    ++seen;
-    if (--left_ == 0) flag_->store(1);
-  }
-  int seen = 0;
-
- private:
-  pv::CancelFlag* flag_;
-  int left_;
-};
-
 TEST(JpegCancel, StopsAtTheNextRowAndLeavesTheRest) {
   for (bool progressive : {false, true}) {
     SCOPED_TRACE(progressive ? "progressive" : "sequential");
     jpegtest::Planes p = Photo(64, 160, true);
     const std::vector<uint8_t> file = jpegtest::Encode(p, {.progressive = progressive});
     pv::CancelFlag flag{0};
-    CancelAfter sink(&flag, 3);
+    pvtest::ProgressLog sink(&flag, 3);
     const Result r = DecodeJpeg(file, {.cancel = &flag, .progress = &sink});
     EXPECT_EQ(r.status, pv::kStatusOk);
-    EXPECT_EQ(sink.seen, 3);
+    EXPECT_EQ(sink.calls.size(), 3u);
     // The last rows were never written.
     EXPECT_EQ(r.At(10, 150)[0], 0xEE);
   }

@@ -136,11 +136,19 @@ bool SamePixels(const pv::ImageBuffer& a, const pv::ImageBuffer& b);
 std::vector<bool> VectorSettings();
 std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n);
 
-// Records every progress call.
+// Records every progress call; given a flag, sets it at call `cancelAt`.
 class ProgressLog : public pv::ProgressSink {
  public:
-  void Progress(int32_t done, int32_t total) override { calls.emplace_back(done, total); }
+  explicit ProgressLog(pv::CancelFlag* cancel = nullptr, size_t cancelAt = 0) : cancel_(cancel), cancelAt_(cancelAt) {}
+  void Progress(int32_t done, int32_t total) override {
+    calls.emplace_back(done, total);
+    if (cancel_ && calls.size() == cancelAt_) cancel_->store(1);
+  }
   std::vector<std::pair<int32_t, int32_t>> calls;
+
+ private:
+  pv::CancelFlag* cancel_;
+  size_t cancelAt_;
 };
 
 }  // namespace pvtest
