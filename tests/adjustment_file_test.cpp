@@ -82,8 +82,7 @@ TEST(AdjustmentFile, ReaderSkipsChunksAndStopsAtTheReadableEnd) {
   std::vector<uint8_t> past = File({{"LADJ", Concat({Entry("CCTR", 0.5f), {0, 0, 0}})}});
   pv::StoreU32LE(past.data() + 16, 0xFFFFFFF0u);
   const Row rows[] = {
-      {"plain", good, true, 0.5f, 2},
-      {"other form", notPvia, false, 0, 9},
+      {"plain", good, true, 0.5f, 2}, {"other form", notPvia, false, 0, 9},
       {"short", std::vector<uint8_t>(good.begin(), good.begin() + 11), false, 0, 9},
       {"unknown chunk first", File({{"XTRA", {1, 2, 3}}, {"LADJ", Entry("CCTR", 0.5f)}}), true, 0.5f, 9},
       {"huge chunk size", huge, true, 0, 9},

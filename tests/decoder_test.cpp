@@ -96,12 +96,9 @@ TEST(Decoder, ColourModelsBecomeRgbOrGrey) {
       {"YCCK", F::Rgba8, M::Ycck, 32, {100, 128, 128, 128}, {0x4D, 0x4D, 0x55, 255}},
       {"Lab black", F::Rgba8, M::Lab, 32, {0, 0, 0, 0}, {0, 0, 0, 255}},
       {"Lab colour", F::Rgba8, M::Lab, 32, {128, 20, 236, 0}, {0x51, 0x26, 0x40, 255}},  // L 50.2, a 20, b -20
-      {"L at 4 bits", F::Grey8, M::L, 4, {1}, {17}},
-      {"L at 4 bits, top", F::Grey8, M::L, 4, {15}, {255}},
-      {"L at 1 bit", F::Grey8, M::L, 1, {1}, {255}},
-      {"L at 8 bits", F::Grey8, M::L, 8, {10}, {10}},
-      {"K at 1 bit", F::Grey8, M::K, 1, {1}, {0}},
-      {"K at 8 bits", F::Grey8, M::K, 8, {10}, {245}},
+      {"L at 4 bits", F::Grey8, M::L, 4, {1}, {17}}, {"L at 4 bits, top", F::Grey8, M::L, 4, {15}, {255}},
+      {"L at 1 bit", F::Grey8, M::L, 1, {1}, {255}}, {"L at 8 bits", F::Grey8, M::L, 8, {10}, {10}},
+      {"K at 1 bit", F::Grey8, M::K, 1, {1}, {0}}, {"K at 8 bits", F::Grey8, M::K, 8, {10}, {245}},
       // B = 65535 * 32767 / 65535.
       {"CMYK at 16 bits", F::Rgba16, M::Cmyk, 64, {65535, 0, 32768, 0}, {32767, 65535, 0, 65535}},
       {"linear floats", F::RgbaF, M::Rgb, 96, {0.002, 0.5, 1.0, 0.25}, {12.92 * 0.002, 0.735357, 1.0, 0.25}, 1e-5},
@@ -147,8 +144,7 @@ TEST(Decoder, MissingPixelsAreTransparentWhereTheFormatCanShowIt) {
     uint8_t value, usesAlpha;
   };
   const Case cases[] = {
-      {"colour", PixelFormat::Rgba8, 256, -1, 0, 1},
-      {"16-bit colour", PixelFormat::Rgba16, 256, -1, 0, 1},
+      {"colour", PixelFormat::Rgba8, 256, -1, 0, 1}, {"16-bit colour", PixelFormat::Rgba16, 256, -1, 0, 1},
       {"grey is black", PixelFormat::Grey8, 256, -1, 0, 0},
       {"palette leaving the preset entry free", PixelFormat::Indexed8, 253, -1, pv::kMissingEntry, 1},
       {"palette reaching the preset entry", PixelFormat::Indexed8, 254, -1, 0, 0},

@@ -267,8 +267,7 @@ TEST(GifDamaged, CutImageDataLeavesTheRestMissing) {
   std::vector<uint32_t> full(256);
   for (uint32_t i = 0; i < 256; ++i) full[i] = i * 0x010203u;
   const Case cases[] = {
-      {"small table", kGlobal, {}, 253, 1},
-      {"transparent index", kGlobal, Control(1, 0, 3), 3, 1},
+      {"small table", kGlobal, {}, 253, 1}, {"transparent index", kGlobal, Control(1, 0, 3), 3, 1},
       {"full table", full, {}, 0, 0},
   };
   for (const Case& c : cases) {
@@ -324,8 +323,7 @@ TEST(GifDamaged, HeaderFaultsGiveStatus) {
       {"code size 0", Join({Header(2, 2, kGlobal), Image(noCode), kTrailer}), pv::kStatusDamaged, 0},
       {"bad second image ends the file", Join({Header(2, 2, kGlobal), Image(img), Image(badCode), Image(img)}),
        pv::kStatusOk, 1},
-      {"global table cut", cutGlobal, pv::kStatusDamaged, 0},
-      {"local table cut", cutLocal, pv::kStatusDamaged, 0},
+      {"global table cut", cutGlobal, pv::kStatusDamaged, 0}, {"local table cut", cutLocal, pv::kStatusDamaged, 0},
       {"size 0 takes the screen's", Join({Header(3, 2, kGlobal), Image(sized), kTrailer}), pv::kStatusOk, 1},
       {"size 0 everywhere", Join({Header(0, 0, kGlobal), Image(sized), kTrailer}), pv::kStatusDamaged, 0},
       {"oversized", Join({Header(65535, 65535, kGlobal), Image(huge), kTrailer}), pv::kStatusUnsupported, 0},

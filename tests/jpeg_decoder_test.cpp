@@ -95,8 +95,7 @@ TEST(JpegProperties, DensityCommentAndCompression) {
   };
   struct Case { const char* name; std::vector<Bytes> segments; const wchar_t *density, *comment; };  // null: none
   const Case cases[] = {
-      {"ppm", {app0(2, 28, 28)}, L"2800 x 2800 ppm", nullptr},
-      {"ppi", {app0(1, 72, 96)}, L"72 x 96 ppi", nullptr},
+      {"ppm", {app0(2, 28, 28)}, L"2800 x 2800 ppm", nullptr}, {"ppi", {app0(1, 72, 96)}, L"72 x 96 ppi", nullptr},
       {"no units", {app0(0, 1, 1)}, nullptr, nullptr},
       {"comment trimmed", {com("A rose   ")}, nullptr, L"A rose"},
       {"first comment wins", {com("one"), com("two")}, nullptr, L"one"},

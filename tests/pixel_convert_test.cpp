@@ -27,10 +27,8 @@ TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
       {PixelFormat::Rgba8, {0x20, 0x80, 0xFF, 0x40}, 0x40FF8020u, mean},
       {PixelFormat::Rgba16, {0x20 * 257, 0x80 * 257, 0xFF * 257, 0x40 * 257}, 0x40FF8020u, mean},
       {PixelFormat::RgbaF, {0x20 / 255.0, 0x80 / 255.0, 1.0, 0x40 / 255.0}, 0x40FF8020u, mean},
-      {PixelFormat::Grey8, {0x80}, 0xFF808080u, 0x80},
-      {PixelFormat::Grey16, {0x8080}, 0xFF808080u, 0x80},
-      {PixelFormat::GreyF, {0x80 / 255.0}, 0xFF808080u, 0x80},
-      {PixelFormat::Indexed8, {7}, 0x40FF8020u, mean},
+      {PixelFormat::Grey8, {0x80}, 0xFF808080u, 0x80}, {PixelFormat::Grey16, {0x8080}, 0xFF808080u, 0x80},
+      {PixelFormat::GreyF, {0x80 / 255.0}, 0xFF808080u, 0x80}, {PixelFormat::Indexed8, {7}, 0x40FF8020u, mean},
   };
   OptionsGuard guard(pv::PixelConversionOptions(), {});
   for (const Case& c : cases) {

@@ -166,10 +166,8 @@ TEST(PngFormats, SamplesArriveAsTheFormatSays) {
   struct Case { const char* name; uint8_t type, depth; bool keyed; PF format; uint8_t usesAlpha; };  // keyed: a tRNS
   const Case cases[] = {{"Grey16", 0, 16, false, PF::Grey16, 0},
                         // A grey tRNS turns the image into colour with alpha.
-                        {"Grey1Keyed", 0, 1, true, PF::Rgba8, 1},
-                        {"Grey16Keyed", 0, 16, true, PF::Rgba16, 1},
-                        {"Rgb16Keyed", 2, 16, true, PF::Rgba16, 1},
-                        {"Palette2Alpha", 3, 2, true, PF::Indexed8, 1},
+                        {"Grey1Keyed", 0, 1, true, PF::Rgba8, 1}, {"Grey16Keyed", 0, 16, true, PF::Rgba16, 1},
+                        {"Rgb16Keyed", 2, 16, true, PF::Rgba16, 1}, {"Palette2Alpha", 3, 2, true, PF::Indexed8, 1},
                         {"GreyAlpha16", 4, 16, false, PF::Rgba16, 1},
                         {"Rgba16", 6, 16, false, PF::Rgba16, 1}};
   const std::vector<uint32_t> palette = {0x102030, 0xFFEEDD, 0x00FF80, 0x123456, 0xABCDEF};

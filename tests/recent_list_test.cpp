@@ -122,13 +122,10 @@ TEST(RecentList, StoredListsAreCheckedWhenLoaded) {
       {"well formed", Stored({"C:\\a", "D:\\b"}), {"C:\\a", "D:\\b"}},
       {"without the final empty string", {'C', ':', 0}, {"C:"}},
       {"cut after sixteen", Stored(twenty), Entries(twenty.begin(), twenty.begin() + 16)},
-      {"empty", {}, {}},
-      {"no terminator", unterminated, {}},
-      {"no room for the final empty string", filled, {}},
+      {"empty", {}, {}}, {"no terminator", unterminated, {}}, {"no room for the final empty string", filled, {}},
       {"over-long entry", Stored({"C:\\a", std::string(780, 'b')}), {}},
       {"control characters", Stored({"C:\\a", std::string("C:\\\x01")}), {}},
-      {"larger than the list", tooLarge, {}},
-      {"garbage", std::vector<uint8_t>(300, 0xAB), {}},
+      {"larger than the list", tooLarge, {}}, {"garbage", std::vector<uint8_t>(300, 0xAB), {}},
   };
   for (const Case& c : cases) {
     pv::RecentList list;

@@ -21,8 +21,7 @@ TEST(ViewGeometry, ZoomCommandsGivePresetsStepsAndPhysicalSize) {
   struct Row { uint32_t command; double zoom, dpi, resolution; std::optional<double> expected; };
   const Row rows[] = {
       {20016, 3.0, 96, 0, 0.125}, {20019, 3.0, 96, 0, 0.75}, {20024, 3.0, 96, 0, 8.0},
-      {20025, 2.0, 96, 0, 2.0 * 1.189207115002721},
-      {20026, 2.0, 96, 0, 2.0 * 0.8408964152537146},
+      {20025, 2.0, 96, 0, 2.0 * 1.189207115002721}, {20026, 2.0, 96, 0, 2.0 * 0.8408964152537146},
       {20027, 2.0, 144, 72, 2.0},   // 144 dpi screen, 72 ppi image: one inch is 144 pixels
       {20027, 2.0, 96, 0, std::nullopt},  // no resolution: the zoom stays
       {20013, 2.0, 96, 0, std::nullopt},
@@ -46,10 +45,8 @@ TEST(ViewGeometry, DisplayedSizeRefusesTooSmallAndNonFiniteZoomAndCapsTheLargest
       {{3, 3}, 1, 0.42044820762685725, std::nullopt, 0.42044820762685725},  // 1.26 rounds to 1
       {{100, 50}, 1, 0.25, ImageSize{25, 13}, 0.25},    // 12.5 rounds half up
       {{100, 50}, 2, 1.0, ImageSize{200, 50}, 1.0},     // second scale widens only
-      {{100, 50}, 1, std::nan(""), std::nullopt, std::nan("")},
-      {{100, 50}, 1, inf, std::nullopt, inf},
-      {{100, 50}, 1, -2, std::nullopt, -2},
-      {{100, 50}, 1, 0, std::nullopt, 0},
+      {{100, 50}, 1, std::nan(""), std::nullopt, std::nan("")}, {{100, 50}, 1, inf, std::nullopt, inf},
+      {{100, 50}, 1, -2, std::nullopt, -2}, {{100, 50}, 1, 0, std::nullopt, 0},
       // At most 1 << 18 pixels a side and 1 << 29 in all: 1e9 is capped to
       // 327.68, which shows 32768 × 16384 pixels.
       {{100, 50}, 1, 1e9, ImageSize{32768, 16384}, 327.68},
@@ -70,12 +67,9 @@ TEST(ViewGeometry, DisplayedSizeRefusesTooSmallAndNonFiniteZoomAndCapsTheLargest
 TEST(ViewGeometry, LargeZoomsShowTheBusyCursorAndMarkTheScreenExceeded) {
   struct Row { pv::ImageSize displayed; uint32_t bytes; bool exceeds, busy; };
   const Row rows[] = {
-      {{1000, 700}, 4, false, false},
-      {{1001, 700}, 4, true, false},
-      {{1000, 701}, 1, true, false},
+      {{1000, 700}, 4, false, false}, {{1001, 700}, 4, true, false}, {{1000, 701}, 1, true, false},
       {{8192, 4096}, 4, true, true},     // 128 MiB: one byte past the threshold
-      {{8192, 4096}, 1, true, false},
-      {{8191, 4096}, 4, true, false},
+      {{8192, 4096}, 1, true, false}, {{8191, 4096}, 4, true, false},
   };
   for (const Row& r : rows) {
     const pv::ZoomCost cost = pv::EstimateZoom(r.displayed, r.bytes, {1000, 700});
@@ -102,11 +96,9 @@ TEST(ViewGeometry, FitAndFillPickTheLimitingSide) {
   const Row rows[] = {
       {{400, 200}, {200, 200}, false, 0.5},   // wide image: width limits
       {{400, 200}, {200, 200}, true, 1.0},    // fill: height
-      {{100, 400}, {200, 200}, false, 0.5},
-      {{100, 400}, {200, 200}, true, 2.0},
+      {{100, 400}, {200, 200}, false, 0.5}, {{100, 400}, {200, 200}, true, 2.0},
       {{200, 100}, {400, 200}, false, 2.0},   // equal proportions: width
-      {{250, 100}, {0, 200}, false, 1.0 / 250},
-      {{250, 100}, {300, -1}, true, 1.0 / 250},
+      {{250, 100}, {0, 200}, false, 1.0 / 250}, {{250, 100}, {300, -1}, true, 1.0 / 250},
   };
   for (const Row& r : rows) EXPECT_DOUBLE_EQ(pv::FitZoom(r.base, r.target, r.fill), r.expected);
 }
@@ -176,8 +168,7 @@ TEST(ViewGeometry, TurnOfAFittedImageInAMaximizedWindowStartsFromFullSize) {
       {true, true, {600, 1000}, {1280, 1000}, true},    // fitted by height
       {true, true, {600, 700}, {1280, 1000}, false},    // smaller than the client: kept
       {true, true, {2000, 1500}, {1280, 1000}, false},  // zoomed past the client by the user
-      {true, false, {1280, 700}, {1280, 1000}, false},
-      {false, true, {1280, 700}, {1280, 1000}, false},
+      {true, false, {1280, 700}, {1280, 1000}, false}, {false, true, {1280, 700}, {1280, 1000}, false},
   };
   for (const Row& r : rows)
     EXPECT_EQ(pv::TurnResetsZoom(r.maximized, r.shrink, r.displayed, r.client), r.reset)
