@@ -18,6 +18,7 @@
 
 namespace {
 
+using jpegtest::Picture;
 using pv::ColourModel;
 using pv::Status;
 
@@ -196,17 +197,8 @@ TEST(JpegColourModel, IdentifiersAndAdobeTransformChooseTheModel) {
 // ---------------------------------------------------------------------------
 // Different roads to the same pixels.
 
-jpegtest::Planes Photo(uint32_t width, uint32_t height, bool subsampled) {
-  jpegtest::Planes p{.width = width, .height = height, .components = 3};
-  if (subsampled) p.h[0] = p.v[0] = 2;
-  p.Fill([](uint32_t k, uint32_t x, uint32_t y) {
-    return static_cast<uint8_t>(128 + 90 * std::sin(x * (0.11 + 0.05 * k)) * std::cos(y * 0.07) + (x ^ y) % 9);
-  });
-  return p;
-}
-
 TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
-  const jpegtest::Planes p = Photo(61, 43, true);
+  const jpegtest::Planes p = Picture(61, 43);
   const Result baseline = DecodeJpeg(jpegtest::Encode(p, {.quant = 3}));
   ASSERT_EQ(baseline.status, pv::kStatusOk);
   struct Road { const char* name; jpegtest::Options options; };
@@ -226,7 +218,7 @@ TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
 }
 
 TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
-  jpegtest::Planes p = Photo(1920, 1040, true);
+  jpegtest::Planes p = Picture(1920, 1040);
   const std::vector<uint8_t> file = jpegtest::Encode(p, {.quant = 8});
   // 120 MCUs x 3 components per row and 65 MCU rows take the pipeline,
   // unless another parallel job runs.
@@ -253,7 +245,7 @@ TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
 TEST(JpegCancel, StopsAtTheNextRowAndLeavesTheRest) {
   for (bool progressive : {false, true}) {
     SCOPED_TRACE(progressive ? "progressive" : "sequential");
-    jpegtest::Planes p = Photo(64, 160, true);
+    jpegtest::Planes p = Picture(64, 160);
     const std::vector<uint8_t> file = jpegtest::Encode(p, {.progressive = progressive});
     pv::CancelFlag flag{0};
     pvtest::ProgressLog sink(&flag, 3);

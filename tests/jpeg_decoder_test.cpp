@@ -16,6 +16,7 @@
 
 namespace {
 
+using jpegtest::Picture;
 using Bytes = std::vector<uint8_t>;
 using pv::Status;
 
@@ -52,15 +53,6 @@ struct Parsed {
 pvtest::DecodedBytes Decode(const Bytes& file, const pv::CancelFlag* cancel = nullptr) {
   pv::ReadProcessorFeatures();
   return pvtest::DecodeWith(pv::CreateJpegDecoder, L"jpg", file, cancel);
-}
-
-jpegtest::Planes Picture(uint32_t width, uint32_t height, uint32_t components = 3) {
-  jpegtest::Planes p{.width = width, .height = height, .components = components};
-  if (components == 3) p.h[0] = p.v[0] = 2;
-  p.Fill([](uint32_t k, uint32_t x, uint32_t y) {
-    return static_cast<uint8_t>(128 + 80 * std::sin(x * (0.09 + 0.04 * k) + y * 0.05) + (x * 7 + y * 3) % 11);
-  });
-  return p;
 }
 
 Bytes BaselineFile(uint32_t width = 48, uint32_t height = 32) { return jpegtest::Encode(Picture(width, height), {}); }

@@ -174,6 +174,16 @@ inline Coefficients Transform(const Planes& p, uint16_t quant) {
   return c;
 }
 
+// A picture with detail in every component; luma subsampled 2 x 2 in three.
+inline Planes Picture(uint32_t width, uint32_t height, uint32_t components = 3) {
+  Planes p{.width = width, .height = height, .components = components};
+  if (components == 3) p.h[0] = p.v[0] = 2;
+  p.Fill([](uint32_t k, uint32_t x, uint32_t y) {
+    return static_cast<uint8_t>(128 + 80 * std::sin(x * (0.09 + 0.04 * k) + y * 0.05) + (x * 7 + y * 3) % 11);
+  });
+  return p;
+}
+
 inline std::vector<uint8_t> Encode(const Planes& p, const Options& o) {
   using namespace detail;
   std::vector<uint8_t> out = {0xFF, 0xD8};

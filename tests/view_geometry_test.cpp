@@ -26,10 +26,8 @@ TEST(ViewGeometry, ZoomCommandsGivePresetsStepsAndPhysicalSize) {
       {20027, 2.0, 96, 0, std::nullopt},  // no resolution: the zoom stays
       {20013, 2.0, 96, 0, std::nullopt},
   };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.command);
-    EXPECT_EQ(pv::ZoomForCommand(r.command, r.zoom, r.dpi, r.resolution), r.expected);
-  }
+  for (const Row& r : rows)
+    EXPECT_EQ(pv::ZoomForCommand(r.command, r.zoom, r.dpi, r.resolution), r.expected) << r.command;
   // Steps multiply without snapping.
   double z = 1.0;
   for (int i = 0; i < 4; ++i) z = *pv::ZoomForCommand(pv::kCmdZoomIn, z, 96, 0);
