@@ -98,14 +98,11 @@ void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const 
 
 // Sets a process-wide value (a processor flag or count) for one scope.
 template <class T>
-class ScopedValue {
- public:
-  ScopedValue(T& target, T value) : target_(target), saved_(target) { target_ = value; }
-  ~ScopedValue() { target_ = saved_; }
-
- private:
-  T& target_;
-  T saved_;
+struct ScopedValue {
+  ScopedValue(T& to, T value) : target(to), saved(to) { target = value; }
+  ~ScopedValue() { target = saved; }
+  T& target;
+  const T saved;
 };
 
 // A new heap buffer of undefined contents (a test failure when there is none).
