@@ -8,7 +8,6 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
   switch (command) {
     // Not carried out by this version of the viewer.
     case kCmdBrowse:
-    case kCmdOptions:
     case kCmdSaveAs:
     case kCmdRename:
     case kCmdCopyTo:
@@ -22,7 +21,6 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
     case kCmdPaste:
     case kCmdCaptureScreen:
     case kCmdCaptureWindow:
-    case kCmdOptionsAlt:
       return false;
     // Folder steps and file commands need the file the image came from.
     case kCmdNextImage:

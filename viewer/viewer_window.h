@@ -48,6 +48,8 @@ struct ViewerProcess {
   }
   // The settings record: the slideshow writer keeps its choices there.
   AppSettings* settings = nullptr;
+  // Makes the viewer's preferences and keys from the settings again.
+  void (*settingsChanged)() = nullptr;
   // Opens a further window (drops, commands); null file: the open dialog.
   void (*openViewer)(const wchar_t* file, HWND owner) = nullptr;
   // A second start's hand-over (WM_COPYDATA).

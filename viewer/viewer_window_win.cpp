@@ -851,6 +851,14 @@ bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
       }
       return true;
     }
+    case kMsgSettingsChanged:
+      OnCreate();
+      RefreshBorder();
+      RefreshTitle();
+      if (Viewer().preferences.autoSize) ZoomToFit(true, false);
+      Redraw(nullptr, false);
+      *result = 0;
+      return true;
     case kMsgFolderChanged:
       // The listing went stale: read the folder again now, watched from
       // before the reading, so the next step finds what is there.
