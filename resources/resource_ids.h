@@ -32,3 +32,8 @@
 #define PV_ADJUST_LABEL 1140
 #define PV_ADJUST_INVERT 1160
 #define PV_ADJUST_RESET 1161
+
+// The rename dialog: the old base name, and the field for the new one.
+#define PV_DIALOG_RENAME 14
+#define PV_RENAME_OLD 8000
+#define PV_RENAME_NEW 8001
