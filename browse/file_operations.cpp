@@ -9,6 +9,8 @@ const wchar_t* FileOperationText(FileText text) {
   switch (text) {
     case FileText::ConfirmDelete:
       return L"Delete these files?";
+    case FileText::ConfirmReplace:
+      return L"Replace these files?";
     case FileText::CannotDelete:
       return L"The file cannot be deleted.";
     case FileText::CannotWipe:

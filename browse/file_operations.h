@@ -27,6 +27,7 @@ enum class FileOp : uint32_t { Move = 1, Copy = 2, Delete = 3, Rename = 4 };
 // The texts of the file operations, one place for the language files to hook.
 enum class FileText : uint8_t {
   ConfirmDelete,   // caption of the question before deleting or wiping
+  ConfirmReplace,  // caption of the question before replacing files of the same name
   CannotDelete,    // the file could not be deleted
   CannotWipe,
   CannotRename,
@@ -76,8 +77,9 @@ std::wstring ScrambledName(std::wstring_view path, std::minstd_rand& random);
 // Runs the operation through SHFileOperationW with the folder's watcher
 // suspended, and shows it in the folder's listing. True when it succeeded or
 // the user cancelled it in the shell's own dialogs.
+// With replaceConfirmed the shell asks no more before replacing files.
 bool ShellFileOperation(HWND owner, ImageCache* cache, FileOp op, const std::vector<std::wstring>& from,
-                        const wchar_t* to);
+                        const wchar_t* to, bool replaceConfirmed = false);
 // Deletes (to the recycle bin) or wipes the files and their companions.
 // False, after telling the user, when a file could not be removed; it stays
 // where it was and listed.
@@ -85,7 +87,8 @@ bool DeleteFiles(HWND owner, ImageCache* cache, const std::vector<std::wstring>&
 // The question before deleting; true for Yes.
 bool ConfirmFileOperation(HWND owner, const std::vector<std::wstring>& files);
 // Copies or moves (with companions) into a folder, or the folder of the
-// path given; true on success or when the user cancelled.
+// path given; files of the same name there are replaced only when the user
+// says so, else skipped. True on success or when the user cancelled.
 bool TransferToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstring& folder,
                       const std::vector<std::wstring>& files);
 // A folder the user picks; empty when cancelled.

@@ -135,13 +135,21 @@ bool WipeFile(const std::wstring& path, std::minstd_rand& random) {
 }  // namespace
 
 bool ShellFileOperation(HWND owner, ImageCache* cache, FileOp op, const std::vector<std::wstring>& from,
-                        const wchar_t* to) {
+                        const wchar_t* to, bool replaceConfirmed) {
   const std::optional<OperationPlan> plan = PlanFileOperation(op, from, to, IsDirectory);
   if (!plan) return false;
   std::optional<ListingEdit> edit;
   if (plan->op != FileOp::Copy) edit.emplace(cache, plan->sourceFolder);
   const std::wstring source = ShellList(from);
-  const std::wstring target = plan->op == FileOp::Delete ? std::wstring() : ShellList({to});
+  // Several files into a folder are given one target each: Wine's shell
+  // refuses more sources than targets unless a source is a folder.
+  std::vector<std::wstring> targets;
+  if (from.size() > 1 && (plan->op == FileOp::Move || plan->op == FileOp::Copy)) {
+    for (const std::wstring& f : from) targets.push_back(plan->targetFolder + std::wstring(FileNamePart(f)));
+  } else if (plan->op != FileOp::Delete) {
+    targets.push_back(to);
+  }
+  const std::wstring target = targets.empty() ? std::wstring() : ShellList(targets);
   SHFILEOPSTRUCTW shell{};
   shell.hwnd = owner;
   shell.wFunc = static_cast<UINT>(plan->op);
@@ -149,6 +157,8 @@ bool ShellFileOperation(HWND owner, ImageCache* cache, FileOp op, const std::vec
   shell.pTo = target.empty() ? nullptr : target.c_str();
   shell.fFlags = plan->op == FileOp::Delete ? FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT
                                             : FOF_ALLOWUNDO;
+  if (targets.size() > 1) shell.fFlags |= FOF_MULTIDESTFILES;
+  if (replaceConfirmed) shell.fFlags |= FOF_NOCONFIRMATION;
   if (SHFileOperationW(&shell) != 0) return false;
   if (shell.fAnyOperationsAborted) return true;
   if (edit) {
@@ -215,10 +225,29 @@ bool TransferToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstri
   // The target is the folder itself when it is one, else the folder of the path given.
   const std::wstring target = IsDirectory(folder.c_str()) ? folder : folder.substr(0, FileNameOffset(folder));
   if (target.empty() || !IsDirectory(target.c_str())) return false;
-  if (op == FileOp::Move && cache) {
-    for (const std::wstring& f : files) cache->EvictFromCache(f.c_str());
+  // A file of the same name in the target is replaced only when the user
+  // says so; Wine's shell would replace it on a move without a question.
+  std::vector<std::wstring> all = WithCompanions(files), taken;
+  if (!PlanFileOperation(op, all, target.c_str(), IsDirectory)) return false;
+  const std::wstring folderPart = target.back() == L'\\' || target.back() == L'/' ? target : target + L'\\';
+  for (const std::wstring& f : all) {
+    if (Exists(folderPart + std::wstring(FileNamePart(f)))) taken.push_back(folderPart + std::wstring(FileNamePart(f)));
   }
-  return ShellFileOperation(owner, cache, op, WithCompanions(files), target.c_str());
+  const bool replace = !taken.empty() && MessageBoxW(owner, ConfirmationText(taken).c_str(),
+                                                     FileOperationText(FileText::ConfirmReplace),
+                                                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_TOPMOST) == IDYES;
+  if (!taken.empty() && !replace) {
+    std::erase_if(all, [&](const std::wstring& f) {
+      const std::wstring name(FileNamePart(f));
+      const std::wstring image = PathEndsWithNoCase(name, L".pva") ? name.substr(0, name.size() - 4) : name;
+      return Exists(folderPart + name) || Exists(folderPart + image);
+    });
+    if (all.empty()) return true;  // the user's answer
+  }
+  if (op == FileOp::Move && cache) {
+    for (const std::wstring& f : all) cache->EvictFromCache(f.c_str());
+  }
+  return ShellFileOperation(owner, cache, op, all, target.c_str(), replace);
 }
 
 std::wstring ChooseFolder(HWND owner, FileText title) {
@@ -311,6 +340,10 @@ std::wstring RenameImageFile(HWND owner, ImageCache* cache, const std::wstring& 
 }
 
 bool WriteFileReplacing(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+  // A read-only file is never replaced.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    return false;
   const std::wstring folder = path.substr(0, FileNameOffset(path));
   wchar_t temporary[MAX_PATH];
   if (bytes.size() > UINT32_MAX || !GetTempFileNameW(folder.empty() ? L"." : folder.c_str(), L"pv", 0, temporary))

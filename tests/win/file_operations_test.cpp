@@ -1,0 +1,138 @@
+// The file operations on real folders: after each, the folders hold exactly
+// what the user asked for, and nothing else is lost or overwritten.
+#include "browse/file_operations.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "browse/image_cache.h"
+#include "resources/resource_ids.h"
+#include "tests/test_support.h"
+#include "tests/win/window_test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Relative path ("s/a.bmp") to contents.
+using Files = std::map<std::string, std::string>;
+
+Files ReadTree(const fs::path& root) {
+  Files files;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (!e.is_regular_file()) continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    files[fs::relative(e.path(), root).generic_string()] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
+
+struct Case {
+  const char* name;
+  Files before;
+  std::function<bool(const std::function<std::wstring(const char*)>& path, pv::ImageCache& cache)> run;
+  bool result;
+  Files after;
+  size_t boxes = 0;             // dialog boxes answered (No, else OK)
+  const char* readOnly = "";    // made read-only before
+  const char* heldOpen = "";    // open without sharing while the operation runs
+  const wchar_t* typed = nullptr;  // the rename dialog's answer
+};
+
+TEST(FileOperationsOnDisk, EachOperationLeavesExactlyWhatWasAsked) {
+  using pv::FileOp;
+  const Files three = {{"s/a.bmp", "A"}, {"s/a.bmp.pva", "a-adj"}, {"s/b.bmp", "B"}, {"s/c.bmp", "C"}, {"t/x", "X"}};
+  auto with = [](Files f, std::initializer_list<std::pair<const std::string, std::string>> more, 
+                 std::initializer_list<std::string> gone = {}) {
+    for (const auto& g : gone) f.erase(g);
+    for (const auto& m : more) f[m.first] = m.second;
+    return f;
+  };
+  const std::vector<Case> cases = {
+      {"delete with companion", three, [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/a.bmp")}, false); },
+       true, with(three, {}, {"s/a.bmp", "s/a.bmp.pva"})},
+      {"delete several", three,
+       [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/a.bmp"), p("s/b.bmp")}, false); }, true,
+       with(three, {}, {"s/a.bmp", "s/a.bmp.pva", "s/b.bmp"})},
+      {"delete read-only", three, [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/b.bmp")}, false); },
+       true, with(three, {}, {"s/b.bmp"}), 0, "s/b.bmp"},
+      {"delete refused is reported", three,
+       [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/b.bmp")}, false); }, false, three, 1, "",
+       "s/b.bmp"},
+      {"wipe with companion", three, [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/a.bmp")}, true); },
+       true, with(three, {}, {"s/a.bmp", "s/a.bmp.pva"})},
+      {"wipe several, read-only", three,
+       [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/b.bmp"), p("s/c.bmp")}, true); }, true,
+       with(three, {}, {"s/b.bmp", "s/c.bmp"}), 0, "s/c.bmp"},
+      {"wipe refused keeps the file", three,
+       [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/b.bmp")}, true); }, false, three, 1, "",
+       "s/b.bmp"},
+      {"copy with companion", three,
+       [](auto& p, auto& c) { return pv::TransferToFolder(nullptr, &c, FileOp::Copy, p("t"), {p("s/a.bmp")}); }, true,
+       with(three, {{"t/a.bmp", "A"}, {"t/a.bmp.pva", "a-adj"}})},
+      {"copy into its own folder", three,
+       [](auto& p, auto& c) { return pv::TransferToFolder(nullptr, &c, FileOp::Copy, p("s"), {p("s/b.bmp")}); }, false,
+       three},
+      {"copy onto a name taken, answered No", with(three, {{"t/b.bmp", "old"}}),
+       [](auto& p, auto& c) { return pv::TransferToFolder(nullptr, &c, FileOp::Copy, p("t"), {p("s/b.bmp")}); }, true,
+       with(three, {{"t/b.bmp", "old"}}), 1},
+      {"move several", three,
+       [](auto& p, auto& c) {
+         return pv::TransferToFolder(nullptr, &c, FileOp::Move, p("t"), {p("s/a.bmp"), p("s/c.bmp")});
+       },
+       true, with(three, {{"t/a.bmp", "A"}, {"t/a.bmp.pva", "a-adj"}, {"t/c.bmp", "C"}}, {"s/a.bmp", "s/a.bmp.pva", "s/c.bmp"})},
+      {"move onto a read-only name, answered No", with(three, {{"t/c.bmp", "old"}}),
+       [](auto& p, auto& c) { return pv::TransferToFolder(nullptr, &c, FileOp::Move, p("t"), {p("s/c.bmp")}); }, true,
+       with(three, {{"t/c.bmp", "old"}}), 1, "t/c.bmp"},
+      {"rename with companion", three,
+       [](auto& p, auto& c) { return pv::RenameImageTo(nullptr, &c, p("s/a.bmp"), L"z") == p("s/z.bmp"); }, true,
+       with(three, {{"s/z.bmp", "A"}, {"s/z.bmp.pva", "a-adj"}}, {"s/a.bmp", "s/a.bmp.pva"})},
+      {"rename through the dialog", three,
+       [](auto& p, auto& c) { return pv::RenameImageFile(nullptr, &c, p("s/b.bmp")) == p("s/typed.bmp"); }, true,
+       with(three, {{"s/typed.bmp", "B"}}, {"s/b.bmp"}), 1, "", "", L"typed"},
+      {"rename onto a name taken", three,
+       [](auto& p, auto& c) { return pv::RenameImageTo(nullptr, &c, p("s/a.bmp"), L"b").empty(); }, true, three, 1},
+      {"save over a read-only file", with(three, {{"t/s.bmp", "old"}}),
+       [](auto& p, auto&) {
+         pv::Ref<pv::ImageBuffer> image = pvtest::SolidImage(3, 2, 0xFF112233);
+         return pv::SaveBitmapFile(*image, nullptr, p("t/s.bmp"));
+       },
+       false, with(three, {{"t/s.bmp", "old"}}), 0, "t/s.bmp"},
+      {"save into a missing folder", three,
+       [](auto& p, auto&) {
+         pv::Ref<pv::ImageBuffer> image = pvtest::SolidImage(3, 2, 0xFF112233);
+         return pv::SaveBitmapFile(*image, nullptr, p("none/s.bmp"));
+       },
+       false, three},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path root = pvtest::ScratchDir("file-operations");
+    for (const auto& [name, contents] : c.before) {
+      fs::create_directories((root / name).parent_path());
+      std::ofstream(root / name, std::ios::binary) << contents;
+    }
+    auto path = [&](const char* name) { return (root / name).make_preferred().wstring(); };
+    if (c.readOnly[0]) SetFileAttributesW(path(c.readOnly).c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE held = c.heldOpen[0] ? CreateFileW(path(c.heldOpen).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                : INVALID_HANDLE_VALUE;
+    pv::ImageCache cache;
+    bool result;
+    std::vector<std::wstring> boxes;
+    {
+      pvtest::DialogAnswerer answer(c.typed, PV_RENAME_NEW);
+      result = c.run(path, cache);
+      boxes = answer.Captions();
+    }
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(ReadTree(root), c.after);
+    EXPECT_EQ(boxes.size(), c.boxes);
+    for (const auto& f : c.before) SetFileAttributesW(path(f.first.c_str()).c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+}
+
+}  // namespace
