@@ -6,12 +6,19 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <map>
+#include <set>
 
 #include "browse/image_cache.h"
+#include "codecs/register_decoders.h"
+#include "core/cpu.h"
 #include "resources/resource_ids.h"
 #include "tests/test_support.h"
 #include "tests/win/window_test_support.h"
+#include "tools/image_writers.h"
+#include "toolkit/command_ids.h"
+#include "viewer/viewer_window.h"
 
 namespace fs = std::filesystem;
 
@@ -120,19 +127,107 @@ TEST(FileOperationsOnDisk, EachOperationLeavesExactlyWhatWasAsked) {
     HANDLE held = c.heldOpen[0] ? CreateFileW(path(c.heldOpen).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                                 : INVALID_HANDLE_VALUE;
     pv::ImageCache cache;
+    // A window watches the source folder: what it sees next is the folder
+    // as it now is.
+    struct : pv::FolderObserver {
+      void FolderChanged() override {}
+    } observer;
+    pv::Ref<pv::FolderListing> watched = cache.Listings().OpenListing(path("s").c_str(), false, &observer);
+    watched->NextEntry(nullptr);
     bool result;
     std::vector<std::wstring> boxes;
     {
-      pvtest::DialogAnswerer answer(c.typed, PV_RENAME_NEW);
+      pvtest::DialogAnswerer answer(IDNO, c.typed, PV_RENAME_NEW);
       result = c.run(path, cache);
       boxes = answer.Captions();
     }
+    std::set<std::wstring> listed, wanted;
+    pv::Ref<pv::FolderListing> now = cache.Listings().OpenListing(path("s").c_str());
+    for (const wchar_t* e = now->NextEntry(nullptr); e; e = now->NextEntry(e))
+      if (e[0] != L'.') listed.insert(e);
+    for (const auto& f : c.after)
+      if (f.first.starts_with("s/")) wanted.insert(pvtest::Widen(f.first.substr(2)));
+    EXPECT_EQ(listed, wanted);
+    watched->RemoveObserver(&observer);
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(ReadTree(root), c.after);
     EXPECT_EQ(boxes.size(), c.boxes);
     for (const auto& f : c.before) SetFileAttributesW(path(f.first.c_str()).c_str(), FILE_ATTRIBUTE_NORMAL);
   }
+}
+
+TEST(FileCommands, ClipboardDeleteAndCaptureInAViewerWindow) {
+  pv::ReadProcessorFeatures();
+  pv::RegisterDecoders();
+  pv::ImageCache cache;
+  pv::Viewer().cache = &cache;
+  const fs::path dir = pvtest::ScratchDir("file-commands");
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
+    const uint32_t w = name[0] == 'a' ? 61 : 40;
+    ASSERT_TRUE(pv::WriteWholeFile((dir / name).wstring(), pv::EncodeBmp32(pvtest::Gradient(w, 30, 90), w, 30)));
+  }
+  pv::ViewerWindow* w = pv::ViewerWindow::Open((dir / "a.bmp").c_str(), {});
+  ASSERT_TRUE(w);
+  const HWND window = w->Handle();
+  auto command = [&](UINT id) { SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); };
+  auto exists = [&](const char* name) { return fs::exists(dir / name); };
+  pvtest::PumpMessages(200);
+  const std::vector<uint8_t> shown = pvtest::ClientPixels(window);
+  command(pv::kCmdCopy);
+  command(pv::kCmdNextImage);
+  EXPECT_EQ(w->View()->BaseSize().width, 40u);
+  command(pv::kCmdPaste);
+  pvtest::PumpMessages(200);
+  EXPECT_EQ(std::wstring(w->CurrentFileName()), L"<clipboard>");
+  EXPECT_NE(pvtest::TitleOf(window).find(L"<clipboard>"), std::wstring::npos);
+  EXPECT_EQ(pvtest::ClientPixels(window), shown) << "the pasted image shows the copied pixels";
+  EXPECT_FALSE(fs::exists(fs::temp_directory_path() / "pvclipb.bmp")) << "the file it came through is gone";
+  {
+    pvtest::DialogAnswerer yes(IDYES);
+    command(pv::kCmdDelete);  // greyed for an image that is no file
+    EXPECT_TRUE(yes.Captions().empty());
+  }
+  // A damaged block on the clipboard is refused and told; the image stays.
+  ASSERT_TRUE(OpenClipboard(window));
+  EmptyClipboard();
+  HGLOBAL bad = GlobalAlloc(GMEM_MOVEABLE, 20);
+  std::memset(GlobalLock(bad), 0x28, 20);
+  GlobalUnlock(bad);
+  SetClipboardData(CF_DIB, bad);
+  CloseClipboard();
+  {
+    pvtest::DialogAnswerer ok(IDOK);
+    command(pv::kCmdPaste);
+    EXPECT_EQ(ok.Captions(), std::vector<std::wstring>{L"Pixvane"});
+  }
+  EXPECT_EQ(std::wstring(w->CurrentFileName()), L"<clipboard>");
+
+  ASSERT_TRUE(w->OpenFile((dir / "a.bmp").c_str(), false, false));
+  {
+    pvtest::DialogAnswerer no(IDNO);
+    command(pv::kCmdDeleteAndNext);
+  }
+  EXPECT_TRUE(exists("a.bmp")) << "answered No";
+  {
+    pvtest::DialogAnswerer yes(IDYES);
+    command(pv::kCmdDeleteAndNext);
+  }
+  EXPECT_FALSE(exists("a.bmp"));
+  EXPECT_EQ(std::wstring(w->CurrentFileName()), (dir / "b.bmp").wstring()) << "the next image is shown";
+  {
+    pvtest::DialogAnswerer yes(IDYES);
+    command(pv::kCmdWipe);
+  }
+  EXPECT_EQ(ReadTree(dir).size(), 1u) << "c.bmp only";
+  EXPECT_EQ(w->CurrentFileName(), nullptr) << "the wiped file is no longer named";
+
+  command(pv::kCmdCaptureScreen);
+  EXPECT_EQ(std::wstring(w->CurrentFileName()), L"<capture>");
+  EXPECT_EQ(w->View()->BaseSize(), (pv::ImageSize{uint32_t(GetSystemMetrics(SM_CXSCREEN)), uint32_t(GetSystemMetrics(SM_CYSCREEN))}));
+  DestroyWindow(window);
+  cache.CancelPrefetches();
+  pv::Viewer().cache = nullptr;
 }
 
 }  // namespace

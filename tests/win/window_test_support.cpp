@@ -39,7 +39,8 @@ namespace {
 DialogAnswerer* g_answerer = nullptr;
 }  // namespace
 
-DialogAnswerer::DialogAnswerer(const wchar_t* typed, int field) : typed_(typed ? typed : L""), field_(field) {
+DialogAnswerer::DialogAnswerer(int answer, const wchar_t* typed, int field)
+    : answer_(answer), typed_(typed ? typed : L""), field_(field) {
   g_answerer = this;
   timer_ = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
     EnumThreadWindows(GetCurrentThreadId(), [](HWND w, LPARAM) {
@@ -50,7 +51,7 @@ DialogAnswerer::DialogAnswerer(const wchar_t* typed, int field) : typed_(typed ?
       a.last_ = w;
       a.captions_.push_back(TitleOf(w));
       if (!a.typed_.empty() && GetDlgItem(w, a.field_)) SetDlgItemTextW(w, a.field_, a.typed_.c_str());
-      PostMessageW(w, WM_COMMAND, GetDlgItem(w, IDNO) ? IDNO : IDOK, 0);
+      PostMessageW(w, WM_COMMAND, GetDlgItem(w, a.answer_) ? a.answer_ : IDOK, 0);
       return FALSE;
     }, 0);
   });

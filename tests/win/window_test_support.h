@@ -27,16 +27,18 @@ XY ClientSizeOf(HWND window);
 XY ClientOriginOf(HWND window);
 
 // Until the result is destroyed, every dialog box this thread shows is
-// answered: "No" where it offers No, else OK, after typing `typed` (when
-// given) into its control `field`. The captions of the boxes answered are kept.
+// answered: `answer` where it offers that button, else OK, after typing
+// `typed` (when given) into its control `field`. The captions of the boxes
+// answered are kept.
 class DialogAnswerer {
  public:
-  explicit DialogAnswerer(const wchar_t* typed = nullptr, int field = 0);
+  explicit DialogAnswerer(int answer = IDNO, const wchar_t* typed = nullptr, int field = 0);
   ~DialogAnswerer();
   const std::vector<std::wstring>& Captions() const { return captions_; }
 
  private:
   UINT_PTR timer_;
+  int answer_;
   std::wstring typed_;
   int field_;
   HWND last_ = nullptr;
