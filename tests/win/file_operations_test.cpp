@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -47,7 +48,37 @@ struct Case {
   const char* readOnly = "";    // made read-only before
   const char* heldOpen = "";    // open without sharing while the operation runs
   const wchar_t* typed = nullptr;  // the rename dialog's answer
+  const char* trashed = "";        // to be found in Wine's trash, when it keeps one
 };
+
+// Wine moves deleted files to the desktop's trash ($HOME/.local/share/Trash)
+// where there is one. True when the trash holds the file with these
+// contents (its entry is then removed), or when there is no trash.
+bool InTrash(const fs::path& file, const std::string& contents) {
+  // Wine gives the Linux home as \??\Z:\root.
+  wchar_t home[512];
+  const DWORD n = GetEnvironmentVariableW(L"WINEHOMEDIR", home, 512);
+  const fs::path trash = fs::path(n > 4 && n < 512 ? home + 4 : L"") / ".local/share/Trash";
+  if (!fs::exists(trash / "info")) {
+    std::printf("no trash: deletions are not followed there\n");
+    return true;
+  }
+  // Its origin as a Linux path ends like the file's Windows path.
+  const std::string tail = fs::relative(file, file.parent_path().parent_path().parent_path().parent_path()).generic_string();
+  for (const auto& e : fs::directory_iterator(trash / "info")) {
+    std::ifstream in(e.path());
+    const std::string info(std::istreambuf_iterator<char>(in), {});
+    const fs::path kept = trash / "files" / e.path().stem();
+    if (info.find(tail + "\n") == std::string::npos || !fs::exists(kept)) continue;
+    std::ifstream data(kept, std::ios::binary);
+    const bool same = std::string(std::istreambuf_iterator<char>(data), {}) == contents;
+    in.close(), data.close();
+    fs::permissions(kept, fs::perms::owner_write, fs::perm_options::add);
+    fs::remove(kept), fs::remove(e.path());
+    return same;
+  }
+  return false;
+}
 
 TEST(FileOperationsOnDisk, EachOperationLeavesExactlyWhatWasAsked) {
   using pv::FileOp;
@@ -60,12 +91,12 @@ TEST(FileOperationsOnDisk, EachOperationLeavesExactlyWhatWasAsked) {
   };
   const std::vector<Case> cases = {
       {"delete with companion", three, [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/a.bmp")}, false); },
-       true, with(three, {}, {"s/a.bmp", "s/a.bmp.pva"})},
+       true, with(three, {}, {"s/a.bmp", "s/a.bmp.pva"}), 0, "", "", nullptr, "s/a.bmp"},
       {"delete several", three,
        [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/a.bmp"), p("s/b.bmp")}, false); }, true,
        with(three, {}, {"s/a.bmp", "s/a.bmp.pva", "s/b.bmp"})},
       {"delete read-only", three, [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/b.bmp")}, false); },
-       true, with(three, {}, {"s/b.bmp"}), 0, "s/b.bmp"},
+       true, with(three, {}, {"s/b.bmp"}), 0, "s/b.bmp", "", nullptr, "s/b.bmp"},
       {"delete refused is reported", three,
        [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/b.bmp")}, false); }, false, three, 1, "",
        "s/b.bmp"},
@@ -153,6 +184,7 @@ TEST(FileOperationsOnDisk, EachOperationLeavesExactlyWhatWasAsked) {
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(ReadTree(root), c.after);
     EXPECT_EQ(boxes.size(), c.boxes);
+    if (c.trashed[0]) EXPECT_TRUE(InTrash(root / c.trashed, c.before.at(c.trashed)));
     for (const auto& f : c.before) SetFileAttributesW(path(f.first.c_str()).c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 }
