@@ -89,7 +89,7 @@ bool ConfirmFileOperation(HWND owner, const std::vector<std::wstring>& files);
 // Copies or moves (with companions) into a folder, or the folder of the
 // path given; files of the same name there are replaced only when the user
 // says so, else skipped. True on success or when the user cancelled.
-bool TransferToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstring& folder,
+bool CopyFileToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstring& folder,
                       const std::vector<std::wstring>& files);
 // A folder the user picks; empty when cancelled.
 std::wstring ChooseFolder(HWND owner, FileText title);

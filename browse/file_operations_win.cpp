@@ -219,7 +219,7 @@ bool ConfirmFileOperation(HWND owner, const std::vector<std::wstring>& files) {
                      MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_TOPMOST) == IDYES;
 }
 
-bool TransferToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstring& folder,
+bool CopyFileToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstring& folder,
                       const std::vector<std::wstring>& files) {
   if (folder.empty() || files.empty() || (op != FileOp::Copy && op != FileOp::Move)) return false;
   // The target is the folder itself when it is one, else the folder of the path given.

@@ -63,24 +63,43 @@ void ViewerWindow::ForgetFile() {
   RefreshTitle();
 }
 
+const wchar_t* ViewerWindow::DensityText() const {
+  PropertySet& properties = view_->Source()->Properties();
+  return properties.Has(kPropDensity) ? properties.GetText(kPropDensity) : nullptr;
+}
+
+bool ViewerWindow::SaveAsBitmap() {
+  const wchar_t* current = CurrentFileName();
+  const std::wstring target = ChooseBitmapTarget(Handle(), current);
+  if (target.empty()) return false;
+  // Saving, like opening, makes the folder the most recent one.
+  if (Viewer().fileOpened) Viewer().fileOpened(target.c_str(), false);
+  if (view_->Base() && SaveBitmapFile(*view_->Base(), DensityText(), target)) return true;
+  Tell(Handle(), FileText::CannotSave);
+  return false;
+}
+
+bool ViewerWindow::PasteImageFromClipboard() {
+  const std::wstring file = WriteClipboardBitmap();
+  Ref<ImageBuffer> image;
+  const Status status = file.empty() ? kStatusDamaged : LoadImageFile(file.c_str(), LoadOptions(), &image);
+  if (!file.empty()) DeleteFileW(file.c_str());
+  if (Succeeded(status) && ShowPseudoImage(*image, L"<clipboard>")) return true;
+  Tell(Handle(), FileText::CannotPaste);
+  return false;
+}
+
 void ViewerWindow::RunFileCommand(UINT id) {
   ImageCache* cache = Viewer().cache;
   const std::wstring path = CurrentFileName() ? CurrentFileName() : L"";
   const bool isFile = !path.empty() && !IsPseudoPath(path);
-  ImageBuffer& source = *view_->Source();
-  const wchar_t* density = source.Properties().Has(kPropDensity) ? source.Properties().GetText(kPropDensity) : nullptr;
   switch (id) {
-    case kCmdSaveAs: {
-      const std::wstring target = ChooseBitmapTarget(Handle(), path.c_str());
-      if (target.empty()) return;
-      // Saving, like opening, makes the folder the most recent one.
-      if (Viewer().fileOpened) Viewer().fileOpened(target.c_str(), false);
-      if (!view_->Base() || !SaveBitmapFile(*view_->Base(), density, target)) Tell(Handle(), FileText::CannotSave);
+    case kCmdSaveAs:
+      SaveAsBitmap();
       return;
-    }
     case kCmdSetWallpaper: {
       const std::wstring target = WallpaperPath();
-      if (target.empty() || !view_->Base() || !SaveBitmapFile(*view_->Base(), density, target)) {
+      if (target.empty() || !view_->Base() || !SaveBitmapFile(*view_->Base(), DensityText(), target)) {
         Tell(Handle(), FileText::CannotSave);
         return;
       }
@@ -102,7 +121,7 @@ void ViewerWindow::RunFileCommand(UINT id) {
       const bool move = id == kCmdMoveTo;
       const std::wstring folder = ChooseFolder(Handle(), move ? FileText::ChooseMoveFolder : FileText::ChooseCopyFolder);
       if (folder.empty()) return;
-      if (TransferToFolder(Handle(), cache, move ? FileOp::Move : FileOp::Copy, folder, {path}) && move &&
+      if (CopyFileToFolder(Handle(), cache, move ? FileOp::Move : FileOp::Copy, folder, {path}) && move &&
           GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         ForgetFile();
       return;
@@ -124,16 +143,11 @@ void ViewerWindow::RunFileCommand(UINT id) {
       return;
     }
     case kCmdCopy:
-      if (!CopyImageToClipboard(Handle(), source)) MessageBeep(0);
+      if (!CopyImageToClipboard(Handle(), *view_->Source())) MessageBeep(0);
       return;
-    case kCmdPaste: {
-      const std::wstring file = WriteClipboardBitmap();
-      Ref<ImageBuffer> image;
-      Status status = file.empty() ? kStatusDamaged : LoadImageFile(file.c_str(), LoadOptions(), &image);
-      if (!file.empty()) DeleteFileW(file.c_str());
-      if (Failed(status) || !ShowPseudoImage(*image, L"<clipboard>")) Tell(Handle(), FileText::CannotPaste);
+    case kCmdPaste:
+      PasteImageFromClipboard();
       return;
-    }
     case kCmdCaptureScreen:
     case kCmdCaptureWindow: {
       ShowWindow(Handle(), SW_MINIMIZE);

@@ -175,6 +175,12 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   // The file commands: save, rename, copy, move, delete, wipe, wallpaper,
   // clipboard and capture.
   void RunFileCommand(UINT id);
+  // The save dialog, then the shown image as a bitmap; false when nothing was written.
+  bool SaveAsBitmap();
+  // The clipboard's bitmap shown as "<clipboard>"; false, after telling the
+  // user, when it holds none that can be shown.
+  bool PasteImageFromClipboard();
+  const wchar_t* DensityText() const;
   // The shown file is gone or elsewhere: the image stays, without a path.
   void ForgetFile();
   void ShowError(Status status, const wchar_t* path);

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "browse/image_cache.h"
+#include "core/text.h"
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
 #include "resources/resource_ids.h"
@@ -109,21 +110,21 @@ TEST(FileOperationsOnDisk, EachOperationLeavesExactlyWhatWasAsked) {
        [](auto& p, auto& c) { return pv::DeleteFiles(nullptr, &c, {p("s/b.bmp")}, true); }, false, three, 1, "",
        "s/b.bmp"},
       {"copy with companion", three,
-       [](auto& p, auto& c) { return pv::TransferToFolder(nullptr, &c, FileOp::Copy, p("t"), {p("s/a.bmp")}); }, true,
+       [](auto& p, auto& c) { return pv::CopyFileToFolder(nullptr, &c, FileOp::Copy, p("t"), {p("s/a.bmp")}); }, true,
        with(three, {{"t/a.bmp", "A"}, {"t/a.bmp.pva", "a-adj"}})},
       {"copy into its own folder", three,
-       [](auto& p, auto& c) { return pv::TransferToFolder(nullptr, &c, FileOp::Copy, p("s"), {p("s/b.bmp")}); }, false,
+       [](auto& p, auto& c) { return pv::CopyFileToFolder(nullptr, &c, FileOp::Copy, p("s"), {p("s/b.bmp")}); }, false,
        three},
       {"copy onto a name taken, answered No", with(three, {{"t/b.bmp", "old"}}),
-       [](auto& p, auto& c) { return pv::TransferToFolder(nullptr, &c, FileOp::Copy, p("t"), {p("s/b.bmp")}); }, true,
+       [](auto& p, auto& c) { return pv::CopyFileToFolder(nullptr, &c, FileOp::Copy, p("t"), {p("s/b.bmp")}); }, true,
        with(three, {{"t/b.bmp", "old"}}), 1},
       {"move several", three,
        [](auto& p, auto& c) {
-         return pv::TransferToFolder(nullptr, &c, FileOp::Move, p("t"), {p("s/a.bmp"), p("s/c.bmp")});
+         return pv::CopyFileToFolder(nullptr, &c, FileOp::Move, p("t"), {p("s/a.bmp"), p("s/c.bmp")});
        },
        true, with(three, {{"t/a.bmp", "A"}, {"t/a.bmp.pva", "a-adj"}, {"t/c.bmp", "C"}}, {"s/a.bmp", "s/a.bmp.pva", "s/c.bmp"})},
       {"move onto a read-only name, answered No", with(three, {{"t/c.bmp", "old"}}),
-       [](auto& p, auto& c) { return pv::TransferToFolder(nullptr, &c, FileOp::Move, p("t"), {p("s/c.bmp")}); }, true,
+       [](auto& p, auto& c) { return pv::CopyFileToFolder(nullptr, &c, FileOp::Move, p("t"), {p("s/c.bmp")}); }, true,
        with(three, {{"t/c.bmp", "old"}}), 1, "t/c.bmp"},
       {"rename with companion", three,
        [](auto& p, auto& c) { return pv::RenameImageTo(nullptr, &c, p("s/a.bmp"), L"z") == p("s/z.bmp"); }, true,
@@ -184,7 +185,9 @@ TEST(FileOperationsOnDisk, EachOperationLeavesExactlyWhatWasAsked) {
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(ReadTree(root), c.after);
     EXPECT_EQ(boxes.size(), c.boxes);
-    if (c.trashed[0]) EXPECT_TRUE(InTrash(root / c.trashed, c.before.at(c.trashed)));
+    if (c.trashed[0]) {
+      EXPECT_TRUE(InTrash(root / c.trashed, c.before.at(c.trashed)));
+    }
     for (const auto& f : c.before) SetFileAttributesW(path(f.first.c_str()).c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 }
@@ -253,6 +256,17 @@ TEST(FileCommands, ClipboardDeleteAndCaptureInAViewerWindow) {
   }
   EXPECT_EQ(ReadTree(dir).size(), 1u) << "c.bmp only";
   EXPECT_EQ(w->CurrentFileName(), nullptr) << "the wiped file is no longer named";
+
+  // The wallpaper is the shown image, written as a bitmap in the Pictures folder.
+  command(pv::kCmdSetWallpaper);
+  wchar_t wallpaper[MAX_PATH] = L"";
+  SystemParametersInfoW(SPI_GETDESKWALLPAPER, MAX_PATH, wallpaper, 0);
+  EXPECT_TRUE(std::wstring(wallpaper).ends_with(L"\\Pixvane desktop.bmp")) << pv::WideToUtf8(wallpaper);
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+  pv::Status status;
+  EXPECT_TRUE(pvtest::DecodeToRgba(wallpaper, &rgba, &width, &height, &status));
+  EXPECT_EQ(rgba, pvtest::Gradient(40, 30, 90));
 
   command(pv::kCmdCaptureScreen);
   EXPECT_EQ(std::wstring(w->CurrentFileName()), L"<capture>");
