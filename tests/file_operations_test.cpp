@@ -1,11 +1,12 @@
-// The platform-neutral side of the file operations: the bitmaps written for
-// save-as, the clipboard and pasting, the shell operation's rules, the
-// question's text, renaming and which commands a window can carry out.
+// The platform-neutral side of the file operations: the bitmaps of save-as,
+// the clipboard and pasting, the shell operation's rules, the question's
+// text, renaming, and which commands a window can carry out.
 #include "browse/file_operations.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
+#include <array>
 
 #include "codecs/bmp/bmp_writer.h"
 #include "core/endian.h"
@@ -17,257 +18,159 @@
 
 namespace {
 
-// Decodes bitmap bytes through our own decoder, as R, G, B, A.
-std::vector<uint8_t> ReadBack(const std::vector<uint8_t>& file, const char* name, uint32_t* w, uint32_t* h) {
-  const std::string path = pvtest::ScratchDir("bmp-writer") + "/" + name + ".bmp";
-  EXPECT_TRUE(pv::WriteWholeFile(pvtest::Widen(path), file));
+// Bitmap bytes decoded by our own decoder, as R, G, B, A; w is 0 on failure.
+std::vector<uint8_t> ReadBack(const std::vector<uint8_t>& file, uint32_t* w, uint32_t* h) {
+  const std::wstring path = pvtest::Widen(pvtest::ScratchDir("bmp-writer") + "/out.bmp");
   std::vector<uint8_t> rgba;
   pv::Status status;
-  EXPECT_TRUE(pvtest::DecodeToRgba(pvtest::Widen(path), &rgba, w, h, &status)) << name << std::hex << status;
+  *w = 0;
+  if (!pv::WriteWholeFile(path, file) || !pvtest::DecodeToRgba(path, &rgba, w, h, &status)) *w = 0;
   return rgba;
 }
 
 TEST(BitmapWriter, SmallBitmapIsWrittenByteForByte) {
-  // 3 × 2, 24 bits: rows bottom-up, 9 pixel bytes padded to 12.
-  pv::Ref<pv::ImageBuffer> image = pvtest::NewImage(pv::PixelFormat::Rgba8, 3, 2);
-  const uint32_t pixels[2][3] = {{0xFF102030, 0xFF405060, 0xFF708090}, {0x80A0B0C0, 0xFFD0E0F0, 0xFF010203}};
-  for (uint32_t y = 0; y < 2; ++y)
-    for (uint32_t x = 0; x < 3; ++x) pvtest::PixelAt(*image, x, y) = pixels[y][x];
-  image->SetUsesAlpha(1);
-  pv::DibOptions options;
-  options.pixelsPerMetreX = 2835, options.pixelsPerMetreY = 3780;
+  // 3 × 2 with alpha, saved in 24 bits: rows bottom-up, 9 bytes padded to 12.
+  pv::Ref<pv::ImageBuffer> image = pvtest::SolidImage(3, 2, 0, 1);
+  const uint32_t pixels[6] = {0xFF102030, 0xFF405060, 0xFF708090, 0x80A0B0C0, 0xFFD0E0F0, 0xFF010203};
+  for (uint32_t i = 0; i < 6; ++i) pvtest::PixelAt(*image, i % 3, i / 3) = pixels[i];
   std::vector<uint8_t> file;
-  ASSERT_EQ(pv::EncodeBitmapFile(*image, options, &file), pv::kStatusOk);
+  ASSERT_EQ(pv::EncodeBitmapFile(*image, {false, 2835, 3780}, &file), pv::kStatusOk);
   const std::vector<uint8_t> expected = {
-      'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                  // file header
-      40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0,  // size, width, height, planes, bits, BI_RGB
+      'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0,
       24, 0, 0, 0, 0x13, 0x0B, 0, 0, 0xC4, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-      0xC0, 0xB0, 0xA0, 0xF0, 0xE0, 0xD0, 0x03, 0x02, 0x01, 0, 0, 0,  // the last row first, alpha dropped
-      0x30, 0x20, 0x10, 0x60, 0x50, 0x40, 0x90, 0x80, 0x70, 0, 0, 0};
+      0xC0, 0xB0, 0xA0, 0xF0, 0xE0, 0xD0, 0x03, 0x02, 0x01, 0, 0, 0, 0x30, 0x20, 0x10, 0x60, 0x50, 0x40, 0x90, 0x80, 0x70, 0, 0, 0};
   EXPECT_EQ(file, expected);
 }
 
-TEST(BitmapWriter, EveryKindReadsBackThroughOurDecoder) {
+TEST(BitmapWriter, EveryKindReadsBackThroughTheClipboardFormAndOurDecoder) {
   struct Case {
-    const char* name;
     pv::PixelFormat format;
     uint32_t width;
     uint8_t usesAlpha;
     bool keepAlpha;  // the clipboard's form
     uint32_t bits;
   };
-  const Case cases[] = {
-      {"palette-odd", pv::PixelFormat::Indexed8, 5, 0, false, 8},
-      {"rgb-odd", pv::PixelFormat::Rgba8, 7, 0, false, 24},
-      {"alpha-saved-as-24", pv::PixelFormat::Rgba8, 6, 1, false, 24},
-      {"alpha-on-clipboard", pv::PixelFormat::Rgba8, 5, 1, true, 32},
-      {"opaque-on-clipboard", pv::PixelFormat::Rgba8, 3, 0, true, 24},
-      {"grey16-converted", pv::PixelFormat::Grey16, 9, 0, false, 24},
-  };
+  const Case cases[] = {{pv::PixelFormat::Indexed8, 5, 0, false, 8}, {pv::PixelFormat::Rgba8, 7, 0, false, 24},
+                        {pv::PixelFormat::Rgba8, 6, 1, false, 24},   {pv::PixelFormat::Rgba8, 5, 1, true, 32},
+                        {pv::PixelFormat::Rgba8, 3, 0, true, 24},    {pv::PixelFormat::Grey16, 9, 0, false, 24}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const uint32_t h = 4;
-    pv::Ref<pv::ImageBuffer> image = pvtest::NewImage(c.format, c.width, h);
-    for (uint32_t y = 0; y < h; ++y) {
-      uint8_t* row = image->Row(y);
-      for (uint32_t i = 0; i < c.width * image->BytesPerPixel(); ++i) row[i] = static_cast<uint8_t>(y * 61 + i * 13 + 7);
-      if (c.format == pv::PixelFormat::Rgba8 && !c.usesAlpha)
-        for (uint32_t x = 0; x < c.width; ++x) row[x * 4 + 3] = 255;
+    SCOPED_TRACE(testing::Message() << c.width << " pixels, " << c.bits << " bits");
+    pv::Ref<pv::ImageBuffer> image = pvtest::NewImage(c.format, c.width, 4);
+    for (uint32_t y = 0; y < 4; ++y) {
+      for (uint32_t i = 0; i < c.width * image->BytesPerPixel(); ++i)
+        image->Row(y)[i] = static_cast<uint8_t>(c.format == pv::PixelFormat::Rgba8 && !c.usesAlpha && i % 4 == 3
+                                                    ? 255 : y * 61 + i * 13 + 7);
     }
-    if (c.format == pv::PixelFormat::Indexed8)
-      for (uint32_t i = 0; i < 256; ++i) image->Palette()[i] = 0xFF000000u | (i * 0x010305u & 0xFFFFFF);
+    for (uint32_t i = 0; c.format == pv::PixelFormat::Indexed8 && i < 256; ++i)
+      image->Palette()[i] = 0xFF000000u | (i * 0x010305u & 0xFFFFFF);
     image->SetUsesAlpha(c.usesAlpha);
-    pv::DibOptions options;
-    options.keepAlpha = c.keepAlpha;
-    std::vector<uint8_t> dib, file;
-    ASSERT_EQ(pv::EncodeDib(*image, options, &dib), pv::kStatusOk);
+    std::vector<uint8_t> dib, file, want;
+    ASSERT_EQ(pv::EncodeDib(*image, {c.keepAlpha, 0, 0}, &dib), pv::kStatusOk);
     EXPECT_EQ(pv::LoadU16LE(dib.data() + 14), c.bits);
-    const size_t rowBytes = (c.width * c.bits + 31) / 32 * 4;
-    EXPECT_EQ(dib.size(), 40 + (c.bits == 8 ? 1024 : 0) + rowBytes * h);
+    EXPECT_EQ(dib.size(), 40 + (c.bits == 8 ? 1024 : 0) + (c.width * c.bits + 31) / 32 * 4 * 4);
     // The clipboard's block becomes the same file that save-as writes.
     ASSERT_EQ(pv::BitmapFileFromDib(dib.data(), dib.size(), &file), pv::kStatusOk);
-    uint32_t w = 0, gotH = 0;
-    const std::vector<uint8_t> back = ReadBack(file, c.name, &w, &gotH);
-    std::vector<uint8_t> want;
     ASSERT_EQ(pv::ToStraightRgba(*image, &want), pv::kStatusOk);
-    if (c.bits != 32)
-      for (size_t i = 3; i < want.size(); i += 4) want[i] = 255;
+    for (size_t i = 3; c.bits != 32 && i < want.size(); i += 4) want[i] = 255;
+    uint32_t w, h;
+    EXPECT_EQ(ReadBack(file, &w, &h), want);
     EXPECT_EQ(w, c.width);
-    EXPECT_EQ(gotH, h);
-    EXPECT_EQ(back, want);
   }
-}
-
-// A packed DIB of 4 × 2 pixels, 24 bits, with what the case changes.
-std::vector<uint8_t> Dib(uint32_t headerBytes, uint16_t bits, uint32_t compression, uint32_t imageBytes,
-                         uint32_t colours, size_t tail) {
-  std::vector<uint8_t> d(headerBytes >= 40 ? headerBytes : 40, 0);
-  pv::StoreU32LE(d.data(), headerBytes);
-  pv::StoreU32LE(d.data() + 4, 4);
-  pv::StoreU32LE(d.data() + 8, 2);
-  pv::StoreU16LE(d.data() + 12, 1);
-  pv::StoreU16LE(d.data() + 14, bits);
-  pv::StoreU32LE(d.data() + 16, compression);
-  pv::StoreU32LE(d.data() + 20, imageBytes);
-  pv::StoreU32LE(d.data() + 32, colours);
-  d.resize(d.size() + tail, 0x55);
-  return d;
 }
 
 TEST(BitmapWriter, ClipboardBlocksAreCheckedBeforeTheyBecomeFiles) {
   struct Case {
-    const char* name;
-    std::vector<uint8_t> dib;
-    pv::Status status;
-    uint32_t pixelOffset;  // when accepted
+    uint32_t header, bits, compression, imageBytes, colours, tail, width;
+    uint32_t pixelOffset;  // 0: refused as damaged
   };
   const Case cases[] = {
-      {"24-bit", Dib(40, 24, 0, 0, 0, 24), pv::kStatusOk, 54},
-      {"bit-field masks", Dib(40, 32, 3, 0, 0, 12 + 32), pv::kStatusOk, 66},
-      {"masks inside a v5 header", Dib(124, 32, 3, 0, 0, 32), pv::kStatusOk, 138},
-      {"4-bit with its 16 colours", Dib(40, 4, 0, 0, 0, 64 + 8), pv::kStatusOk, 118},
-      {"stated colour count", Dib(40, 8, 0, 0, 3, 12 + 8), pv::kStatusOk, 66},
-      {"pixels cut short", Dib(40, 24, 0, 0, 0, 23), pv::kStatusDamaged, 0},
-      {"masks missing", Dib(40, 32, 3, 0, 0, 32), pv::kStatusDamaged, 0},
-      {"image size beyond the block", Dib(40, 24, 0, 0x7FFFFFF0, 0, 24), pv::kStatusDamaged, 0},
-      {"too many colours", Dib(40, 8, 0, 0, 300, 1200 + 8), pv::kStatusDamaged, 0},
-      {"unknown header", Dib(44, 24, 0, 0, 0, 24), pv::kStatusDamaged, 0},
-      {"core header", Dib(12, 24, 0, 0, 0, 24), pv::kStatusDamaged, 0},
-      {"odd depth", Dib(40, 7, 0, 0, 0, 24), pv::kStatusDamaged, 0},
-      {"header cut short", Dib(40, 24, 0, 0, 0, 0), pv::kStatusDamaged, 0},
+      {40, 24, 0, 0, 0, 24, 4, 54},      {40, 32, 3, 0, 0, 44, 4, 66},         // bit-field masks counted
+      {124, 32, 3, 0, 0, 32, 4, 138},    {40, 4, 0, 0, 0, 72, 4, 118},         // 16 colours of 4 bits
+      {40, 8, 0, 0, 3, 20, 4, 66},       {40, 24, 0, 0, 0, 23, 4, 0},          // pixels cut short
+      {40, 32, 3, 0, 0, 32, 4, 0},       {40, 24, 0, 0x7FFFFFF0, 0, 24, 4, 0},  // image size beyond the block
+      {40, 8, 0, 0, 300, 1208, 4, 0},    {44, 24, 0, 0, 0, 24, 4, 0},  {12, 24, 0, 0, 0, 52, 4, 0},
+      {40, 7, 0, 0, 0, 24, 4, 0},        {40, 24, 0, 0, 0, 24, 100000, 0},   // huge in a small block
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<uint8_t> file;
-    const size_t size = c.dib.size() == 40 ? 39 : c.dib.size();
-    ASSERT_EQ(pv::BitmapFileFromDib(c.dib.data(), size, &file), c.status);
-    if (c.status != pv::kStatusOk) continue;
+    SCOPED_TRACE(testing::Message() << c.header << " " << c.bits << " " << c.tail);
+    std::vector<uint8_t> dib(std::max(c.header, 40u) + c.tail, 0x55), file;
+    for (const auto& [at, value] : {std::pair{0u, c.header}, {4u, c.width}, {8u, 2u}, {16u, c.compression},
+                                   {20u, c.imageBytes}, {32u, c.colours}})
+      pv::StoreU32LE(dib.data() + at, value);
+    pv::StoreU32LE(dib.data() + 12, 1 | c.bits << 16);
+    ASSERT_EQ(pv::BitmapFileFromDib(dib.data(), dib.size(), &file), c.pixelOffset ? pv::kStatusOk : pv::kStatusDamaged);
+    if (!c.pixelOffset) continue;
     EXPECT_EQ(pv::LoadU32LE(file.data() + 10), c.pixelOffset);
-    EXPECT_EQ(pv::LoadU32LE(file.data() + 2), file.size());
-    uint32_t w = 0, h = 0;
-    ReadBack(file, "pasted", &w, &h);
+    uint32_t w, h;
+    ReadBack(file, &w, &h);
     EXPECT_EQ(w, 4u);
   }
-  // A huge image in a small block: refused without reading past it.
-  std::vector<uint8_t> huge = Dib(40, 24, 0, 0, 0, 24);
-  pv::StoreU32LE(huge.data() + 4, 100000);
   std::vector<uint8_t> file;
-  EXPECT_EQ(pv::BitmapFileFromDib(huge.data(), huge.size(), &file), pv::kStatusDamaged);
+  EXPECT_EQ(pv::BitmapFileFromDib(std::vector<uint8_t>(39, 40).data(), 39, &file), pv::kStatusDamaged);
 }
 
 TEST(FileOperations, ShellOperationsArePlannedOrRefused) {
-  const auto isDirectory = [](const wchar_t* p) { return std::wstring(p) == L"C:\\other" || std::wstring(p) == L"C:\\pics"; };
-  struct Case {
-    pv::FileOp op;
-    std::vector<std::wstring> from;
-    const wchar_t* to;
-    bool planned;
-    pv::FileOp becomes;
-    const wchar_t* targetFolder;
-  };
   using pv::FileOp;
-  const Case cases[] = {
-      {FileOp::Move, {L"C:\\pics\\a.jpg"}, L"C:\\pics\\b.jpg", true, FileOp::Rename, L"C:\\pics\\"},
-      {FileOp::Move, {L"C:\\pics\\a.jpg"}, L"c:\\PICS\\b.jpg", true, FileOp::Rename, L"c:\\PICS\\"},
-      {FileOp::Move, {L"C:\\pics\\a.jpg"}, L"C:\\other", true, FileOp::Move, L"C:\\other\\"},
-      {FileOp::Move, {L"C:\\pics\\a.jpg"}, L"C:\\pics", false, FileOp::Move, L""},
-      {FileOp::Move, {L"C:\\pics\\a.jpg", L"C:\\pics\\b.jpg"}, L"C:\\pics\\c.jpg", false, FileOp::Move, L""},
-      {FileOp::Copy, {L"C:\\pics\\a.jpg"}, L"C:\\pics", false, FileOp::Copy, L""},
-      {FileOp::Copy, {L"C:\\pics\\a.jpg"}, L"C:\\pics\\copy.jpg", false, FileOp::Copy, L""},
-      {FileOp::Copy, {L"C:\\pics\\a.jpg"}, L"C:\\other", true, FileOp::Copy, L"C:\\other\\"},
-      {FileOp::Copy, {L"C:\\pics\\a.jpg"}, L"C:\\other\\new.jpg", true, FileOp::Copy, L"C:\\other\\"},
-      {FileOp::Rename, {L"C:\\pics\\a.jpg"}, L"C:\\pics\\b.jpg", true, FileOp::Rename, L"C:\\pics\\"},
-      {FileOp::Rename, {L"C:\\pics\\a.jpg"}, L"C:\\other\\b.jpg", false, FileOp::Rename, L""},
-      {FileOp::Delete, {L"C:\\pics\\a.jpg"}, nullptr, true, FileOp::Delete, L""},
-      {FileOp::Delete, {}, nullptr, false, FileOp::Delete, L""},
-      {FileOp::Copy, {L"C:\\pics\\a.jpg"}, L"", false, FileOp::Copy, L""},
+  const auto isDirectory = [](const wchar_t* p) { return std::wstring(p) == L"C:\\t" || std::wstring(p) == L"C:\\s"; };
+  const std::tuple<FileOp, std::vector<std::wstring>, const wchar_t*, std::optional<FileOp>, const wchar_t*> cases[] = {
+      {FileOp::Move, {L"C:\\s\\a.jpg"}, L"c:\\S\\b.jpg", FileOp::Rename, L"c:\\S\\"},
+      {FileOp::Move, {L"C:\\s\\a.jpg", L"C:\\s\\b.jpg"}, L"C:\\t", FileOp::Move, L"C:\\t\\"},
+      {FileOp::Move, {L"C:\\s\\a.jpg"}, L"C:\\s", std::nullopt, L""},
+      {FileOp::Move, {L"C:\\s\\a.jpg", L"C:\\s\\b.jpg"}, L"C:\\s\\c.jpg", std::nullopt, L""},
+      {FileOp::Copy, {L"C:\\s\\a.jpg"}, L"C:\\s\\copy.jpg", std::nullopt, L""},
+      {FileOp::Copy, {L"C:\\s\\a.jpg"}, L"C:\\t\\new.jpg", FileOp::Copy, L"C:\\t\\"},
+      {FileOp::Rename, {L"C:\\s\\a.jpg"}, L"C:\\t\\b.jpg", std::nullopt, L""},
+      {FileOp::Delete, {L"C:\\s\\a.jpg"}, nullptr, FileOp::Delete, L""},
+      {FileOp::Delete, {}, nullptr, std::nullopt, L""},
+      {FileOp::Copy, {L"C:\\s\\a.jpg"}, L"", std::nullopt, L""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << static_cast<int>(c.op) << " " << (c.to ? pv::WideToUtf8(c.to) : "-"));
-    const std::optional<pv::OperationPlan> plan = pv::PlanFileOperation(c.op, c.from, c.to, isDirectory);
-    ASSERT_EQ(plan.has_value(), c.planned);
-    if (!plan) continue;
-    EXPECT_EQ(plan->op, c.becomes);
-    EXPECT_EQ(plan->targetFolder, c.targetFolder);
-  }
-}
-
-TEST(FileOperations, QuestionNamesTwoFilesAndCountsTheOthers) {
-  const std::pair<std::vector<std::wstring>, std::wstring> cases[] = {
-      {{L"C:\\a.jpg"}, L"C:\\a.jpg"},
-      {{L"C:\\a.jpg", L"C:\\b.jpg"}, L"C:\\a.jpg\n\nC:\\b.jpg"},
-      {{L"C:\\a.jpg", L"C:\\b.jpg", L"C:\\c.jpg", L"C:\\d.jpg"}, L"C:\\a.jpg\n\nC:\\b.jpg\n\n... <+2> ..."},
-      {{L"<clipboard>"}, L""},
-      {{L"C:\\a.jpg", L"<capture>"}, L""},
-      {{}, L""},
-  };
-  for (const auto& [files, text] : cases) EXPECT_EQ(pv::ConfirmationText(files), text);
-}
-
-TEST(FileOperations, RenameKeepsFolderAndExtension) {
-  struct Case {
-    const wchar_t* path;
-    const wchar_t* base;
-    const wchar_t* newBase;
-    const wchar_t* renamed;
-  };
-  const Case cases[] = {
-      {L"C:\\p\\holiday.2024.jpg", L"holiday.2024", L"beach", L"C:\\p\\beach.jpg"},
-      {L"C:\\p.d\\noext", L"noext", L"x", L"C:\\p.d\\x"},
-      {L"C:\\p\\.hidden", L".hidden", L"shown", L"C:\\p\\shown"},
-      {L"D:pic.png", L"pic", L"new", L"D:new.png"},
-      {L"C:\\p\\a.jpg", L"a", L"a", L""},        // unchanged
-      {L"C:\\p\\a.jpg", L"a", L"", L""},
-      {L"C:\\p\\a.jpg", L"a", L"..\\b", L""},     // would leave the folder
-      {L"C:\\p\\a.jpg", L"a", L"b:c", L""},
-      {L"C:\\p\\a.jpg", L"a", L" . ", L""},
-      {L"C:\\p\\a.jpg", L"a", L"A", L"C:\\p\\A.jpg"},  // letter case alone
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(pv::WideToUtf8(c.path) + " -> " + pv::WideToUtf8(c.newBase));
-    EXPECT_EQ(pv::SplitImageName(c.path).base, c.base);
-    EXPECT_EQ(pv::RenamedPath(c.path, c.newBase), c.renamed);
-  }
-  std::minstd_rand random(7);
-  const std::wstring scrambled = pv::ScrambledName(L"C:\\d.x\\photo.final.jpg", random);
-  ASSERT_EQ(scrambled.size(), 15u);
-  for (size_t i = 0; i < scrambled.size(); ++i) {
-    if (i == 5 || i == 11) {
-      EXPECT_EQ(scrambled[i], L'.');
-    } else {
-      EXPECT_TRUE(scrambled[i] >= L'a' && scrambled[i] <= L'y') << i;
+  for (const auto& [op, from, to, becomes, folder] : cases) {
+    const std::optional<pv::OperationPlan> plan = pv::PlanFileOperation(op, from, to, isDirectory);
+    ASSERT_EQ(plan.has_value(), becomes.has_value()) << int(op) << " " << testing::PrintToString(to ? to : L"");
+    if (plan) {
+      EXPECT_EQ(std::pair(plan->op, plan->targetFolder), std::pair(*becomes, std::wstring(folder)));
     }
   }
 }
 
+TEST(FileOperations, QuestionAndRenameTexts) {
+  const std::pair<std::vector<std::wstring>, std::wstring> questions[] = {
+      {{L"C:\\a"}, L"C:\\a"},
+      {{L"C:\\a", L"C:\\b"}, L"C:\\a\n\nC:\\b"},
+      {{L"C:\\a", L"C:\\b", L"C:\\c", L"C:\\d"}, L"C:\\a\n\nC:\\b\n\n... <+2> ..."},
+      {{L"C:\\a", L"<clipboard>"}, L""},  // no file, no question
+  };
+  for (const auto& [files, text] : questions) EXPECT_EQ(pv::ConfirmationText(files), text);
+  // Path, new base name, renamed path (empty: refused).
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> renames[] = {
+      {L"C:\\p\\holiday.2024.jpg", L"beach", L"C:\\p\\beach.jpg"}, {L"C:\\p.d\\noext", L"x", L"C:\\p.d\\x"},
+      {L"C:\\p\\.hidden", L"shown", L"C:\\p\\shown"},              {L"D:pic.png", L"new", L"D:new.png"},
+      {L"C:\\p\\a.jpg", L"A", L"C:\\p\\A.jpg"},                    {L"C:\\p\\a.jpg", L"a", L""},
+      {L"C:\\p\\a.jpg", L"..\\b", L""},                            {L"C:\\p\\a.jpg", L" . ", L""},
+      {L"C:\\p\\a.jpg", L"b:c", L""},
+  };
+  for (const auto& [path, base, renamed] : renames) EXPECT_EQ(pv::RenamedPath(path, base), renamed) << pv::WideToUtf8(base);
+}
+
 TEST(CommandState, FileCommandsNeedAFileAndPasteAnImage) {
-  using pv::CommandContext;
-  CommandContext file;
-  file.hasFile = true;
-  CommandContext pseudo;  // "<clipboard>" or "<capture>"
-  CommandContext clip = file;
-  clip.clipboardHasImage = true;
-  CommandContext show = clip;
+  pv::CommandContext file, pseudo, clip, show;  // pseudo: "<clipboard>" or "<capture>"
+  file.hasFile = clip.hasFile = show.hasFile = true;
+  clip.clipboardHasImage = show.clipboardHasImage = true;
   show.slideshow = true;
-  struct Case {
-    uint32_t command;
-    bool withFile, pseudoImage, withClipboard, inSlideshow;
+  // Available with a file, for a pseudo image, with a clipboard image, in a slideshow.
+  const std::pair<std::vector<uint32_t>, std::array<bool, 4>> cases[] = {
+      {{pv::kCmdSaveAs, pv::kCmdSetWallpaper, pv::kCmdCopy}, {true, true, true, true}},
+      {{pv::kCmdRename, pv::kCmdCopyTo, pv::kCmdMoveTo, pv::kCmdDelete, pv::kCmdDeleteAndNext, pv::kCmdWipe,
+        pv::kCmdWipeAndNext}, {true, false, true, false}},
+      {{pv::kCmdPaste}, {false, false, true, false}},
+      {{pv::kCmdCaptureScreen, pv::kCmdCaptureWindow}, {true, true, true, false}},
   };
-  const Case cases[] = {
-      {pv::kCmdSaveAs, true, true, true, true},          {pv::kCmdSetWallpaper, true, true, true, true},
-      {pv::kCmdCopy, true, true, true, true},            {pv::kCmdRename, true, false, true, false},
-      {pv::kCmdCopyTo, true, false, true, false},        {pv::kCmdMoveTo, true, false, true, false},
-      {pv::kCmdDelete, true, false, true, false},        {pv::kCmdDeleteAndNext, true, false, true, false},
-      {pv::kCmdWipe, true, false, true, false},          {pv::kCmdWipeAndNext, true, false, true, false},
-      {pv::kCmdPaste, false, false, true, false},        {pv::kCmdCaptureScreen, true, true, true, false},
-      {pv::kCmdCaptureWindow, true, true, true, false},  {pv::kCmdBrowse, false, false, false, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.command);
-    EXPECT_EQ(pv::CommandAvailable(c.command, file), c.withFile);
-    EXPECT_EQ(pv::CommandAvailable(c.command, pseudo), c.pseudoImage);
-    EXPECT_EQ(pv::CommandAvailable(c.command, clip), c.withClipboard);
-    EXPECT_EQ(pv::CommandAvailable(c.command, show), c.inSlideshow);
+  for (const auto& [commands, available] : cases) {
+    for (uint32_t id : commands) {
+      const std::array<bool, 4> got = {pv::CommandAvailable(id, file), pv::CommandAvailable(id, pseudo),
+                                       pv::CommandAvailable(id, clip), pv::CommandAvailable(id, show)};
+      EXPECT_EQ(got, available) << id;
+    }
   }
 }
 
