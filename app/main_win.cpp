@@ -119,6 +119,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   pv::ViewerProcess& viewer = pv::Viewer();
   viewer.cache = &cache;
   viewer.taskbar = taskbar.get();
+  viewer.settings = &settings;
   viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
   viewer.receiveHandOver = pv::ReceiveHandOver;
   viewer.fileOpened = FileOpened;

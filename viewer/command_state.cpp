@@ -9,8 +9,6 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
     // Not carried out by this version of the viewer.
     case kCmdBrowse:
     case kCmdOptions:
-    case kCmdSlideshow:
-    case kCmdSlideshowAlt:
     case kCmdOptionsAlt:
       return false;
     // Folder steps and file commands need the file the image came from.
@@ -38,6 +36,9 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
       return !c.slideshow;
     case kCmdStopSlideshow:
       return c.slideshow;
+    case kCmdSlideshow:
+    case kCmdSlideshowAlt:
+      return !c.slideshow;
     case kCmdRestore:
       return c.maximized;
     case kCmdZoomPhysical:

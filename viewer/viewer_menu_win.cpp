@@ -57,7 +57,8 @@ void AddItems(IconMenu& owner, HMENU menu, const CommandContext& state, std::ini
       continue;
     }
     UINT flags = MF_STRING | (CommandAvailable(id, state) ? 0u : MF_GRAYED);
-    if ((id == kCmdPauseAnimation && state.paused) || (id == kCmdToggleBorder && Viewer().preferences.border))
+    if ((id == kCmdPauseAnimation && state.paused) || (id == kCmdToggleBorder && Viewer().preferences.border) ||
+        (id == kCmdToggleOption && Viewer().preferences.slideMaximise))
       flags |= MF_CHECKED;
     AppendMenuW(menu, flags, id, ItemText(id).c_str());
     for (const ItemIcon& i : kItemIcons) {
@@ -96,8 +97,8 @@ IconMenu ViewerWindow::BuildContextMenu() const {
                 kSeparator, kCmdTurnRight, kCmdTurnHalf, kCmdTurnLeft, kCmdMirror, kCmdFlip, kSeparator, kCmdFreeze,
                 kCmdToggleTopmost, kCmdToggleBorder, kCmdBorderColour});
     if (state.animated) AddSubmenu(owner, state, L"Animation", {kCmdPauseAnimation, kCmdNextFrame, kCmdPreviousFrame});
-    AddSubmenu(owner, state, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt});
-    AddItems(owner, menu, state, {kCmdAdjust, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
+    AddSubmenu(owner, state, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt, kSeparator, kCmdToggleOption});
+    AddItems(owner, menu, state, {kCmdAdjust, kCmdImageInfo, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
   }
   return owner;
 }
