@@ -17,6 +17,7 @@
 #include "core/text.h"
 #include "settings/key_bindings.h"
 #include "settings/settings_store.h"
+#include "viewer/browser_window_win.h"
 #include "viewer/error_text.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -120,7 +121,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   viewer.cache = &cache;
   viewer.taskbar = taskbar.get();
   viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
+  viewer.openBrowser = [](const wchar_t* path, HWND owner) { pv::OpenBrowser(path, nullptr, owner); };
   viewer.receiveHandOver = pv::ReceiveHandOver;
+  pv::Browser().options = &settings.options;
   viewer.fileOpened = FileOpened;
   viewer.frozenSessionEnd = FrozenSessionEnd;
   viewer.frozenOpened = FrozenOpened;

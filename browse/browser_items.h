@@ -24,9 +24,11 @@ struct BrowserItem {
   uint32_t width = 0, height = 0, bitsPerPixel = 0;
   bool hidden = false;
   bool selected = false;
-  bool openRequest = false;
   // The cell's top-left corner in the grid.
   int32_t x = 0, y = 0;
+  // Given at the fill, kept through sorting: the window finds the item's
+  // thumbnail under it.
+  uint32_t key = 0;
 
   const wchar_t* Name() const { return path.c_str() + nameOffset; }
   bool IsParentLink() const { return kind == BrowserItemKind::Folder && path.compare(nameOffset, 3, L"..") == 0; }

@@ -99,6 +99,7 @@ constexpr bool IsUserCommand(uint32_t id) {
 enum AppMessage : uint32_t {
   kMsgHandOver = 0x8000 + 1,     // a second start's command line, copied, waits to be opened
   kMsgFolderChanged = 0x8000 + 2,  // the shown image's folder changed
+  kMsgThumbnailsMade = 0x8000 + 3,  // a browser window has finished thumbnails waiting
 };
 
 }  // namespace pv

@@ -7,7 +7,6 @@ namespace pv {
 bool CommandAvailable(uint32_t command, const CommandContext& c) {
   switch (command) {
     // Not carried out by this version of the viewer.
-    case kCmdBrowse:
     case kCmdOptions:
     case kCmdSaveAs:
     case kCmdRename:

@@ -11,6 +11,10 @@ namespace pv {
 // the system's z-order.
 std::vector<HWND> FindPixvaneWindows();
 
+// Brings the next (or previous) of them after `current`, in the order of
+// their titles, to the foreground.
+void BringNextPixvaneWindow(HWND current, bool forward);
+
 // Sends WM_CLOSE to every one of them.
 void CloseAllPixvaneWindows();
 
