@@ -127,7 +127,7 @@ BrowserWindow::BrowserWindow(const wchar_t* path, const BrowserWindowOptions& op
   folder_ = FolderOf(path);
   Place(options);
   ShowWindow(Handle(), SW_SHOW);
-  Fill();
+  Fill(false);
   UpdateWindow(Handle());
 }
 
@@ -183,20 +183,14 @@ void BrowserWindow::ShowFolder(const std::wstring& folder) {
   multiFolder_ = false;
   scroll_ = 0;
   focus_ = -1;
-  Fill();
+  Fill(false);
 }
 
-void BrowserWindow::Fill() {
-  StopThumbnails();
-  MSG message;
-  while (PeekMessageW(&message, Handle(), WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
-  }
-  items_.clear();
-  thumbs_.clear();
-  images_ = 0;
-  pressed_ = -1;
-  if (observed_) observed_->RemoveObserver(this);
-  observed_ = listings_->OpenListing(folder_.c_str(), false, this);
+std::vector<BrowserItem> BrowserWindow::ReadItems() {
+  std::vector<BrowserItem> items;
+  Ref<FolderListing> listing = listings_->OpenListing(folder_.c_str(), false, this);
+  if (observed_ && observed_.get() != listing.get()) observed_->RemoveObserver(this);
+  observed_ = listing;
   std::vector<std::wstring> folders{folder_};
   auto readFolder = [&](std::wstring folder, FolderListing& listing, bool top) {
     FolderEntryInfo info;
@@ -208,23 +202,56 @@ void BrowserWindow::Fill() {
         continue;
       }
       if (auto item = MakeBrowserItem(folder, name, info)) {
-        item->key = static_cast<uint32_t>(items_.size());
-        images_ += item->kind == BrowserItemKind::Image;
-        items_.push_back(std::move(*item));
+        item->key = static_cast<uint32_t>(items.size());
+        items.push_back(std::move(*item));
       }
     }
   };
   if (observed_) readFolder(folder_, *observed_, true);
   for (size_t i = 1; i < folders.size(); ++i) {
-    if (Ref<FolderListing> listing = listings_->OpenListing(folders[i].c_str()))
-      readFolder(folders[i], *listing, false);
+    if (Ref<FolderListing> sub = listings_->OpenListing(folders[i].c_str())) readFolder(folders[i], *sub, false);
   }
+  return items;
+}
+
+namespace {
+
+// Whether two lists hold the same files, whatever their order.
+bool SameEntries(const std::vector<BrowserItem>& a, const std::vector<BrowserItem>& b) {
+  if (a.size() != b.size()) return false;
+  auto entries = [](const std::vector<BrowserItem>& items) {
+    std::vector<std::tuple<std::wstring_view, uint64_t, uint64_t>> out;
+    for (const BrowserItem& i : items) out.emplace_back(i.path, i.size, i.time);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  return entries(a) == entries(b);
+}
+
+}  // namespace
+
+void BrowserWindow::Fill(bool onlyWhenChanged) {
+  std::vector<BrowserItem> fresh = ReadItems();
+  // The program's own index file, or a change that was undone, leaves the list as it is.
+  if (onlyWhenChanged && SameEntries(fresh, items_)) return;
+  StopThumbnails();
+  MSG message;
+  while (PeekMessageW(&message, Handle(), WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
+  }
+  items_ = std::move(fresh);
+  images_ = static_cast<size_t>(std::count_if(items_.begin(), items_.end(), [](const BrowserItem& i) {
+    return i.kind == BrowserItemKind::Image;
+  }));
+  pressed_ = -1;
+  focus_ = std::min<ptrdiff_t>(focus_, static_cast<ptrdiff_t>(items_.size()) - 1);
+  thumbs_.clear();
   thumbs_.resize(items_.size());
   // The folder's index file, when it fits the box asked for.
   box_ = {static_cast<uint32_t>(std::clamp(settings_.indexIconWidth, 16, 1023)),
           static_cast<uint32_t>(std::clamp(settings_.indexIconHeight, 16, 1023))};
   ThumbnailBox asked = cacheSizeWins_ ? ThumbnailBox{} : box_;
   index_ = {};
+  writer_.Wait();
   if (!multiFolder_ && ReadThumbnailIndex(&index_, folder_, &asked)) box_ = asked;
   Sort();
   FitWindowToItems();
@@ -322,7 +349,8 @@ void BrowserWindow::WriteIndexInBackground() {
     if (item.kind == BrowserItemKind::Image && !thumbs_[item.key].pixels.empty())
       index.entries.push_back(thumbs_[item.key]);
   }
-  makers_.Run([index = std::move(index), box = box_] { WriteThumbnailIndex(index, box); });
+  writer_.Wait();
+  writer_.Run([index = std::move(index), box = box_] { WriteThumbnailIndex(index, box); });
 }
 
 void BrowserWindow::Layout() {
@@ -485,7 +513,7 @@ void BrowserWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kBrMultiFolder:
       multiFolder_ = true;
       order_ = BrowserSortOrder::Folder;
-      Fill();
+      Fill(false);
       return;
     case kBrNextWindow:
     case kBrPreviousWindow:
@@ -498,11 +526,11 @@ void BrowserWindow::OnCommand(UINT id, UINT code, HWND control) {
       OpenItems(ItemsToOpen(items_, focus_));
       return;
     case kBrRefill:
-      Fill();
+      Fill(true);
       return;
     case kBrIgnoreStoredSize:
       cacheSizeWins_ = false;
-      Fill();
+      Fill(false);
       return;
     case kBrBuildIndex:
     case kBrBuildIndexAlt:
@@ -516,7 +544,7 @@ void BrowserWindow::OnCommand(UINT id, UINT code, HWND control) {
       }
       return;
     case kBrDeleteIndex: {
-      makers_.Wait();
+      writer_.Wait();
       const std::wstring path = ThumbnailIndexPath(folder_);
       if (!path.empty()) RemoveFile(path.c_str());
       return;
@@ -641,6 +669,7 @@ void BrowserWindow::OnContextMenu(POINT point, bool fromKeyboard) {
 
 void BrowserWindow::OnDestroy() {
   StopThumbnails();
+  writer_.Wait();
   KillTimer(Handle(), kCloseTimer);
   if (observed_) observed_->RemoveObserver(this);
   observed_.Reset();

@@ -126,7 +126,9 @@ class BrowserWindow : public ToolkitWindow, private FolderObserver {
 
   void Place(const BrowserWindowOptions& options);
   void ShowFolder(const std::wstring& folder);
-  void Fill();
+  // Reads the folder (and in the multi-folder view its sub-folders).
+  std::vector<BrowserItem> ReadItems();
+  void Fill(bool onlyWhenChanged);
   void StopThumbnails();
   void StartThumbnails();
   void TakeMadeThumbnails();
@@ -169,6 +171,7 @@ class BrowserWindow : public ToolkitWindow, private FolderObserver {
   size_t pendingThumbnails_ = 0;
   uint32_t generation_ = 0;
   TaskGroup makers_;
+  TaskGroup writer_;  // the index file; never cancelled, so a started index is finished
   CancelFlag cancel_{0};
   std::mutex madeLock_;
   std::vector<Made> made_;
