@@ -108,10 +108,10 @@ TEST_F(BrowserWindowTest, GridShowsTheFolderSortedWithTheImagesOwnPixels) {
   }
   // Sorting by file size puts the smallest file first; folders weigh nothing.
   SendMessageW(window, WM_COMMAND, pv::kBrSortSize, 0);
-  EXPECT_EQ(Names(*w), L".. sub b.bmp a10.bmp a9.bmp");
+  EXPECT_EQ(Names(*w), L".. sub a10.bmp b.bmp a9.bmp");
   EXPECT_EQ(options_.indexSortOrder, 3);
   SendMessageW(window, WM_COMMAND, pv::kBrShowScripts, 0);
-  EXPECT_EQ(Names(*w), L".. sub b.bmp a10.bmp a9.bmp show.pvs");
+  EXPECT_EQ(Names(*w), L".. sub show.pvs a10.bmp b.bmp a9.bmp");
 }
 
 TEST_F(BrowserWindowTest, KeysMoveTheFocusAndEnterOpensAViewer) {
