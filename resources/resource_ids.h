@@ -32,3 +32,8 @@
 #define PV_ADJUST_LABEL 1140
 #define PV_ADJUST_INVERT 1160
 #define PV_ADJUST_RESET 1161
+
+// The image information window: its text and its copy button.
+#define PV_DIALOG_INFO 17
+#define PV_INFO_TEXT 1700
+#define PV_INFO_COPY 1701

@@ -9,6 +9,8 @@
 #include "core/text.h"
 #include "metadata/resolution_text.h"
 #include "viewer/adjust_dialog_win.h"
+#include "viewer/image_info.h"
+#include "viewer/image_info_win.h"
 #include "toolkit/command_ids.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -182,6 +184,13 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kCmdPauseAnimation:
       PauseAnimation(!paused_);
       return;
+    case kCmdImageInfo: {
+      // An animation's frames share the file's properties, which its first
+      // frame carries; each page of a document has its own.
+      ImageBuffer& shown = view_->IsAnimated() ? *view_->First() : *view_->Source();
+      ShowImageInformation(Handle(), ImageInformationText(shown, view_->FrameIndex(), view_->FrameCount()));
+      return;
+    }
     case kCmdNextFrame:
     case kCmdPreviousFrame:
       StepAnimation(id == kCmdNextFrame ? StepDirection::Next : StepDirection::Previous);

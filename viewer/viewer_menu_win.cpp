@@ -97,7 +97,7 @@ IconMenu ViewerWindow::BuildContextMenu() const {
                 kCmdToggleTopmost, kCmdToggleBorder, kCmdBorderColour});
     if (state.animated) AddSubmenu(owner, state, L"Animation", {kCmdPauseAnimation, kCmdNextFrame, kCmdPreviousFrame});
     AddSubmenu(owner, state, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt});
-    AddItems(owner, menu, state, {kCmdAdjust, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
+    AddItems(owner, menu, state, {kCmdAdjust, kCmdImageInfo, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
   }
   return owner;
 }

@@ -307,7 +307,7 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
   pv::ViewerWindow* w = Open("a.bmp");
   {
     pv::IconMenu menu = w->BuildContextMenu();
-    EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{20000, 20005, 0, 20001, 20002, 0, -1, -1, -1, 20035, 20008, 0,
+    EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{20000, 20005, 0, 20001, 20002, 0, -1, -1, -1, 20035, 20074, 20008, 0,
                                                      20056, 20062, 20064}));
     EXPECT_EQ(IdsWithBitmaps(menu.get()), (std::vector<int>{20000, 20005, 20001, 20002, 20025, 20026, 20033, 20035,
                                                             20008, 20056, 20062, 20064}));
@@ -411,18 +411,83 @@ TEST_F(ViewerWindowTest, BorderlessBorderIsOnePixelOfItsColourAroundTheImage) {
   EXPECT_EQ(ClientOriginOf(window_), origin);
 }
 
-TEST_F(ViewerWindowTest, CameraOrientationTurnsTheImageWhenItOpens) {
+// Works a dialog of the program once it shows, from inside its modal loop.
+std::function<void(HWND)> g_dialogAction;
+const wchar_t* g_dialogTitle = nullptr;
+
+void WhenDialogShows(const wchar_t* title, std::function<void(HWND)> action) {
+  g_dialogTitle = title;
+  g_dialogAction = std::move(action);
+  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dialog = FindWindowW(L"#32770", g_dialogTitle);
+    if (!dialog) return;
+    KillTimer(nullptr, id);
+    g_dialogAction(dialog);
+  });
+}
+
+// An EXIF block whose first directory holds the maker "Pixcam", the model
+// "PV-1" and Orientation 6 ("Rotated 270": shown a quarter turn clockwise).
+std::vector<uint8_t> CameraExif() {
+  std::vector<uint8_t> app1 = {0xFF, 0xE1, 0, 70, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0};
+  const uint8_t entries[] = {15, 1, 2, 0, 7, 0, 0, 0, 50, 0, 0, 0,   // Make, at 50
+                             16, 1, 2, 0, 5, 0, 0, 0, 57, 0, 0, 0,   // Model, at 57
+                             18, 1, 3, 0, 1, 0, 0, 0, 6,  0, 0, 0};  // Orientation
+  app1.insert(app1.end(), std::begin(entries), std::end(entries));
+  const char texts[] = "\0\0\0\0Pixcam\0PV-1";  // no next directory, then the texts
+  app1.insert(app1.end(), texts, texts + sizeof texts);
+  return app1;
+}
+
+TEST_F(ViewerWindowTest, CameraOrientationTurnsTheImageWhenItOpensAndTheInformationWindowTellsIt) {
   std::vector<uint8_t> jpeg = pvtest::ReadFileBytes(std::string(PV_OWN_DATA_DIR) + "/../../samples/sample.jpg");
   ASSERT_GT(jpeg.size(), 2u);
-  // An EXIF block whose first directory holds only Orientation 6 ("Rotated 270").
-  const uint8_t app1[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
-                          1,    0,    0x12, 1, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
-  jpeg.insert(jpeg.begin() + 2, std::begin(app1), std::end(app1));
+  ASSERT_TRUE(pv::WriteWholeFile(Path("upright.jpg"), jpeg));
+  const std::vector<uint8_t> app1 = CameraExif();
+  ASSERT_EQ(app1.size(), 72u);
+  jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
   ASSERT_TRUE(pv::WriteWholeFile(Path("turned.jpg"), jpeg));
+
+  ASSERT_TRUE(Open("upright.jpg"));
+  ASSERT_EQ(ClientSizeOf(window_), XY(400, 300));
+  PumpMessages(100);
+  const std::vector<uint8_t> upright = pvtest::ClientPixels(window_);
+  DestroyWindow(window_);
   pv::ViewerWindow* w = Open("turned.jpg");
   ASSERT_TRUE(w);
   EXPECT_EQ(w->View()->Orientation(), 1) << "one clockwise quarter turn";
-  EXPECT_EQ(ClientSizeOf(window_), XY(300, 400));
+  ASSERT_EQ(ClientSizeOf(window_), XY(300, 400));
+  PumpMessages(100);
+  const std::vector<uint8_t> turned = pvtest::ClientPixels(window_);
+  // On screen, column x of the turned picture is row 299 - x of the upright one.
+  size_t differing = 0;
+  for (uint32_t y = 0; y < 400; ++y) {
+    for (uint32_t x = 0; x < 300; ++x) {
+      const size_t from = (size_t{299 - x} * 400 + y) * 4, to = (size_t{y} * 300 + x) * 4;
+      differing += !std::equal(&upright[from], &upright[from] + 3, &turned[to]);
+    }
+  }
+  EXPECT_EQ(differing, 0u);
+
+  std::wstring shown;
+  WhenDialogShows(L"Image information", [&](HWND dialog) {
+    wchar_t text[4096];
+    GetDlgItemTextW(dialog, PV_INFO_TEXT, text, 4096);
+    shown = text;
+    SendDlgItemMessageW(dialog, PV_INFO_COPY, BM_CLICK, 0, 0);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(pv::kCmdImageInfo);
+  for (const wchar_t* line : {L"Size:\t400 \u00D7 300 pixels\r\n", L"Camera maker:\tPixcam\r\n",
+                              L"Camera model:\tPV-1\r\n", L"Orientation:\tRotated 270\r\n"}) {
+    EXPECT_NE(shown.find(line), std::wstring::npos) << pv::WideToUtf8(line) << " in " << pv::WideToUtf8(shown);
+  }
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  HANDLE copied = GetClipboardData(CF_UNICODETEXT);
+  const auto* text = copied ? static_cast<const wchar_t*>(GlobalLock(copied)) : nullptr;
+  EXPECT_EQ(text ? std::wstring(text) : L"", shown) << "the copy button copies the whole text";
+  if (text) GlobalUnlock(copied);
+  CloseClipboard();
 }
 
 TEST_F(ViewerWindowTest, HoverFrameShowsWhileTheMouseIsOver) {
@@ -583,21 +648,6 @@ TEST_F(ViewerWindowTest, CyclingAndClosingAllWindows) {
     PumpMessages();
     return !IsWindow(a) && !IsWindow(b);
   }, 2000));
-}
-
-// Works a dialog of the program once it shows, from inside its modal loop.
-std::function<void(HWND)> g_dialogAction;
-const wchar_t* g_dialogTitle = nullptr;
-
-void WhenDialogShows(const wchar_t* title, std::function<void(HWND)> action) {
-  g_dialogTitle = title;
-  g_dialogAction = std::move(action);
-  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
-    HWND dialog = FindWindowW(L"#32770", g_dialogTitle);
-    if (!dialog) return;
-    KillTimer(nullptr, id);
-    g_dialogAction(dialog);
-  });
 }
 
 void MoveSlider(HWND dialog, int id, int position) {
