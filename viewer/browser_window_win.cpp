@@ -8,6 +8,7 @@
 #include "browse/image_cache.h"
 #include "browse/thumbnail_maker.h"
 #include "core/text.h"
+#include "settings/language.h"
 #include "toolkit/command_ids.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -59,8 +60,8 @@ struct MenuItem {
 
 bool BrowserCommandAvailable(uint32_t command, bool multiFolder) {
   switch (command) {
-    // The file operations, the page bitmap, slideshows and the options
-    // sheet are not part of this version.
+    // The file operations, the page bitmap, playing slideshows and the
+    // options sheet are not part of this version.
     case kBrCopyTo:
     case kBrMoveTo:
     case kBrDelete:
@@ -70,7 +71,6 @@ bool BrowserCommandAvailable(uint32_t command, bool multiFolder) {
     case kBrSlideshow:
     case kBrSlideshowAlt:
     case kBrSlideMaximise:
-    case kBrEditScript:
     case kBrOptions:
       return false;
     case kBrDeleteIndex:
@@ -401,7 +401,7 @@ void BrowserWindow::RefreshTitle() {
   BrowserTitleParts parts;
   parts.folder = folder_;
   parts.given = title_;
-  parts.caption = L"Index";
+  parts.caption = Translate(L"Index");
   parts.fullPath = settings_.indexShowFullFolder;
   parts.multiFolder = multiFolder_;
   parts.showCount = settings_.indexShowCount;
@@ -535,8 +535,8 @@ void BrowserWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kBrBuildIndex:
     case kBrBuildIndexAlt:
       if (multiFolder_) {
-        MessageBoxW(Handle(), L"The index file cannot be built in the view of several folders.", L"Pixvane",
-                    MB_OK | MB_ICONINFORMATION);
+        MessageBoxW(Handle(), Translate(L"The index file cannot be built in the view of several folders.").c_str(),
+                    L"Pixvane", MB_OK | MB_ICONINFORMATION);
       } else if (pendingThumbnails_ == 0) {
         WriteIndexInBackground();
       } else {
@@ -571,6 +571,21 @@ void BrowserWindow::OnCommand(UINT id, UINT code, HWND control) {
       auto at = std::find_if(items_.begin(), items_.end(), [&](const BrowserItem& i) { return i.key == focusKey; });
       focus_ = at == items_.end() ? -1 : at - items_.begin();
       Redraw(nullptr, false);
+      return;
+    }
+    case kBrEditScript: {
+      auto script = std::find_if(items_.begin(), items_.end(), [](const BrowserItem& i) {
+        return i.selected && i.kind == BrowserItemKind::Script;
+      });
+      wchar_t notepad[kMaxPathUnits];
+      const UINT n = GetSystemDirectoryW(notepad, kMaxPathUnits - 16);
+      if (script == items_.end() || n == 0 || n >= kMaxPathUnits - 16) {
+        MessageBeep(0);
+        return;
+      }
+      wcscpy(notepad + n, L"\\Notepad.exe");
+      const std::wstring quoted = L"\"" + script->path + L"\"";
+      ShellExecuteW(Handle(), L"open", notepad, quoted.c_str(), nullptr, SW_SHOWNORMAL);
       return;
     }
     case kBrHelp:
