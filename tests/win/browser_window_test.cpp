@@ -61,6 +61,7 @@ class BrowserWindowTest : public ::testing::Test {
     cache_.CancelPrefetches();
     pv::Viewer().cache = nullptr;
     pv::Viewer().openViewer = nullptr;
+    pv::Viewer().openBrowser = nullptr;
     pv::Browser().options = nullptr;
   }
   void Write(const char* name, uint32_t w, uint32_t h, uint8_t blue) {
@@ -140,6 +141,23 @@ TEST_F(BrowserWindowTest, KeysMoveTheFocusAndEnterOpensAViewer) {
   SendMessageW(window, WM_LBUTTONUP, 0, at);
   EXPECT_EQ(w->Folder(), Path("sub") + L"\\");
   EXPECT_EQ(Names(*w), L"..");
+}
+
+TEST_F(BrowserWindowTest, CloseOnOpenLeavesTheViewerAndAnIndexFileOpensTheBrowser) {
+  options_.indexCloseOnOpen = true;
+  pv::BrowserWindow* w = Open();
+  ASSERT_TRUE(w);
+  const HWND window = w->Handle();
+  for (WPARAM key : {VK_RIGHT, VK_RIGHT, VK_RETURN}) Key(window, key);
+  EXPECT_TRUE(Until([&] { return !IsWindow(window); }, 5000)) << "the browser closes after the open";
+  EXPECT_EQ(opened, std::vector<std::wstring>{Path("a9.bmp")});
+  EXPECT_EQ(pv::FindPixvaneWindows().size(), 1u) << "the viewer stays";
+  EXPECT_EQ(pv::BrowserWindow::OpenCount(), 0u);
+
+  pv::Viewer().openBrowser = [](const wchar_t* path, HWND) { pv::BrowserWindow::Open(path, {}); };
+  pv::ViewerWindow* v = pv::ViewerWindow::Open(Path("Pixvane.pvi").c_str(), {});
+  EXPECT_TRUE(!v || !v->HasImage());
+  EXPECT_EQ(pv::BrowserWindow::OpenCount(), 1u);
 }
 
 TEST_F(BrowserWindowTest, FolderChangesRefillAndTheIndexFileServesTheSecondOpening) {
