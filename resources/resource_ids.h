@@ -37,3 +37,8 @@
 #define PV_DIALOG_INFO 17
 #define PV_INFO_TEXT 1700
 #define PV_INFO_COPY 1701
+
+// The rename dialog: the old base name, and the field for the new one.
+#define PV_DIALOG_RENAME 14
+#define PV_RENAME_OLD 8000
+#define PV_RENAME_NEW 8001

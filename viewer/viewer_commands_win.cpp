@@ -5,6 +5,7 @@
 #include <string>
 
 #include "browse/file_names.h"
+#include "browse/file_operations.h"
 #include "browse/image_cache.h"
 #include "core/text.h"
 #include "metadata/resolution_text.h"
@@ -100,6 +101,7 @@ CommandContext ViewerWindow::CommandState() const {
   c.slideshow = slideshow_;
   c.maximized = IsMaximized();
   c.hasDensity = view_ && view_->Source()->Properties().Has(kPropDensity);
+  c.clipboardHasImage = ClipboardHasImage();
   return c;
 }
 
@@ -246,6 +248,21 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       OpenFile(path.c_str(), true, true);
       return;
     }
+    case kCmdSaveAs:
+    case kCmdRename:
+    case kCmdCopyTo:
+    case kCmdMoveTo:
+    case kCmdDelete:
+    case kCmdDeleteAndNext:
+    case kCmdWipe:
+    case kCmdWipeAndNext:
+    case kCmdSetWallpaper:
+    case kCmdCopy:
+    case kCmdPaste:
+    case kCmdCaptureScreen:
+    case kCmdCaptureWindow:
+      RunFileCommand(id);
+      return;
     case kCmdPixelColour: {
       POINT p;
       RECT client;
