@@ -5,8 +5,10 @@
 #include <tuple>
 
 #include "browse/file_names.h"
+#include "browse/file_operations.h"
 #include "browse/image_cache.h"
 #include "browse/thumbnail_maker.h"
+#include "core/image_buffer.h"
 #include "core/text.h"
 #include "settings/language.h"
 #include "toolkit/command_ids.h"
@@ -60,14 +62,7 @@ struct MenuItem {
 
 bool BrowserCommandAvailable(uint32_t command, bool multiFolder) {
   switch (command) {
-    // The file operations, the page bitmap, playing slideshows and the
-    // options sheet are not part of this version.
-    case kBrCopyTo:
-    case kBrMoveTo:
-    case kBrDelete:
-    case kBrWipe:
-    case kBrRename:
-    case kBrSavePage:
+    // Playing slideshows and the options sheet are not part of this version.
     case kBrSlideshow:
     case kBrSlideshowAlt:
     case kBrSlideMaximise:
@@ -239,9 +234,8 @@ void BrowserWindow::Fill(bool onlyWhenChanged) {
   while (PeekMessageW(&message, Handle(), WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
   }
   items_ = std::move(fresh);
-  images_ = static_cast<size_t>(std::count_if(items_.begin(), items_.end(), [](const BrowserItem& i) {
-    return i.kind == BrowserItemKind::Image;
-  }));
+  images_ = static_cast<size_t>(std::count_if(items_.begin(), items_.end(),
+                                              [](const BrowserItem& i) { return i.kind == BrowserItemKind::Image; }));
   pressed_ = -1;
   focus_ = std::min<ptrdiff_t>(focus_, static_cast<ptrdiff_t>(items_.size()) - 1);
   thumbs_.clear();
@@ -486,6 +480,27 @@ void BrowserWindow::OpenItems(const std::vector<size_t>& which) {
   }
 }
 
+std::vector<std::wstring> BrowserWindow::SelectedFiles() const {
+  std::vector<std::wstring> files;
+  for (const BrowserItem& item : items_) {
+    if (item.selected && item.kind != BrowserItemKind::Folder) files.push_back(item.path);
+  }
+  if (files.empty() && focus_ >= 0 && items_[static_cast<size_t>(focus_)].kind != BrowserItemKind::Folder)
+    files.push_back(items_[static_cast<size_t>(focus_)].path);
+  return files;
+}
+
+void BrowserWindow::DropVanishedItems() {
+  std::erase_if(items_, [](const BrowserItem& item) { return !PathExists(item.path.c_str()); });
+  images_ = static_cast<size_t>(std::count_if(items_.begin(), items_.end(),
+                                              [](const BrowserItem& i) { return i.kind == BrowserItemKind::Image; }));
+  focus_ = std::min<ptrdiff_t>(focus_, static_cast<ptrdiff_t>(items_.size()) - 1);
+  pressed_ = -1;
+  Layout();
+  RefreshTitle();
+  Redraw(nullptr, false);
+}
+
 void BrowserWindow::OnTimer(UINT_PTR id) {
   if (id != kCloseTimer) return;
   KillTimer(Handle(), kCloseTimer);
@@ -527,6 +542,41 @@ void BrowserWindow::OnCommand(UINT id, UINT code, HWND control) {
       return;
     case kBrRefill:
       Fill(true);
+      return;
+    case kBrCopyTo:
+    case kBrMoveTo: {
+      const std::vector<std::wstring> files = SelectedFiles();
+      const bool move = id == kBrMoveTo;
+      const std::wstring target =
+          files.empty() ? std::wstring()
+                        : ChooseFolder(Handle(), move ? FileText::ChooseMoveFolder : FileText::ChooseCopyFolder);
+      if (target.empty()) return;
+      CopyFileToFolder(Handle(), Viewer().cache, move ? FileOp::Move : FileOp::Copy, target, files);
+      if (move) {
+        DropVanishedItems();
+      } else {
+        for (BrowserItem& item : items_) item.selected = false;
+        Redraw(nullptr, false);
+      }
+      return;
+    }
+    case kBrDelete:
+    case kBrWipe: {
+      const std::vector<std::wstring> files = SelectedFiles();
+      if (files.empty() || !ConfirmFileOperation(Handle(), files)) return;
+      DeleteFiles(Handle(), Viewer().cache, files, id == kBrWipe);
+      DropVanishedItems();
+      return;
+    }
+    case kBrRename:
+      // The dialogs may let a refill in, so the series works on paths, not items.
+      for (const std::wstring& path : SelectedFiles()) {
+        if (RenameImageFile(Handle(), Viewer().cache, path).empty()) break;
+      }
+      Fill(true);
+      return;
+    case kBrSavePage:
+      SavePage();
       return;
     case kBrIgnoreStoredSize:
       cacheSizeWins_ = false;
@@ -574,9 +624,8 @@ void BrowserWindow::OnCommand(UINT id, UINT code, HWND control) {
       return;
     }
     case kBrEditScript: {
-      auto script = std::find_if(items_.begin(), items_.end(), [](const BrowserItem& i) {
-        return i.selected && i.kind == BrowserItemKind::Script;
-      });
+      auto script = std::find_if(items_.begin(), items_.end(),
+                                 [](const BrowserItem& i) { return i.selected && i.kind == BrowserItemKind::Script; });
       wchar_t notepad[kMaxPathUnits];
       const UINT n = GetSystemDirectoryW(notepad, kMaxPathUnits - 16);
       if (script == items_.end() || n == 0 || n >= kMaxPathUnits - 16) {
@@ -856,6 +905,36 @@ void BrowserWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
   GdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(dc, width, height));
   HGDIOBJ oldBitmap = SelectObject(memory, bitmap.get());
   SetViewportOrgEx(memory, -area.left, -area.top, nullptr);
+  DrawItems(memory, area, scroll_);
+  SetViewportOrgEx(memory, 0, 0, nullptr);
+  BitBlt(dc, area.left, area.top, width, height, memory, 0, 0, SRCCOPY);
+  SelectObject(memory, oldBitmap);
+  DeleteDC(memory);
+}
+
+void BrowserWindow::SavePage() {
+  const std::wstring target = ChooseBitmapTarget(Handle(), (folder_ + L"index.bmp").c_str());
+  if (target.empty()) return;
+  // The whole grid, not only what the window shows.
+  const ImageSize size{static_cast<uint32_t>(std::max(grid_.width, 1)),
+                       static_cast<uint32_t>(std::max(grid_.height, 1))};
+  Ref<ImageBuffer> page(CreateImageBuffer(PixelFormat::Rgba8, size, true));
+  const ScreenBitmap* screen = page ? page->AsScreenBitmap() : nullptr;
+  bool saved = false;
+  if (screen) {
+    DrawItems(static_cast<HDC>(screen->deviceContext),
+              RECT{0, 0, static_cast<LONG>(size.width), static_cast<LONG>(size.height)}, 0);
+    GdiFlush();
+    for (uint32_t y = 0; y < size.height; ++y) {
+      uint8_t* row = page->Row(y);
+      for (uint32_t x = 0; x < size.width; ++x) row[x * 4 + 3] = 255;  // GDI leaves alpha at 0
+    }
+    saved = SaveBitmapFile(*page, nullptr, target);
+  }
+  if (!saved) MessageBoxW(Handle(), FileOperationText(FileText::CannotSave), kMessageCaption, MB_OK);
+}
+
+void BrowserWindow::DrawItems(HDC memory, const RECT& area, int32_t scroll) {
   const BackgroundColour& bg = settings_.indexBackground;
   const COLORREF background = RGB(bg.red, bg.green, bg.blue);
   const COLORREF text = (bg.red * 3 + bg.green * 6 + bg.blue) / 10 > 128 ? RGB(0, 0, 0) : RGB(255, 255, 255);
@@ -868,13 +947,14 @@ void BrowserWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
   for (size_t i = 0; i < items_.size(); ++i) {
     const BrowserItem& item = items_[i];
     if (item.hidden) continue;
-    const RECT cell{item.x, item.y - scroll_, item.x + grid_.cellWidth - settings_.indexIconSpacing,
-                    item.y - scroll_ + grid_.cellHeight - settings_.indexIconSpacing};
+    const RECT cell{item.x, item.y - scroll, item.x + grid_.cellWidth - settings_.indexIconSpacing,
+                    item.y - scroll + grid_.cellHeight - settings_.indexIconSpacing};
     RECT visible;
     if (!IntersectRect(&visible, &cell, &area)) continue;
     if (item.selected) FillRect(memory, &cell, selectedBrush.get());
     const ThumbnailEntry& t = thumbs_[item.key];
-    const RECT thumb = ThumbnailRect(i);
+    RECT thumb = ThumbnailRect(i);
+    OffsetRect(&thumb, 0, scroll_ - scroll);
     if (!t.pixels.empty()) {
       BITMAPINFO info{};
       info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -925,10 +1005,6 @@ void BrowserWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
     }
     if (static_cast<ptrdiff_t>(i) == focus_) DrawFocusRect(memory, &cell);
   }
-  SetViewportOrgEx(memory, 0, 0, nullptr);
-  BitBlt(dc, area.left, area.top, width, height, memory, 0, 0, SRCCOPY);
-  SelectObject(memory, oldBitmap);
-  DeleteDC(memory);
 }
 
 bool BrowserWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {

@@ -141,6 +141,14 @@ class BrowserWindow : public ToolkitWindow, private FolderObserver {
   void SetFocusItem(ptrdiff_t index);
   void OpenItems(const std::vector<size_t>& which);
   void Sort();
+  // The selected files (not folders), or the focused one when none is selected.
+  std::vector<std::wstring> SelectedFiles() const;
+  // After a move or a delete: items whose files are gone leave the list.
+  void DropVanishedItems();
+  // The whole grid as one bitmap file.
+  void SavePage();
+  // The items that meet `area` (grid coordinates less `scroll`).
+  void DrawItems(HDC dc, const RECT& area, int32_t scroll);
   bool IsMaximized() const { return IsZoomed(Handle()) != 0; }
   int32_t VisibleRows() const;
   // On the watcher's thread: only posts the refill command.

@@ -23,6 +23,10 @@ void CloseAllPixvaneWindows();
 void OpenHelpFile(HWND owner);
 void CloseHelpFiles();
 
+// The bitmap file the user chose in the save dialog, ending in ".bmp",
+// first suggested beside `current` under its base name; empty when cancelled.
+std::wstring ChooseBitmapTarget(HWND owner, const wchar_t* current);
+
 // The user's choice of image files: one or more full paths, none on cancel.
 std::vector<std::wstring> ChooseImageFiles(HWND owner, bool multiple);
 

@@ -113,6 +113,17 @@ TEST_F(BrowserWindowTest, GridShowsTheFolderSortedWithTheImagesOwnPixels) {
   EXPECT_EQ(options_.indexSortOrder, 3);
   SendMessageW(window, WM_COMMAND, pv::kBrShowScripts, 0);
   EXPECT_EQ(Names(*w), L".. sub show.pvs a10.bmp b.bmp a9.bmp");
+
+  // A wiped file leaves the list and the count; Ctrl and a click select it.
+  const pv::BrowserItem& b = w->Items()[IndexOf(*w, L"b.bmp")];
+  SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON | MK_CONTROL, MAKELPARAM(b.x + 20, b.y + 20));
+  {
+    pvtest::DialogAnswerer yes(IDYES);
+    SendMessageW(window, WM_COMMAND, pv::kBrWipe, 0);
+  }
+  EXPECT_EQ(Names(*w), L".. sub show.pvs a10.bmp a9.bmp");
+  EXPECT_EQ(pvtest::TitleOf(window), L"browser-window | 2 | Index | Pixvane");
+  EXPECT_FALSE(fs::exists(Path("b.bmp")));
 }
 
 TEST_F(BrowserWindowTest, KeysMoveTheFocusAndEnterOpensAViewer) {
