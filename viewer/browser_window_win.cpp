@@ -922,8 +922,10 @@ void BrowserWindow::SavePage() {
   const ScreenBitmap* screen = page ? page->AsScreenBitmap() : nullptr;
   bool saved = false;
   if (screen) {
-    DrawItems(static_cast<HDC>(screen->deviceContext),
-              RECT{0, 0, static_cast<LONG>(size.width), static_cast<LONG>(size.height)}, 0);
+    // The buffer's first pixel lies a row and 16 bytes into its bitmap.
+    const HDC dc = static_cast<HDC>(screen->deviceContext);
+    SetViewportOrgEx(dc, 4, 1, nullptr);
+    DrawItems(dc, RECT{0, 0, static_cast<LONG>(size.width), static_cast<LONG>(size.height)}, 0);
     GdiFlush();
     for (uint32_t y = 0; y < size.height; ++y) {
       uint8_t* row = page->Row(y);

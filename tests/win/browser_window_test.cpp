@@ -124,6 +124,22 @@ TEST_F(BrowserWindowTest, GridShowsTheFolderSortedWithTheImagesOwnPixels) {
   EXPECT_EQ(Names(*w), L".. sub show.pvs a10.bmp a9.bmp");
   EXPECT_EQ(pvtest::TitleOf(window), L"browser-window | 2 | Index | Pixvane");
   EXPECT_FALSE(fs::exists(Path("b.bmp")));
+
+  // The whole page as one bitmap holds a thumbnail where the grid has it.
+  const size_t a9 = IndexOf(*w, L"a9.bmp");
+  RECT r = w->ThumbnailRect(a9);
+  {
+    pvtest::DialogAnswerer save(IDOK, Path("page.bmp").c_str(), 1148);
+    SendMessageW(window, WM_COMMAND, pv::kBrSavePage, 0);
+  }
+  std::vector<uint8_t> page;
+  uint32_t pw = 0, ph = 0;
+  pv::Status status;
+  ASSERT_TRUE(pvtest::DecodeToRgba(Path("page.bmp"), &page, &pw, &ph, &status));
+  std::vector<uint8_t> thumb;
+  for (LONG y = r.top; y < r.bottom; ++y)
+    thumb.insert(thumb.end(), page.begin() + (y * pw + r.left) * 4, page.begin() + (y * pw + r.right) * 4);
+  EXPECT_EQ(thumb, images_["a9.bmp"]);
 }
 
 TEST_F(BrowserWindowTest, KeysMoveTheFocusAndEnterOpensAViewer) {
