@@ -214,6 +214,15 @@ TEST_F(BrowserWindowTest, FolderChangesRefillAndTheIndexFileServesTheSecondOpeni
   ASSERT_TRUE(w);
   EXPECT_EQ(w->ThumbnailsFromIndex(), 0u);
   EXPECT_EQ(w->Box(), (pv::ThumbnailBox{128, 160}));
+
+  // The multi-folder view reads the sub-folders into the list and builds no index file.
+  Write("sub/d.bmp", 8, 8, 50);
+  SendMessageW(w->Handle(), WM_COMMAND, pv::kBrMultiFolder, 0);
+  EXPECT_EQ(Names(*w), L"a9.bmp a10.bmp b.bmp c.bmp d.bmp");
+  EXPECT_EQ(pvtest::TitleOf(w->Handle()), L"browser-window + ... | 5 | Index | Pixvane");
+  pvtest::DialogAnswerer ok(IDOK);
+  SendMessageW(w->Handle(), WM_COMMAND, pv::kBrBuildIndex, 0);
+  EXPECT_EQ(ok.Captions(), std::vector<std::wstring>{L"Pixvane"});
 }
 
 }  // namespace
