@@ -11,6 +11,7 @@
 #include "core/image_buffer.h"
 #include "core/text.h"
 #include "settings/language.h"
+#include "slideshow/slideshow_win.h"
 #include "toolkit/command_ids.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -62,10 +63,7 @@ struct MenuItem {
 
 bool BrowserCommandAvailable(uint32_t command, bool multiFolder) {
   switch (command) {
-    // Playing slideshows and the options sheet are not part of this version.
-    case kBrSlideshow:
-    case kBrSlideshowAlt:
-    case kBrSlideMaximise:
+    // The options sheet is not part of this version.
     case kBrOptions:
       return false;
     case kBrDeleteIndex:
@@ -578,6 +576,19 @@ void BrowserWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kBrSavePage:
       SavePage();
       return;
+    case kBrSlideshow:
+    case kBrSlideshowAlt: {
+      // 22018 asks with the script dialog first; 22019 writes at once.
+      std::wstring script;
+      if (Viewer().settings && Viewer().openViewer &&
+          WriteSlideshowScript(&script, Handle(), folder_.substr(0, folder_.size() - 1), id == kBrSlideshowAlt,
+                               *Viewer().settings, *listings_))
+        Viewer().openViewer(script.c_str(), Handle());
+      return;
+    }
+    case kBrSlideMaximise:
+      settings_.slideMaximise = !settings_.slideMaximise;
+      return;
     case kBrIgnoreStoredSize:
       cacheSizeWins_ = false;
       Fill(false);
@@ -675,6 +686,8 @@ void BrowserWindow::OnContextMenu(POINT point, bool fromKeyboard) {
         checked = std::mismatch(std::begin(probe.bytes), std::end(probe.bytes), switches_.bytes).first[0] == 0;
       } else if (i.id == kBrFixedSize) {
         checked = settings_.indexFixedWindowSize;
+      } else if (i.id == kBrSlideMaximise) {
+        checked = settings_.slideMaximise;
       }
       AppendMenuW(
           to, MF_STRING | (BrowserCommandAvailable(i.id, multiFolder_) ? 0u : MF_GRAYED) | (checked ? MF_CHECKED : 0u),

@@ -8,8 +8,6 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
   switch (command) {
     // Not carried out by this version of the viewer.
     case kCmdOptions:
-    case kCmdSlideshow:
-    case kCmdSlideshowAlt:
     case kCmdOptionsAlt:
       return false;
     // Folder steps and file commands need the file the image came from.
@@ -37,6 +35,9 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
       return !c.slideshow;
     case kCmdStopSlideshow:
       return c.slideshow;
+    case kCmdSlideshow:
+    case kCmdSlideshowAlt:
+      return !c.slideshow;
     case kCmdRestore:
       return c.maximized;
     case kCmdZoomPhysical:

@@ -2,12 +2,14 @@
 
 #include <string>
 
+#include "settings/language.h"
+
 namespace pv {
 
 namespace {
 
 void AddLine(std::wstring& text, const wchar_t* name, const std::wstring& value) {
-  text += name;
+  text += Translate(name);
   text += L":\t";
   text += value;
   text += L"\r\n";

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "resources/resource_ids.h"
+#include "settings/language_win.h"
 
 namespace pv {
 
@@ -31,6 +32,7 @@ INT_PTR CALLBACK InfoProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     case WM_INITDIALOG: {
       SetWindowLongPtrW(dialog, DWLP_USER, lParam);
       const auto* text = reinterpret_cast<const std::wstring*>(lParam);
+      TranslateWindow(dialog);
       SetDlgItemTextW(dialog, PV_INFO_TEXT, text->c_str());
       // Tab stops wide enough for the longest property name.
       const DWORD stops = 64;

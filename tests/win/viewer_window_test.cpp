@@ -18,6 +18,8 @@
 #include "core/lzw.h"
 #include "core/text.h"
 #include "resources/resource_ids.h"
+#include "settings/language.h"
+#include "settings/language_win.h"
 #include "tests/test_support.h"
 #include "tests/win/icon_shape.h"
 #include "tests/webp_test_files.h"
@@ -153,7 +155,7 @@ TEST_F(ViewerWindowTest, NextImageComesFromThePrefetch) {
 TEST_F(ViewerWindowTest, EverySampleFormatOpensAndStepsThroughItsFolder) {
   std::set<std::wstring> names;
   for (const auto& e : fs::directory_iterator(std::string(PV_OWN_DATA_DIR) + "/../../samples")) {
-    if (e.path().extension() == L".tsv") continue;
+    if (e.path().extension() == L".tsv" || e.path().extension() == L".pvs") continue;
     fs::copy_file(e.path(), fs::path(dir_) / e.path().filename());
     names.insert(e.path().filename().wstring());
   }
@@ -315,7 +317,7 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
     GetMenuStringW(menu.get(), 3, text, 128, MF_BYPOSITION);
     EXPECT_NE(std::wstring(text).find(L'\t'), std::wstring::npos) << "the key beside the command";
     // What the window cannot do now is greyed, not dead.
-    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdSaveAs, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdOptionsAlt, MF_BYCOMMAND) & MF_GRAYED);
     EXPECT_FALSE(GetMenuState(menu.get(), pv::kCmdAdjust, MF_BYCOMMAND) & MF_GRAYED);
   }
   Command(pv::kCmdSlideshowFlag, 1);
@@ -602,7 +604,7 @@ TEST_F(ViewerWindowTest, BlurBehindTransparentImagesOnlyWhereTheSystemHasIt) {
   EXPECT_FALSE(w->HasComposition()) << "maximized windows have none";
 }
 
-TEST_F(ViewerWindowTest, SlideshowFlagAutoSizeSwitchAndRebuiltKeys) {
+TEST_F(ViewerWindowTest, SlideshowFlagMaximiseSwitchAndRebuiltKeys) {
   pv::ViewerWindow* w = Open("a.bmp");
   Command(pv::kCmdSlideshowFlag, 1);
   EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane");
@@ -612,9 +614,9 @@ TEST_F(ViewerWindowTest, SlideshowFlagAutoSizeSwitchAndRebuiltKeys) {
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
 
   Command(pv::kCmdToggleOption);
-  EXPECT_FALSE(pv::Viewer().preferences.autoSize);
+  EXPECT_FALSE(pv::Viewer().preferences.slideMaximise);
   Command(pv::kCmdToggleOption);
-  EXPECT_TRUE(pv::Viewer().preferences.autoSize);
+  EXPECT_TRUE(pv::Viewer().preferences.slideMaximise);
 
   // Keys bound anew take effect once the table is rebuilt.
   auto translates = [&](WPARAM key) {
@@ -810,6 +812,150 @@ TEST_F(ViewerWindowTest, FilesThatFailStillCountAsOpened) {
   pv::Viewer().fileOpened = nullptr;
   const std::vector<std::pair<std::wstring, bool>> expected = {{Path("bad.bmp"), false}, {Path("a.bmp"), true}};
   EXPECT_EQ(g_opened, expected);
+}
+
+// What a show opened, by name, and when.
+std::vector<std::pair<std::wstring, ULONGLONG>> g_shown;
+HWND g_showWindow = nullptr;
+size_t g_escapeAfter = 0;  // Esc is released once this many images were shown
+
+void RecordShown(const wchar_t* path, bool) {
+  g_shown.emplace_back(std::filesystem::path(path).filename().wstring(), GetTickCount64());
+  if (g_shown.size() == g_escapeAfter) PostMessageW(g_showWindow, WM_KEYUP, VK_ESCAPE, 0);
+}
+
+std::vector<std::wstring> ShownNames() {
+  std::vector<std::wstring> names;
+  for (const auto& shown : g_shown) names.push_back(shown.first);
+  return names;
+}
+
+TEST_F(ViewerWindowTest, SlideshowScriptsPlayWaitLoopStopAndCleanUp) {
+  pv::AppSettings settings;
+  pv::Viewer().settings = &settings;
+  pv::Viewer().preferences.slideMaximise = false;
+  pv::Viewer().fileOpened = RecordShown;
+  auto script = [&](const char* name, const std::string& body) {
+    const std::string text = "Pixvane SlideShow {\r\n" + body + "}\r\n";
+    EXPECT_TRUE(pv::WriteWholeFile(Path(name), std::vector<uint8_t>(text.begin(), text.end())));
+    return Path(name);
+  };
+  pv::ViewerWindow* w = Open("a.bmp");
+  ASSERT_TRUE(w);
+  g_showWindow = window_;
+  g_escapeAfter = 0;
+
+  // Delays between the images, the next one decoded ahead, then back to a.bmp.
+  g_shown.clear();
+  static bool s_aheadDuringDelay;
+  static pv::ImageCache* s_cache;
+  static std::wstring s_next;
+  s_aheadDuringDelay = false;
+  s_cache = &cache_;
+  s_next = Path("b.bmp");
+  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    s_aheadDuringDelay = s_cache->IsCached(s_next.c_str());
+  });
+  EXPECT_TRUE(w->OpenFile(script("three.pvs", "display a.bmp; delay 0.6; display \"b.bmp\"; delay 0.3;"
+                                              " display c.bmp;\r\n").c_str(), true, true));
+  EXPECT_EQ(ShownNames(), (std::vector<std::wstring>{L"a.bmp", L"b.bmp", L"c.bmp", L"a.bmp"}));
+  ASSERT_EQ(g_shown.size(), 4u);
+  EXPECT_GE(g_shown[1].second - g_shown[0].second, 600u);
+  EXPECT_GE(g_shown[2].second - g_shown[1].second, 300u);
+  EXPECT_TRUE(s_aheadDuringDelay) << "b.bmp was decoded while a.bmp was shown";
+  PumpMessages(50);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane") << "the show's end is in the title";
+
+  // A loop runs until Esc, and a script that asked for it is deleted.
+  g_shown.clear();
+  g_escapeAfter = 5;
+  const std::wstring looping = script("loop.pvs", "set SelfDelete; loop { display a.bmp; delay 0.1; display b.bmp; }");
+  EXPECT_TRUE(w->OpenFile(looping.c_str(), true, true));
+  EXPECT_EQ(g_shown.size(), 6u) << "five shown, then back to a.bmp";
+  EXPECT_FALSE(fs::exists(looping));
+  PumpMessages(50);
+
+  // The quick show never touches the user's own "Slide.pvs" and cleans up its own.
+  g_shown.clear();
+  g_escapeAfter = 0;
+  settings.options.slideDelayMode = 0;
+  const std::string mine = "Pixvane SlideShow { display c.bmp; }";
+  ASSERT_TRUE(pv::WriteWholeFile(Path("Slide.pvs"), std::vector<uint8_t>(mine.begin(), mine.end())));
+  Command(pv::kCmdSlideshowAlt);
+  EXPECT_EQ(ShownNames(), (std::vector<std::wstring>{L"a.bmp", L"b.bmp", L"c.bmp", L"a.bmp"}));
+  EXPECT_EQ(pvtest::ReadFileBytes(pv::WideToUtf8(Path("Slide.pvs"))), std::vector<uint8_t>(mine.begin(), mine.end()));
+  size_t scripts = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(Path("")))) scripts += entry.path().extension() == ".pvs";
+  EXPECT_EQ(scripts, 2u) << "the user's and three.pvs";
+
+  // A show started on its own closes its window when it ends.
+  pv::ViewerWindow* alone = pv::ViewerWindow::Open(Path("three.pvs").c_str(), {});
+  EXPECT_TRUE(pvtest::WaitFor([&] {
+    PumpMessages();
+    return !alone || !IsWindow(alone->Handle());
+  }, 5000));
+  pv::Viewer().fileOpened = nullptr;
+  pv::Viewer().settings = nullptr;
+}
+
+TEST_F(ViewerWindowTest, LanguageFileTranslatesMenusDialogsAndTitle) {
+  const std::u16string lines = u"// German\r\nOpen a new image|Neues Bild \u00F6ffnen\r\nFile|Datei\r\n"
+                               u"Slideshow|Diashow\r\nImage information|Bildinformationen\r\nClose|Schlie\u00DFen\r\n"
+                               u"Size|Gr\u00F6\u00DFe\r\n";
+  std::vector<uint8_t> file = {0xFF, 0xFE};
+  for (char16_t c : lines) file.insert(file.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+  ASSERT_TRUE(pv::WriteWholeFile(Path("Deutsch.language"), file));
+  pv::AppSettings settings;
+  settings.programFolder = Path("");
+  std::strcpy(settings.options.languageName, "Deutsch");
+  pv::LoadLanguage(settings);
+  EXPECT_GT(settings.options.dictionaryBytes, 256u);
+
+  pv::ViewerWindow* w = Open("a.bmp");
+  ASSERT_TRUE(w);
+  {
+    pv::IconMenu menu = w->BuildContextMenu();
+    wchar_t text[128];
+    GetMenuStringW(menu.get(), pv::kCmdOpen, text, 128, MF_BYCOMMAND);
+    EXPECT_EQ(std::wstring(text).substr(0, 17), L"Neues Bild \u00F6ffnen");
+    std::set<std::wstring> titles;
+    for (int i = 0; i < GetMenuItemCount(menu.get()); ++i) {
+      if (GetMenuStringW(menu.get(), i, text, 128, MF_BYPOSITION) > 0) titles.insert(text);
+    }
+    EXPECT_TRUE(titles.count(L"Datei") && titles.count(L"Diashow")) << "the submenus' titles";
+  }
+  // The menu on the screen, kept as a picture of the translated texts.
+  static RECT s_menu;
+  s_menu = {};
+  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+    HWND popup = FindWindowW(L"#32768", nullptr);
+    if (!popup) return;
+    KillTimer(nullptr, id);
+    GetWindowRect(popup, &s_menu);
+    const std::vector<uint8_t> shot = pvtest::ScreenPixels(s_menu);
+    pv::WriteWholeFile(pvtest::Widen(pvtest::ScratchDir("screens") + "/translated-menu.bmp"),
+                       pv::EncodeBmp32(shot, s_menu.right - s_menu.left, s_menu.bottom - s_menu.top));
+    EndMenu();
+  });
+  SendMessageW(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window_), MAKELPARAM(100, 100));
+  EXPECT_GT(s_menu.bottom - s_menu.top, 100) << "the menu was shown";
+
+  Command(pv::kCmdSlideshowFlag, 1);
+  EXPECT_EQ(TitleOf(window_), L"Diashow | a.bmp | Pixvane");
+  Command(pv::kCmdSlideshowFlag, 0);
+  std::wstring shown;
+  WhenDialogShows(L"Bildinformationen", [&](HWND dialog) {
+    wchar_t text[256];
+    GetDlgItemTextW(dialog, IDOK, text, 256);
+    shown = text;
+    GetDlgItemTextW(dialog, PV_INFO_TEXT, text, 256);
+    shown += L"|" + std::wstring(text).substr(0, 6);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(pv::kCmdImageInfo);
+  EXPECT_EQ(shown, L"Schlie\u00DFen|Gr\u00F6\u00DFe:");
+  pv::SetCurrentDictionary({});
 }
 
 TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {
