@@ -260,7 +260,7 @@ TEST(CommandState, FileCommandsNeedAFileAndPasteAnImage) {
       {pv::kCmdDelete, true, false, true, false},        {pv::kCmdDeleteAndNext, true, false, true, false},
       {pv::kCmdWipe, true, false, true, false},          {pv::kCmdWipeAndNext, true, false, true, false},
       {pv::kCmdPaste, false, false, true, false},        {pv::kCmdCaptureScreen, true, true, true, false},
-      {pv::kCmdCaptureWindow, true, true, true, false},  {pv::kCmdBrowse, false, false, false, false},
+      {pv::kCmdCaptureWindow, true, true, true, false},  {pv::kCmdOptions, false, false, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
