@@ -320,7 +320,7 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
     GetMenuStringW(menu.get(), 3, text, 128, MF_BYPOSITION);
     EXPECT_NE(std::wstring(text).find(L'\t'), std::wstring::npos) << "the key beside the command";
     // What the window cannot do now is greyed, not dead.
-    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdBrowse, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdOptionsAlt, MF_BYCOMMAND) & MF_GRAYED);
     EXPECT_FALSE(GetMenuState(menu.get(), pv::kCmdAdjust, MF_BYCOMMAND) & MF_GRAYED);
   }
   Command(pv::kCmdSlideshowFlag, 1);
