@@ -186,6 +186,35 @@ TEST(TiffCodings, LzwPackBitsAndFloats) {
   }
 }
 
+TEST(TiffPredictor, EverySampleIsTheSumOfItsColumn) {
+  // Each sample of a row is the wrapped sum of the differences before it at
+  // its place in the pixel, in the file's byte order.
+  for (uint32_t samples : {1u, 2u, 3u, 4u, 5u}) {
+    for (uint32_t bytes : {1u, 2u, 4u}) {
+      for (bool big : {false, true}) {
+        const uint32_t width = 37, step = samples * bytes;
+        Bytes row(width * step);
+        for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 97 + 13);
+        Bytes undone = row;
+        pv::UndoPredictor(undone.data(), width, samples, bytes, big);
+        for (uint32_t c = 0; c < samples; ++c) {
+          uint64_t sum = 0;
+          for (uint32_t x = 0; x < width; ++x) {
+            uint64_t diff = 0, got = 0;
+            for (uint32_t b = 0; b < bytes; ++b) {
+              const uint32_t at = x * step + c * bytes + (big ? b : bytes - 1 - b);
+              diff = diff << 8 | row[at];
+              got = got << 8 | undone[at];
+            }
+            sum = (sum + diff) & ((uint64_t{1} << (8 * bytes)) - 1);
+            ASSERT_EQ(got, sum) << samples << " samples of " << bytes << " bytes, pixel " << x;
+          }
+        }
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Fax rows: runs fitted to the row, the two-dimensional modes against the
 // row before. Rows are '0' white and '1' black; the row buffer has exactly
