@@ -286,7 +286,14 @@ Status ExpandGrey(ImageBuffer& buffer, uint32_t bits, bool invert) {
   switch (buffer.Format()) {
     case PixelFormat::Grey8:
       if (bits == 0) return kStatusSizeMismatch;
-      if (bits < 8) {
+      if (bits == 1) {
+        // Two levels: any set sample is the top one.
+        const uint8_t set = invert ? 0 : 255;
+        for (uint32_t y = 0; y < height; ++y) {
+          uint8_t* row = buffer.Row(y);
+          for (uint32_t x = 0; x < width; ++x) row[x] = row[x] ? set : static_cast<uint8_t>(~set);
+        }
+      } else if (bits < 8) {
         const uint32_t top = (1u << bits) - 1;
         // Samples above the depth only come from damaged data; they read as
         // the top level.
