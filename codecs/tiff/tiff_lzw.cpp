@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace pv {
@@ -20,12 +21,6 @@ constexpr std::array<uint8_t, 256 + kStep> kLiterals = [] {
   return bytes;
 }();
 
-uint64_t LoadU64BE(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
-  return v;
-}
-
 // Codes taken most significant bit first; the next code is in the top bits
 // of `bits_`, of which `count_` are valid.
 class CodeReader {
@@ -34,20 +29,22 @@ class CodeReader {
 
   // False at the end of the input.
   bool Next(uint32_t width, uint32_t* code) {
-    if (count_ < width) {
-      if (size_ - pos_ >= 8) {
-        // Eight bytes at once; the bits below count_ that this sets again
-        // are the same bits (the next load ORs them in at the same place).
-        bits_ |= LoadU64BE(data_ + pos_) >> count_;
-        pos_ += (63 - count_) >> 3;
-        count_ |= 56;
-      } else {
-        while (count_ <= 56 && pos_ < size_) {
-          bits_ |= uint64_t{data_[pos_++]} << (56 - count_);
-          count_ += 8;
-        }
-        if (count_ < width) return false;
+    if (size_ - pos_ >= 8) {
+      // Topped up on every code, without a branch: eight bytes at once, of
+      // which the whole bytes that fit are counted as taken. The bits below
+      // count_ that this sets again are the same bits.
+      uint64_t word = 0;
+      std::memcpy(&word, data_ + pos_, 8);
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+      bits_ |= word >> count_;
+      pos_ += (63 - count_) >> 3;
+      count_ |= 56;
+    } else if (count_ < width) {
+      while (count_ <= 56 && pos_ < size_) {
+        bits_ |= uint64_t{data_[pos_++]} << (56 - count_);
+        count_ += 8;
       }
+      if (count_ < width) return false;
     }
     *code = static_cast<uint32_t>(bits_ >> (64 - width));
     bits_ <<= width;
@@ -68,13 +65,12 @@ class CodeReader {
 size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
   // Each string of the table was written out whole once (or is one of the
   // literals), so an entry is where it lies and its length; a string is
-  // copied from there instead of being walked along its prefixes.
-  struct Entry {
-    const uint8_t* start;
-    size_t length;
-  };
-  Entry table[kTableSize];
-  for (uint32_t c = 0; c < 256; ++c) table[c] = {kLiterals.data() + c, 1};
+  // copied from there instead of being walked along its prefixes. The
+  // lengths lie apart, in 8 KB that stay in the first-level cache: where the
+  // next string goes waits on them.
+  const uint8_t* starts[kTableSize];
+  uint16_t lengths[kTableSize];
+  for (uint32_t c = 0; c < 256; ++c) starts[c] = kLiterals.data() + c, lengths[c] = 1;
   CodeReader codes(in);
   uint32_t width = 9, next = kFirstFree, code = 0;
   const uint8_t* previous = nullptr;  // the previous string's output; none right after a Clear
@@ -91,14 +87,15 @@ size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
         previous = nullptr;
         continue;
       }
-      const Entry e = table[code];
-      length = e.length;
+      const uint8_t* start = starts[code];
+      length = lengths[code];
       if (length + kStep <= room) {
         // The string ends before dst, so each step reads bytes of the string
-        // or ones it does not need.
-        for (size_t i = 0; i < length; i += kStep) std::memcpy(dst + i, e.start + i, kStep);
+        // or ones it does not need. Most strings take one step.
+        std::memcpy(dst, start, kStep);
+        for (size_t i = kStep; i < length; i += kStep) std::memcpy(dst + i, start + i, kStep);
       } else {
-        std::memcpy(dst, e.start, std::min(length, room));  // cut at the end
+        std::memcpy(dst, start, std::min(length, room));  // cut at the end
       }
     } else if (code == next && previous) {
       // Not yet in the table: the previous string, which ends at dst, then
@@ -115,7 +112,8 @@ size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
     }
     if (previous && next < kTableSize) {
       // The previous string and this one's first byte follow each other in the output.
-      table[next++] = {previous, previousLength + 1};
+      starts[next] = previous;
+      lengths[next++] = static_cast<uint16_t>(previousLength + 1);
       if (next == (1u << width) - 1 && width < 12) ++width;  // one code early
     }
     previous = dst;
