@@ -45,6 +45,7 @@ fuzz() {
   mkdir -p "$seeds"
   [ -d ../shared/testdata ] && find ../shared/testdata -type f ! -name '*.pam' ! -name '*.tsv' ! -name '*.md' \
     -size -200k -exec cp -n {} "$seeds/" \;
+  cp -n samples/* "$seeds/"
   # One budget for all targets, shared out evenly.
   local targets seconds
   targets=$(find build/fuzz -name '*_fuzz' -type f -perm -u+x | sort)

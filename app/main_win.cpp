@@ -16,6 +16,8 @@
 #include "core/cpu.h"
 #include "core/text.h"
 #include "settings/key_bindings.h"
+#include "settings/language.h"
+#include "settings/language_win.h"
 #include "settings/settings_store.h"
 #include "viewer/error_text.h"
 #include "viewer/pixvane_windows.h"
@@ -104,9 +106,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::wstring program = ProgramPath();
   settings.programFolder = program.substr(0, pv::FileNameOffset(program.c_str()));
   pv::SettingsStoreOptions store;
-  // A fresh installation starts with the help file.
-  store.onFirstRun = [](pv::AppSettings&) { pv::OpenHelpFile(nullptr); };
+  // A fresh installation asks for its language, then shows the help file.
+  store.onFirstRun = [&store](pv::AppSettings& first) {
+    pv::ShowLanguageDialog(first, [&store](const pv::AppSettings& chosen) { pv::SaveDictionary(chosen, store); });
+    pv::OpenHelpFile(nullptr);
+  };
   pv::LoadSettings(settings, store);
+  pv::SetCurrentDictionary(settings.dictionary);
 
   pv::ReadProcessorFeatures();
   AllowHandOverMessages();
@@ -119,6 +125,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   pv::ViewerProcess& viewer = pv::Viewer();
   viewer.cache = &cache;
   viewer.taskbar = taskbar.get();
+  viewer.settings = &settings;
   viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
   viewer.receiveHandOver = pv::ReceiveHandOver;
   viewer.fileOpened = FileOpened;

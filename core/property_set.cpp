@@ -27,6 +27,18 @@ size_t BoundedLength(const C* text, size_t limit) {
 
 }  // namespace
 
+const wchar_t* PropertyName(uint32_t id) {
+  static const wchar_t* const kNames[kPropertyCount] = {
+      L"Path",          L"Bits per pixel", L"Colour model",  L"Compression",   L"File format",   L"File time",
+      L"File size",     L"Title",          L"Comment",       L"Author",        L"Copyright",     L"Creation date",
+      L"Page",          L"Source",         L"Resolution",    L"Orientation",   L"GPS position",  L"Keyword 1",
+      L"Keyword 2",     L"Keyword 3",      L"Keyword 4",     L"Keyword 5",     L"Keyword 6",     L"Keyword 7",
+      L"Keyword 8",     L"Keyword 9",      L"Camera maker",  L"Camera model",  L"Exposure time", L"F-number",
+      L"ISO speed",     L"Shutter speed",  L"Aperture",      L"Focal length",  L"Exposure bias", L"Flash",
+      L"Exposure mode", L"White balance"};
+  return id < kPropertyCount ? kNames[id] : nullptr;
+}
+
 PropertySet::~PropertySet() { PropertySet::Clear(); }
 
 void PropertySet::Free(Slot& s) {

@@ -40,6 +40,12 @@ inline constexpr uint32_t kPropertyCount = 38;
 inline constexpr uint32_t kKeywordSlotCount = 9;
 
 // How a slot's text is stored.
+// The English name of a property, as the information window and the decode
+// tool show it ("Keyword 1" to "Keyword 9" for the keyword slots); null for an
+// id out of range.
+const wchar_t* PropertyName(uint32_t id);
+
+// How a slot's text is stored.
 enum class TextKind : uint8_t {
   OwnedWide = 0,
   Cp1252 = 1,        // NUL-terminated, borrowed

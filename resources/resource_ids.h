@@ -32,3 +32,26 @@
 #define PV_ADJUST_LABEL 1140
 #define PV_ADJUST_INVERT 1160
 #define PV_ADJUST_RESET 1161
+
+// The image information window: its text and its copy button.
+#define PV_DIALOG_INFO 17
+#define PV_INFO_TEXT 1700
+#define PV_INFO_COPY 1701
+
+// The slideshow script dialog: name, delay choice, seconds and switches.
+#define PV_DIALOG_SCRIPT 12
+#define PV_SCRIPT_NAME 7000
+#define PV_SCRIPT_NO_DELAY 7001
+#define PV_SCRIPT_KEY_DELAY 7002
+#define PV_SCRIPT_FIXED_DELAY 7003
+#define PV_SCRIPT_SECONDS 7004
+#define PV_SCRIPT_FULL_PATHS 7005
+#define PV_SCRIPT_LOOP 7006
+#define PV_SCRIPT_NOTEPAD 7007
+#define PV_SCRIPT_SELF_DELETE 7008
+#define PV_SCRIPT_SORT 7009
+
+// The first-run language dialog.
+#define PV_DIALOG_LANGUAGE 10
+#define PV_LANGUAGE_LIST 4000
+#define PV_LANGUAGE_ASSOCIATE 4002

@@ -11,6 +11,7 @@ packages=(
   libmagickcore-6.q16-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 xvfb xauth x11-apps imagemagick
+  libimage-exiftool-perl python3
 )
 
 missing=()

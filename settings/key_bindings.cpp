@@ -92,6 +92,7 @@ constexpr const wchar_t* kLaterCommandNames[kLastLaterCommand - kFirstLaterComma
     L"Previous frame",
     L"Border around borderless images",
     L"Border colour",
+    L"Image information",
 };
 
 // The commands a frozen window answers, in the order its accelerators are

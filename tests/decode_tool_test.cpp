@@ -75,10 +75,10 @@ TEST(DecodeTool, InfoListsTheHeaderAndOutWritesStraightRgba) {
   ToolRun r = Tool({L"--info", file});
   ASSERT_EQ(r.code, 0) << r.err;
   const char* lines[] = {"format\tbmp\n", "width\t3\n", "height\t2\n", "pixel-format\tRgba8\n",
-                         "colour-model\tRGB\n", "frames\t1\n", "property\t1\t32\n", "property\t3\tNone\n",
-                         "property\t4\tWindows bitmap format\n", "property\t7\tpic\n"};
+                         "colour-model\tRGB\n", "frames\t1\n", "property\t1\tBits per pixel\t32\n", "property\t3\tCompression\tNone\n",
+                         "property\t4\tFile format\tWindows bitmap format\n", "property\t7\tTitle\tpic\n"};
   for (const char* line : lines) EXPECT_NE(r.out.find(line), std::string::npos) << line;
-  EXPECT_NE(r.out.find("property\t6\t"), std::string::npos);  // the size in bytes
+  EXPECT_NE(r.out.find("property\t6\tFile size\t"), std::string::npos);  // the size in bytes
 
   r = Tool({L"--out", pvtest::Widen(dir + "/pic.pam"), file});
   ASSERT_EQ(r.code, 0) << r.err;

@@ -22,10 +22,10 @@ TEST(KeyBindings, BuiltInTableBindsEachKeyOnceToANamedCommand) {
     EXPECT_TRUE(pv::IsValidKeyBinding(b) && b.key != 0 && pv::CommandName(b.command)) << b.command;
     EXPECT_TRUE(keys.insert({b.modifiers, b.key}).second) << "key " << int{b.key} << " bound twice";
   }
-  // Bindable: 20000-20064 and the later 20069-20073; the program's own
+  // Bindable: 20000-20064 and the later 20069-20074; the program's own
   // messages between them are not.
-  for (uint32_t id = 19999; id <= 20074; ++id) {
-    const bool bindable = (id >= 20000 && id <= 20064) || (id >= 20069 && id <= 20073);
+  for (uint32_t id = 19999; id <= 20075; ++id) {
+    const bool bindable = (id >= 20000 && id <= 20064) || (id >= 20069 && id <= 20074);
     EXPECT_EQ(pv::CommandName(id) != nullptr, bindable) << id;
     EXPECT_EQ(pv::IsValidKeyBinding({0, 'A', static_cast<uint16_t>(id)}), bindable) << id;
   }

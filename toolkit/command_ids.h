@@ -82,12 +82,13 @@ enum ViewerCommand : uint32_t {
   kCmdPreviousFrame = 20071,   // while paused
   kCmdToggleBorder = 20072,    // the one-pixel frame of borderless windows
   kCmdBorderColour = 20073,
+  kCmdImageInfo = 20074,      // every property of the image, in a window of its own
 };
 
 inline constexpr uint32_t kFirstViewerCommand = kCmdOpen;
 inline constexpr uint32_t kLastUserCommand = kCmdClose;
 inline constexpr uint32_t kFirstLaterCommand = kCmdPauseAnimation;
-inline constexpr uint32_t kLastLaterCommand = kCmdBorderColour;
+inline constexpr uint32_t kLastLaterCommand = kCmdImageInfo;
 
 // The ids a key or a menu may carry.
 constexpr bool IsUserCommand(uint32_t id) {

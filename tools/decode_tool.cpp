@@ -60,7 +60,9 @@ int PrintInfo(const std::wstring& file, std::FILE* out, std::FILE* err) {
   std::fprintf(out, "colour-model\t%s\n", WideToUtf8(ColourModelName(decoder->Model())).c_str());
   std::fprintf(out, "uses-alpha\t%u\nframes\t%u\n", decoder->UsesAlpha(), frames);
   for (uint32_t id = 0; id < kPropertyCount; ++id) {
-    if (decoder->Has(id)) std::fprintf(out, "property\t%u\t%s\n", id, WideToUtf8(decoder->GetText(id)).c_str());
+    if (decoder->Has(id))
+      std::fprintf(out, "property\t%u\t%s\t%s\n", id, WideToUtf8(PropertyName(id)).c_str(),
+                   WideToUtf8(decoder->GetText(id)).c_str());
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "resources/resource_ids.h"
+#include "settings/language_win.h"
 #include "viewer/adjust_dialog.h"
 
 namespace pv {
@@ -68,6 +69,7 @@ INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_INITDIALOG:
       SetWindowLongPtrW(dialog, DWLP_USER, lParam);
       CreateRows(dialog);
+      TranslateWindow(dialog);
       ShowValues(dialog, reinterpret_cast<Session*>(lParam)->values);
       return TRUE;
     case WM_HSCROLL: {

@@ -20,8 +20,6 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
     case kCmdSetWallpaper:
     case kCmdCopy:
     case kCmdPaste:
-    case kCmdSlideshow:
-    case kCmdSlideshowAlt:
     case kCmdCaptureScreen:
     case kCmdCaptureWindow:
     case kCmdOptionsAlt:
@@ -38,6 +36,9 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
       return c.hasFile && !c.slideshow;
     case kCmdStopSlideshow:
       return c.slideshow;
+    case kCmdSlideshow:
+    case kCmdSlideshowAlt:
+      return !c.slideshow;
     case kCmdRestore:
       return c.maximized;
     case kCmdZoomPhysical:

@@ -8,7 +8,10 @@
 #include "browse/image_cache.h"
 #include "core/text.h"
 #include "metadata/resolution_text.h"
+#include "slideshow/slideshow_win.h"
 #include "viewer/adjust_dialog_win.h"
+#include "viewer/image_info.h"
+#include "viewer/image_info_win.h"
 #include "toolkit/command_ids.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -63,6 +66,29 @@ void ViewerWindow::Navigate(NavigationMode mode) {
   }
   const StepResult step = StepToImage(cache, &listing_, mode, from.c_str(), open, found);
   if (step.wrapped) MessageBeep(0);
+}
+
+bool ViewerWindow::PlaySlideshow(const wchar_t* path) {
+  // One show per window: a script dropped on a playing window waits its turn.
+  if (playing_) {
+    MessageBeep(0);
+    return false;
+  }
+  playing_ = true;
+  ViewerPreferences& preferences = Viewer().preferences;
+  SlideshowViewer show;
+  show.window = Handle();
+  const wchar_t* current = CurrentFileName();
+  if (current && current[0] && !IsPseudoPath(current)) show.shownPath = current;
+  show.open = [this](const std::wstring& image, bool reopen) { return OpenFile(image.c_str(), reopen, true); };
+  show.autoSize = &preferences.autoSize;
+  show.shrinkOnly = &preferences.shrinkOnly;
+  show.shrinkInFullScreen = &preferences.shrinkLargeInFullScreen;
+  show.maximise = preferences.slideMaximise;
+  show.cache = Viewer().cache;
+  const bool played = PlaySlideshowScript(show, path);
+  playing_ = false;
+  return played;
 }
 
 void ViewerWindow::AdjustImage() {
@@ -182,6 +208,13 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kCmdPauseAnimation:
       PauseAnimation(!paused_);
       return;
+    case kCmdImageInfo: {
+      // An animation's frames share the file's properties, which its first
+      // frame carries; each page of a document has its own.
+      ImageBuffer& shown = view_->IsAnimated() ? *view_->First() : *view_->Source();
+      ShowImageInformation(Handle(), ImageInformationText(shown, view_->FrameIndex(), view_->FrameCount()));
+      return;
+    }
     case kCmdNextFrame:
     case kCmdPreviousFrame:
       StepAnimation(id == kCmdNextFrame ? StepDirection::Next : StepDirection::Previous);
@@ -271,13 +304,24 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       if (!folder.empty()) ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
       return;
     }
-    case kCmdToggleOption: {
-      // Fitting images to the window, on or off.
-      bool& autoSize = Viewer().preferences.autoSize;
-      autoSize = !autoSize;
-      if (autoSize) ZoomToFit(true, false);
+    case kCmdToggleOption:
+      Viewer().preferences.slideMaximise = !Viewer().preferences.slideMaximise;
+      return;
+    case kCmdSlideshow:
+    case kCmdSlideshowAlt: {
+      // 20050 asks with the script dialog first; 20051 is the quick show.
+      if (!Viewer().settings) return;
+      const wchar_t* path = CurrentFileName();
+      const std::wstring folder =
+          path && !IsPseudoPath(path) && FileNameOffset(path) > 1 ? std::wstring(path, FileNameOffset(path) - 1) : L"";
+      std::wstring script;
+      if (WriteSlideshowScript(&script, Handle(), folder, id == kCmdSlideshowAlt, *Viewer().settings, cache.Listings()))
+        PlaySlideshow(script.c_str());
       return;
     }
+    case kCmdStopSlideshow:
+      PostMessageW(Handle(), WM_USER, kSlideshowStop, 0);
+      return;
     case kCmdMaximize:
       Maximize();
       return;

@@ -4,6 +4,7 @@
 
 #include "resources/resource_ids.h"
 #include "settings/key_bindings_win.h"
+#include "settings/language.h"
 #include "toolkit/command_ids.h"
 #include "viewer/viewer_window.h"
 
@@ -37,7 +38,7 @@ constexpr ItemIcon kItemIcons[] = {
 // The command's name, then the first key bound to it.
 std::wstring ItemText(UINT id) {
   const wchar_t* name = CommandName(id);
-  std::wstring text = name ? name : L"";
+  std::wstring text = name ? Translate(name) : L"";
   for (const KeyBinding& binding : Viewer().ActiveKeyBindings()) {
     wchar_t key[64];
     if (binding.command == id && FormatKeyName(binding, key, 64, true) > 0) {
@@ -57,7 +58,8 @@ void AddItems(IconMenu& owner, HMENU menu, const CommandContext& state, std::ini
       continue;
     }
     UINT flags = MF_STRING | (CommandAvailable(id, state) ? 0u : MF_GRAYED);
-    if ((id == kCmdPauseAnimation && state.paused) || (id == kCmdToggleBorder && Viewer().preferences.border))
+    if ((id == kCmdPauseAnimation && state.paused) || (id == kCmdToggleBorder && Viewer().preferences.border) ||
+        (id == kCmdToggleOption && Viewer().preferences.slideMaximise))
       flags |= MF_CHECKED;
     AppendMenuW(menu, flags, id, ItemText(id).c_str());
     for (const ItemIcon& i : kItemIcons) {
@@ -70,7 +72,7 @@ void AddSubmenu(IconMenu& owner, const CommandContext& state, const wchar_t* tit
                 std::initializer_list<UINT> ids) {
   HMENU sub = CreatePopupMenu();
   AddItems(owner, sub, state, ids);
-  AppendMenuW(owner.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(sub), title);
+  AppendMenuW(owner.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(sub), Translate(title).c_str());
 }
 
 }  // namespace
@@ -96,8 +98,8 @@ IconMenu ViewerWindow::BuildContextMenu() const {
                 kSeparator, kCmdTurnRight, kCmdTurnHalf, kCmdTurnLeft, kCmdMirror, kCmdFlip, kSeparator, kCmdFreeze,
                 kCmdToggleTopmost, kCmdToggleBorder, kCmdBorderColour});
     if (state.animated) AddSubmenu(owner, state, L"Animation", {kCmdPauseAnimation, kCmdNextFrame, kCmdPreviousFrame});
-    AddSubmenu(owner, state, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt});
-    AddItems(owner, menu, state, {kCmdAdjust, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
+    AddSubmenu(owner, state, L"Slideshow", {kCmdSlideshow, kCmdSlideshowAlt, kSeparator, kCmdToggleOption});
+    AddItems(owner, menu, state, {kCmdAdjust, kCmdImageInfo, kCmdBrowse, kSeparator, kCmdOptionsAlt, kCmdHelp, kCmdClose});
   }
   return owner;
 }

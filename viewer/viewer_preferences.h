@@ -26,6 +26,7 @@ struct ViewerPreferences {
   bool border = false;        // a one-pixel frame around images in borderless windows
   uint32_t borderColour = 0;  // 0xRRGGBB
   uint32_t overlays = 0;  // three overlay bytes, the first in the low byte
+  bool slideMaximise = true;  // maximise the window while a slideshow plays
 };
 
 }  // namespace pv

@@ -10,6 +10,7 @@
 #include "browse/folder_listing.h"
 #include "browse/navigation.h"
 #include "core/decoder.h"
+#include "settings/app_settings.h"
 #include "settings/key_bindings.h"
 #include "toolkit/window.h"
 #include "viewer/command_state.h"
@@ -45,6 +46,8 @@ struct ViewerProcess {
     return keyBindings.empty() ? std::span<const KeyBinding>(kBuiltInKeyBindings, kBuiltInKeyBindingCount)
                                : std::span<const KeyBinding>(keyBindings);
   }
+  // The settings record: the slideshow writer keeps its choices there.
+  AppSettings* settings = nullptr;
   // Opens a further window (drops, commands); null file: the open dialog.
   void (*openViewer)(const wchar_t* file, HWND owner) = nullptr;
   // A second start's hand-over (WM_COPYDATA).
@@ -69,6 +72,8 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
 
   // The road of every file into this window; false when it could not be shown.
   bool OpenFile(const wchar_t* path, bool prefetch, bool reportErrors);
+  // Plays a slideshow script here; false when it is not one or a show runs.
+  bool PlaySlideshow(const wchar_t* path);
   bool HasImage() const { return view_.get() != nullptr; }
   bool IsBorderless() const { return borderless_; }
   bool HasComposition() const { return composition_; }
@@ -194,6 +199,7 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   bool wasMaximized_ = false;
   Rect frozenPlace_{};  // client of a frozen window on the screen; empty until its first layout
   bool slideshow_ = false;
+  bool playing_ = false;  // a script plays in this window now
   bool dragging_ = false;
   bool moveMode_ = false;
   bool wheelWithRight_ = false;

@@ -16,6 +16,7 @@
 #include "viewer/error_text.h"
 #include "viewer/window_title.h"
 #include "settings/key_bindings_win.h"
+#include "settings/language.h"
 
 namespace pv {
 
@@ -343,7 +344,7 @@ void ViewerWindow::BuildDisplay() {
 }
 
 void ViewerWindow::ShowError(Status status, const wchar_t* path) {
-  std::wstring text = ErrorMessage(status, ErrorText(status), path);
+  std::wstring text = ErrorMessage(status, Translate(ErrorText(status)), path);
   MessageBoxW(Handle(), text.c_str(), L"Pixvane", MB_OK);
 }
 
@@ -351,7 +352,8 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   if (!path || !path[0] || wcslen(path) >= kMaxPathUnits) return false;
   const wchar_t* ext = ExtensionOf(path);
   if (wcslen(ext) == 3 && (ext[0] | 0x20) == L'p' && (ext[1] | 0x20) == L'v') {
-    // The program's own files: an adjustment file stands for its image.
+    // The program's own files: a script plays, an adjustment file stands for its image.
+    if ((ext[2] | 0x20) == L's') return PlaySlideshow(path);
     if ((ext[2] | 0x20) != L'a') return false;
     std::wstring image(path, static_cast<size_t>(ext - 1 - path));
     return OpenFile(image.c_str(), prefetch, reportErrors);
@@ -424,11 +426,13 @@ void ViewerWindow::RefreshTitle() {
   parts.formatName = text(kPropBitsPerPixel);
   parts.format = source->Format();
   parts.zoom = view_->Zoom();
-  if (slideshow_) parts.slideshowWord = L"Slideshow";
+  if (slideshow_) parts.slideshowWord = Translate(L"Slideshow");
   if (paused_) {
-    wchar_t frame[64];
-    if (FormatText(frame, 64, L"paused, frame %u of %u", view_->FrameIndex() + 1, view_->FrameCount()) > 0)
-      parts.extra = parts.extra.empty() ? frame : parts.extra + L", " + frame;
+    // Words are translated, never formats: a language file cannot change
+    // what the numbers are formatted with.
+    const std::wstring frame = Translate(L"paused, frame") + L' ' + std::to_wstring(view_->FrameIndex() + 1) + L' ' +
+                               Translate(L"of") + L' ' + std::to_wstring(view_->FrameCount());
+    parts.extra = parts.extra.empty() ? frame : parts.extra + L", " + frame;
   }
   std::wstring title = BuildWindowTitle(parts);
   SetWindowTextW(Handle(), title.c_str());

@@ -13,6 +13,7 @@
 #include "core/checked_math.h"
 #include "core/row_helpers.h"
 #include "core/text.h"
+#include "metadata/exif_reader.h"
 #include "metadata/xmp_reader.h"
 
 namespace pv {
@@ -32,7 +33,7 @@ constexpr uint32_t Tag(const char (&s)[5]) {
 }
 constexpr uint32_t kIHDR = Tag("IHDR"), kPLTE = Tag("PLTE"), kIDAT = Tag("IDAT"), kIEND = Tag("IEND");
 constexpr uint32_t ktRNS = Tag("tRNS"), kbKGD = Tag("bKGD"), kpHYs = Tag("pHYs");
-constexpr uint32_t ktEXt = Tag("tEXt"), kiTXt = Tag("iTXt");
+constexpr uint32_t ktEXt = Tag("tEXt"), kiTXt = Tag("iTXt"), keXIf = Tag("eXIf");
 constexpr uint32_t kacTL = Tag("acTL"), kfcTL = Tag("fcTL"), kfdAT = Tag("fdAT");
 
 enum ColourType : uint8_t { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6 };
@@ -427,6 +428,10 @@ Status PngDecoder::ReadHeader(uint32_t, ImageHeader& h) {
       case ktEXt:
       case kiTXt:
         ReadText(c.data, c.type == kiTXt);
+        break;
+      case keXIf:
+        // The camera's EXIF block as a bare TIFF structure (PNG 1.5).
+        ReadExifData(c.data, *this);
         break;
       case kacTL: {
         uint32_t plays = 0;

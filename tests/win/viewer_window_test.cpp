@@ -18,6 +18,8 @@
 #include "core/lzw.h"
 #include "core/text.h"
 #include "resources/resource_ids.h"
+#include "settings/language.h"
+#include "settings/language_win.h"
 #include "tests/test_support.h"
 #include "tests/win/icon_shape.h"
 #include "tests/webp_test_files.h"
@@ -153,7 +155,7 @@ TEST_F(ViewerWindowTest, NextImageComesFromThePrefetch) {
 TEST_F(ViewerWindowTest, EverySampleFormatOpensAndStepsThroughItsFolder) {
   std::set<std::wstring> names;
   for (const auto& e : fs::directory_iterator(std::string(PV_OWN_DATA_DIR) + "/../../samples")) {
-    if (e.path().extension() == L".tsv") continue;
+    if (e.path().extension() == L".tsv" || e.path().extension() == L".pvs") continue;
     fs::copy_file(e.path(), fs::path(dir_) / e.path().filename());
     names.insert(e.path().filename().wstring());
   }
@@ -307,7 +309,7 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
   pv::ViewerWindow* w = Open("a.bmp");
   {
     pv::IconMenu menu = w->BuildContextMenu();
-    EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{20000, 20005, 0, 20001, 20002, 0, -1, -1, -1, 20035, 20008, 0,
+    EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{20000, 20005, 0, 20001, 20002, 0, -1, -1, -1, 20035, 20074, 20008, 0,
                                                      20056, 20062, 20064}));
     EXPECT_EQ(IdsWithBitmaps(menu.get()), (std::vector<int>{20000, 20005, 20001, 20002, 20025, 20026, 20033, 20035,
                                                             20008, 20056, 20062, 20064}));
@@ -411,18 +413,83 @@ TEST_F(ViewerWindowTest, BorderlessBorderIsOnePixelOfItsColourAroundTheImage) {
   EXPECT_EQ(ClientOriginOf(window_), origin);
 }
 
-TEST_F(ViewerWindowTest, CameraOrientationTurnsTheImageWhenItOpens) {
+// Works a dialog of the program once it shows, from inside its modal loop.
+std::function<void(HWND)> g_dialogAction;
+const wchar_t* g_dialogTitle = nullptr;
+
+void WhenDialogShows(const wchar_t* title, std::function<void(HWND)> action) {
+  g_dialogTitle = title;
+  g_dialogAction = std::move(action);
+  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dialog = FindWindowW(L"#32770", g_dialogTitle);
+    if (!dialog) return;
+    KillTimer(nullptr, id);
+    g_dialogAction(dialog);
+  });
+}
+
+// An EXIF block whose first directory holds the maker "Pixcam", the model
+// "PV-1" and Orientation 6 ("Rotated 270": shown a quarter turn clockwise).
+std::vector<uint8_t> CameraExif() {
+  std::vector<uint8_t> app1 = {0xFF, 0xE1, 0, 70, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0};
+  const uint8_t entries[] = {15, 1, 2, 0, 7, 0, 0, 0, 50, 0, 0, 0,   // Make, at 50
+                             16, 1, 2, 0, 5, 0, 0, 0, 57, 0, 0, 0,   // Model, at 57
+                             18, 1, 3, 0, 1, 0, 0, 0, 6,  0, 0, 0};  // Orientation
+  app1.insert(app1.end(), std::begin(entries), std::end(entries));
+  const char texts[] = "\0\0\0\0Pixcam\0PV-1";  // no next directory, then the texts
+  app1.insert(app1.end(), texts, texts + sizeof texts);
+  return app1;
+}
+
+TEST_F(ViewerWindowTest, CameraOrientationTurnsTheImageWhenItOpensAndTheInformationWindowTellsIt) {
   std::vector<uint8_t> jpeg = pvtest::ReadFileBytes(std::string(PV_OWN_DATA_DIR) + "/../../samples/sample.jpg");
   ASSERT_GT(jpeg.size(), 2u);
-  // An EXIF block whose first directory holds only Orientation 6 ("Rotated 270").
-  const uint8_t app1[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
-                          1,    0,    0x12, 1, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
-  jpeg.insert(jpeg.begin() + 2, std::begin(app1), std::end(app1));
+  ASSERT_TRUE(pv::WriteWholeFile(Path("upright.jpg"), jpeg));
+  const std::vector<uint8_t> app1 = CameraExif();
+  ASSERT_EQ(app1.size(), 72u);
+  jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
   ASSERT_TRUE(pv::WriteWholeFile(Path("turned.jpg"), jpeg));
+
+  ASSERT_TRUE(Open("upright.jpg"));
+  ASSERT_EQ(ClientSizeOf(window_), XY(400, 300));
+  PumpMessages(100);
+  const std::vector<uint8_t> upright = pvtest::ClientPixels(window_);
+  DestroyWindow(window_);
   pv::ViewerWindow* w = Open("turned.jpg");
   ASSERT_TRUE(w);
   EXPECT_EQ(w->View()->Orientation(), 1) << "one clockwise quarter turn";
-  EXPECT_EQ(ClientSizeOf(window_), XY(300, 400));
+  ASSERT_EQ(ClientSizeOf(window_), XY(300, 400));
+  PumpMessages(100);
+  const std::vector<uint8_t> turned = pvtest::ClientPixels(window_);
+  // On screen, column x of the turned picture is row 299 - x of the upright one.
+  size_t differing = 0;
+  for (uint32_t y = 0; y < 400; ++y) {
+    for (uint32_t x = 0; x < 300; ++x) {
+      const size_t from = (size_t{299 - x} * 400 + y) * 4, to = (size_t{y} * 300 + x) * 4;
+      differing += !std::equal(&upright[from], &upright[from] + 3, &turned[to]);
+    }
+  }
+  EXPECT_EQ(differing, 0u);
+
+  std::wstring shown;
+  WhenDialogShows(L"Image information", [&](HWND dialog) {
+    wchar_t text[4096];
+    GetDlgItemTextW(dialog, PV_INFO_TEXT, text, 4096);
+    shown = text;
+    SendDlgItemMessageW(dialog, PV_INFO_COPY, BM_CLICK, 0, 0);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(pv::kCmdImageInfo);
+  for (const wchar_t* line : {L"Size:\t400 \u00D7 300 pixels\r\n", L"Camera maker:\tPixcam\r\n",
+                              L"Camera model:\tPV-1\r\n", L"Orientation:\tRotated 270\r\n"}) {
+    EXPECT_NE(shown.find(line), std::wstring::npos) << pv::WideToUtf8(line) << " in " << pv::WideToUtf8(shown);
+  }
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  HANDLE copied = GetClipboardData(CF_UNICODETEXT);
+  const auto* text = copied ? static_cast<const wchar_t*>(GlobalLock(copied)) : nullptr;
+  EXPECT_EQ(text ? std::wstring(text) : L"", shown) << "the copy button copies the whole text";
+  if (text) GlobalUnlock(copied);
+  CloseClipboard();
 }
 
 TEST_F(ViewerWindowTest, HoverFrameShowsWhileTheMouseIsOver) {
@@ -537,7 +604,7 @@ TEST_F(ViewerWindowTest, BlurBehindTransparentImagesOnlyWhereTheSystemHasIt) {
   EXPECT_FALSE(w->HasComposition()) << "maximized windows have none";
 }
 
-TEST_F(ViewerWindowTest, SlideshowFlagAutoSizeSwitchAndRebuiltKeys) {
+TEST_F(ViewerWindowTest, SlideshowFlagMaximiseSwitchAndRebuiltKeys) {
   pv::ViewerWindow* w = Open("a.bmp");
   Command(pv::kCmdSlideshowFlag, 1);
   EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane");
@@ -547,9 +614,9 @@ TEST_F(ViewerWindowTest, SlideshowFlagAutoSizeSwitchAndRebuiltKeys) {
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
 
   Command(pv::kCmdToggleOption);
-  EXPECT_FALSE(pv::Viewer().preferences.autoSize);
+  EXPECT_FALSE(pv::Viewer().preferences.slideMaximise);
   Command(pv::kCmdToggleOption);
-  EXPECT_TRUE(pv::Viewer().preferences.autoSize);
+  EXPECT_TRUE(pv::Viewer().preferences.slideMaximise);
 
   // Keys bound anew take effect once the table is rebuilt.
   auto translates = [&](WPARAM key) {
@@ -583,21 +650,6 @@ TEST_F(ViewerWindowTest, CyclingAndClosingAllWindows) {
     PumpMessages();
     return !IsWindow(a) && !IsWindow(b);
   }, 2000));
-}
-
-// Works a dialog of the program once it shows, from inside its modal loop.
-std::function<void(HWND)> g_dialogAction;
-const wchar_t* g_dialogTitle = nullptr;
-
-void WhenDialogShows(const wchar_t* title, std::function<void(HWND)> action) {
-  g_dialogTitle = title;
-  g_dialogAction = std::move(action);
-  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
-    HWND dialog = FindWindowW(L"#32770", g_dialogTitle);
-    if (!dialog) return;
-    KillTimer(nullptr, id);
-    g_dialogAction(dialog);
-  });
 }
 
 void MoveSlider(HWND dialog, int id, int position) {
@@ -760,6 +812,150 @@ TEST_F(ViewerWindowTest, FilesThatFailStillCountAsOpened) {
   pv::Viewer().fileOpened = nullptr;
   const std::vector<std::pair<std::wstring, bool>> expected = {{Path("bad.bmp"), false}, {Path("a.bmp"), true}};
   EXPECT_EQ(g_opened, expected);
+}
+
+// What a show opened, by name, and when.
+std::vector<std::pair<std::wstring, ULONGLONG>> g_shown;
+HWND g_showWindow = nullptr;
+size_t g_escapeAfter = 0;  // Esc is released once this many images were shown
+
+void RecordShown(const wchar_t* path, bool) {
+  g_shown.emplace_back(std::filesystem::path(path).filename().wstring(), GetTickCount64());
+  if (g_shown.size() == g_escapeAfter) PostMessageW(g_showWindow, WM_KEYUP, VK_ESCAPE, 0);
+}
+
+std::vector<std::wstring> ShownNames() {
+  std::vector<std::wstring> names;
+  for (const auto& shown : g_shown) names.push_back(shown.first);
+  return names;
+}
+
+TEST_F(ViewerWindowTest, SlideshowScriptsPlayWaitLoopStopAndCleanUp) {
+  pv::AppSettings settings;
+  pv::Viewer().settings = &settings;
+  pv::Viewer().preferences.slideMaximise = false;
+  pv::Viewer().fileOpened = RecordShown;
+  auto script = [&](const char* name, const std::string& body) {
+    const std::string text = "Pixvane SlideShow {\r\n" + body + "}\r\n";
+    EXPECT_TRUE(pv::WriteWholeFile(Path(name), std::vector<uint8_t>(text.begin(), text.end())));
+    return Path(name);
+  };
+  pv::ViewerWindow* w = Open("a.bmp");
+  ASSERT_TRUE(w);
+  g_showWindow = window_;
+  g_escapeAfter = 0;
+
+  // Delays between the images, the next one decoded ahead, then back to a.bmp.
+  g_shown.clear();
+  static bool s_aheadDuringDelay;
+  static pv::ImageCache* s_cache;
+  static std::wstring s_next;
+  s_aheadDuringDelay = false;
+  s_cache = &cache_;
+  s_next = Path("b.bmp");
+  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    s_aheadDuringDelay = s_cache->IsCached(s_next.c_str());
+  });
+  EXPECT_TRUE(w->OpenFile(script("three.pvs", "display a.bmp; delay 0.6; display \"b.bmp\"; delay 0.3;"
+                                              " display c.bmp;\r\n").c_str(), true, true));
+  EXPECT_EQ(ShownNames(), (std::vector<std::wstring>{L"a.bmp", L"b.bmp", L"c.bmp", L"a.bmp"}));
+  ASSERT_EQ(g_shown.size(), 4u);
+  EXPECT_GE(g_shown[1].second - g_shown[0].second, 600u);
+  EXPECT_GE(g_shown[2].second - g_shown[1].second, 300u);
+  EXPECT_TRUE(s_aheadDuringDelay) << "b.bmp was decoded while a.bmp was shown";
+  PumpMessages(50);
+  EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane") << "the show's end is in the title";
+
+  // A loop runs until Esc, and a script that asked for it is deleted.
+  g_shown.clear();
+  g_escapeAfter = 5;
+  const std::wstring looping = script("loop.pvs", "set SelfDelete; loop { display a.bmp; delay 0.1; display b.bmp; }");
+  EXPECT_TRUE(w->OpenFile(looping.c_str(), true, true));
+  EXPECT_EQ(g_shown.size(), 6u) << "five shown, then back to a.bmp";
+  EXPECT_FALSE(fs::exists(looping));
+  PumpMessages(50);
+
+  // The quick show never touches the user's own "Slide.pvs" and cleans up its own.
+  g_shown.clear();
+  g_escapeAfter = 0;
+  settings.options.slideDelayMode = 0;
+  const std::string mine = "Pixvane SlideShow { display c.bmp; }";
+  ASSERT_TRUE(pv::WriteWholeFile(Path("Slide.pvs"), std::vector<uint8_t>(mine.begin(), mine.end())));
+  Command(pv::kCmdSlideshowAlt);
+  EXPECT_EQ(ShownNames(), (std::vector<std::wstring>{L"a.bmp", L"b.bmp", L"c.bmp", L"a.bmp"}));
+  EXPECT_EQ(pvtest::ReadFileBytes(pv::WideToUtf8(Path("Slide.pvs"))), std::vector<uint8_t>(mine.begin(), mine.end()));
+  size_t scripts = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(Path("")))) scripts += entry.path().extension() == ".pvs";
+  EXPECT_EQ(scripts, 2u) << "the user's and three.pvs";
+
+  // A show started on its own closes its window when it ends.
+  pv::ViewerWindow* alone = pv::ViewerWindow::Open(Path("three.pvs").c_str(), {});
+  EXPECT_TRUE(pvtest::WaitFor([&] {
+    PumpMessages();
+    return !alone || !IsWindow(alone->Handle());
+  }, 5000));
+  pv::Viewer().fileOpened = nullptr;
+  pv::Viewer().settings = nullptr;
+}
+
+TEST_F(ViewerWindowTest, LanguageFileTranslatesMenusDialogsAndTitle) {
+  const std::u16string lines = u"// German\r\nOpen a new image|Neues Bild \u00F6ffnen\r\nFile|Datei\r\n"
+                               u"Slideshow|Diashow\r\nImage information|Bildinformationen\r\nClose|Schlie\u00DFen\r\n"
+                               u"Size|Gr\u00F6\u00DFe\r\n";
+  std::vector<uint8_t> file = {0xFF, 0xFE};
+  for (char16_t c : lines) file.insert(file.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+  ASSERT_TRUE(pv::WriteWholeFile(Path("Deutsch.language"), file));
+  pv::AppSettings settings;
+  settings.programFolder = Path("");
+  std::strcpy(settings.options.languageName, "Deutsch");
+  pv::LoadLanguage(settings);
+  EXPECT_GT(settings.options.dictionaryBytes, 256u);
+
+  pv::ViewerWindow* w = Open("a.bmp");
+  ASSERT_TRUE(w);
+  {
+    pv::IconMenu menu = w->BuildContextMenu();
+    wchar_t text[128];
+    GetMenuStringW(menu.get(), pv::kCmdOpen, text, 128, MF_BYCOMMAND);
+    EXPECT_EQ(std::wstring(text).substr(0, 17), L"Neues Bild \u00F6ffnen");
+    std::set<std::wstring> titles;
+    for (int i = 0; i < GetMenuItemCount(menu.get()); ++i) {
+      if (GetMenuStringW(menu.get(), i, text, 128, MF_BYPOSITION) > 0) titles.insert(text);
+    }
+    EXPECT_TRUE(titles.count(L"Datei") && titles.count(L"Diashow")) << "the submenus' titles";
+  }
+  // The menu on the screen, kept as a picture of the translated texts.
+  static RECT s_menu;
+  s_menu = {};
+  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+    HWND popup = FindWindowW(L"#32768", nullptr);
+    if (!popup) return;
+    KillTimer(nullptr, id);
+    GetWindowRect(popup, &s_menu);
+    const std::vector<uint8_t> shot = pvtest::ScreenPixels(s_menu);
+    pv::WriteWholeFile(pvtest::Widen(pvtest::ScratchDir("screens") + "/translated-menu.bmp"),
+                       pv::EncodeBmp32(shot, s_menu.right - s_menu.left, s_menu.bottom - s_menu.top));
+    EndMenu();
+  });
+  SendMessageW(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window_), MAKELPARAM(100, 100));
+  EXPECT_GT(s_menu.bottom - s_menu.top, 100) << "the menu was shown";
+
+  Command(pv::kCmdSlideshowFlag, 1);
+  EXPECT_EQ(TitleOf(window_), L"Diashow | a.bmp | Pixvane");
+  Command(pv::kCmdSlideshowFlag, 0);
+  std::wstring shown;
+  WhenDialogShows(L"Bildinformationen", [&](HWND dialog) {
+    wchar_t text[256];
+    GetDlgItemTextW(dialog, IDOK, text, 256);
+    shown = text;
+    GetDlgItemTextW(dialog, PV_INFO_TEXT, text, 256);
+    shown += L"|" + std::wstring(text).substr(0, 6);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(pv::kCmdImageInfo);
+  EXPECT_EQ(shown, L"Schlie\u00DFen|Gr\u00F6\u00DFe:");
+  pv::SetCurrentDictionary({});
 }
 
 TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {
