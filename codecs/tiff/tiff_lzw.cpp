@@ -21,6 +21,14 @@ constexpr std::array<uint8_t, 256 + kStep> kLiterals = [] {
   return bytes;
 }();
 
+// One step, read whole before it is written: a string that ended less than
+// a step before dst overlaps it.
+void CopyStep(uint8_t* dst, const uint8_t* src) {
+  uint8_t step[kStep];
+  std::memcpy(step, src, kStep);
+  std::memcpy(dst, step, kStep);
+}
+
 // Codes taken most significant bit first; the next code is in the top bits
 // of `bits_`, of which `count_` are valid.
 class CodeReader {
@@ -92,8 +100,8 @@ size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
       if (length + kStep <= room) {
         // The string ends before dst, so each step reads bytes of the string
         // or ones it does not need. Most strings take one step.
-        std::memcpy(dst, start, kStep);
-        for (size_t i = kStep; i < length; i += kStep) std::memcpy(dst + i, start + i, kStep);
+        CopyStep(dst, start);
+        for (size_t i = kStep; i < length; i += kStep) CopyStep(dst + i, start + i);
       } else {
         std::memcpy(dst, start, std::min(length, room));  // cut at the end
       }
@@ -102,7 +110,7 @@ size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
       // its own first byte.
       length = previousLength + 1;
       if (length + kStep <= room) {
-        for (size_t i = 0; i < previousLength; i += kStep) std::memcpy(dst + i, previous + i, kStep);
+        for (size_t i = 0; i < previousLength; i += kStep) CopyStep(dst + i, previous + i);
       } else {
         std::memcpy(dst, previous, std::min(previousLength, room));
       }
