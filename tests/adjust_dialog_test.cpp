@@ -7,12 +7,8 @@
 namespace {
 
 TEST(AdjustDialog, EachSliderSetsItsOwnValue) {
-  struct Case {
-    size_t slider;
-    int position;
-    float value;
-    int shown;  // the position the value shows as, back on the slider
-  } cases[] = {
+  // shown: the position the value shows as, back on the slider
+  struct Case { size_t slider; int position; float value; int shown; } cases[] = {
       {0, -40, -0.4f, -40}, {1, 50, 0.5f, 50},  {2, 90, 0.25f, 90},    {3, 100, 1.0f, 100},
       {4, -100, -1.0f, -100}, {5, 1, 0.01f, 1}, {6, 20, 0.2f, 20},     {7, -5, -0.05f, -5},
       {8, 150, 1.5f, 150},  {9, 200, 2.0f, 200}, {9, 500, 2.0f, 200},  {8, 0, 0.1f, 10},

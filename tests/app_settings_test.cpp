@@ -27,11 +27,9 @@ TEST(AppSettings, DictionaryUnpacksOnlyToItsStoredSize) {
   padded.resize(pv::LzwEncodeBound(n) + 1, 0);
   struct Case { const char* what; std::vector<uint8_t> stored; uint32_t size; };
   const Case cases[] = {
-      {"stored size too large", packed, n + 2},
-      {"stored size too small", packed, n - 2},
+      {"stored size too large", packed, n + 2}, {"stored size too small", packed, n - 2},
       {"truncated", std::vector<uint8_t>(packed.begin(), packed.begin() + packed.size() / 2), n},
-      {"damaged", damaged, n},
-      {"more than the packer makes", padded, n},
+      {"damaged", damaged, n}, {"more than the packer makes", padded, n},
       {"size over the cap", packed, pv::kMaxDictionaryBytes + 2},
       {"nothing stored", {}, n},
   };
@@ -46,14 +44,11 @@ TEST(AppSettings, LastPathAndLastFile) {
   const std::wstring long250 = L"C:\\" + std::wstring(247, L'f');
   struct JoinCase { std::wstring folder; const wchar_t* stored; std::wstring expected; };
   const JoinCase joins[] = {
-      {L"C:\\Pictures", L"cat.jpg", L"C:\\Pictures\\cat.jpg"},
-      {L"C:\\", L"cat.jpg", L"C:\\cat.jpg"},
-      {L"C:\\Pictures", L"", L"C:\\Pictures\\"},
-      {L"C:\\Pictures", L"..\\..\\x.jpg", L"C:\\Pictures\\"},
+      {L"C:\\Pictures", L"cat.jpg", L"C:\\Pictures\\cat.jpg"}, {L"C:\\", L"cat.jpg", L"C:\\cat.jpg"},
+      {L"C:\\Pictures", L"", L"C:\\Pictures\\"}, {L"C:\\Pictures", L"..\\..\\x.jpg", L"C:\\Pictures\\"},
       {L"C:\\Pictures", L"D:x.jpg", L"C:\\Pictures\\"},
       {long250, L"123456789.jpg", long250 + L"\\"},  // would pass 259 units
-      {long250, L"12345678", long250 + L"\\12345678"},
-      {L"", L"cat.jpg", L""},
+      {long250, L"12345678", long250 + L"\\12345678"}, {L"", L"cat.jpg", L""},
   };
   for (const JoinCase& c : joins) {
     std::wstring path = c.folder;

@@ -88,11 +88,7 @@ TEST(ColourReduction, TransparentPixelsTakeIndexZero) {
 TEST(ColourReduction, RefusesBadRequests) {
   Ref<ImageBuffer> s = Cycling({0xFF000000u}, 4, 4);
   const uint32_t palette[2] = {0xFF000000u, 0xFFFFFFFFu};
-  struct Case {
-    const char* name;
-    Ref<ImageBuffer> target;
-    ReductionOptions options;
-  };
+  struct Case { const char* name; Ref<ImageBuffer> target; ReductionOptions options; };
   const Case cases[] = {
       {"one colour", NewImage(PixelFormat::Indexed8, 4, 4), {.colours = 1}},
       {"257 colours", NewImage(PixelFormat::Indexed8, 4, 4), {.colours = 257}},
@@ -107,17 +103,15 @@ TEST(ColourReduction, RefusesBadRequests) {
 
 TEST(ColourReduction, AGradientFitsTheAskedCountClosely) {
   Ref<ImageBuffer> s = NewImage(PixelFormat::Rgba8, 64, 64);
-  for (uint32_t y = 0; y < 64; ++y) {
+  for (uint32_t y = 0; y < 64; ++y)
     for (uint32_t x = 0; x < 64; ++x) PixelAt(*s, x, y) = 0xFF000000u | (x * 4) << 16 | (y * 4) << 8 | ((x + y) * 2);
-  }
   const std::vector<uint32_t> want = ColoursOf(*s);
   for (uint32_t count : {2u, 16u, 64u}) {
     std::set<uint8_t> used;
     const std::vector<uint32_t> got = ColoursOf(*Reduced(*s, {.colours = count}), &used);
     double error = 0;
-    for (size_t i = 0; i < got.size(); ++i) {
+    for (size_t i = 0; i < got.size(); ++i)
       for (int c = 0; c < 24; c += 8) error += std::abs(int((want[i] >> c) & 255) - int((got[i] >> c) & 255));
-    }
     EXPECT_LE(used.size(), count);
     EXPECT_GE(used.size(), count / 2);
     // Mean error per channel: halving the boxes of a 256-level ramp in three

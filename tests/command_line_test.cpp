@@ -29,11 +29,8 @@ std::wstring Describe(const pv::ViewerStartOptions& o) {
 }
 
 TEST(CommandLine, SplittingAndStartFile) {
-  struct Case {
-    std::wstring line;
-    std::wstring args;
-    std::wstring scan;  // close, only-one, start file
-  };
+  // scan: close, only-one, start file
+  struct Case { std::wstring line; std::wstring args; std::wstring scan; };
   const std::wstring title = L"-title=" + std::wstring(400, L'x');
   const std::wstring longest(259, L'n');
   const Case cases[] = {
@@ -41,12 +38,9 @@ TEST(CommandLine, SplittingAndStartFile) {
       {L"\"C:\\Program Files\\Pixvane\\PIXVANE.EXE\" -close a.png", L"-close|a.png", L"10 a.png"},
       {L"pixvane b.png /OnlyOne", L"pixvane|b.png|/OnlyOne", L"01 pixvane"},
       {L"x.exe -title=\"My picture\" - / c.gif", L"-title=My picture|-|/|c.gif", L"00 c.gif"},
-      {L"x.exe   a\t\tb  ", L"a|b", L"00 a"},
-      {L"x.exe \"\" \"\"  -Closed", L"-Closed", L"00 "},
-      {L"   ", L"", L"00 "},
+      {L"x.exe   a\t\tb  ", L"a|b", L"00 a"}, {L"x.exe \"\" \"\"  -Closed", L"-Closed", L"00 "}, {L"   ", L"", L"00 "},
       {L"x.exe \"a b\"c \"open end  ", L"a b|c|open end  ", L"00 a b"},
-      {L"x.exe " + title, title, L"00 "},
-      {L"x.exe " + longest, longest, L"00 " + longest},
+      {L"x.exe " + title, title, L"00 "}, {L"x.exe " + longest, longest, L"00 " + longest},
       {L"x.exe " + longest + L"n b.png", longest + L"n|b.png", L"00 refused"},
   };
   for (const Case& c : cases) {
@@ -63,17 +57,12 @@ TEST(CommandLine, SplittingAndStartFile) {
 TEST(CommandLine, ViewerOptions) {
   struct Case { ArgumentList args; std::wstring options; };
   const Case cases[] = {
-      {{L"-zoom=1.5", L"a.jpg"}, L"zoom 1.500000 "},
-      {{L"-pos=100,200"}, L"pos 100,200 "},
-      {{L"/POS=-1920,-5x"}, L"pos -1920,-5 "},
-      {{L"-pos=,"}, L"pos 0,0 "},
-      {{L"-pos=12"}, L""},
-      {{L"-pos=12 ,3"}, L""},
+      {{L"-zoom=1.5", L"a.jpg"}, L"zoom 1.500000 "}, {{L"-pos=100,200"}, L"pos 100,200 "},
+      {{L"/POS=-1920,-5x"}, L"pos -1920,-5 "}, {{L"-pos=,"}, L"pos 0,0 "}, {{L"-pos=12"}, L""}, {{L"-pos=12 ,3"}, L""},
       // Beyond 32 bits saturates, short of the value that means "no position".
       {{L"-pos=99999999999,-2147483648"}, L"pos 2147483647,-2147483647 "},
       {{L"/FullScreen", L"-FREEZE", L"-topmost", L"/index"}, L"fullscreen freeze topmost index "},
-      {{L"-freezer", L"-top", L"index", L"-close"}, L""},
-      {{L"-title=My picture", L"/TITLE="}, L"title '' "},
+      {{L"-freezer", L"-top", L"index", L"-close"}, L""}, {{L"-title=My picture", L"/TITLE="}, L"title '' "},
       {{L"-title=" + std::wstring(5000, L'x')}, L"title '" + std::wstring(pv::kMaxTitleUnits, L'x') + L"' "},
       {{L"-zoom=0", L"-zoom=-2", L"-zoom=nan", L"-zoom=inf", L"-zoom=1e300", L"-zoom=1e-300", L"-zoom=abc"}, L""},
       {{L"-zoom=2", L"-zoom=-1"}, L"zoom 2.000000 "},
@@ -106,26 +95,21 @@ TEST(CommandLine, HandOver) {
   EXPECT_EQ(request->args, args);
   EXPECT_TRUE(pv::BuildHandOverPayload(std::wstring(260, L'a'), {}).empty());
 
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> data;
-    std::optional<std::wstring> received;  // file and arguments joined; none when refused
-  };
+  // received: file and arguments joined; none when refused
+  struct Case { const char* what; std::vector<uint8_t> data; std::optional<std::wstring> received; };
   const std::vector<uint8_t> good = Utf16({L"a.png", L"a.png", L"-topmost", L""});
   std::vector<uint8_t> odd = good, trailing = good;
   odd.push_back(0);
   trailing.insert(trailing.end(), {'x', 0});
   const Case cases[] = {
-      {"good", good, L"a.png|a.png|-topmost"},
-      {"no file, no arguments", Utf16({L"", L""}), L"|"},
+      {"good", good, L"a.png|a.png|-topmost"}, {"no file, no arguments", Utf16({L"", L""}), L"|"},
       {"odd size", odd, std::nullopt},
       {"trailing data after the list", trailing, L"a.png|a.png|-topmost"},
       {"truncated inside the file name", {good.begin(), good.begin() + 6}, std::nullopt},
       {"no list after the file name", Utf16({L"a.png"}), std::nullopt},
       {"list without its final zero", {good.begin(), good.end() - 2}, std::nullopt},
       {"last entry unterminated", {good.begin(), good.end() - 4}, std::nullopt},
-      {"no zero at all", {'a', 0, 'b', 0}, std::nullopt},
-      {"empty", {}, std::nullopt},
+      {"no zero at all", {'a', 0, 'b', 0}, std::nullopt}, {"empty", {}, std::nullopt},
       {"name of 260 units", Utf16({std::wstring(260, L'n'), L""}), std::nullopt},
       {"name of 259 units", Utf16({std::wstring(259, L'n'), L""}), std::wstring(259, L'n') + L'|'},
   };
@@ -139,11 +123,8 @@ TEST(CommandLine, HandOver) {
 }
 
 TEST(CommandLine, StartupShortcut) {
-  struct Case {
-    int32_t x, y;
-    float zoom;
-    const wchar_t* arguments;  // empty: refused
-  };
+  // arguments: empty when refused
+  struct Case { int32_t x, y; float zoom; const wchar_t* arguments; };
   const Case cases[] = {
       {10, 20, 0.25f, L"-freeze -pos=10,20 -zoom=0.250 \"C:\\x\\y.png\""},
       {-1280, 0, 1.0f, L"-freeze -pos=-1280,0 -zoom=1.000 \"C:\\x\\y.png\""},
@@ -151,8 +132,7 @@ TEST(CommandLine, StartupShortcut) {
       {0, 0, 0.7f, L"-freeze -pos=0,0 -zoom=0.700 \"C:\\x\\y.png\""},
       {0, 0, 1.9996f, L"-freeze -pos=0,0 -zoom=2.000 \"C:\\x\\y.png\""},
       {0, 0, 12.3456f, L"-freeze -pos=0,0 -zoom=12.346 \"C:\\x\\y.png\""},
-      {0, 0, 0.0f, L""},
-      {0, 0, -1.0f, L""},
+      {0, 0, 0.0f, L""}, {0, 0, -1.0f, L""},
   };
   for (const Case& c : cases) {
     std::wstring arguments = pv::StartupShortcutArguments(c.x, c.y, c.zoom, L"C:\\x\\y.png");

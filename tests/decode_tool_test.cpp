@@ -44,9 +44,7 @@ TEST(DecodeTool, UsageAndFailuresExitWithTheirCodes) {
   const char* usage = "usage:";
   const char* unknown = "error 0x80040207: unknown file format\n";
   const Case cases[] = {
-      {{}, 2, usage},
-      {{L"--info"}, 2, usage},
-      {{L"--out", L"x.pam"}, 2, usage},
+      {{}, 2, usage}, {{L"--info"}, 2, usage}, {{L"--out", L"x.pam"}, 2, usage},
       {{L"--out", L"x.pam", L"a.bmp", L"--frame", L"two"}, 2, usage},
       {{L"--out", L"x.pam", L"a.bmp", L"--size", L"0x5"}, 2, usage},
       {{L"--out", L"x.pam", L"a.bmp", L"--size", L"12"}, 2, usage},

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "core/decoder.h"
-#include "core/endian.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -62,8 +62,6 @@ Status OpenAndDecode(FakeDecoder& d, Ref<ImageBuffer>* out, bool decodeRest = fa
   return pv::Succeeded(s) ? d.Decode(**out, decodeRest, nullptr, nullptr) : s;
 }
 
-uint32_t Pixel32(const ImageBuffer& b, uint32_t x) { return pv::LoadU32LE(b.Pixels() + 4 * x); }
-
 TEST(Decoder, OpenSetsTheStandardProperties) {
   Ref<FakeDecoder> d(new FakeDecoder(Header(PixelFormat::Rgba8, ColourModel::Undetermined, 24, 2, 2), {}));
   ASSERT_EQ(d->Open(0), pv::kStatusOk);
@@ -82,77 +80,44 @@ TEST(Decoder, OpenSetsTheStandardProperties) {
 }
 
 TEST(Decoder, ColourModelsBecomeRgbOrGrey) {
+  // One pixel's samples in and out (B, G, R, A places for colour), worked out
+  // from the conversion formulas by hand; floats leave the linear light for sRGB.
   struct Case {
-    const char* name;
-    PixelFormat format;
-    ColourModel model;
-    uint32_t bits;
-    uint8_t in[4];  // one pixel
-    uint32_t out;   // 0xAARRGGBB, or the grey level
+    const char* name; PixelFormat format; ColourModel model; uint32_t bits; std::vector<double> in, out; double tolerance = 0;
   };
-  // Worked out from the conversion formulas by hand.
+  using F = PixelFormat;
+  using M = ColourModel;
   const Case cases[] = {
-      {"YCbCr grey", PixelFormat::Rgba8, ColourModel::YCbCr, 32, {128, 128, 128, 0}, 0xFF808080u},
-      {"YCbCr red", PixelFormat::Rgba8, ColourModel::YCbCr, 32, {76, 85, 255, 0}, 0xFFFE0000u},
-      {"CMYK white", PixelFormat::Rgba8, ColourModel::Cmyk, 32, {0, 0, 0, 0}, 0xFFFFFFFFu},
-      {"CMYK cyan half", PixelFormat::Rgba8, ColourModel::Cmyk, 32, {255, 0, 0, 127}, 0xFF008080u},
-      {"CMYL", PixelFormat::Rgba8, ColourModel::Cmyl, 32, {255, 128, 0, 255}, 0xFFFF8000u},
-      {"YCCK", PixelFormat::Rgba8, ColourModel::Ycck, 32, {100, 128, 128, 128}, 0xFF554D4Du},
-      {"Lab black", PixelFormat::Rgba8, ColourModel::Lab, 32, {0, 0, 0, 0}, 0xFF000000u},
-      {"Lab colour", PixelFormat::Rgba8, ColourModel::Lab, 32, {128, 20, 236, 0}, 0xFF402651u},  // L 50.2, a 20, b -20
-      {"L at 4 bits", PixelFormat::Grey8, ColourModel::L, 4, {1}, 17},
-      {"L at 4 bits, top", PixelFormat::Grey8, ColourModel::L, 4, {15}, 255},
-      {"L at 1 bit", PixelFormat::Grey8, ColourModel::L, 1, {1}, 255},
-      {"L at 8 bits", PixelFormat::Grey8, ColourModel::L, 8, {10}, 10},
-      {"K at 1 bit", PixelFormat::Grey8, ColourModel::K, 1, {1}, 0},
-      {"K at 8 bits", PixelFormat::Grey8, ColourModel::K, 8, {10}, 245},
+      {"YCbCr grey", F::Rgba8, M::YCbCr, 32, {128, 128, 128, 0}, {0x80, 0x80, 0x80, 255}},
+      {"YCbCr red", F::Rgba8, M::YCbCr, 32, {76, 85, 255, 0}, {0, 0, 0xFE, 255}},
+      {"CMYK white", F::Rgba8, M::Cmyk, 32, {0, 0, 0, 0}, {255, 255, 255, 255}},
+      {"CMYK cyan half", F::Rgba8, M::Cmyk, 32, {255, 0, 0, 127}, {0x80, 0x80, 0, 255}},
+      {"CMYL", F::Rgba8, M::Cmyl, 32, {255, 128, 0, 255}, {0, 0x80, 0xFF, 255}},
+      {"YCCK", F::Rgba8, M::Ycck, 32, {100, 128, 128, 128}, {0x4D, 0x4D, 0x55, 255}},
+      {"Lab black", F::Rgba8, M::Lab, 32, {0, 0, 0, 0}, {0, 0, 0, 255}},
+      {"Lab colour", F::Rgba8, M::Lab, 32, {128, 20, 236, 0}, {0x51, 0x26, 0x40, 255}},  // L 50.2, a 20, b -20
+      {"L at 4 bits", F::Grey8, M::L, 4, {1}, {17}}, {"L at 4 bits, top", F::Grey8, M::L, 4, {15}, {255}},
+      {"L at 1 bit", F::Grey8, M::L, 1, {1}, {255}}, {"L at 8 bits", F::Grey8, M::L, 8, {10}, {10}},
+      {"K at 1 bit", F::Grey8, M::K, 1, {1}, {0}}, {"K at 8 bits", F::Grey8, M::K, 8, {10}, {245}},
+      // B = 65535 * 32767 / 65535.
+      {"CMYK at 16 bits", F::Rgba16, M::Cmyk, 64, {65535, 0, 32768, 0}, {32767, 65535, 0, 65535}},
+      {"linear floats", F::RgbaF, M::Rgb, 96, {0.002, 0.5, 1.0, 0.25}, {12.92 * 0.002, 0.735357, 1.0, 0.25}, 1e-5},
+      {"XYZ of D65 white", F::RgbaF, M::Xyz, 96, {0.9505, 1.0, 1.089, 0.0}, {1, 1, 1, 1}, 0.01},
   };
   for (const Case& c : cases) {
     Ref<FakeDecoder> d(new FakeDecoder(Header(c.format, c.model, c.bits), [&c](FakeDecoder&, ImageBuffer& b) {
-      std::memcpy(b.Pixels(), c.in, b.BytesPerPixel());
+      for (size_t i = 0; i < c.in.size(); ++i) pvtest::SetSample(b, 0, i, c.in[i]);
     }));
     Ref<ImageBuffer> b;
     ASSERT_EQ(OpenAndDecode(*d, &b), pv::kStatusOk) << c.name;
-    EXPECT_EQ(c.format == PixelFormat::Grey8 ? b->Pixels()[0] : Pixel32(*b, 0), c.out) << c.name;
+    const std::vector<double> out = pvtest::SamplesOf(*b);
+    ASSERT_EQ(out.size(), c.out.size()) << c.name;
+    for (size_t i = 0; i < out.size(); ++i) EXPECT_NEAR(out[i], c.out[i], c.tolerance) << c.name << " sample " << i;
   }
   // A colour buffer cannot carry a grey model.
   Ref<FakeDecoder> d(new FakeDecoder(Header(PixelFormat::Rgba8, ColourModel::L, 8), {}));
   Ref<ImageBuffer> b;
   EXPECT_EQ(OpenAndDecode(*d, &b), pv::kStatusColourFormat);
-}
-
-TEST(Decoder, FloatAndSixteenBitModels) {
-  auto fill = [](const void* pixel, size_t n) {
-    return [pixel, n](FakeDecoder&, ImageBuffer& b) { std::memcpy(b.Pixels(), pixel, n); };
-  };
-  // Linear light to sRGB on float RGB; alpha untouched.
-  const float linear[4] = {0.002f, 0.5f, 1.0f, 0.25f};
-  Ref<FakeDecoder> f(new FakeDecoder(Header(PixelFormat::RgbaF, ColourModel::Rgb, 96), fill(linear, 16)));
-  Ref<ImageBuffer> b;
-  ASSERT_EQ(OpenAndDecode(*f, &b), pv::kStatusOk);
-  const float* p = reinterpret_cast<float*>(b->Pixels());
-  EXPECT_NEAR(p[0], 12.92f * 0.002f, 1e-6);
-  EXPECT_NEAR(p[1], 0.735357f, 1e-5);
-  EXPECT_NEAR(p[2], 1.0f, 1e-5);
-  EXPECT_EQ(p[3], 0.25f);
-
-  // CMYK in 16-bit samples.
-  const uint16_t cmyk[4] = {65535, 0, 32768, 0};
-  Ref<FakeDecoder> c(new FakeDecoder(Header(PixelFormat::Rgba16, ColourModel::Cmyk, 64), fill(cmyk, 8)));
-  ASSERT_EQ(OpenAndDecode(*c, &b), pv::kStatusOk);
-  const uint16_t* q = reinterpret_cast<uint16_t*>(b->Pixels());
-  EXPECT_EQ(q[2], 0);      // R
-  EXPECT_EQ(q[1], 65535);  // G
-  EXPECT_EQ(q[0], 32767);  // B = 65535 * 32767 / 65535
-  EXPECT_EQ(q[3], 65535);
-
-  // XYZ of D65 white in floats gives white.
-  const float xyz[4] = {0.9505f, 1.0f, 1.089f, 0.0f};
-  Ref<FakeDecoder> x(new FakeDecoder(Header(PixelFormat::RgbaF, ColourModel::Xyz, 96), fill(xyz, 16)));
-  ASSERT_EQ(OpenAndDecode(*x, &b), pv::kStatusOk);
-  p = reinterpret_cast<float*>(b->Pixels());
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], 1.0f, 0.01f);
-  EXPECT_EQ(p[3], 1.0f);
 }
 
 TEST(Decoder, GreyRampPaletteArrivesAsGrey8) {
@@ -179,8 +144,7 @@ TEST(Decoder, MissingPixelsAreTransparentWhereTheFormatCanShowIt) {
     uint8_t value, usesAlpha;
   };
   const Case cases[] = {
-      {"colour", PixelFormat::Rgba8, 256, -1, 0, 1},
-      {"16-bit colour", PixelFormat::Rgba16, 256, -1, 0, 1},
+      {"colour", PixelFormat::Rgba8, 256, -1, 0, 1}, {"16-bit colour", PixelFormat::Rgba16, 256, -1, 0, 1},
       {"grey is black", PixelFormat::Grey8, 256, -1, 0, 0},
       {"palette leaving the preset entry free", PixelFormat::Indexed8, 253, -1, pv::kMissingEntry, 1},
       {"palette reaching the preset entry", PixelFormat::Indexed8, 254, -1, 0, 0},
@@ -213,12 +177,12 @@ TEST(Decoder, DecodingIntoAnotherFormatConvertsAndAnotherSizeResamples) {
   ASSERT_EQ(d->Open(0), pv::kStatusOk);
   Ref<ImageBuffer> rgba(pv::CreateImageBuffer(PixelFormat::Rgba8, {2, 1}, false));
   ASSERT_EQ(d->Decode(*rgba, false, nullptr, nullptr), pv::kStatusOk);
-  EXPECT_EQ(Pixel32(*rgba, 1), 0xFF141414u);
+  EXPECT_EQ(pvtest::PixelAt(*rgba, 1, 0), 0xFF141414u);
   EXPECT_STREQ(rgba->Properties().GetText(pv::kPropFileFormat), L"Test format");
   // Half the width: the cubic filter at 2:1 falls on the first of each pair.
   Ref<ImageBuffer> other(pv::CreateImageBuffer(PixelFormat::Rgba8, {1, 1}, false));
   ASSERT_EQ(d->Decode(*other, false, nullptr, nullptr), pv::kStatusOk);
-  EXPECT_EQ(Pixel32(*other, 0), 0xFF0A0A0Au);
+  EXPECT_EQ(pvtest::PixelAt(*other, 0, 0), 0xFF0A0A0Au);
   EXPECT_STREQ(other->Properties().GetText(pv::kPropFileFormat), L"Test format");
 }
 

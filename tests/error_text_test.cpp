@@ -17,12 +17,10 @@ TEST(ErrorText, TextsAndMessages) {
   const std::pair<const wchar_t*, const wchar_t*> cannotOpen[] = {
       {L"Cannot open \"%s\".", L"Cannot open \"C:\\a%d%s.jpg\"."},
       // A translation with other conversions is taken literally.
-      {L"%d %n: \"%s\" %s", L"%d %n: \"C:\\a%d%s.jpg\" %s"},
-      {L"No path here", L"No path here"},
+      {L"%d %n: \"%s\" %s", L"%d %n: \"C:\\a%d%s.jpg\" %s"}, {L"No path here", L"No path here"},
   };
-  for (const auto& [text, message] : cannotOpen) {
+  for (const auto& [text, message] : cannotOpen)
     EXPECT_EQ(pv::ErrorMessage(pv::kStatusCannotOpen, text, L"C:\\a%d%s.jpg"), message);
-  }
   EXPECT_EQ(pv::ErrorMessage(pv::kStatusDamaged, L"Damaged %s", L"x"), L"Damaged %s");
   EXPECT_EQ(pv::ErrorMessage(pv::kStatusCannotOpen, pv::ErrorText(pv::kStatusCannotOpen), L"x.png"),
             L"The file could not be opened:\n\"x.png\"");

@@ -74,8 +74,7 @@ TEST(FitsDecoder, DamagedInput) {
   const std::pair<std::vector<uint8_t>, pv::Status> opens[] = {
       {Fits({"SIMPLE  =                    F"}, {}), pv::kStatusUnsupported},
       {Fits({"SIMPLER =                    T"}, {}), pv::kStatusUnknownFormat},
-      {Fits(Image(64, 1, 1), {}), pv::kStatusUnsupported},
-      {Fits(Image(8, 0, 1), {}), pv::kStatusUnsupported},
+      {Fits(Image(64, 1, 1), {}), pv::kStatusUnsupported}, {Fits(Image(8, 0, 1), {}), pv::kStatusUnsupported},
       {Fits(Image(8, 99999999, 99999999), {}), pv::kStatusUnsupported},
       {Fits(Image(0, 1, 1), {}), pv::kStatusDamaged},
       {Fits(Image(8, 1, 1), {}, false), pv::kStatusDamaged}};  // without END the data has no start

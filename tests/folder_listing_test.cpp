@@ -23,9 +23,8 @@ void Touch(const fs::path& p) { std::ofstream(p) << "x"; }
 
 std::set<std::wstring> Walk(const pv::FolderListing& listing) {
   std::set<std::wstring> names;
-  for (const wchar_t* e = listing.NextEntry(nullptr); e; e = listing.NextEntry(e)) {
+  for (const wchar_t* e = listing.NextEntry(nullptr); e; e = listing.NextEntry(e))
     EXPECT_TRUE(names.insert(e).second) << "listed twice";
-  }
   return names;
 }
 

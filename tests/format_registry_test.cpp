@@ -46,9 +46,8 @@ TEST(FormatRegistry, OpenImageFallsBackToContentOnlyWhenAllowed) {
   // A small bitmap under names that do and do not say so.
   std::vector<uint8_t> rgba(2 * 2 * 4, 200);
   std::vector<uint8_t> bmp = pv::EncodeBmp32(rgba, 2, 2);
-  for (const char* name : {"a.bmp", "a.png", "a.pvs", "a.jpeg2000"}) {
+  for (const char* name : {"a.bmp", "a.png", "a.pvs", "a.jpeg2000"})
     ASSERT_TRUE(pv::WriteWholeFile(pvtest::Widen(dir + "/" + name), bmp));
-  }
   struct Case { const char* name; bool content; pv::Status status; };
   const Case cases[] = {{"a.bmp", false, pv::kStatusOk},          {"a.png", false, pv::kStatusUnknownFormat},
                         {"a.png", true, pv::kStatusOk},           {"a.jpeg2000", true, pv::kStatusOk},

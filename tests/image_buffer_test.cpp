@@ -12,11 +12,7 @@ using pv::PixelFormat;
 using pv::Ref;
 
 TEST(ImageBuffer, GeometryLeavesSlackAndAnExtraRow) {
-  struct Case {
-    PixelFormat format;
-    uint32_t width, height, minRowBytes, minRows;
-    uint32_t stride, rowCount;
-  };
+  struct Case { PixelFormat format; uint32_t width, height, minRowBytes, minRows; uint32_t stride, rowCount; };
   const Case cases[] = {
       {PixelFormat::Grey8, 1, 1, 0, 0, 48, 2},           // 1 + 32 rounded up to 48
       {PixelFormat::Rgba8, 3, 5, 0, 0, 12, 6},           // 12 + 32 = 44 -> 48 bytes

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,9 +14,11 @@
 #include "core/row_helpers.h"
 #include "core/task_group.h"
 #include "tests/jpeg_test_encoder.h"
+#include "tests/test_support.h"
 
 namespace {
 
+using jpegtest::Picture;
 using pv::ColourModel;
 using pv::Status;
 
@@ -95,12 +96,8 @@ uint8_t Pattern(uint32_t k, uint32_t x, uint32_t y) {
   return static_cast<uint8_t>(40 + ((x * (29 + 10 * k) + y * (53 + 7 * k) + (x * y) % 17) % 176));
 }
 
-struct LayoutCase {
-  const char* name;
-  uint32_t components;
-  uint8_t h[4], v[4];
-  bool triangle;  // the dedicated writer upsamples with the triangle filter
-};
+// triangle: the dedicated writer upsamples with the triangle filter
+struct LayoutCase { const char* name; uint32_t components; uint8_t h[4], v[4]; bool triangle; };
 
 class JpegWriterLayout : public ::testing::TestWithParam<LayoutCase> {};
 
@@ -200,17 +197,8 @@ TEST(JpegColourModel, IdentifiersAndAdobeTransformChooseTheModel) {
 // ---------------------------------------------------------------------------
 // Different roads to the same pixels.
 
-jpegtest::Planes Photo(uint32_t width, uint32_t height, bool subsampled) {
-  jpegtest::Planes p{.width = width, .height = height, .components = 3};
-  if (subsampled) p.h[0] = p.v[0] = 2;
-  p.Fill([](uint32_t k, uint32_t x, uint32_t y) {
-    return static_cast<uint8_t>(128 + 90 * std::sin(x * (0.11 + 0.05 * k)) * std::cos(y * 0.07) + (x ^ y) % 9);
-  });
-  return p;
-}
-
 TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
-  const jpegtest::Planes p = Photo(61, 43, true);
+  const jpegtest::Planes p = Picture(61, 43);
   const Result baseline = DecodeJpeg(jpegtest::Encode(p, {.quant = 3}));
   ASSERT_EQ(baseline.status, pv::kStatusOk);
   struct Road { const char* name; jpegtest::Options options; };
@@ -224,14 +212,13 @@ TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
     SCOPED_TRACE(road.name);
     const Result r = DecodeJpeg(jpegtest::Encode(p, road.options));
     ASSERT_EQ(r.status, pv::kStatusOk);
-    for (uint32_t y = 0; y < p.height; ++y) {
+    for (uint32_t y = 0; y < p.height; ++y)
       ASSERT_TRUE(std::equal(r.At(0, y), r.At(p.width, y), baseline.At(0, y))) << "row " << y;
-    }
   }
 }
 
 TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
-  jpegtest::Planes p = Photo(1920, 1040, true);
+  jpegtest::Planes p = Picture(1920, 1040);
   const std::vector<uint8_t> file = jpegtest::Encode(p, {.quant = 8});
   // 120 MCUs x 3 components per row and 65 MCU rows take the pipeline,
   // unless another parallel job runs.
@@ -255,30 +242,16 @@ TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
 // ---------------------------------------------------------------------------
 // Cancel and progress.
 
-class CancelAfter : public pv::ProgressSink {
- public:
-  CancelAfter(pv::CancelFlag* flag, int calls) : flag_(flag), left_(calls) {}
-  void Progress(int32_t, int32_t) override {
-    ++seen;
-    if (--left_ == 0) flag_->store(1);
-  }
-  int seen = 0;
-
- private:
-  pv::CancelFlag* flag_;
-  int left_;
-};
-
 TEST(JpegCancel, StopsAtTheNextRowAndLeavesTheRest) {
   for (bool progressive : {false, true}) {
     SCOPED_TRACE(progressive ? "progressive" : "sequential");
-    jpegtest::Planes p = Photo(64, 160, true);
+    jpegtest::Planes p = Picture(64, 160);
     const std::vector<uint8_t> file = jpegtest::Encode(p, {.progressive = progressive});
     pv::CancelFlag flag{0};
-    CancelAfter sink(&flag, 3);
+    pvtest::ProgressLog sink(&flag, 3);
     const Result r = DecodeJpeg(file, {.cancel = &flag, .progress = &sink});
     EXPECT_EQ(r.status, pv::kStatusOk);
-    EXPECT_EQ(sink.seen, 3);
+    EXPECT_EQ(sink.calls.size(), 3u);
     // The last rows were never written.
     EXPECT_EQ(r.At(10, 150)[0], 0xEE);
   }
@@ -289,9 +262,7 @@ TEST(JpegCancel, StopsAtTheNextRowAndLeavesTheRest) {
 // followed by the scalar conversion.
 
 TEST(JpegWriterVector, ConvertingWritersMatchPlainWriterAndScalarConversion) {
-  struct Layout {
-    uint32_t h, v;
-  };
+  struct Layout { uint32_t h, v; };
   std::mt19937 rng(5);
   std::uniform_int_distribution<int> sample(0, 255);
   for (const Layout& shape : {Layout{1, 1}, Layout{2, 1}, Layout{1, 2}, Layout{2, 2}}) {

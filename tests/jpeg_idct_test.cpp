@@ -39,9 +39,8 @@ void RealisticBlock(std::mt19937& rng, uint16_t q, int16_t* coefs, uint16_t* qua
   for (int v = 0; v < 8; ++v) {
     for (int u = 0; u < 8; ++u) {
       double sum = 0;
-      for (int i = 0; i < 64; ++i) {
+      for (int i = 0; i < 64; ++i)
         sum += (samples[i] - 128) * std::cos((2 * (i % 8) + 1) * u * pi / 16) * std::cos((2 * (i / 8) + 1) * v * pi / 16);
-      }
       const double cu = u ? 1.0 : std::sqrt(0.5), cv = v ? 1.0 : std::sqrt(0.5);
       const uint16_t qq = static_cast<uint16_t>(u + v == 0 ? q : q + (u + v) * q / 4);
       quant[v * 8 + u] = qq;

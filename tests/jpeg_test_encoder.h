@@ -61,36 +61,9 @@ constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25,
 // codes equal to their index in AcSymbols().
 inline std::vector<uint8_t> AcSymbols() {
   std::vector<uint8_t> s = {0x00, 0xF0};
-  for (int r = 0; r < 16; ++r) {
-    for (int size = 1; size <= 10; ++size) s.push_back(static_cast<uint8_t>(r << 4 | size));
-  }
+  for (int r = 0; r < 16; ++r) for (int size = 1; size <= 10; ++size) s.push_back(static_cast<uint8_t>(r << 4 | size));
   return s;
 }
-
-class BitWriter {
- public:
-  explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
-  void Put(uint32_t bits, int n) {
-    for (int i = n - 1; i >= 0; --i) {
-      acc_ = static_cast<uint8_t>(acc_ << 1 | ((bits >> i) & 1));
-      if (++count_ == 8) Emit();
-    }
-  }
-  void Flush() {
-    while (count_) Put(1, 1);
-  }
-
- private:
-  void Emit() {
-    out_.push_back(acc_);
-    if (acc_ == 0xFF) out_.push_back(0);
-    acc_ = 0;
-    count_ = 0;
-  }
-  std::vector<uint8_t>& out_;
-  uint8_t acc_ = 0;
-  int count_ = 0;
-};
 
 inline int Category(int v) {
   int a = v < 0 ? -v : v, s = 0;
@@ -99,18 +72,31 @@ inline int Category(int v) {
 }
 inline uint32_t ValueBits(int v, int s) { return static_cast<uint32_t>(v < 0 ? v + (1 << s) - 1 : v); }
 
+// Entropy-coded bits, most significant first, with 0xFF bytes stuffed.
 class Coder {
  public:
-  explicit Coder(std::vector<uint8_t>& out) : bits_(out) {
+  explicit Coder(std::vector<uint8_t>& out) : out_(out) {
     const std::vector<uint8_t> symbols = AcSymbols();
     for (size_t i = 0; i < symbols.size(); ++i) acCode_[symbols[i]] = static_cast<int>(i);
   }
+  void Put(uint32_t bits, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+      acc_ = static_cast<uint8_t>(acc_ << 1 | ((bits >> i) & 1));
+      if (++count_ < 8) continue;
+      out_.push_back(acc_);
+      if (acc_ == 0xFF) out_.push_back(0);
+      acc_ = 0, count_ = 0;
+    }
+  }
+  void Flush() {
+    while (count_) Put(1, 1);
+  }
   void Dc(int diff) {
     const int s = Category(diff);
-    bits_.Put(static_cast<uint32_t>(s), 4);
-    bits_.Put(ValueBits(diff, s), s);
+    Put(static_cast<uint32_t>(s), 4);
+    Put(ValueBits(diff, s), s);
   }
-  void AcSymbol(int symbol) { bits_.Put(static_cast<uint32_t>(acCode_[symbol]), 8); }
+  void AcSymbol(int symbol) { Put(static_cast<uint32_t>(acCode_[symbol]), 8); }
   // Coefficients ss..se (zig-zag) of a block, with an EOB when zeros end it.
   void Ac(const int* zz, int ss, int se) {
     int run = 0;
@@ -122,16 +108,17 @@ class Coder {
       for (; run > 15; run -= 16) AcSymbol(0xF0);
       const int s = Category(zz[k]);
       AcSymbol(run << 4 | s);
-      bits_.Put(ValueBits(zz[k], s), s);
+      Put(ValueBits(zz[k], s), s);
       run = 0;
     }
     if (run) AcSymbol(0x00);
   }
-  void Bit(int b) { bits_.Put(static_cast<uint32_t>(b & 1), 1); }
-  BitWriter& Bits() { return bits_; }
+  void Bit(int b) { Put(static_cast<uint32_t>(b & 1), 1); }
 
  private:
-  BitWriter bits_;
+  std::vector<uint8_t>& out_;
+  uint8_t acc_ = 0;
+  int count_ = 0;
   int acCode_[256] = {};
 };
 
@@ -157,9 +144,8 @@ inline Coefficients Transform(const Planes& p, uint16_t quant) {
   Coefficients c;
   const double pi = std::acos(-1.0);
   double basis[8][8];  // basis[u][x] = C(u) / 2 * cos((2x + 1) u pi / 16)
-  for (int u = 0; u < 8; ++u) {
+  for (int u = 0; u < 8; ++u)
     for (int x = 0; x < 8; ++x) basis[u][x] = (u ? 0.5 : std::sqrt(0.125)) * std::cos((2 * x + 1) * u * pi / 16);
-  }
   for (uint32_t k = 0; k < p.components; ++k) {
     const uint32_t bw = p.PlaneWidth(k) / 8, bh = p.PlaneHeight(k) / 8;
     c.blocksPerRow[k] = bw;
@@ -188,22 +174,29 @@ inline Coefficients Transform(const Planes& p, uint16_t quant) {
   return c;
 }
 
+// A picture with detail in every component; luma subsampled 2 x 2 in three.
+inline Planes Picture(uint32_t width, uint32_t height, uint32_t components = 3) {
+  Planes p{.width = width, .height = height, .components = components};
+  if (components == 3) p.h[0] = p.v[0] = 2;
+  p.Fill([](uint32_t k, uint32_t x, uint32_t y) {
+    return static_cast<uint8_t>(128 + 80 * std::sin(x * (0.09 + 0.04 * k) + y * 0.05) + (x * 7 + y * 3) % 11);
+  });
+  return p;
+}
+
 inline std::vector<uint8_t> Encode(const Planes& p, const Options& o) {
   using namespace detail;
   std::vector<uint8_t> out = {0xFF, 0xD8};
   for (const auto& s : o.segments) out.insert(out.end(), s.begin(), s.end());
-  if (o.adobeTransform >= 0) {
+  if (o.adobeTransform >= 0)
     Segment(out, 0xEE, {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, static_cast<uint8_t>(o.adobeTransform)});
-  }
   std::vector<uint8_t> dqt = {0};
   dqt.insert(dqt.end(), 64, static_cast<uint8_t>(o.quant));
   Segment(out, 0xDB, dqt);
   std::vector<uint8_t> sof = {8, static_cast<uint8_t>(p.height >> 8), static_cast<uint8_t>(p.height),
                               static_cast<uint8_t>(p.width >> 8), static_cast<uint8_t>(p.width),
                               static_cast<uint8_t>(p.components)};
-  for (uint32_t k = 0; k < p.components; ++k) {
-    sof.insert(sof.end(), {p.ids[k], static_cast<uint8_t>(p.h[k] << 4 | p.v[k]), 0});
-  }
+  for (uint32_t k = 0; k < p.components; ++k) sof.insert(sof.end(), {p.ids[k], static_cast<uint8_t>(p.h[k] << 4 | p.v[k]), 0});
   Segment(out, o.progressive ? 0xC2 : 0xC0, sof);
   std::vector<uint8_t> dht = {0x00, 0, 0, 0, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   for (int i = 0; i < 12; ++i) dht.push_back(static_cast<uint8_t>(i));
@@ -211,9 +204,7 @@ inline std::vector<uint8_t> Encode(const Planes& p, const Options& o) {
   dht.insert(dht.end(), {0x10, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(ac.size()), 0, 0, 0, 0, 0, 0, 0, 0});
   dht.insert(dht.end(), ac.begin(), ac.end());
   Segment(out, 0xC4, dht);
-  if (o.restartInterval) {
-    Segment(out, 0xDD, {static_cast<uint8_t>(o.restartInterval >> 8), static_cast<uint8_t>(o.restartInterval)});
-  }
+  if (o.restartInterval) Segment(out, 0xDD, {static_cast<uint8_t>(o.restartInterval >> 8), static_cast<uint8_t>(o.restartInterval)});
   const Coefficients c = Transform(p, o.quant);
 
   // One scan: `comps` in order; each unit (an MCU, or one block of a scan of
@@ -228,10 +219,8 @@ inline std::vector<uint8_t> Encode(const Planes& p, const Options& o) {
     uint32_t units = 0, restarts = 0;
     auto unitStart = [&] {
       if (o.restartInterval && units && units % o.restartInterval == 0) {
-        coder.Bits().Flush();
-        out.push_back(0xFF);
-        out.push_back(static_cast<uint8_t>(0xD0 + (o.wrongRestartNumbers ? 5 : restarts % 8)));
-        ++restarts;
+        coder.Flush();
+        out.insert(out.end(), {0xFF, static_cast<uint8_t>(0xD0 + (o.wrongRestartNumbers ? 5 : restarts++ % 8))});
         std::fill(predictions, predictions + 4, 0);
       }
       ++units;
@@ -251,15 +240,14 @@ inline std::vector<uint8_t> Encode(const Planes& p, const Options& o) {
           for (size_t i = 0; i < comps.size(); ++i) {
             const uint32_t k = comps[i];
             for (uint32_t r = 0; r < p.v[k]; ++r) {
-              for (uint32_t cc = 0; cc < p.h[k]; ++cc) {
+              for (uint32_t cc = 0; cc < p.h[k]; ++cc)
                 code(coder, predictions[i], c.blocks[k][(my * p.v[k] + r) * c.blocksPerRow[k] + mx * p.h[k] + cc]);
-              }
             }
           }
         }
       }
     }
-    coder.Bits().Flush();
+    coder.Flush();
   };
   auto sequential = [](Coder& coder, int& pred, const std::vector<int>& zz) {
     coder.Dc(zz[0] - pred);
@@ -282,8 +270,7 @@ inline std::vector<uint8_t> Encode(const Planes& p, const Options& o) {
   } else {
     scan(all, 0, 63, 0, 0, sequential);
   }
-  out.push_back(0xFF);
-  out.push_back(0xD9);
+  out.insert(out.end(), {0xFF, 0xD9});
   return out;
 }
 

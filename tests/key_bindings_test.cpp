@@ -43,15 +43,12 @@ TEST(KeyBindings, StoredSetsMustMatchTheirCount) {
   std::vector<uint8_t> many;
   for (int i = 0; i < 256; ++i) many.insert(many.end(), two.begin(), two.begin() + 4);
   const Case cases[] = {
-      {"two records", two, 2, true},
-      {"count too small", two, 1, false},
-      {"count too large", two, 3, false},
+      {"two records", two, 2, true}, {"count too small", two, 1, false}, {"count too large", two, 3, false},
       {"count zero", {}, 0, false},
       {"first command 0", {2, 'C', 0, 0, 4, 'X', 0x60, 0x4E}, 2, false},
       {"command below the range", with(2, 0x1F), 2, false},
       {"command above the keys' range", with(6, 0x61), 2, false},
-      {"unknown modifier bit", with(4, 8), 2, false},
-      {"key code 0 is kept", with(1, 0), 2, true},
+      {"unknown modifier bit", with(4, 8), 2, false}, {"key code 0 is kept", with(1, 0), 2, true},
       {"255 records", {many.begin(), many.end() - 4}, 255, true},
       {"more than 255", many, 256, false},
   };
@@ -82,14 +79,11 @@ TEST(KeyBindings, KeyNames) {
   struct Case { uint8_t modifiers; const wchar_t* key; size_t capacity; bool longForm; const wchar_t* text; };
   const uint8_t all = pv::kKeyShift | pv::kKeyCtrl | pv::kKeyAlt;
   const Case cases[] = {
-      {all, L"X", 32, true, L"Shift-Ctrl-Alt-X"},
-      {all, L"X", 32, false, L"s-c-a-X"},
+      {all, L"X", 32, true, L"Shift-Ctrl-Alt-X"}, {all, L"X", 32, false, L"s-c-a-X"},
       {pv::kKeyCtrl | pv::kKeyAlt, L"Enter", 32, true, L"Ctrl-Alt-Enter"},
       // Only whole pieces, and always terminated.
-      {all, L"X", 12, true, L"Shift-Ctrl-"},
-      {pv::kKeyShift, L"Enter", 11, true, L"Shift-"},
-      {pv::kKeyShift, L"Enter", 12, true, L"Shift-Enter"},
-      {0, L"Tab", 1, true, L""},
+      {all, L"X", 12, true, L"Shift-Ctrl-"}, {pv::kKeyShift, L"Enter", 11, true, L"Shift-"},
+      {pv::kKeyShift, L"Enter", 12, true, L"Shift-Enter"}, {0, L"Tab", 1, true, L""},
   };
   for (const Case& c : cases) {
     wchar_t buffer[64];

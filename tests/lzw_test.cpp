@@ -13,9 +13,7 @@ using Bytes = std::vector<uint8_t>;
 
 // A code stream written by hand: codes of the given widths, least
 // significant bit first, cut into sub-blocks of `block` bytes.
-struct Code {
-  uint32_t value, width;
-};
+struct Code { uint32_t value, width; };
 Bytes Stream(uint8_t minimum, const std::vector<Code>& codes, size_t block = 255, bool terminate = true) {
   Bytes packed;
   uint64_t bits = 0;
@@ -46,13 +44,8 @@ pv::LzwResult Decode(const Bytes& stream, Bytes* out, size_t capacity) {
 }
 
 TEST(LzwDecode, HandWrittenStreams) {
-  struct Case {
-    const char* name;
-    Bytes stream;
-    size_t capacity;
-    Bytes expected;  // the bytes written
-    pv::LzwEnd end;
-  };
+  // expected: the bytes written
+  struct Case { const char* name; Bytes stream; size_t capacity; Bytes expected; pv::LzwEnd end; };
   // Minimum code size 2: clear 4, end 5, first free code 6, 3-bit codes.
   // Two whole bytes of codes without an end code:
   const Bytes kNoEnd = Stream(2, {{4, 3}, {1, 3}, {2, 3}, {1, 3}, {3, 4}});
@@ -119,11 +112,8 @@ TEST(LzwDecode, HandWrittenStreams) {
 // Inputs of many shapes: every encoding decodes back to its input, within the bound.
 TEST(LzwRoundTrip, RandomisedInputsDecodeToThemselves) {
   std::mt19937 rng(20261206);
-  struct Shape {
-    const char* name;
-    uint32_t alphabet;  // distinct byte values
-    uint32_t runs;      // mean run length
-  };
+  // alphabet: distinct byte values; runs: mean run length
+  struct Shape { const char* name; uint32_t alphabet; uint32_t runs; };
   const Shape shapes[] = {{"noise", 256, 1}, {"small alphabet", 4, 1}, {"two values", 2, 1},
                           {"long runs", 16, 200}, {"one value", 1, 1}, {"text-like", 40, 2}};
   const size_t lengths[] = {0, 1, 2, 3, 17, 254, 255, 256, 257, 4095, 4096, 4097, 20000, 150000};

@@ -43,27 +43,16 @@ TEST_F(Navigation, OneScanFindsTheNearestImageInNameOrder) {
   fs::path dir = MakeFolder("nav-order", {"img2.jpg", "img10.jpg", "Img1.JPG", "notes.pvs", "x.toolong",
                                           "noext", "photo.jpeg", "readme.txt", "clip.lnk"});
   fs::create_directory(dir / "sub.jpg");  // folders never count
-  struct Case {
-    bool ordinal;
-    pv::NavigationMode mode;
-    const char* current;
-    const char* expected;
-  } cases[] = {
-      {false, pv::NavNext, "Img1.JPG", "img2.jpg"},
-      {false, pv::NavNext, "img2.jpg", "img10.jpg"},
-      {false, pv::NavNext, "img10.jpg", "photo.jpeg"},
-      {false, pv::NavNext, "photo.jpeg", "-"},
-      {false, pv::NavPrevious, "img10.jpg", "img2.jpg"},
-      {false, pv::NavPrevious, "Img1.JPG", "-"},
+  struct Case { bool ordinal; pv::NavigationMode mode; const char* current; const char* expected; } cases[] = {
+      {false, pv::NavNext, "Img1.JPG", "img2.jpg"}, {false, pv::NavNext, "img2.jpg", "img10.jpg"},
+      {false, pv::NavNext, "img10.jpg", "photo.jpeg"}, {false, pv::NavNext, "photo.jpeg", "-"},
+      {false, pv::NavPrevious, "img10.jpg", "img2.jpg"}, {false, pv::NavPrevious, "Img1.JPG", "-"},
       {false, pv::NavFirst, "Img1.JPG", "img2.jpg"},  // never the current file
-      {false, pv::NavFirst, "photo.jpeg", "Img1.JPG"},
-      {false, pv::NavLast, "photo.jpeg", "img10.jpg"},
+      {false, pv::NavFirst, "photo.jpeg", "Img1.JPG"}, {false, pv::NavLast, "photo.jpeg", "img10.jpg"},
       {false, pv::NavNext, "notes.pvs", "photo.jpeg"},  // from a name that is not an image
-      {false, pv::NavExisting, "img2.jpg", "img2.jpg"},
-      {false, pv::NavExisting, "gone.jpg", "-"},
+      {false, pv::NavExisting, "img2.jpg", "img2.jpg"}, {false, pv::NavExisting, "gone.jpg", "-"},
       {true, pv::NavNext, "Img1.JPG", "img10.jpg"},  // ordinal: "I" < "i", "1" < "2"
-      {true, pv::NavNext, "img10.jpg", "img2.jpg"},
-      {true, pv::NavPrevious, "img10.jpg", "Img1.JPG"},
+      {true, pv::NavNext, "img10.jpg", "img2.jpg"}, {true, pv::NavPrevious, "img10.jpg", "Img1.JPG"},
       {true, pv::NavLast, "Img1.JPG", "photo.jpeg"},
   };
   for (const Case& c : cases) {
@@ -94,10 +83,8 @@ TEST_F(Navigation, StepWrapsAndGivesUpAfterOnePassOrWithNothingToStepTo) {
     bool wrapped;
     size_t tries;
   } cases[] = {
-      {pv::NavNext, "b.bmp", {}, "c.bmp", false, 1},
-      {pv::NavNext, "d.bmp", {}, "a.bmp", true, 1},
-      {pv::NavPrevious, "a.bmp", {}, "d.bmp", true, 1},
-      {pv::NavNext, "b.bmp", {"c.bmp"}, "d.bmp", false, 2},
+      {pv::NavNext, "b.bmp", {}, "c.bmp", false, 1}, {pv::NavNext, "d.bmp", {}, "a.bmp", true, 1},
+      {pv::NavPrevious, "a.bmp", {}, "d.bmp", true, 1}, {pv::NavNext, "b.bmp", {"c.bmp"}, "d.bmp", false, 2},
       {pv::NavNext, "c.bmp", {"d.bmp", "a.bmp"}, "b.bmp", true, 3},
       {pv::NavPrevious, "b.bmp", {"a.bmp", "d.bmp"}, "c.bmp", true, 3},
       // Every other file fails: each is tried once, then the step gives up.
@@ -121,9 +108,8 @@ TEST_F(Navigation, StepWrapsAndGivesUpAfterOnePassOrWithNothingToStepTo) {
   }
   // A folder of one image: no neighbour, nothing to step to, and nothing is tried.
   fs::path single = MakeFolder("nav-single", {"only.gif", "script.pvs"});
-  for (auto mode : {pv::NavNext, pv::NavPrevious, pv::NavFirst, pv::NavLast, pv::NavContinue}) {
+  for (auto mode : {pv::NavNext, pv::NavPrevious, pv::NavFirst, pv::NavLast, pv::NavContinue})
     EXPECT_EQ(Find(single, mode, "only.gif"), "-") << int(mode);
-  }
   wchar_t out[pv::kMaxPathUnits];
   int calls = 0;
   auto count = [&](const wchar_t*) { return ++calls > 0; };
@@ -133,13 +119,10 @@ TEST_F(Navigation, StepWrapsAndGivesUpAfterOnePassOrWithNothingToStepTo) {
 
 TEST(FileNames, SearchPathPrefixes) {
   const std::wstring longPath = L"C:\\" + std::wstring(260, L'a');
-  struct Case {
-    std::wstring path, expected;
-  } cases[] = {
+  struct Case { std::wstring path, expected; } cases[] = {
       {L"C:\\pics\\a.jpg", L"C:\\pics\\a.jpg"},
       {L"\\\\server\\share\\a.jpg", L"\\\\?\\UNC\\server\\share\\a.jpg"},
-      {L"\\\\?\\C:\\a.jpg", L"\\\\?\\C:\\a.jpg"},
-      {L"\\\\.\\pipe", L"\\\\.\\pipe"},
+      {L"\\\\?\\C:\\a.jpg", L"\\\\?\\C:\\a.jpg"}, {L"\\\\.\\pipe", L"\\\\.\\pipe"},
       {L"\\rooted\\" + std::wstring(300, L'b'), L"\\rooted\\" + std::wstring(300, L'b')},
       {std::wstring(259, L'c'), std::wstring(259, L'c')},
       {std::wstring(260, L'c'), L"\\\\?\\" + std::wstring(260, L'c')},  // 261 units with the terminator
@@ -156,9 +139,8 @@ TEST(FileNames, SearchPathPrefixes) {
 TEST(FileNames, WhichNamesAreImages) {
   pv::RegisterDecoders();
   for (const wchar_t* yes : {L"a.jpg", L"A.JPEG", L"x.y.png", L"noext.bmp"}) EXPECT_GE(pv::IsImageName(yes), 0);
-  for (const wchar_t* no : {L"a.pvs", L"a.pvi", L"a.jpgxyz", L"jpg.", L"a.txt", L"a.lnk", L"."}) {
+  for (const wchar_t* no : {L"a.pvs", L"a.pvi", L"a.jpgxyz", L"jpg.", L"a.txt", L"a.lnk", L"."})
     EXPECT_LT(pv::IsImageName(no), 0) << pv::WideToUtf8(no);
-  }
 }
 
 }  // namespace

@@ -45,19 +45,15 @@ TEST(OptionsBlock, FieldsLieAtTheirOffsetsLittleEndian) {
   o.indexSortOrder = 5;
 
   const Block b = Encode(o);
-  struct Probe {
-    size_t at;
-    std::vector<uint8_t> bytes;
-  };
+  struct Probe { size_t at; std::vector<uint8_t> bytes; };
   const Probe probes[] = {{0, {0x44, 0x33, 0x22, 0x11}},     {8, {'D', 'e', 'u', 't', 's', 'c', 'h', 0, 0}},
                           {72, {0x34, 0x12, 0, 0}},          {84, {0, 0, 0, 0, 0, 1, 100, 0, 1, 1}},
                           {95, {1, 1, 1, 0, 0, 1, 0, 0x36, 5, 4, 0, 0, 0, 7, 8, 9, 1}}, {112, {1, 2, 3, 0x80, 1, 0, 1, 1}},
                           {128, {0x23, 0x01, 0, 0, 160, 0, 0, 0, 10, 0}}, {140, {5, 0, 0, 1}},
                           {148, {0x40, 0x40, 0x40, 0, 0xFE, 0xFF}}, {158, {0xEF, 0xBE}},
                           {160, {0x03, 0x02, 0x01, 0, 1, 1, 0, 0, 0, 1, 0, 0}}};
-  for (const Probe& p : probes) {
+  for (const Probe& p : probes)
     EXPECT_TRUE(std::equal(p.bytes.begin(), p.bytes.end(), b.begin() + p.at)) << "offset " << p.at;
-  }
   EXPECT_EQ(Encode(Decode(b)), b);
 }
 
@@ -125,15 +121,10 @@ TEST(OptionsBlock, AFieldOutOfRangeGetsItsDefaultAndTheRestIsKept) {
   const Case cases[] = {
       {"switch of 2", 89, {2}, [](pv::Options& o) { o.keepRecent = true; }},
       {"switch of 255", 167, {255}, [](pv::Options& o) { o.slideLoop = false; }},
-      {"icon width 0", 128, {0, 0, 0, 0}},
-      {"icon width 31", 128, {31, 0, 0, 0}},
+      {"icon width 0", 128, {0, 0, 0, 0}}, {"icon width 31", 128, {31, 0, 0, 0}},
       {"icon height 1024", 132, {0, 4, 0, 0}, [](pv::Options& o) { o.indexIconHeight = 160; }},
-      {"negative spacing", 136, {0xFF, 0xFF, 0xFF, 0xFF}},
-      {"sort order 0", 140, {0}},
-      {"sort order 6", 140, {6}},
-      {"five name lines", 118, {5}},
-      {"display switch of 2", 122, {2}},
-      {"delay mode 3", 164, {3}},
+      {"negative spacing", 136, {0xFF, 0xFF, 0xFF, 0xFF}}, {"sort order 0", 140, {0}}, {"sort order 6", 140, {6}},
+      {"five name lines", 118, {5}}, {"display switch of 2", 122, {2}}, {"delay mode 3", 164, {3}},
       {"negative delay", 160, {0, 0, 0, 0x80}},
       {"odd dictionary size", 72, {0xE9, 3, 0, 0}, [](pv::Options& o) { o.dictionaryBytes = 0; }},
       {"huge dictionary size", 72, {0, 0, 0, 0x40}, [](pv::Options& o) { o.dictionaryBytes = 0; }},

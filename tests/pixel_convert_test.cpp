@@ -20,21 +20,15 @@ using OptionsGuard = pvtest::ScopedValue<pv::ConversionOptions>;
 
 TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
   // One pixel of each source format holding the colour B=0x20, G=0x80, R=0xFF, A=0x40 (grey: 0x80).
-  struct Case {
-    PixelFormat source;
-    std::vector<double> samples;
-    uint32_t rgba8;  // expected into Rgba8
-    uint8_t grey8;   // expected into Grey8 with the plain average
-  };
+  // rgba8: expected into Rgba8; grey8: expected into Grey8 with the plain average
+  struct Case { PixelFormat source; std::vector<double> samples; uint32_t rgba8; uint8_t grey8; };
   const uint8_t mean = (0x20 + 0x80 + 0xFF + 1) / 3;
   const Case cases[] = {
       {PixelFormat::Rgba8, {0x20, 0x80, 0xFF, 0x40}, 0x40FF8020u, mean},
       {PixelFormat::Rgba16, {0x20 * 257, 0x80 * 257, 0xFF * 257, 0x40 * 257}, 0x40FF8020u, mean},
       {PixelFormat::RgbaF, {0x20 / 255.0, 0x80 / 255.0, 1.0, 0x40 / 255.0}, 0x40FF8020u, mean},
-      {PixelFormat::Grey8, {0x80}, 0xFF808080u, 0x80},
-      {PixelFormat::Grey16, {0x8080}, 0xFF808080u, 0x80},
-      {PixelFormat::GreyF, {0x80 / 255.0}, 0xFF808080u, 0x80},
-      {PixelFormat::Indexed8, {7}, 0x40FF8020u, mean},
+      {PixelFormat::Grey8, {0x80}, 0xFF808080u, 0x80}, {PixelFormat::Grey16, {0x8080}, 0xFF808080u, 0x80},
+      {PixelFormat::GreyF, {0x80 / 255.0}, 0xFF808080u, 0x80}, {PixelFormat::Indexed8, {7}, 0x40FF8020u, mean},
   };
   OptionsGuard guard(pv::PixelConversionOptions(), {});
   for (const Case& c : cases) {
@@ -69,9 +63,7 @@ TEST(PixelConvert, EveryTargetFromOneKnownPixelOfEachSource) {
 }
 
 TEST(PixelConvert, SrgbGreyUsesLinearLightLuminance) {
-  struct Case {
-    uint8_t r, g, b, grey;
-  };
+  struct Case { uint8_t r, g, b, grey; };
   // Expected values worked out from the sRGB transfer curves by hand.
   const Case cases[] = {{0, 255, 0, 220}, {255, 0, 0, 127}, {0, 0, 255, 76},
                         {128, 128, 128, 128}, {0, 0, 0, 0}, {255, 255, 255, 255}};

@@ -6,10 +6,8 @@ namespace {
 
 TEST(Preferences, TitleBarChoiceGivesFrameModeAndDetails) {
   struct Case { uint8_t choice; pv::FrameMode frame; bool details; } cases[] = {
-      {pv::kNoTitleBar, pv::FrameMode::Borderless, false},
-      {pv::kTitleWithName, pv::FrameMode::Framed, false},
-      {pv::kTitleWithDetails, pv::FrameMode::Framed, true},
-      {pv::kTitleWhileMouseOver, pv::FrameMode::Hover, false},
+      {pv::kNoTitleBar, pv::FrameMode::Borderless, false}, {pv::kTitleWithName, pv::FrameMode::Framed, false},
+      {pv::kTitleWithDetails, pv::FrameMode::Framed, true}, {pv::kTitleWhileMouseOver, pv::FrameMode::Hover, false},
       {9, pv::FrameMode::Framed, false},
   };
   for (const Case& c : cases) {

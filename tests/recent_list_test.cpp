@@ -44,11 +44,7 @@ std::string Folder(int i, size_t length) {
 }
 
 TEST(RecentList, PutInFrontKeepsTheNewestFirst) {
-  struct Case {
-    const char* what;
-    Entries puts;
-    Entries expected;
-  };
+  struct Case { const char* what; Entries puts; Entries expected; };
   Entries seventeen, sixteenNewest;
   for (int i = 0; i < 17; ++i) seventeen.push_back(Folder(i, 10));
   for (int i = 16; i >= 1; --i) sixteenNewest.push_back(Folder(i, 10));
@@ -68,9 +64,7 @@ TEST(RecentList, PutInFrontKeepsTheNewestFirst) {
 }
 
 TEST(RecentList, FullListDropsOldestToLeaveTheDirtyMarkAlone) {
-  struct Case {
-    size_t entryLength, count, newLength, expectedCount;
-  };
+  struct Case { size_t entryLength, count, newLength, expectedCount; };
   const Case cases[] = {
       {99, 10, 50, 10},  // 1001 used: one old entry gives way
       // Exactly 1024 bytes with all entries: the last would land on the dirty mark.
@@ -123,22 +117,15 @@ TEST(RecentList, StoredListsAreCheckedWhenLoaded) {
   filled[1022] = 0;
   std::vector<uint8_t> tooLarge = Stored({"C:\\a"});
   tooLarge.resize(1024, 0);
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> stored;
-    Entries expected;
-  };
+  struct Case { const char* what; std::vector<uint8_t> stored; Entries expected; };
   const Case cases[] = {
       {"well formed", Stored({"C:\\a", "D:\\b"}), {"C:\\a", "D:\\b"}},
       {"without the final empty string", {'C', ':', 0}, {"C:"}},
       {"cut after sixteen", Stored(twenty), Entries(twenty.begin(), twenty.begin() + 16)},
-      {"empty", {}, {}},
-      {"no terminator", unterminated, {}},
-      {"no room for the final empty string", filled, {}},
+      {"empty", {}, {}}, {"no terminator", unterminated, {}}, {"no room for the final empty string", filled, {}},
       {"over-long entry", Stored({"C:\\a", std::string(780, 'b')}), {}},
       {"control characters", Stored({"C:\\a", std::string("C:\\\x01")}), {}},
-      {"larger than the list", tooLarge, {}},
-      {"garbage", std::vector<uint8_t>(300, 0xAB), {}},
+      {"larger than the list", tooLarge, {}}, {"garbage", std::vector<uint8_t>(300, 0xAB), {}},
   };
   for (const Case& c : cases) {
     pv::RecentList list;

@@ -30,13 +30,8 @@ struct ManyProcessors : pvtest::ScopedValue<uint32_t> {
 // Each row: one pixel (B, G, R, A) or a few grey samples through one
 // adjustment set, with the result worked out by hand from the formulas.
 TEST(RenderStages, AdjustmentsFollowTheFormulasInEveryFormat) {
-  struct Row {
-    const char* name;
-    ColourAdjustments a;
-    int count;  // of the values that differ from neutral
-    PixelFormat format;
-    std::vector<double> in, out;
-  };
+  // count: how many values differ from neutral
+  struct Row { const char* name; ColourAdjustments a; int count; PixelFormat format; std::vector<double> in, out; };
   using F = PixelFormat;
   // Contrast 1 and luminance 0.1 on one channel: v -> 2 v - 0.4, so x / 255 -> 2 x - 102;
   // saturation and the colour offsets do nothing there.
@@ -104,11 +99,7 @@ TEST(RenderStages, BandCountFollowsProcessorsAndImageSize) {
 
 // 3 × 2 grey image 0 1 2 / 3 4 5 under each orientation code.
 TEST(RenderStages, OrientationTurnsThenMirrorsThenFlips) {
-  struct Row {
-    uint8_t orientation;
-    uint32_t width;
-    std::vector<double> pixels;
-  };
+  struct Row { uint8_t orientation; uint32_t width; std::vector<double> pixels; };
   const Row rows[] = {
       {0, 3, {0, 1, 2, 3, 4, 5}}, {1, 2, {3, 0, 4, 1, 5, 2}}, {2, 3, {5, 4, 3, 2, 1, 0}},
       {3, 2, {2, 5, 1, 4, 0, 3}}, {4, 3, {2, 1, 0, 5, 4, 3}}, {8, 3, {3, 4, 5, 0, 1, 2}},

@@ -77,9 +77,7 @@ Plane BoxModel(Plane s, uint32_t f) {
     for (uint32_t x = 0; x < out.w; ++x) {
       for (uint32_t c = 0; c < s.ch; ++c) {
         double sum = 0;
-        for (uint32_t j = 0; j < f; ++j) {
-          for (uint32_t i = 0; i < f; ++i) sum += s.At(x * f + i, y * f + j, c);
-        }
+        for (uint32_t j = 0; j < f; ++j) for (uint32_t i = 0; i < f; ++i) sum += s.At(x * f + i, y * f + j, c);
         out.At(x, y, c) = sum / (f * f);
       }
     }
@@ -132,10 +130,8 @@ TEST(Resample, FilterTableHoldsTheCatmullRomWeights) {
 }
 
 TEST(Resample, EachKernelFamilyMatchesAFloatingPointModel) {
-  struct Size {
-    uint32_t sw, sh, tw, th;
-    int stages;  // 0 box only, 1 cubic only, 2 cubic then box
-  };
+  // stages: 0 box only, 1 cubic only, 2 cubic then box
+  struct Size { uint32_t sw, sh, tw, th; int stages; };
   const Size sizes[] = {
       {37, 23, 19, 17, 1},   // reduction below 2:1
       {13, 9, 40, 29, 1},    // enlargement
@@ -198,13 +194,7 @@ TEST(Resample, EachKernelFamilyMatchesAFloatingPointModel) {
 
 TEST(Resample, RefusesWhatItCannotDoAndEndsWhenCancelled) {
   using Op = Status (*)(ImageBuffer&, ImageBuffer&, const CancelFlag*);
-  struct Case {
-    const char* name;
-    Op op;
-    Ref<ImageBuffer> target, source;
-    CancelFlag cancel;
-    Status expected;
-  };
+  struct Case { const char* name; Op op; Ref<ImageBuffer> target, source; CancelFlag cancel; Status expected; };
   auto image = [](PixelFormat f, uint32_t w, uint32_t h) { return RandomImage(f, w, h, w); };
   const PixelFormat grey = PixelFormat::Grey8, rgba = PixelFormat::Rgba8, indexed = PixelFormat::Indexed8;
   const Case cases[] = {
@@ -249,10 +239,7 @@ TEST(Resample, SourcesWiderThan65535PixelsKeepTheirPositions) {
 // parallel job. This is the one test of the vector kernels against their
 // scalar twins: the 8-bit sizes lead to each of them.
 TEST(Resample, KernelsAndBandsGiveTheSamePixels) {
-  struct Case {
-    PixelFormat format;
-    uint32_t sw, sh, tw, th;
-  };
+  struct Case { PixelFormat format; uint32_t sw, sh, tw, th; };
   std::vector<Case> cases = {
       {PixelFormat::Rgba8, 1300, 700, 1024, 530},  // cubic, bands of 16 or so rows
       {PixelFormat::Grey8, 600, 300, 1100, 560},   // enlarged: the ring moves by 0 or 1

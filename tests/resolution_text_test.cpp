@@ -16,10 +16,8 @@ TEST(ResolutionText, ReadsAndConvertsTheUnits) {
       {L"2800 x 2800 ppm", ResolutionUnit::PerMetre, true, 2800, 2800},
       {L"150 ppi", ResolutionUnit::PerInch, true, 150, 150},      // no Y: as X
       {L"150 x 0 ppi", ResolutionUnit::PerInch, true, 150, 150},  // zero Y: as X
-      {L"0 x 72 ppi", ResolutionUnit::PerInch, false, 0, 0},
-      {L"72 x 72 dpi", ResolutionUnit::PerInch, false, 0, 0},
-      {L"72 x 72 ppix", ResolutionUnit::PerInch, false, 0, 0},
-      {L"x 72 ppi", ResolutionUnit::PerInch, false, 0, 0},
+      {L"0 x 72 ppi", ResolutionUnit::PerInch, false, 0, 0}, {L"72 x 72 dpi", ResolutionUnit::PerInch, false, 0, 0},
+      {L"72 x 72 ppix", ResolutionUnit::PerInch, false, 0, 0}, {L"x 72 ppi", ResolutionUnit::PerInch, false, 0, 0},
       {L"99999999999 ppi", ResolutionUnit::PerInch, false, 0, 0},
       {L"", ResolutionUnit::PerInch, false, 0, 0},
   };

@@ -32,12 +32,7 @@ std::vector<T> Repeat(const std::vector<T>& unit, size_t times) {
 // vector forms to them.
 TEST(RowHelpers, ScalarExamples) {
   using Form = void (*)(uint8_t* dst, const uint8_t* src);
-  struct Case {
-    const char* name;
-    Bytes in;
-    Form form;
-    Bytes out;
-  };
+  struct Case { const char* name; Bytes in; Form form; Bytes out; };
   const Case cases[] = {
       {"1 bit A5", {0xA5}, [](uint8_t* d, const uint8_t* s) { UnpackBits1(d, s, 1); }, {1, 0, 1, 0, 0, 1, 0, 1}},
       {"2 bits E4", {0xE4}, [](uint8_t* d, const uint8_t* s) { UnpackBits2(d, s, 1); }, {3, 2, 1, 0}},
@@ -78,22 +73,14 @@ TEST(RowHelpers, PlanesToIndicesMatchesPerPixelSum) {
 
 // A row routine seen as bytes in, bytes out, so that every form can be run
 // through the same harness.
+using Form = void (*)(uint8_t* dst, const uint8_t* src, size_t n);
 struct Kernel {
-  const char* name;
-  size_t inBytesPerItem;
-  size_t (*outBytes)(size_t n);
-  size_t dstAlignment;
-  void (*scalarForm)(uint8_t* dst, const uint8_t* src, size_t n);
-  void (*vectorForm)(uint8_t* dst, const uint8_t* src, size_t n);
-  void (*dispatched)(uint8_t* dst, const uint8_t* src, size_t n);
+  const char* name; size_t inBytesPerItem; size_t (*outBytes)(size_t n); size_t dstAlignment; Form scalarForm, vectorForm, dispatched;
 };
 
 template <uint32_t kChannels, bool kSwap>
 Kernel Copy16Kernel(const char* name) {
-  return {name,
-          2,
-          [](size_t n) { return (kChannels == 1 ? n : n / kChannels * 4) * 2; },
-          2,
+  return {name, 2, [](size_t n) { return (kChannels == 1 ? n : n / kChannels * 4) * 2; }, 2,
           [](uint8_t* d, const uint8_t* s, size_t n) { scalar::Copy16(reinterpret_cast<uint16_t*>(d), s, n, kChannels, kSwap); },
           [](uint8_t* d, const uint8_t* s, size_t n) { ssse3::Copy16(reinterpret_cast<uint16_t*>(d), s, n, kChannels, kSwap); },
           [](uint8_t* d, const uint8_t* s, size_t n) { Copy16(reinterpret_cast<uint16_t*>(d), s, n, kChannels, kSwap); }};
@@ -150,23 +137,16 @@ TEST(RowHelpers, VectorFormsMatchScalarTwins) {
 TEST(RowHelpers, SampleCopies) {
   const uint32_t one = std::bit_cast<uint32_t>(1.0f);
   const uint32_t quarter = std::bit_cast<uint32_t>(0.25f), half = std::bit_cast<uint32_t>(0.5f);
-  struct Case {
-    uint32_t bits, channels;
-    bool swap;
-    Bytes in;
-    std::vector<uint32_t> out;
-  };
+  struct Case { uint32_t bits, channels; bool swap; Bytes in; std::vector<uint32_t> out; };
   const Case cases[] = {
       {16, 1, false, {0x34, 0x12, 0x78, 0x56}, {0x1234, 0x5678}},
-      {16, 1, true, {0x34, 0x12, 0x78, 0x56}, {0x3412, 0x7856}},
-      {16, 3, false, {1, 0, 2, 0, 3, 0}, {3, 2, 1, 0xFFFF}},
+      {16, 1, true, {0x34, 0x12, 0x78, 0x56}, {0x3412, 0x7856}}, {16, 3, false, {1, 0, 2, 0, 3, 0}, {3, 2, 1, 0xFFFF}},
       {16, 3, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}, {0x9ABC, 0x5678, 0x1234, 0xFFFF}},
       {16, 4, false, {1, 0, 2, 0, 3, 0, 4, 0}, {3, 2, 1, 4}},
       {16, 4, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}, {0x9ABC, 0x5678, 0x1234, 0xDEF0}},
       // A sample that does not complete a pixel is not written anywhere.
       {16, 3, false, {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0}, {3, 2, 1, 0xFFFF, 6, 5, 4, 0xFFFF}},
-      {32, 1, false, {0x78, 0x56, 0x34, 0x12}, {0x12345678}},
-      {32, 1, true, {0x78, 0x56, 0x34, 0x12}, {0x78563412}},
+      {32, 1, false, {0x78, 0x56, 0x34, 0x12}, {0x12345678}}, {32, 1, true, {0x78, 0x56, 0x34, 0x12}, {0x78563412}},
       // Floats 0.25, 0.5, 1.0 as R, G, B; no alpha, which reads as 1.0.
       {32, 3, false, {0, 0, 0x80, 0x3E, 0, 0, 0, 0x3F, 0, 0, 0x80, 0x3F}, {one, half, quarter, one}},
       {32, 3, true, {0x3E, 0x80, 0, 0, 0x3F, 0, 0, 0, 0x3F, 0x80, 0, 0}, {one, half, quarter, one}},
@@ -188,20 +168,11 @@ TEST(RowHelpers, SampleCopies) {
 }
 
 TEST(RowHelpers, RelayoutRows) {
-  struct Case {
-    const char* name;
-    size_t dstPitch, srcPitch;
-    uint32_t rows;
-    bool inPlace;
-  };
+  struct Case { const char* name; size_t dstPitch, srcPitch; uint32_t rows; bool inPlace; };
   const Case cases[] = {
-      {"spread in place", 8, 5, 4, true},
-      {"spread in place, wide", 32, 3, 6, true},
-      {"pack in place", 5, 8, 4, true},
-      {"same pitch in place", 6, 6, 3, true},
-      {"to a wider block", 6, 4, 3, false},
-      {"to a narrower block", 3, 5, 3, false},
-      {"no rows", 8, 4, 0, false},
+      {"spread in place", 8, 5, 4, true}, {"spread in place, wide", 32, 3, 6, true}, {"pack in place", 5, 8, 4, true},
+      {"same pitch in place", 6, 6, 3, true}, {"to a wider block", 6, 4, 3, false},
+      {"to a narrower block", 3, 5, 3, false}, {"no rows", 8, 4, 0, false},
   };
   // Nothing to copy may come with no memory at all.
   CopyBytes(nullptr, nullptr, 0);
@@ -222,27 +193,18 @@ TEST(RowHelpers, RelayoutRows) {
 
 TEST(RowHelpers, ColourConversions) {
   enum class Model { Ycc, Cmyk, Cmyl, Xyz };
-  struct Case {
-    Model model;
-    Bytes in;
-    Bytes out;  // B, G, R, A
-  };
+  // out: B, G, R, A
+  struct Case { Model model; Bytes in; Bytes out; };
   const Case cases[] = {
       {Model::Ycc, {128, 128, 128, 7}, {128, 128, 128, 255}},
       // Rounding shifts go toward minus infinity: (-22912 + 64) >> 7 is -179.
-      {Model::Ycc, {0, 0, 0, 0}, {0, 135, 0, 255}},
-      {Model::Ycc, {255, 128, 255, 0}, {255, 165, 255, 255}},
-      {Model::Ycc, {100, 200, 50, 0}, {228, 131, 0, 255}},
-      {Model::Cmyk, {0, 0, 0, 0}, {255, 255, 255, 255}},
-      {Model::Cmyk, {255, 0, 0, 0}, {255, 255, 0, 255}},
-      {Model::Cmyk, {10, 0, 0, 100}, {155, 155, 148, 255}},
-      {Model::Cmyl, {128, 64, 0, 255}, {0, 64, 128, 255}},
-      {Model::Cmyl, {255, 255, 255, 0}, {0, 0, 0, 255}},
-      {Model::Xyz, {0, 255, 0, 0}, {0, 255, 0, 255}},
-      {Model::Xyz, {100, 0, 0, 0}, {41, 0, 255, 255}},
+      {Model::Ycc, {0, 0, 0, 0}, {0, 135, 0, 255}}, {Model::Ycc, {255, 128, 255, 0}, {255, 165, 255, 255}},
+      {Model::Ycc, {100, 200, 50, 0}, {228, 131, 0, 255}}, {Model::Cmyk, {0, 0, 0, 0}, {255, 255, 255, 255}},
+      {Model::Cmyk, {255, 0, 0, 0}, {255, 255, 0, 255}}, {Model::Cmyk, {10, 0, 0, 100}, {155, 155, 148, 255}},
+      {Model::Cmyl, {128, 64, 0, 255}, {0, 64, 128, 255}}, {Model::Cmyl, {255, 255, 255, 0}, {0, 0, 0, 255}},
+      {Model::Xyz, {0, 255, 0, 0}, {0, 255, 0, 255}}, {Model::Xyz, {100, 0, 0, 0}, {41, 0, 255, 255}},
       // Blue stays on the linear part of the transfer curve.
-      {Model::Xyz, {1, 0, 0, 0}, {1, 0, 30, 255}},
-      {Model::Xyz, {60, 60, 60, 0}, {127, 130, 145, 255}},
+      {Model::Xyz, {1, 0, 0, 0}, {1, 0, 30, 255}}, {Model::Xyz, {60, 60, 60, 0}, {127, 130, 145, 255}},
   };
   for (const Case& c : cases) {
     for (bool vector : VectorSettings()) {
@@ -268,10 +230,7 @@ TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
   ScopedValue<bool> flag(CpuHasSsse3, VectorSettings().back());
   // Two and three bands of uneven length, and one band again while another
   // parallel job is marked as running.
-  struct Case {
-    size_t entries;
-    int nesting;
-  };
+  struct Case { size_t entries; int nesting; };
   for (const Case c : {Case{2 * 131072 + 5, 0}, Case{3 * 131072 + 7, 0}, Case{2 * 131072 + 5, 1}}) {
     SCOPED_TRACE(std::to_string(c.entries) + " entries, nesting " + std::to_string(c.nesting));
     const Bytes in = RandomBytes(99, 4 * c.entries);
@@ -286,13 +245,7 @@ TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
 }
 
 TEST(RowHelpers, ExpandGrey) {
-  struct Case {
-    PixelFormat format;
-    uint32_t bits;
-    bool invert;
-    std::vector<double> in, out;
-    Status status;
-  };
+  struct Case { PixelFormat format; uint32_t bits; bool invert; std::vector<double> in, out; Status status; };
   const Case cases[] = {
       {PixelFormat::Grey8, 1, false, {0, 1}, {0, 255}, kStatusOk},
       {PixelFormat::Grey8, 1, true, {0, 1}, {255, 0}, kStatusOk},

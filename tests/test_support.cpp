@@ -47,16 +47,11 @@ std::vector<CorpusCase> ReadManifest(const std::string& dir) {
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::vector<std::string> cols;
-    std::string col;
     std::istringstream fields(line);
-    while (std::getline(fields, col, '\t')) cols.push_back(col);
+    for (std::string col; std::getline(fields, col, '\t');) cols.push_back(col);
     if (cols.size() < 5) continue;
-    CorpusCase c;
-    c.file = cols[0];
-    c.exercises = cols[3];
-    c.expected = cols[4];
-    if (cols.size() > 5 && !cols[5].empty()) c.reference = cols[5].substr(0, cols[5].find(' '));
-    cases.push_back(c);
+    // file, origin, licence, exercises, expected, reference (its name, then how it was made)
+    cases.push_back({cols[0], cols[4], cols.size() > 5 ? cols[5].substr(0, cols[5].find(' ')) : "", cols[3]});
   }
   return cases;
 }
@@ -69,11 +64,9 @@ bool ReadPam(const std::string& path, Pam* out) {
   std::istringstream header(text.substr(3, end - 3));
   std::string key;
   while (header >> key) {
-    if (key == "WIDTH") header >> out->width;
-    else if (key == "HEIGHT") header >> out->height;
-    else if (key == "DEPTH") header >> out->depth;
-    else if (key == "MAXVAL") header >> out->maxval;
-    else if (key == "TUPLTYPE") header >> key;
+    uint32_t* field = key == "WIDTH" ? &out->width : key == "HEIGHT" ? &out->height : key == "DEPTH" ? &out->depth
+                      : key == "MAXVAL" ? &out->maxval : nullptr;
+    if (field) header >> *field;
   }
   size_t start = end + 7;
   size_t need = size_t{out->width} * out->height * out->depth;
@@ -156,11 +149,8 @@ uint32_t ChannelsOf(pv::PixelFormat f) {
 
 double SampleAt(const pv::ImageBuffer& b, uint32_t y, size_t i) {
   const uint8_t* row = b.Row(y);
-  switch (pv::BytesPerPixel(b.Format()) / ChannelsOf(b.Format())) {
-    case 1: return row[i];
-    case 2: return reinterpret_cast<const uint16_t*>(row)[i];
-    default: return reinterpret_cast<const float*>(row)[i];
-  }
+  const uint32_t bytes = pv::BytesPerPixel(b.Format()) / ChannelsOf(b.Format());
+  return bytes == 1 ? row[i] : bytes == 2 ? reinterpret_cast<const uint16_t*>(row)[i] : reinterpret_cast<const float*>(row)[i];
 }
 
 void SetSample(pv::ImageBuffer& b, uint32_t y, size_t i, double v) {
@@ -238,12 +228,9 @@ uint8_t DecodedBytes::Index(uint32_t x, uint32_t y) const { return buffer->Row(y
 
 uint32_t DecodedBytes::Colour(uint32_t x, uint32_t y) const {
   switch (buffer->Format()) {
-    case pv::PixelFormat::Indexed8:
-      return buffer->Palette()[Index(x, y)];
-    case pv::PixelFormat::Grey8:
-      return 0xFF000000u | Index(x, y) * 0x010101u;
-    default:
-      return Pixel(x, y);
+    case pv::PixelFormat::Indexed8: return buffer->Palette()[Index(x, y)];
+    case pv::PixelFormat::Grey8: return 0xFF000000u | Index(x, y) * 0x010101u;
+    default: return Pixel(x, y);
   }
 }
 
@@ -260,6 +247,23 @@ DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, con
   std::memset(d.buffer->Pixels(), 0xA5, d.buffer->RowBytes() * d.buffer->Height());
   d.decode = d.decoder->Decode(*d.buffer, true, progress, cancel);
   return d;
+}
+
+void CheckEveryPrefix(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& whole,
+                      bool damagedDecodes) {
+  const DecodedBytes full = DecodeWith(create, extension, whole);
+  ASSERT_EQ(full.decode, pv::kStatusOk);
+  for (size_t n = 0; n < whole.size(); ++n) {
+    SCOPED_TRACE("cut at " + std::to_string(n));
+    const DecodedBytes d = DecodeWith(create, extension, std::vector<uint8_t>(whole.begin(), whole.begin() + long(n)));
+    if (pv::Failed(d.open)) {
+      EXPECT_TRUE(d.open == pv::kStatusDamaged || d.open == pv::kStatusUnknownFormat) << std::hex << d.open;
+      continue;
+    }
+    EXPECT_TRUE(d.decode == pv::kStatusOk || (damagedDecodes && d.decode == pv::kStatusDamaged)) << std::hex << d.decode;
+    ASSERT_TRUE(d.buffer);
+    EXPECT_EQ(d.buffer->Dimensions(), full.buffer->Dimensions());
+  }
 }
 
 void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const std::vector<PixelCase>& cases) {
@@ -309,7 +313,7 @@ size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks) {
   return compared;
 }
 
-void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust) {
+void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust, size_t atLeast) {
   const std::string dir = CorpusDir(format);
   if (dir.empty()) GTEST_SKIP() << "no corpus at " PV_CORPUS_DIR "/" << format << ": every case skipped";
   CorpusChecks checks;
@@ -317,7 +321,7 @@ void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust) {
     std::vector<uint8_t> want = reference;
     if (!adjust || adjust(c, want)) ExpectSamePixels(ours, want);
   };
-  EXPECT_GT(CheckCorpus(dir, checks), 0u);
+  EXPECT_GE(CheckCorpus(dir, checks), atLeast);
 }
 
 void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference) {

@@ -11,17 +11,11 @@
 
 namespace pvtest {
 
-struct CorpusCase {
-  std::string file;
-  std::string expected;   // "decode", "reject" or "either"
-  std::string reference;  // the reference decode's file name, or empty
-  std::string exercises;
-};
+// expected: "decode", "reject" or "either"; reference: the reference decode's file name, or empty
+struct CorpusCase { std::string file; std::string expected; std::string reference; std::string exercises; };
 
-struct Pam {
-  uint32_t width = 0, height = 0, depth = 0, maxval = 0;
-  std::vector<uint8_t> data;  // samples as stored (8-bit maxval only)
-};
+// data: samples as stored (8-bit maxval only)
+struct Pam { uint32_t width = 0, height = 0, depth = 0, maxval = 0; std::vector<uint8_t> data; };
 
 // The corpus folder of one format, or "" when the corpus is absent.
 std::string CorpusDir(const char* format);
@@ -53,10 +47,11 @@ struct CorpusChecks {
       compare;
 };
 size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks);
-// CheckCorpus with exact pixels; `adjust` may turn a reference into what the
-// program rightly shows, or return false to leave it uncompared.
+// CheckCorpus with exact pixels, comparing at least `atLeast` references;
+// `adjust` may turn a reference into what the program rightly shows, or
+// return false to leave it uncompared.
 using ReferenceAdjust = std::function<bool(const CorpusCase&, std::vector<uint8_t>& reference)>;
-void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust = {});
+void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust = {}, size_t atLeast = 1);
 // Pixel-exact comparison; where both alphas are 0 the colour carries no meaning.
 void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference);
 
@@ -82,6 +77,12 @@ struct DecodedBytes {
 DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& file,
                         const pv::CancelFlag* cancel = nullptr, pv::ProgressSink* progress = nullptr);
 
+// Decodes every prefix of a file that decodes whole: each either fails to
+// open as damaged or unknown, or opens and decodes (with kStatusDamaged too
+// when `damagedDecodes`) into the whole file's dimensions.
+void CheckEveryPrefix(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& whole,
+                      bool damagedDecodes = false);
+
 // A file, its open status and, on success, its first frame's width, pixels
 // (Colour, top row first) and uses-alpha flag (-1: not checked), and its frames.
 struct PixelCase {
@@ -97,14 +98,11 @@ void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const 
 
 // Sets a process-wide value (a processor flag or count) for one scope.
 template <class T>
-class ScopedValue {
- public:
-  ScopedValue(T& target, T value) : target_(target), saved_(target) { target_ = value; }
-  ~ScopedValue() { target_ = saved_; }
-
- private:
-  T& target_;
-  T saved_;
+struct ScopedValue {
+  ScopedValue(T& to, T value) : target(to), saved(to) { target = value; }
+  ~ScopedValue() { target = saved; }
+  T& target;
+  const T saved;
 };
 
 // A new heap buffer of undefined contents (a test failure when there is none).
@@ -135,11 +133,19 @@ bool SamePixels(const pv::ImageBuffer& a, const pv::ImageBuffer& b);
 std::vector<bool> VectorSettings();
 std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n);
 
-// Records every progress call.
+// Records every progress call; given a flag, sets it at call `cancelAt`.
 class ProgressLog : public pv::ProgressSink {
  public:
-  void Progress(int32_t done, int32_t total) override { calls.emplace_back(done, total); }
+  explicit ProgressLog(pv::CancelFlag* cancel = nullptr, size_t cancelAt = 0) : cancel_(cancel), cancelAt_(cancelAt) {}
+  void Progress(int32_t done, int32_t total) override {
+    calls.emplace_back(done, total);
+    if (cancel_ && calls.size() == cancelAt_) cancel_->store(1);
+  }
   std::vector<std::pair<int32_t, int32_t>> calls;
+
+ private:
+  pv::CancelFlag* cancel_;
+  size_t cancelAt_;
 };
 
 }  // namespace pvtest

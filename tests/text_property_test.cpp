@@ -19,19 +19,13 @@ std::wstring CodePoints(std::initializer_list<uint32_t> cps) {
 }
 
 TEST(Text, BytesDecodeFromUtf8AndWindows1252) {
-  struct Case {
-    std::vector<uint8_t> in;
-    std::wstring out;
-  };
+  struct Case { std::vector<uint8_t> in; std::wstring out; };
   const Case cases[] = {
-      {{'a', 'b'}, L"ab"},
-      {{0xC3, 0xA9}, CodePoints({0xE9})},
-      {{0xE2, 0x82, 0xAC}, CodePoints({0x20AC})},
+      {{'a', 'b'}, L"ab"}, {{0xC3, 0xA9}, CodePoints({0xE9})}, {{0xE2, 0x82, 0xAC}, CodePoints({0x20AC})},
       {{0xF0, 0x9F, 0x98, 0x80}, CodePoints({0x1F600})},
       {{0xC3}, CodePoints({0xFFFD})},                      // cut sequence
       {{0xC0, 0xAF}, CodePoints({0xFFFD, 0xFFFD})},        // overlong
-      {{0xFF, 'x'}, CodePoints({0xFFFD, 'x'})},
-      {{0xE2, 0x28, 0xA1}, CodePoints({0xFFFD, '(', 0xFFFD})},
+      {{0xFF, 'x'}, CodePoints({0xFFFD, 'x'})}, {{0xE2, 0x28, 0xA1}, CodePoints({0xFFFD, '(', 0xFFFD})},
   };
   for (const Case& c : cases) EXPECT_EQ(pv::Utf8ToWide(c.in.data(), c.in.size()), c.out);
   // Euro, ellipsis, right quote, Y with diaeresis; undefined bytes map to themselves.
@@ -71,10 +65,8 @@ TEST(Text, OutputThatDoesNotFitIsLeftOutWholeAndSaysSo) {
 
 TEST(Text, FileTimesAndUnitValues) {
   const std::pair<uint64_t, const wchar_t*> times[] = {
-      {0, L"1601-01-01, 00:00:00"},
-      {125911584000000000ull, L"2000-01-01, 00:00:00"},
-      {125911583990000000ull, L"1999-12-31, 23:59:59"},
-      {133536836960000000ull, L"2024-02-29, 12:34:56"},
+      {0, L"1601-01-01, 00:00:00"}, {125911584000000000ull, L"2000-01-01, 00:00:00"},
+      {125911583990000000ull, L"1999-12-31, 23:59:59"}, {133536836960000000ull, L"2024-02-29, 12:34:56"},
       {157520197230000000ull, L"2100-03-01, 01:02:03"},
   };
   for (const auto& [fileTime, text] : times) {

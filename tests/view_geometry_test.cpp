@@ -18,23 +18,16 @@ using pv::Point;
 using pv::Rect;
 
 TEST(ViewGeometry, ZoomCommandsGivePresetsStepsAndPhysicalSize) {
-  struct Row {
-    uint32_t command;
-    double zoom, dpi, resolution;
-    std::optional<double> expected;
-  };
+  struct Row { uint32_t command; double zoom, dpi, resolution; std::optional<double> expected; };
   const Row rows[] = {
       {20016, 3.0, 96, 0, 0.125}, {20019, 3.0, 96, 0, 0.75}, {20024, 3.0, 96, 0, 8.0},
-      {20025, 2.0, 96, 0, 2.0 * 1.189207115002721},
-      {20026, 2.0, 96, 0, 2.0 * 0.8408964152537146},
+      {20025, 2.0, 96, 0, 2.0 * 1.189207115002721}, {20026, 2.0, 96, 0, 2.0 * 0.8408964152537146},
       {20027, 2.0, 144, 72, 2.0},   // 144 dpi screen, 72 ppi image: one inch is 144 pixels
       {20027, 2.0, 96, 0, std::nullopt},  // no resolution: the zoom stays
       {20013, 2.0, 96, 0, std::nullopt},
   };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.command);
-    EXPECT_EQ(pv::ZoomForCommand(r.command, r.zoom, r.dpi, r.resolution), r.expected);
-  }
+  for (const Row& r : rows)
+    EXPECT_EQ(pv::ZoomForCommand(r.command, r.zoom, r.dpi, r.resolution), r.expected) << r.command;
   // Steps multiply without snapping.
   double z = 1.0;
   for (int i = 0; i < 4; ++i) z = *pv::ZoomForCommand(pv::kCmdZoomIn, z, 96, 0);
@@ -44,21 +37,14 @@ TEST(ViewGeometry, ZoomCommandsGivePresetsStepsAndPhysicalSize) {
 
 TEST(ViewGeometry, DisplayedSizeRefusesTooSmallAndNonFiniteZoomAndCapsTheLargest) {
   const double inf = std::numeric_limits<double>::infinity();
-  struct Row {
-    ImageSize base;
-    double secondScale, zoom;
-    std::optional<ImageSize> expected;
-    double usedZoom;
-  };
+  struct Row { ImageSize base; double secondScale, zoom; std::optional<ImageSize> expected; double usedZoom; };
   const Row rows[] = {
       {{3, 3}, 1, 0.5, ImageSize{2, 2}, 0.5},          // 1.5 rounds up to 2
       {{3, 3}, 1, 0.42044820762685725, std::nullopt, 0.42044820762685725},  // 1.26 rounds to 1
       {{100, 50}, 1, 0.25, ImageSize{25, 13}, 0.25},    // 12.5 rounds half up
       {{100, 50}, 2, 1.0, ImageSize{200, 50}, 1.0},     // second scale widens only
-      {{100, 50}, 1, std::nan(""), std::nullopt, std::nan("")},
-      {{100, 50}, 1, inf, std::nullopt, inf},
-      {{100, 50}, 1, -2, std::nullopt, -2},
-      {{100, 50}, 1, 0, std::nullopt, 0},
+      {{100, 50}, 1, std::nan(""), std::nullopt, std::nan("")}, {{100, 50}, 1, inf, std::nullopt, inf},
+      {{100, 50}, 1, -2, std::nullopt, -2}, {{100, 50}, 1, 0, std::nullopt, 0},
       // At most 1 << 18 pixels a side and 1 << 29 in all: 1e9 is capped to
       // 327.68, which shows 32768 × 16384 pixels.
       {{100, 50}, 1, 1e9, ImageSize{32768, 16384}, 327.68},
@@ -77,18 +63,11 @@ TEST(ViewGeometry, DisplayedSizeRefusesTooSmallAndNonFiniteZoomAndCapsTheLargest
 }
 
 TEST(ViewGeometry, LargeZoomsShowTheBusyCursorAndMarkTheScreenExceeded) {
-  struct Row {
-    pv::ImageSize displayed;
-    uint32_t bytes;
-    bool exceeds, busy;
-  };
+  struct Row { pv::ImageSize displayed; uint32_t bytes; bool exceeds, busy; };
   const Row rows[] = {
-      {{1000, 700}, 4, false, false},
-      {{1001, 700}, 4, true, false},
-      {{1000, 701}, 1, true, false},
+      {{1000, 700}, 4, false, false}, {{1001, 700}, 4, true, false}, {{1000, 701}, 1, true, false},
       {{8192, 4096}, 4, true, true},     // 128 MiB: one byte past the threshold
-      {{8192, 4096}, 1, true, false},
-      {{8191, 4096}, 4, true, false},
+      {{8192, 4096}, 1, true, false}, {{8191, 4096}, 4, true, false},
   };
   for (const Row& r : rows) {
     const pv::ZoomCost cost = pv::EstimateZoom(r.displayed, r.bytes, {1000, 700});
@@ -111,20 +90,13 @@ TEST(ViewGeometry, ZoomChangeKeepsTheCentrePixelAndTheWindowItsCentre) {
 }
 
 TEST(ViewGeometry, FitAndFillPickTheLimitingSide) {
-  struct Row {
-    ImageSize base;
-    Extent target;
-    bool fill;
-    double expected;
-  };
+  struct Row { ImageSize base; Extent target; bool fill; double expected; };
   const Row rows[] = {
       {{400, 200}, {200, 200}, false, 0.5},   // wide image: width limits
       {{400, 200}, {200, 200}, true, 1.0},    // fill: height
-      {{100, 400}, {200, 200}, false, 0.5},
-      {{100, 400}, {200, 200}, true, 2.0},
+      {{100, 400}, {200, 200}, false, 0.5}, {{100, 400}, {200, 200}, true, 2.0},
       {{200, 100}, {400, 200}, false, 2.0},   // equal proportions: width
-      {{250, 100}, {0, 200}, false, 1.0 / 250},
-      {{250, 100}, {300, -1}, true, 1.0 / 250},
+      {{250, 100}, {0, 200}, false, 1.0 / 250}, {{250, 100}, {300, -1}, true, 1.0 / 250},
   };
   for (const Row& r : rows) EXPECT_DOUBLE_EQ(pv::FitZoom(r.base, r.target, r.fill), r.expected);
 }
@@ -177,11 +149,7 @@ TEST(ViewGeometry, FitWindowToImageLimitsHeightFirstAndCentres) {
 }
 
 TEST(ViewGeometry, TurnCommandsChangeTheOrientationBits) {
-  struct Row {
-    uint8_t o;
-    uint32_t command;
-    uint8_t expected;
-  };
+  struct Row { uint8_t o; uint32_t command; uint8_t expected; };
   const Row rows[] = {
       {0, pv::kCmdTurnRight, 1}, {3, pv::kCmdTurnRight, 0}, {1, pv::kCmdTurnHalf, 3},
       {0, pv::kCmdTurnLeft, 3},  {2, pv::kCmdTurnLeft, 1},  {0, pv::kCmdMirror, 4},
@@ -192,19 +160,13 @@ TEST(ViewGeometry, TurnCommandsChangeTheOrientationBits) {
 }
 
 TEST(ViewGeometry, TurnOfAFittedImageInAMaximizedWindowStartsFromFullSize) {
-  struct Row {
-    bool maximized, shrink;
-    pv::ImageSize displayed;
-    pv::Extent client;
-    bool reset;
-  };
+  struct Row { bool maximized, shrink; pv::ImageSize displayed; pv::Extent client; bool reset; };
   const Row rows[] = {
       {true, true, {1280, 700}, {1280, 1000}, true},    // fitted by width
       {true, true, {600, 1000}, {1280, 1000}, true},    // fitted by height
       {true, true, {600, 700}, {1280, 1000}, false},    // smaller than the client: kept
       {true, true, {2000, 1500}, {1280, 1000}, false},  // zoomed past the client by the user
-      {true, false, {1280, 700}, {1280, 1000}, false},
-      {false, true, {1280, 700}, {1280, 1000}, false},
+      {true, false, {1280, 700}, {1280, 1000}, false}, {false, true, {1280, 700}, {1280, 1000}, false},
   };
   for (const Row& r : rows)
     EXPECT_EQ(pv::TurnResetsZoom(r.maximized, r.shrink, r.displayed, r.client), r.reset)
@@ -231,15 +193,11 @@ TEST(ViewGeometry, CropToVisibleTakesTheShownPartInImagePixels) {
 }
 
 TEST(ViewGeometry, KeypadKeysStepScrollAndMoveWithinTheImageAndArea) {
-  for (auto [scroll, clamped] : {std::pair{-5, 0}, {250, 250}, {400, 300}}) {
+  for (auto [scroll, clamped] : {std::pair{-5, 0}, {250, 250}, {400, 300}})
     EXPECT_EQ(pv::ClampScroll(scroll, 500, 200), clamped);
-  }
   EXPECT_EQ(pv::ClampScroll(40, 100, 200), 0);
 
-  struct Row {
-    uint32_t key;
-    Point step;
-  };
+  struct Row { uint32_t key; Point step; };
   const Row rows[] = {{1, {-10, 10}}, {2, {0, 10}}, {3, {10, 10}}, {4, {-10, 0}}, {6, {10, 0}},
                       {7, {-10, -10}}, {8, {0, -10}}, {9, {10, -10}}};
   for (const Row& r : rows) {
@@ -266,15 +224,8 @@ TEST(ViewGeometry, DraggedWindowKeepsAPixelInsideTheArea) {
 }
 
 TEST(ViewGeometry, WheelStepsImagesZoomsOrScrolls) {
-  struct Step {
-    int32_t delta;
-    uint32_t command, key, presses;
-  };
-  struct Row {
-    const char* name;
-    pv::WheelState state;
-    std::vector<Step> steps;
-  };
+  struct Step { int32_t delta; uint32_t command, key, presses; };
+  struct Row { const char* name; pv::WheelState state; std::vector<Step> steps; };
   const pv::WheelState right{.right = true};
   const Row rows[] = {
       // Half notches add up; a negative sum goes forward.
@@ -304,11 +255,7 @@ TEST(ViewGeometry, WheelStepsImagesZoomsOrScrolls) {
 
 TEST(ViewGeometry, CursorShowsBusyHandsOrTheArrow) {
   using pv::ViewCursor;
-  struct Row {
-    const char* name;
-    pv::CursorState state;
-    ViewCursor expected;
-  };
+  struct Row { const char* name; pv::CursorState state; ViewCursor expected; };
   const Extent client{300, 300};
   const Row rows[] = {
       {"busy wins over a hand", {.busy = true, .displayed = {900, 900}, .client = client}, ViewCursor::Wait},

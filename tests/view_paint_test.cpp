@@ -12,14 +12,9 @@ using pv::Point;
 using pv::Ref;
 
 TEST(ViewPaint, ImageIsCentredWhenSmallerAndScrolledWhenLarger) {
-  struct Row {
-    pv::Extent client;
-    pv::ImageSize displayed;
-    Point scroll, origin, clamped;
-  };
+  struct Row { pv::Extent client; pv::ImageSize displayed; Point scroll, origin, clamped; };
   const Row rows[] = {
-      {{400, 300}, {100, 50}, {30, 30}, {150, 125}, {0, 0}},
-      {{401, 300}, {100, 300}, {0, 7}, {150, 0}, {0, 0}},
+      {{400, 300}, {100, 50}, {30, 30}, {150, 125}, {0, 0}}, {{401, 300}, {100, 300}, {0, 7}, {150, 0}, {0, 0}},
       {{200, 100}, {500, 400}, {120, 50}, {-120, -50}, {120, 50}},
       {{200, 100}, {500, 400}, {900, -5}, {-300, 0}, {300, 0}},
   };
@@ -48,20 +43,13 @@ TEST(ViewPaint, BackgroundComesFromCompositionTheSettingOrTheImage) {
 }
 
 TEST(AnimationTimer, DueTimesAccumulateWithoutDrift) {
-  struct Row {
-    uint32_t delay;
-    uint64_t previous, now;
-    bool stop;
-    uint64_t due;
-    uint32_t wait;
-  };
+  struct Row { uint32_t delay; uint64_t previous, now; bool stop; uint64_t due; uint32_t wait; };
   const Row rows[] = {
       {100, 0, 5000, false, 5100, 100},     // first frame: from now
       {100, 5100, 5130, false, 5200, 70},   // painting took 30 ms: the next comes sooner
       {0, 1000, 1000, false, 1033, 33},     // delay 0 is 33 ms
       {20, 1000, 1500, false, 1510, 10},    // late: never sooner than 10 ms
-      {pv::kDelayWaitForUser, 1000, 1000, true, 0, 0},
-      {0x80000000u, 1000, 1000, true, 0, 0},
+      {pv::kDelayWaitForUser, 1000, 1000, true, 0, 0}, {0x80000000u, 1000, 1000, true, 0, 0},
   };
   for (const Row& r : rows) {
     const pv::FrameSchedule s = pv::ScheduleNextFrame(r.delay, r.previous, r.now);
@@ -81,10 +69,7 @@ TEST(ViewPaint, OverlaysPickTheirPropertyAndPlace) {
   p.SetText(pv::kPropKeywords + 2, L"sea");
   p.SetText(pv::kPropKeywords + 5, L"lighthouse");
   using pv::OverlayColumn;
-  struct Row {
-    uint32_t setting;
-    std::vector<pv::OverlayText> expected;
-  };
+  struct Row { uint32_t setting; std::vector<pv::OverlayText> expected; };
   const Row rows[] = {
       {0x000010, {{L"Harbour", OverlayColumn::Left, false}}},
       // Bytes in order; right and bottom; centre and top.
@@ -94,8 +79,7 @@ TEST(ViewPaint, OverlaysPickTheirPropertyAndPlace) {
       // No comment: the longest keyword instead.
       {0x000030, {{L"lighthouse", OverlayColumn::Left, false}}},
       // Author and page have no text; 0 and 7 pick nothing.
-      {0x405070, {}},
-      {0x000000, {}},
+      {0x405070, {}}, {0x000000, {}},
   };
   for (const Row& r : rows) EXPECT_EQ(pv::ChooseOverlays(r.setting, p), r.expected) << std::hex << r.setting;
   p.SetText(pv::kPropComment, L"hi");

@@ -52,45 +52,34 @@ TEST(ViewState, AnimationDisposesEachFrameAsItSays) {
   Ref<ViewState> view(new ViewState(image.get(), 0));
   ASSERT_TRUE(view->IsAnimated());
   view->BuildDisplayImage();
-  auto at = [&](uint32_t x, uint32_t y) { return PixelAt(*view->Final(), x, y); };
   ASSERT_TRUE(view->Final());
   EXPECT_TRUE(view->Final()->IsScreenCompatible());
-  EXPECT_EQ(at(0, 0), kRed);
-
-  ASSERT_TRUE(view->StepFrame(StepDirection::Next));
-  EXPECT_EQ(at(1, 1), kGreen);
-  EXPECT_EQ(at(2, 2), kGreen);
-  EXPECT_EQ(at(3, 3), kRed);
-
-  ASSERT_TRUE(view->StepFrame(StepDirection::Next));  // the green square is undone
-  EXPECT_EQ(at(1, 1), kRed);
-  EXPECT_EQ(at(2, 2), kRed);
-  EXPECT_EQ(at(0, 0), kWhite);
-
-  ASSERT_TRUE(view->StepFrame(StepDirection::Next));  // the white pixel becomes background
-  EXPECT_EQ(at(0, 0), kBackground);
-
-  // Back one frame: the canvas is replayed up to it, the same pixels as on the way forward.
-  ASSERT_TRUE(view->StepFrame(StepDirection::Previous));
-  EXPECT_EQ(view->FrameIndex(), 2u);
-  EXPECT_EQ(at(0, 0), kWhite);
-  EXPECT_EQ(at(1, 1), kRed);
-  EXPECT_EQ(at(3, 3), kRed);
-  ASSERT_TRUE(view->StepFrame(StepDirection::Next));
-  EXPECT_EQ(view->FrameIndex(), 3u);
+  // The frame index and the canvas's diagonal, (0, 0) to (3, 3), after each step.
+  struct Step { StepDirection direction; uint32_t frame; std::vector<uint32_t> diagonal; };
+  const uint32_t last = 0xFF123456u;  // the rest of that frame lies off the canvas
+  const Step steps[] = {
+      {StepDirection::Next, 1, {kRed, kGreen, kGreen, kRed}},
+      {StepDirection::Next, 2, {kWhite, kRed, kRed, kRed}},         // the green square is undone
+      {StepDirection::Next, 3, {kBackground, kRed, kRed, last}},    // the white pixel becomes background
+      {StepDirection::Previous, 2, {kWhite, kRed, kRed, kRed}},     // replayed: the same as on the way forward
+      {StepDirection::Next, 3, {kBackground, kRed, kRed, last}},
+      // Past the last frame a looping animation starts again on a fresh
+      // canvas, and before its first comes its last.
+      {StepDirection::Next, 0, {kRed, kRed, kRed, kRed}},
+      {StepDirection::Previous, 3, {kBackground, kRed, kRed, last}},
+  };
+  for (const Step& s : steps) {
+    ASSERT_TRUE(view->StepFrame(s.direction));
+    EXPECT_EQ(view->FrameIndex(), s.frame);
+    std::vector<uint32_t> diagonal;
+    for (uint32_t i = 0; i < 4; ++i) diagonal.push_back(PixelAt(*view->Final(), i, i));
+    EXPECT_EQ(diagonal, s.diagonal) << "frame " << s.frame;
+    EXPECT_EQ(view->Final()->Dimensions(), (pv::ImageSize{4, 4}));
+    if (s.frame == 0) {
+      EXPECT_EQ(view->Source(), image.get());
+    }
+  }
   EXPECT_EQ(view->FrameCount(), 4u);
-  EXPECT_EQ(at(3, 3), 0xFF123456u);  // the rest of that frame lies off the canvas
-  EXPECT_EQ(view->Final()->Dimensions(), (pv::ImageSize{4, 4}));
-
-  // Past the last frame a looping animation starts again on a fresh canvas,
-  // and before its first comes its last.
-  ASSERT_TRUE(view->StepFrame(StepDirection::Next));
-  EXPECT_EQ(view->Source(), image.get());
-  EXPECT_EQ(at(0, 0), kRed);
-  EXPECT_EQ(at(3, 3), kRed);
-  ASSERT_TRUE(view->StepFrame(StepDirection::Previous));
-  EXPECT_EQ(view->FrameIndex(), 3u);
-  EXPECT_EQ(at(0, 0), kBackground);
 }
 
 TEST(ViewState, AnimationWithoutLoopStopsAtItsLastFrame) {

@@ -49,16 +49,12 @@ TEST(WindowTitle, Pieces) {
 TEST(WindowTitle, PixvaneWindowMatch) {
   struct Case { const wchar_t* className; const wchar_t* title; bool matches; };
   const Case cases[] = {
-      {L"muiWindow", L"a.jpg | Pixvane", true},
-      {L"muiWindow", L"Pixvane", true},
-      {L"muiWindow", L"a.jpg | pixvane", false},
-      {L"muiPopup", L"Pixvane", false},
-      {L"Chrome_WidgetWin_1", L"Pixvane - Search", false},
-      {L"muiWindow", L"", false},
+      {L"muiWindow", L"a.jpg | Pixvane", true}, {L"muiWindow", L"Pixvane", true},
+      {L"muiWindow", L"a.jpg | pixvane", false}, {L"muiPopup", L"Pixvane", false},
+      {L"Chrome_WidgetWin_1", L"Pixvane - Search", false}, {L"muiWindow", L"", false},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
     EXPECT_EQ(pv::IsPixvaneWindow(c.className, c.title), c.matches) << c.className << L" " << c.title;
-  }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "app/startup_shortcut.h"
 #include "codecs/register_decoders.h"
 #include "core/text.h"
+#include "resources/resource_ids.h"
 #include "tests/test_support.h"
 #include "tools/image_writers.h"
 #include "tests/win/window_test_support.h"
@@ -270,6 +271,15 @@ TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
   ASSERT_TRUE(pv::WriteWholeFile((y / "two.bmp").wstring(), pv::EncodeBmp32(Gradient(8, 8, 2), 8, 8)));
   for (const fs::path& file : {x / "one.bmp", y / "two.bmp"}) {
     Program viewer(L"\"" + file.wstring() + L"\"");
+    if (file == x / "one.bmp") {
+      // The first start of an installed copy asks for its language first.
+      std::vector<HWND> dialogs;
+      ASSERT_TRUE(WaitFor([&] { return !(dialogs = WindowsOf(viewer.Id(), L"#32770")).empty(); }));
+      EXPECT_EQ(TitleOf(dialogs[0]), L"Pixvane - initial settings");
+      EXPECT_GE(SendDlgItemMessageW(dialogs[0], PV_LANGUAGE_LIST, CB_GETCOUNT, 0, 0), 1);
+      SendDlgItemMessageW(dialogs[0], PV_LANGUAGE_ASSOCIATE, BM_SETCHECK, BST_UNCHECKED, 0);
+      PostMessageW(dialogs[0], WM_COMMAND, IDOK, 0);
+    }
     HWND window = viewer.WaitForWindow();
     ASSERT_TRUE(window);
     PostMessageW(window, WM_CLOSE, 0, 0);
