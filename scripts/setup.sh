@@ -6,7 +6,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   cmake ninja-build ccache g++ clang libclang-rt-14-dev
-  zlib1g-dev libwebp-dev libgtest-dev googletest
+  zlib1g-dev libwebp-dev libdeflate-dev libgtest-dev googletest
   libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libgif-dev libtiff-dev libswscale-dev pkg-config
   libmagickcore-6.q16-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
@@ -49,6 +49,27 @@ if [ ! -f "$deps/lib/libwebp.a" ]; then
     { echo "setup: configuring libwebp failed" >&2; exit 1; }
   cmake --build "$work/build" >/dev/null
   cmake --install "$work/build" >/dev/null
+  rm -rf "$work"
+fi
+
+# libdeflate for the Windows build, from Debian's source package (a plain
+# Makefile: its static library alone).
+if [ ! -f "$deps/lib/libdeflate.a" ]; then
+  echo "setup: building libdeflate for mingw-w64"
+  work="$deps/src-deflate"
+  rm -rf "$work"; mkdir -p "$work/apt/lists/partial" "$deps/lib" "$deps/include"
+  echo "deb-src http://deb.debian.org/debian bookworm main" > "$work/apt/sources.list"
+  aptopts=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/apt"
+           -o Dir::State::Lists="$work/apt/lists" -qq)
+  apt-get "${aptopts[@]}" update
+  (cd "$work" && apt-get "${aptopts[@]}" source --download-only libdeflate >/dev/null 2>&1)
+  tarball=$(ls "$work"/libdeflate_*.orig.tar.* | head -n 1)
+  tar -xf "$tarball" -C "$work"
+  srcdir=$(find "$work" -maxdepth 1 -type d -name 'libdeflate-*' | head -n 1)
+  make -C "$srcdir" -j"$(nproc)" CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-ar \
+    libdeflatestatic.lib >/dev/null || { echo "setup: building libdeflate failed" >&2; exit 1; }
+  cp "$srcdir/libdeflatestatic.lib" "$deps/lib/libdeflate.a"
+  cp "$srcdir/libdeflate.h" "$deps/include/"
   rm -rf "$work"
 fi
 

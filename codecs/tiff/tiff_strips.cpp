@@ -1,5 +1,6 @@
 #include "codecs/tiff/tiff_strips.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -85,6 +86,19 @@ size_t UnpackPackBits(ByteReader in, uint8_t* out, size_t size) {
 
 Status InflateStrip(ByteReader in, uint8_t* out, size_t size, size_t* got) {
   *got = 0;
+  // A whole stream that fits the strip goes through libdeflate, about twice
+  // as fast as zlib. Anything else (damage, a wrong checksum, more data than
+  // the strip holds) takes zlib's road, which keeps what comes before the
+  // damage: the pixels of such files stay as they were.
+  if (libdeflate_decompressor* d = libdeflate_alloc_decompressor()) {
+    size_t actual = 0;
+    const libdeflate_result r = libdeflate_zlib_decompress(d, in.Data(), in.Size(), out, size, &actual);
+    libdeflate_free_decompressor(d);
+    if (r == LIBDEFLATE_SUCCESS) {
+      *got = actual;
+      return kStatusOk;
+    }
+  }
   z_stream z{};
   if (inflateInit(&z) != Z_OK) return kStatusFormatMismatch;
   // As for PNG, the Adler-32 is not checked: damage shows in the pixels.
