@@ -34,9 +34,54 @@ void WaitForInput() { MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLIN
 bool IsKeyDown(UINT m) { return m == WM_KEYDOWN || m == WM_SYSKEYDOWN; }
 bool IsKeyUp(UINT m) { return m == WM_KEYUP || m == WM_SYSKEYUP; }
 
+enum class ShowInput { None, Advance, Stop };
+
+ShowInput ReadShowInput(bool* stop, bool nested);
+
 // Holds the show until a key, a click or a stop request.
 void Pause(bool* stop) {
-  while (!PollSlideshowInput(stop, true) && !*stop) WaitForInput();
+  while (ReadShowInput(stop, true) == ShowInput::None && !*stop) WaitForInput();
+}
+
+// Reads the queue as a running show does: a click or a key press moves on,
+// Esc released or the stop message ends the show, Pause released holds it
+// (unless already pausing); everything else is dispatched as usual.
+ShowInput ReadShowInput(bool* stop, bool nested) {
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&m);
+    if (m.message == WM_LBUTTONDOWN || m.message == WM_MBUTTONDOWN) {
+      DispatchMessageW(&m);
+      return ShowInput::Advance;
+    }
+    if (m.message == WM_USER) {
+      if (m.wParam != kSlideshowStop) continue;
+      *stop = true;
+      return ShowInput::Stop;
+    }
+    if (IsKeyDown(m.message)) {
+      if (m.wParam == VK_PAUSE || m.wParam == VK_ESCAPE) continue;
+      return ShowInput::Advance;
+    }
+    if (IsKeyUp(m.message) && m.wParam == VK_ESCAPE) {
+      *stop = true;
+      return ShowInput::Stop;
+    }
+    if (IsKeyUp(m.message) && m.wParam == VK_PAUSE) {
+      if (!nested && !*stop) Pause(stop);
+      return *stop ? ShowInput::Stop : ShowInput::Advance;
+    }
+    if (IsKeyUp(m.message)) continue;
+    if (m.message == WM_QUIT) {
+      // The program's loop must still see it: the show ends and hands it on.
+      PostQuitMessage(static_cast<int>(m.wParam));
+      *stop = true;
+      return ShowInput::Stop;
+    }
+    DispatchMessageW(&m);
+  }
+  Sleep(0);
+  return ShowInput::None;
 }
 
 std::vector<uint8_t> ReadScript(const std::wstring& path) {
@@ -202,80 +247,9 @@ void EditInNotepad(const std::wstring& script) {
 
 }  // namespace
 
-bool PollAfterStatement(bool* stop) {
-  MSG m;
-  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&m);
-    if (m.message == WM_LBUTTONDOWN || m.message == WM_MBUTTONDOWN) {
-      DispatchMessageW(&m);
-      return true;
-    }
-    if (m.message == WM_USER) {
-      if (m.wParam != kSlideshowStop) continue;
-      *stop = true;
-      return false;
-    }
-    if (IsKeyUp(m.message) && m.wParam == VK_ESCAPE) {
-      *stop = true;
-      return false;
-    }
-    if (IsKeyUp(m.message) && m.wParam == VK_PAUSE) {
-      Pause(stop);
-      return !*stop;
-    }
-    if (IsKeyUp(m.message)) continue;
-    if (IsKeyDown(m.message)) {
-      if (m.wParam == VK_PAUSE || m.wParam == VK_ESCAPE) continue;
-      return true;
-    }
-    if (m.message == WM_QUIT) {
-      // The program's loop must still see it: the show ends and hands it on.
-      PostQuitMessage(static_cast<int>(m.wParam));
-      *stop = true;
-      return false;
-    }
-    DispatchMessageW(&m);
-  }
-  Sleep(0);
-  return true;
-}
+bool PollAfterStatement(bool* stop) { return ReadShowInput(stop, false) != ShowInput::Stop; }
 
-bool PollSlideshowInput(bool* stop, bool nested) {
-  MSG m;
-  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&m);
-    if (m.message == WM_LBUTTONDOWN || m.message == WM_MBUTTONDOWN) {
-      DispatchMessageW(&m);
-      return true;
-    }
-    if (m.message == WM_USER) {
-      if (m.wParam != kSlideshowStop) continue;
-      *stop = true;
-      return true;
-    }
-    if (IsKeyDown(m.message)) {
-      if (m.wParam == VK_PAUSE || m.wParam == VK_ESCAPE) continue;
-      return true;
-    }
-    if (IsKeyUp(m.message) && m.wParam == VK_ESCAPE) {
-      *stop = true;
-      return true;
-    }
-    if (IsKeyUp(m.message) && m.wParam == VK_PAUSE) {
-      if (!nested && !*stop) Pause(stop);
-      return true;
-    }
-    if (IsKeyUp(m.message)) continue;
-    if (m.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(m.wParam));
-      *stop = true;
-      return true;
-    }
-    DispatchMessageW(&m);
-  }
-  Sleep(0);
-  return false;
-}
+bool PollSlideshowInput(bool* stop, bool nested) { return ReadShowInput(stop, nested) != ShowInput::None; }
 
 bool WriteSlideshowScript(std::wstring* path, HWND owner, const std::wstring& folder, bool quick,
                           AppSettings& settings, FolderListingManager& listings) {
