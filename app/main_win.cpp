@@ -11,6 +11,7 @@
 #include "app/preferences.h"
 #include "app/startup_shortcut.h"
 #include "browse/file_names.h"
+#include "browse/file_operations.h"
 #include "browse/image_cache.h"
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
@@ -114,6 +115,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   };
   pv::LoadSettings(settings, store);
   pv::SetCurrentDictionary(settings.dictionary);
+  pv::SetFileTextTranslator(pv::Translate);
 
   pv::ReadProcessorFeatures();
   AllowHandOverMessages();

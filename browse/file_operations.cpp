@@ -5,7 +5,11 @@
 
 namespace pv {
 
-const wchar_t* FileOperationText(FileText text) {
+namespace {
+
+std::wstring (*g_translate)(std::wstring_view) = nullptr;
+
+const wchar_t* BuiltInText(FileText text) {
   switch (text) {
     case FileText::ConfirmDelete:
       return L"Delete these files?";
@@ -29,6 +33,14 @@ const wchar_t* FileOperationText(FileText text) {
       return L"Move to folder";
   }
   return L"";
+}
+
+}  // namespace
+
+void SetFileTextTranslator(std::wstring (*translate)(std::wstring_view)) { g_translate = translate; }
+
+std::wstring FileOperationText(FileText text) {
+  return g_translate ? g_translate(BuiltInText(text)) : std::wstring(BuiltInText(text));
 }
 
 namespace {

@@ -37,7 +37,10 @@ enum class FileText : uint8_t {
   ChooseCopyFolder,
   ChooseMoveFolder,
 };
-const wchar_t* FileOperationText(FileText text);
+// The text in the user's language once start-up has installed the
+// dictionary's lookup (this layer lies below the dictionary).
+std::wstring FileOperationText(FileText text);
+void SetFileTextTranslator(std::wstring (*translate)(std::wstring_view));
 inline constexpr wchar_t kMessageCaption[] = L"Pixvane";
 
 inline std::wstring CompanionPath(std::wstring_view image) { return std::wstring(image) + L".pva"; }

@@ -34,7 +34,7 @@ std::wstring ShellList(const std::vector<std::wstring>& paths) {
   return list;
 }
 
-void Tell(HWND owner, FileText text) { MessageBoxW(owner, FileOperationText(text), kMessageCaption, MB_OK); }
+void Tell(HWND owner, FileText text) { MessageBoxW(owner, FileOperationText(text).c_str(), kMessageCaption, MB_OK); }
 
 // The images with their companions, where those exist.
 std::vector<std::wstring> WithCompanions(const std::vector<std::wstring>& files) {
@@ -215,7 +215,7 @@ bool DeleteFiles(HWND owner, ImageCache* cache, const std::vector<std::wstring>&
 bool ConfirmFileOperation(HWND owner, const std::vector<std::wstring>& files) {
   const std::wstring text = ConfirmationText(files);
   if (text.empty()) return false;
-  return MessageBoxW(owner, text.c_str(), FileOperationText(FileText::ConfirmDelete),
+  return MessageBoxW(owner, text.c_str(), FileOperationText(FileText::ConfirmDelete).c_str(),
                      MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_TOPMOST) == IDYES;
 }
 
@@ -234,7 +234,7 @@ bool CopyFileToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstri
     if (Exists(folderPart + std::wstring(FileNamePart(f)))) taken.push_back(folderPart + std::wstring(FileNamePart(f)));
   }
   const bool replace = !taken.empty() && MessageBoxW(owner, ConfirmationText(taken).c_str(),
-                                                     FileOperationText(FileText::ConfirmReplace),
+                                                     FileOperationText(FileText::ConfirmReplace).c_str(),
                                                      MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_TOPMOST) == IDYES;
   if (!taken.empty() && !replace) {
     std::erase_if(all, [&](const std::wstring& f) {
@@ -251,9 +251,10 @@ bool CopyFileToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstri
 }
 
 std::wstring ChooseFolder(HWND owner, FileText title) {
+  const std::wstring text = FileOperationText(title);
   BROWSEINFOW info{};
   info.hwndOwner = owner;
-  info.lpszTitle = FileOperationText(title);
+  info.lpszTitle = text.c_str();
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
   PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
   if (!chosen) return {};

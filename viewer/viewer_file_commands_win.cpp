@@ -19,7 +19,7 @@ namespace pv {
 
 namespace {
 
-void Tell(HWND owner, FileText text) { MessageBoxW(owner, FileOperationText(text), kMessageCaption, MB_OK); }
+void Tell(HWND owner, FileText text) { MessageBoxW(owner, FileOperationText(text).c_str(), kMessageCaption, MB_OK); }
 
 std::wstring WallpaperPath() {
   PWSTR pictures = nullptr;
