@@ -114,16 +114,19 @@ TEST_F(BrowserWindowTest, GridShowsTheFolderSortedWithTheImagesOwnPixels) {
   SendMessageW(window, WM_COMMAND, pv::kBrShowScripts, 0);
   EXPECT_EQ(Names(*w), L".. sub show.pvs a10.bmp b.bmp a9.bmp");
 
-  // A wiped file leaves the list and the count; Ctrl and a click select it.
+  // A deleted file goes to the recycle bin and leaves the list and the
+  // count; Ctrl and a click select it.
   const pv::BrowserItem& b = w->Items()[IndexOf(*w, L"b.bmp")];
   SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON | MK_CONTROL, MAKELPARAM(b.x + 20, b.y + 20));
+  const std::vector<uint8_t> bytes = pvtest::ReadFileBytes(pv::WideToUtf8(Path("b.bmp")));
   {
     pvtest::DialogAnswerer yes(IDYES);
-    SendMessageW(window, WM_COMMAND, pv::kBrWipe, 0);
+    SendMessageW(window, WM_COMMAND, pv::kBrDelete, 0);
   }
   EXPECT_EQ(Names(*w), L".. sub show.pvs a10.bmp a9.bmp");
   EXPECT_EQ(pvtest::TitleOf(window), L"browser-window | 2 | Index | Pixvane");
   EXPECT_FALSE(fs::exists(Path("b.bmp")));
+  EXPECT_TRUE(pvtest::InTrash(Path("b.bmp"), std::string(bytes.begin(), bytes.end())));
 
   // The whole page as one bitmap holds a thumbnail where the grid has it.
   const size_t a9 = IndexOf(*w, L"a9.bmp");

@@ -36,28 +36,6 @@ Files ReadTree(const fs::path& root) {
   return files;
 }
 
-// Wine moves deleted files to the desktop's trash where there is one: true
-// when it holds the file with these contents (the entry is then removed),
-// or when there is no trash.
-bool InTrash(const fs::path& file, const std::string& contents) {
-  wchar_t home[512];  // Wine gives the Linux home as \??\Z:\root
-  const DWORD n = GetEnvironmentVariableW(L"WINEHOMEDIR", home, 512);
-  const fs::path trash = fs::path(n > 4 && n < 512 ? home + 4 : L"") / ".local/share/Trash";
-  if (!fs::exists(trash / "info")) return std::printf("no trash to follow deletions into\n"), true;
-  // Its Linux origin ends like the file's path from the test's temporary folder on.
-  const std::string tail = fs::relative(file, file.parent_path().parent_path().parent_path().parent_path()).generic_string();
-  for (const auto& e : fs::directory_iterator(trash / "info")) {
-    const fs::path kept = trash / "files" / e.path().stem();
-    std::ifstream info(e.path()), data(kept, std::ios::binary);
-    if (std::string(std::istreambuf_iterator<char>(info), {}).find(tail + "\n") == std::string::npos) continue;
-    const bool same = std::string(std::istreambuf_iterator<char>(data), {}) == contents;
-    info.close(), data.close();
-    fs::permissions(kept, fs::perms::owner_write, fs::perm_options::add);
-    return fs::remove(kept) && fs::remove(e.path()) && same;
-  }
-  return false;
-}
-
 enum class Op { Delete, Wipe, Copy, Move, Rename, RenameDialog, Save };
 
 struct Case {
@@ -152,7 +130,7 @@ TEST(FileOperationsOnDisk, EachOperationLeavesExactlyWhatWasAsked) {
     EXPECT_EQ(listed, wanted);
     EXPECT_EQ(boxes.size(), c.boxes);
     if (c.trashed[0]) {
-      EXPECT_TRUE(InTrash(root / c.trashed, before.at(c.trashed)));
+      EXPECT_TRUE(pvtest::InTrash(root / c.trashed, before.at(c.trashed)));
     }
     for (const auto& f : before) SetFileAttributesW(path(f.first.c_str()).c_str(), FILE_ATTRIBUTE_NORMAL);
   }

@@ -1,6 +1,10 @@
 #include "tests/win/window_test_support.h"
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 
 namespace pvtest {
@@ -119,5 +123,27 @@ std::vector<uint8_t> ScreenPixels(const RECT& area) {
   ReleaseDC(nullptr, screen);
   return rgba;
 }
+
+namespace fs = std::filesystem;
+
+bool InTrash(const fs::path& file, const std::string& contents) {
+  wchar_t home[512];  // Wine gives the Linux home as \??\Z:\root
+  const DWORD n = GetEnvironmentVariableW(L"WINEHOMEDIR", home, 512);
+  const fs::path trash = fs::path(n > 4 && n < 512 ? home + 4 : L"") / ".local/share/Trash";
+  if (!fs::exists(trash / "info")) return std::printf("no trash to follow deletions into\n"), true;
+  // Its Linux origin ends like the file's path from the test's temporary folder on.
+  const std::string tail = fs::relative(file, file.parent_path().parent_path().parent_path().parent_path()).generic_string();
+  for (const auto& e : fs::directory_iterator(trash / "info")) {
+    const fs::path kept = trash / "files" / e.path().stem();
+    std::ifstream info(e.path()), data(kept, std::ios::binary);
+    if (std::string(std::istreambuf_iterator<char>(info), {}).find(tail + "\n") == std::string::npos) continue;
+    const bool same = std::string(std::istreambuf_iterator<char>(data), {}) == contents;
+    info.close(), data.close();
+    fs::permissions(kept, fs::perms::owner_write, fs::perm_options::add);
+    return fs::remove(kept) && fs::remove(e.path()) && same;
+  }
+  return false;
+}
+
 
 }  // namespace pvtest

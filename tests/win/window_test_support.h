@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -49,5 +50,10 @@ class DialogAnswerer {
 std::vector<uint8_t> ClientPixels(HWND window);
 // The screen pixels of a rectangle, as R, G, B, A.
 std::vector<uint8_t> ScreenPixels(const RECT& area);
+
+// Wine moves deleted files to the desktop's trash where there is one: true
+// when it holds the file with these contents (the entry is then removed),
+// or when there is no trash.
+bool InTrash(const std::filesystem::path& file, const std::string& contents);
 
 }  // namespace pvtest
