@@ -96,6 +96,8 @@ bool CopyFileToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstri
                       const std::vector<std::wstring>& files);
 // A folder the user picks; empty when cancelled.
 std::wstring ChooseFolder(HWND owner, FileText title);
+// A message box with the text, captioned "Pixvane".
+void TellFileProblem(HWND owner, FileText text);
 // Asks for a new base name (the rename dialog); empty when cancelled.
 std::wstring AskNewBaseName(HWND owner, std::wstring_view path);
 // Renames the image and its companion; the new path, or empty after telling

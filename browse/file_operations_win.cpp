@@ -34,7 +34,6 @@ std::wstring ShellList(const std::vector<std::wstring>& paths) {
   return list;
 }
 
-void Tell(HWND owner, FileText text) { MessageBoxW(owner, FileOperationText(text).c_str(), kMessageCaption, MB_OK); }
 
 // The images with their companions, where those exist.
 std::vector<std::wstring> WithCompanions(const std::vector<std::wstring>& files) {
@@ -197,14 +196,14 @@ bool DeleteFiles(HWND owner, ImageCache* cache, const std::vector<std::wstring>&
         }
       }
     }
-    if (!removed) Tell(owner, FileText::CannotDelete);
+    if (!removed) TellFileProblem(owner, FileText::CannotDelete);
     return removed;
   }
   std::minstd_rand random(GetTickCount() ^ GetCurrentProcessId());
   for (const std::wstring& f : all) {
     ListingEdit edit(cache, f.substr(0, f.find_last_of(L"\\/") + 1));
     if (!WipeFile(f, random)) {
-      Tell(owner, FileText::CannotWipe);
+      TellFileProblem(owner, FileText::CannotWipe);
       return false;
     }
     edit.Replace(f, nullptr);
@@ -248,6 +247,10 @@ bool CopyFileToFolder(HWND owner, ImageCache* cache, FileOp op, const std::wstri
     for (const std::wstring& f : all) cache->EvictFromCache(f.c_str());
   }
   return ShellFileOperation(owner, cache, op, all, target.c_str(), replace);
+}
+
+void TellFileProblem(HWND owner, FileText text) {
+  MessageBoxW(owner, FileOperationText(text).c_str(), kMessageCaption, MB_OK);
 }
 
 std::wstring ChooseFolder(HWND owner, FileText title) {
@@ -317,14 +320,14 @@ std::wstring RenameImageTo(HWND owner, ImageCache* cache, const std::wstring& pa
   // Another file of that name is never replaced; a change of letter case
   // alone names the same file.
   if (target.empty() || (Exists(target) && CompareNoCase(target.c_str(), path.c_str()) != 0)) {
-    Tell(owner, FileText::CannotRename);
+    TellFileProblem(owner, FileText::CannotRename);
     return {};
   }
   if (cache) cache->EvictFromCache(path.c_str());
   const bool done = ShellFileOperation(owner, cache, FileOp::Rename, {path}, target.c_str()) && Exists(target) &&
                     (!Exists(path) || CompareNoCase(target.c_str(), path.c_str()) == 0);
   if (!done) {
-    Tell(owner, FileText::CannotRename);
+    TellFileProblem(owner, FileText::CannotRename);
     return {};
   }
   const std::wstring companion = CompanionPath(path);

@@ -965,7 +965,7 @@ void BrowserWindow::SavePage() {
     }
     saved = SaveBitmapFile(*page, nullptr, target);
   }
-  if (!saved) MessageBoxW(Handle(), FileOperationText(FileText::CannotSave).c_str(), kMessageCaption, MB_OK);
+  if (!saved) TellFileProblem(Handle(), FileText::CannotSave);
 }
 
 void BrowserWindow::DrawItems(HDC memory, const RECT& area, int32_t scroll) {

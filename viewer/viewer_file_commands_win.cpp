@@ -19,8 +19,6 @@ namespace pv {
 
 namespace {
 
-void Tell(HWND owner, FileText text) { MessageBoxW(owner, FileOperationText(text).c_str(), kMessageCaption, MB_OK); }
-
 std::wstring WallpaperPath() {
   PWSTR pictures = nullptr;
   std::wstring path;
@@ -75,7 +73,7 @@ bool ViewerWindow::SaveAsBitmap() {
   // Saving, like opening, makes the folder the most recent one.
   if (Viewer().fileOpened) Viewer().fileOpened(target.c_str(), false);
   if (view_->Base() && SaveBitmapFile(*view_->Base(), DensityText(), target)) return true;
-  Tell(Handle(), FileText::CannotSave);
+  TellFileProblem(Handle(), FileText::CannotSave);
   return false;
 }
 
@@ -85,7 +83,7 @@ bool ViewerWindow::PasteImageFromClipboard() {
   const Status status = file.empty() ? kStatusDamaged : LoadImageFile(file.c_str(), LoadOptions(), &image);
   if (!file.empty()) DeleteFileW(file.c_str());
   if (Succeeded(status) && ShowPseudoImage(*image, L"<clipboard>")) return true;
-  Tell(Handle(), FileText::CannotPaste);
+  TellFileProblem(Handle(), FileText::CannotPaste);
   return false;
 }
 
@@ -100,7 +98,7 @@ void ViewerWindow::RunFileCommand(UINT id) {
     case kCmdSetWallpaper: {
       const std::wstring target = WallpaperPath();
       if (target.empty() || !view_->Base() || !SaveBitmapFile(*view_->Base(), DensityText(), target)) {
-        Tell(Handle(), FileText::CannotSave);
+        TellFileProblem(Handle(), FileText::CannotSave);
         return;
       }
       SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, const_cast<wchar_t*>(target.c_str()), SPIF_SENDCHANGE);
