@@ -145,15 +145,6 @@ TEST(Metadata, ExifBlockGivesCameraExposureOrientationAndPosition) {
   }
 }
 
-TEST(Metadata, OrientationNamesMapBackToTheirCodes) {
-  const uint8_t codes[] = {0, 8, 2, 4, 5, 3, 7, 1};
-  for (uint32_t v = 1; v <= 8; ++v) EXPECT_EQ(pv::OrientationCode(pv::OrientationName(v)), codes[v - 1]) << v;
-  EXPECT_EQ(pv::OrientationName(0), nullptr);
-  EXPECT_EQ(pv::OrientationName(9), nullptr);
-  EXPECT_EQ(pv::OrientationCode(L"rotated 270"), 0);
-  EXPECT_EQ(pv::OrientationCode(nullptr), 0);
-}
-
 // Every cut of a block and every flipped byte reads without a fault (the
 // address sanitizer watches the exact-size copies).
 TEST(Metadata, DamagedBlocksAreReadSafely) {

@@ -81,7 +81,9 @@ class RecordingWindow : public pv::ToolkitWindow {
     return nullptr;
   }
   void OnDpiChanged(UINT dpi, const RECT* r) override { Log(Format("DpiChanged(%u,%ld)", dpi, r->bottom)); }
+  std::vector<UINT> sizedBeforeCreate;  // the size messages of creation that came before WM_CREATE
   bool OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) override {
+    if (log.empty() && (message == WM_GETMINMAXINFO || message == WM_NCCALCSIZE)) sizedBeforeCreate.push_back(message);
     if (message < WM_APP) return false;
     Log(Format("Message(%u,%u)", message - WM_APP, static_cast<unsigned>(wParam)));
     *result = 4321;
@@ -105,6 +107,8 @@ TEST(ToolkitWindow, EachMessageReachesItsOperationWithItsArguments) {
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(w.log.front(), "Create");
   EXPECT_EQ(w.Handle(), h);
+  for (UINT m : {WM_GETMINMAXINFO, WM_NCCALCSIZE})
+    EXPECT_NE(std::find(w.sizedBeforeCreate.begin(), w.sizedBeforeCreate.end(), m), w.sizedBeforeCreate.end()) << m;
 
   NMHDR header = {h, 5, 99};
   HELPINFO help = {sizeof help, HELPINFO_WINDOW, 12, nullptr, 0, {}};
@@ -178,26 +182,6 @@ TEST(ToolkitWindow, EachMessageReachesItsOperationWithItsArguments) {
   DestroyWindow(h);
   EXPECT_EQ(w.Last(), "Destroy");
   EXPECT_EQ(w.Handle(), nullptr);
-}
-
-// Records the size messages of creation and WM_CREATE, in their order.
-class CreationWindow : public pv::ToolkitWindow {
- public:
-  std::vector<UINT> seen;
-  void OnCreate() override { seen.push_back(WM_CREATE); }
-  bool OnMessage(UINT message, WPARAM, LPARAM, LRESULT*) override {
-    if (message == WM_GETMINMAXINFO || message == WM_NCCALCSIZE) seen.push_back(message);
-    return false;
-  }
-};
-
-TEST(ToolkitWindow, SizeMessagesOfCreationReachTheWindow) {
-  CreationWindow w;
-  ASSERT_NE(CreateTopLevel(w), nullptr);
-  const auto created = std::find(w.seen.begin(), w.seen.end(), UINT{WM_CREATE});
-  ASSERT_NE(created, w.seen.end());
-  EXPECT_NE(std::find(w.seen.begin(), created, UINT{WM_GETMINMAXINFO}), created);
-  EXPECT_NE(std::find(w.seen.begin(), created, UINT{WM_NCCALCSIZE}), created);
 }
 
 TEST(ToolkitWindow, ClassesAndStylesFollowTheSwitches) {
