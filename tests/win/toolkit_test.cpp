@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "toolkit/window.h"
@@ -178,6 +179,12 @@ TEST(ToolkitWindow, EachMessageReachesItsOperationWithItsArguments) {
   SIZE client;
   ASSERT_TRUE(w.GetClientSize(&client));
   EXPECT_NE(std::find(w.log.begin(), w.log.end(), Format("Size(0,%ld,%ld)", client.cx, client.cy)), w.log.end());
+  // Placement keeps the coordinates marked to stay.
+  const LONG keep = pv::ToolkitWindow::kKeepCoordinate;
+  w.SetPlacement({40, keep}, {keep, 90}, 0);
+  RECT r;
+  GetWindowRect(h, &r);
+  EXPECT_EQ(std::make_tuple(r.left, r.top, r.right - r.left, r.bottom - r.top), std::make_tuple(40L, 10L, 300L, 90L));
 
   DestroyWindow(h);
   EXPECT_EQ(w.Last(), "Destroy");
@@ -223,20 +230,6 @@ TEST(ToolkitWindow, ClassesAndStylesFollowTheSwitches) {
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(GetWindowLongW(c, GWL_STYLE) & WS_CHILD, WS_CHILD);
   EXPECT_EQ(GetParent(c), f);
-}
-
-TEST(ToolkitWindow, PlacementKeepsTheCoordinatesMarkedToStay) {
-  RecordingWindow w;
-  HWND h = CreateTopLevel(w);
-  ASSERT_NE(h, nullptr);
-  const LONG keep = pv::ToolkitWindow::kKeepCoordinate;
-  w.SetPlacement({40, keep}, {keep, 90}, 0);
-  RECT r;
-  GetWindowRect(h, &r);
-  EXPECT_EQ(r.left, 40);
-  EXPECT_EQ(r.top, 10);
-  EXPECT_EQ(r.right - r.left, 200);
-  EXPECT_EQ(r.bottom - r.top, 90);
 }
 
 // Keeps the base behaviour of the buttons (the recording window answers
