@@ -126,6 +126,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   viewer.cache = &cache;
   viewer.taskbar = taskbar.get();
   viewer.settings = &settings;
+  viewer.settingsChanged = [] { ApplySettings(*g_settings, pv::Viewer()); };
   viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
   viewer.receiveHandOver = pv::ReceiveHandOver;
   viewer.fileOpened = FileOpened;

@@ -55,3 +55,12 @@
 #define PV_DIALOG_LANGUAGE 10
 #define PV_LANGUAGE_LIST 4000
 #define PV_LANGUAGE_ASSOCIATE 4002
+
+// One empty page of the options sheet; its controls are made from the
+// program's table of options.
+#define PV_DIALOG_OPTIONS_PAGE 20
+
+// The rename dialog: the old base name, and the field for the new one.
+#define PV_DIALOG_RENAME 14
+#define PV_RENAME_OLD 8000
+#define PV_RENAME_NEW 8001

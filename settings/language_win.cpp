@@ -37,7 +37,9 @@ struct LanguageDialog {
   std::vector<std::pair<HWND, std::wstring>> builtIn;  // every control's own text
 };
 
-void FillLanguages(HWND combo, const AppSettings& settings) {
+}  // namespace
+
+void FillLanguageList(HWND combo, const AppSettings& settings) {
   SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToWide(kBuiltInLanguage).c_str()));
   WIN32_FIND_DATAW found;
   const std::wstring pattern = settings.programFolder + L"*.language";
@@ -57,6 +59,8 @@ void FillLanguages(HWND combo, const AppSettings& settings) {
   SendMessageW(combo, CB_SETCURSEL, index == CB_ERR ? 0 : index, 0);
 }
 
+namespace {
+
 BOOL CALLBACK RememberText(HWND child, LPARAM d) {
   wchar_t text[512];
   GetWindowTextW(child, text, 512);
@@ -75,7 +79,7 @@ INT_PTR CALLBACK LanguageProcedure(HWND dialog, UINT message, WPARAM wParam, LPA
       LoadLanguage(*d->settings);
       TranslateWindow(dialog);
       CheckDlgButton(dialog, PV_LANGUAGE_ASSOCIATE, BST_CHECKED);
-      FillLanguages(GetDlgItem(dialog, PV_LANGUAGE_LIST), *d->settings);
+      FillLanguageList(GetDlgItem(dialog, PV_LANGUAGE_LIST), *d->settings);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == PV_LANGUAGE_LIST && HIWORD(wParam) == CBN_SELCHANGE) {

@@ -17,6 +17,10 @@ void TranslateWindow(HWND window);
 // dictionary saved through `save`.
 void ShowLanguageDialog(AppSettings& settings, const std::function<void(const AppSettings&)>& save);
 
+// Fills a combo box with the built-in language and every language file of
+// the program folder, the current one selected.
+void FillLanguageList(HWND combo, const AppSettings& settings);
+
 // Reads programFolder + languageName + ".language" into the current
 // dictionary and settings.dictionary (none for a missing file or the
 // built-in language).

@@ -154,7 +154,7 @@ INT_PTR CALLBACK ScriptDialogProcedure(HWND dialog, UINT message, WPARAM wParam,
         double seconds = 0;
         if (std::swscanf(text, L"%lf", &seconds) == 1 && std::isfinite(seconds)) {
           const double tenths = seconds * 10 + (seconds < 0 ? -0.499 : 0.499);
-          o.slideDelayTenths = static_cast<int32_t>(std::fmax(-kMaxSlideDelayTenths, std::fmin(tenths, kMaxSlideDelayTenths)));
+          o.slideDelayTenths = static_cast<int32_t>(std::fmax(0, std::fmin(tenths, kMaxSlideDelayTenths)));
         }
         o.slideFullPaths = Checked(dialog, PV_SCRIPT_FULL_PATHS);
         o.slideLoop = Checked(dialog, PV_SCRIPT_LOOP);

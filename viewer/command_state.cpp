@@ -8,21 +8,6 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
   switch (command) {
     // Not carried out by this version of the viewer.
     case kCmdBrowse:
-    case kCmdOptions:
-    case kCmdSaveAs:
-    case kCmdRename:
-    case kCmdCopyTo:
-    case kCmdMoveTo:
-    case kCmdDelete:
-    case kCmdDeleteAndNext:
-    case kCmdWipe:
-    case kCmdWipeAndNext:
-    case kCmdSetWallpaper:
-    case kCmdCopy:
-    case kCmdPaste:
-    case kCmdCaptureScreen:
-    case kCmdCaptureWindow:
-    case kCmdOptionsAlt:
       return false;
     // Folder steps and file commands need the file the image came from.
     case kCmdNextImage:
@@ -33,7 +18,20 @@ bool CommandAvailable(uint32_t command, const CommandContext& c) {
     case kCmdPreviousAlt:
     case kCmdReload:
     case kCmdOpenFolder:
+    case kCmdRename:
+    case kCmdCopyTo:
+    case kCmdMoveTo:
+    case kCmdDelete:
+    case kCmdDeleteAndNext:
+    case kCmdWipe:
+    case kCmdWipeAndNext:
       return c.hasFile && !c.slideshow;
+    // They replace the shown image.
+    case kCmdPaste:
+      return c.clipboardHasImage && !c.slideshow;
+    case kCmdCaptureScreen:
+    case kCmdCaptureWindow:
+      return !c.slideshow;
     case kCmdStopSlideshow:
       return c.slideshow;
     case kCmdSlideshow:

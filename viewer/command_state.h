@@ -12,6 +12,7 @@ struct CommandContext {
   bool slideshow = false;   // a slideshow runs in the window
   bool maximized = false;
   bool hasDensity = false;  // the image states its pixels per inch
+  bool clipboardHasImage = false;
 };
 
 bool CommandAvailable(uint32_t command, const CommandContext& context);

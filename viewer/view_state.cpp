@@ -55,10 +55,15 @@ void ViewState::LoadAdjustments(const wchar_t* imagePath) {
   if (ReadAdjustmentFile(imagePath, &read)) SetAdjustments(read);
 }
 
+ImageBuffer* ViewState::Base() const {
+  if (adjusted_) return adjusted_.get();
+  if (composed_) return composed_.get();
+  return source_.get();
+}
+
 ImageSize ViewState::BaseSize() const {
-  if (adjusted_) return adjusted_->Dimensions();
-  if (composed_) return composed_->Dimensions();
-  return source_ ? source_->Dimensions() : ImageSize{};
+  const ImageBuffer* base = Base();
+  return base ? base->Dimensions() : ImageSize{};
 }
 
 ImageSize ViewState::DisplayedSize() const { return final_ ? final_->Dimensions() : BaseSize(); }

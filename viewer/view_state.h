@@ -36,7 +36,9 @@ class ViewState : public CountedObject {
   // The first frame or page: the one that carries the file's path.
   ImageBuffer* First() const { return first_.get(); }
   ImageBuffer* Final() const { return final_.get(); }
-  // Size of the adjusted image (else the composed, else the source).
+  // The adjusted image (else the composed, else the source): what is shown
+  // before the zoom, and what is saved.
+  ImageBuffer* Base() const;
   ImageSize BaseSize() const;
   // Size of the final image, else the base size.
   ImageSize DisplayedSize() const;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "browse/file_names.h"
+#include "browse/file_operations.h"
 #include "browse/image_cache.h"
 #include "core/text.h"
 #include "metadata/resolution_text.h"
@@ -12,6 +13,7 @@
 #include "viewer/adjust_dialog_win.h"
 #include "viewer/image_info.h"
 #include "viewer/image_info_win.h"
+#include "viewer/options_sheet_win.h"
 #include "toolkit/command_ids.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -124,6 +126,7 @@ CommandContext ViewerWindow::CommandState() const {
   c.slideshow = slideshow_;
   c.maximized = IsMaximized();
   c.hasDensity = view_ && view_->Source()->Properties().Has(kPropDensity);
+  c.clipboardHasImage = ClipboardHasImage();
   return c;
 }
 
@@ -279,6 +282,21 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       OpenFile(path.c_str(), true, true);
       return;
     }
+    case kCmdSaveAs:
+    case kCmdRename:
+    case kCmdCopyTo:
+    case kCmdMoveTo:
+    case kCmdDelete:
+    case kCmdDeleteAndNext:
+    case kCmdWipe:
+    case kCmdWipeAndNext:
+    case kCmdSetWallpaper:
+    case kCmdCopy:
+    case kCmdPaste:
+    case kCmdCaptureScreen:
+    case kCmdCaptureWindow:
+      RunFileCommand(id);
+      return;
     case kCmdPixelColour: {
       POINT p;
       RECT client;
@@ -302,6 +320,18 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       if (!path || IsPseudoPath(path)) return;
       const std::wstring folder(path, FileNameOffset(path));
       if (!folder.empty()) ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+      return;
+    }
+    case kCmdOptions:
+    case kCmdOptionsAlt: {
+      // 20036 opens on the viewer's page; 20056 (the menu's) where the
+      // sheet was left last time.
+      static int lastPage = 0;
+      if (!Viewer().settings) return;
+      const bool changed = RunOptionsSheet(Handle(), *Viewer().settings, id == kCmdOptions ? 0 : lastPage, &lastPage);
+      if (!changed) return;
+      if (Viewer().settingsChanged) Viewer().settingsChanged();
+      for (HWND w : FindPixvaneWindows()) PostMessageW(w, kMsgSettingsChanged, 0, 0);
       return;
     }
     case kCmdToggleOption:

@@ -91,8 +91,8 @@ IconMenu ViewerWindow::BuildContextMenu() const {
     if (IsMaximized()) AddItems(owner, menu, state, {kCmdRestore});
     AddItems(owner, menu, state, {kCmdOpen, kCmdOpenNewWindow, kSeparator, kCmdNextImage, kCmdPreviousImage, kSeparator});
     AddSubmenu(owner, state, L"File",
-               {kCmdReload, kCmdSaveAs, kCmdRename, kCmdCopyTo, kCmdMoveTo, kCmdDelete, kSeparator, kCmdOpenFolder,
-                kCmdSetWallpaper, kCmdCopy, kCmdPaste});
+               {kCmdReload, kCmdSaveAs, kCmdRename, kCmdCopyTo, kCmdMoveTo, kCmdDelete, kCmdWipe, kSeparator,
+                kCmdOpenFolder, kCmdSetWallpaper, kCmdCopy, kCmdPaste, kCmdCaptureScreen, kCmdCaptureWindow});
     AddSubmenu(owner, state, L"View",
                {kCmdZoomToWindow, kCmdFitWindow, kCmdActualPixels, kCmdCropToVisible, kCmdZoomIn, kCmdZoomOut,
                 kSeparator, kCmdTurnRight, kCmdTurnHalf, kCmdTurnLeft, kCmdMirror, kCmdFlip, kSeparator, kCmdFreeze,

@@ -48,6 +48,8 @@ struct ViewerProcess {
   }
   // The settings record: the slideshow writer keeps its choices there.
   AppSettings* settings = nullptr;
+  // Makes the viewer's preferences and keys from the settings again.
+  void (*settingsChanged)() = nullptr;
   // Opens a further window (drops, commands); null file: the open dialog.
   void (*openViewer)(const wchar_t* file, HWND owner) = nullptr;
   // A second start's hand-over (WM_COPYDATA).
@@ -72,6 +74,9 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
 
   // The road of every file into this window; false when it could not be shown.
   bool OpenFile(const wchar_t* path, bool prefetch, bool reportErrors);
+  // Shows an image that came from no file ("<clipboard>", "<capture>"):
+  // no folder, no steps, no prefetch. False when it cannot be shown.
+  bool ShowPseudoImage(ImageBuffer& image, const wchar_t* name);
   // Plays a slideshow script here; false when it is not one or a show runs.
   bool PlaySlideshow(const wchar_t* path);
   bool HasImage() const { return view_.get() != nullptr; }
@@ -172,6 +177,19 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   // Loaded cursors have the size of the DPI scale they were loaded at.
   void DropCursors();
   void BuildDisplay();
+  // A new view of the image, laid out later by the caller.
+  void SetImage(ImageBuffer& image, const wchar_t* path);
+  // The file commands: save, rename, copy, move, delete, wipe, wallpaper,
+  // clipboard and capture.
+  void RunFileCommand(UINT id);
+  // The save dialog, then the shown image as a bitmap; false when nothing was written.
+  bool SaveAsBitmap();
+  // The clipboard's bitmap shown as "<clipboard>"; false, after telling the
+  // user, when it holds none that can be shown.
+  bool PasteImageFromClipboard();
+  const wchar_t* DensityText() const;
+  // The shown file is gone or elsewhere: the image stays, without a path.
+  void ForgetFile();
   void ShowError(Status status, const wchar_t* path);
 
   Ref<ViewState> view_;

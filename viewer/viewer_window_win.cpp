@@ -371,23 +371,7 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   if (Succeeded(status)) {
     if (taskbar) taskbar->SetProgress(Handle(), 100, 100);
     cache.AddToCache(*image, false);
-    KillTimer(Handle(), kAnimationTimer);
-    animationDue_ = 0;
-    paused_ = false;
-    view_.Reset();
-    ViewOptions viewOptions;
-    viewOptions.screenDepth = ScreenColourDepth();
-    // Upright as the image's orientation says.
-    PropertySet& properties = image->Properties();
-    const uint8_t start =
-        OrientationForCode(OrientationCode(properties.Has(kPropOrientation) ? properties.GetText(kPropOrientation) : nullptr));
-    view_ = Ref<ViewState>(new (std::nothrow) ViewState(image.get(), start, viewOptions));
-    if (view_) {
-      view_->LoadAdjustments(path);
-      view_->SetBorder(borderless_ && Viewer().preferences.border, Viewer().preferences.borderColour);
-      BuildDisplay();
-      scroll_ = {};
-    }
+    SetImage(*image, path);
   }
   SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
   if (Failed(status)) {
@@ -407,6 +391,39 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   return true;
 }
 
+void ViewerWindow::SetImage(ImageBuffer& image, const wchar_t* path) {
+  KillTimer(Handle(), kAnimationTimer);
+  animationDue_ = 0;
+  paused_ = false;
+  view_.Reset();
+  ViewOptions viewOptions;
+  viewOptions.screenDepth = ScreenColourDepth();
+  // Upright as the image's orientation says.
+  PropertySet& properties = image.Properties();
+  const uint8_t start =
+      OrientationForCode(OrientationCode(properties.Has(kPropOrientation) ? properties.GetText(kPropOrientation) : nullptr));
+  view_ = Ref<ViewState>(new (std::nothrow) ViewState(&image, start, viewOptions));
+  if (view_) {
+    view_->LoadAdjustments(path);
+    view_->SetBorder(borderless_ && Viewer().preferences.border, Viewer().preferences.borderColour);
+    BuildDisplay();
+    scroll_ = {};
+  }
+}
+
+bool ViewerWindow::ShowPseudoImage(ImageBuffer& image, const wchar_t* name) {
+  image.Properties().SetText(kPropPath, name);
+  SetImage(image, name);
+  if (!view_) return false;
+  // No folder to watch or step through.
+  if (observed_) observed_->RemoveObserver(this);
+  observed_.Reset();
+  listing_.Reset();
+  RefreshTitle();
+  SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(kCmdApplyLayout, 0), reinterpret_cast<LPARAM>(Handle()));
+  return true;
+}
+
 void ViewerWindow::RefreshTitle() {
   if (!Handle()) return;
   if (!view_) return;
@@ -415,9 +432,13 @@ void ViewerWindow::RefreshTitle() {
   PropertySet& properties = source->Properties();
   auto text = [&](uint32_t id) { return std::wstring(properties.Has(id) ? properties.GetText(id) : L""); };
   const std::wstring path = CurrentFileName() ? CurrentFileName() : L"";
-  parts.name = !path.empty() && !IsPseudoPath(path)
-                   ? (Viewer().preferences.showFullPath ? path : std::wstring(FileNamePart(path)))
-                   : text(kPropTitle);
+  if (path.empty()) {
+    parts.name = text(kPropTitle);
+  } else if (IsPseudoPath(path)) {
+    parts.name = path;
+  } else {
+    parts.name = Viewer().preferences.showFullPath ? path : std::wstring(FileNamePart(path));
+  }
   parts.extra = text(kPropPage);
   parts.details = Viewer().preferences.detailsInTitle;
   const ImageSize base = view_->BaseSize();
@@ -851,6 +872,14 @@ bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
       }
       return true;
     }
+    case kMsgSettingsChanged:
+      OnCreate();
+      RefreshBorder();
+      RefreshTitle();
+      if (Viewer().preferences.autoSize) ZoomToFit(true, false);
+      Redraw(nullptr, false);
+      *result = 0;
+      return true;
     case kMsgFolderChanged:
       // The listing went stale: read the folder again now, watched from
       // before the reading, so the next step finds what is there.

@@ -2,6 +2,7 @@
 #include "viewer/viewer_window.h"
 
 #include <commctrl.h>
+#include <prsht.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/preferences.h"
 #include "browse/image_cache.h"
 #include "codecs/register_decoders.h"
 #include "core/checked_math.h"
@@ -26,6 +28,7 @@
 #include "tests/win/window_test_support.h"
 #include "tools/image_writers.h"
 #include "toolkit/command_ids.h"
+#include "viewer/options_pages.h"
 
 namespace fs = std::filesystem;
 
@@ -956,6 +959,32 @@ TEST_F(ViewerWindowTest, LanguageFileTranslatesMenusDialogsAndTitle) {
   Command(pv::kCmdImageInfo);
   EXPECT_EQ(shown, L"Schlie\u00DFen|Gr\u00F6\u00DFe:");
   pv::SetCurrentDictionary({});
+}
+
+TEST_F(ViewerWindowTest, OptionsSheetChangesEveryOpenWindow) {
+  pv::AppSettings settings;
+  pv::Viewer().settings = &settings;
+  pv::Viewer().settingsChanged = [] { pv::Viewer().preferences = pv::PreferencesFrom(pv::Viewer().settings->options); };
+  Open("a.bmp");
+  pv::ViewerWindow* other = pv::ViewerWindow::Open(Path("b.bmp").c_str(), {});
+  ASSERT_TRUE(other);
+  int fullPath = -1;
+  for (size_t i = 0; i < pv::kOptionControlCount; ++i) {
+    if (std::wstring(pv::kOptionControls[i].label) == L"Show the full path in the title") fullPath = 11000 + int(i);
+  }
+  WhenDialogShows(L"Pixvane options", [&](HWND sheet) {
+    HWND page = PropSheet_GetCurrentPageHwnd(sheet);
+    SendDlgItemMessageW(page, fullPath, BM_CLICK, 0, 0);
+    PropSheet_PressButton(sheet, PSBTN_OK);
+  });
+  Command(pv::kCmdOptions);
+  PumpMessages(100);
+  EXPECT_TRUE(settings.options.showFullPath);
+  EXPECT_EQ(TitleOf(window_), Path("a.bmp") + L" | Pixvane");
+  EXPECT_EQ(TitleOf(other->Handle()), Path("b.bmp") + L" | Pixvane") << "every window shows the change";
+  DestroyWindow(other->Handle());
+  pv::Viewer().settingsChanged = nullptr;
+  pv::Viewer().settings = nullptr;
 }
 
 TEST_F(ViewerWindowTest, AdjustmentDialogPreviewsThenConfirmsOrCancels) {

@@ -35,6 +35,33 @@ void PumpMessages(int milliseconds) {
   }
 }
 
+namespace {
+DialogAnswerer* g_answerer = nullptr;
+}  // namespace
+
+DialogAnswerer::DialogAnswerer(int answer, const wchar_t* typed, int field)
+    : answer_(answer), typed_(typed ? typed : L""), field_(field) {
+  g_answerer = this;
+  timer_ = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND w, LPARAM) {
+      wchar_t cls[16];
+      if (!IsWindowVisible(w) || !GetClassNameW(w, cls, 16) || std::wstring(cls) != L"#32770") return TRUE;
+      DialogAnswerer& a = *g_answerer;
+      if (w == a.last_) return FALSE;  // answered already, closing
+      a.last_ = w;
+      a.captions_.push_back(TitleOf(w));
+      if (!a.typed_.empty() && GetDlgItem(w, a.field_)) SetDlgItemTextW(w, a.field_, a.typed_.c_str());
+      PostMessageW(w, WM_COMMAND, GetDlgItem(w, a.answer_) ? a.answer_ : IDOK, 0);
+      return FALSE;
+    }, 0);
+  });
+}
+
+DialogAnswerer::~DialogAnswerer() {
+  KillTimer(nullptr, timer_);
+  g_answerer = nullptr;
+}
+
 XY WindowSizeOf(HWND window) {
   RECT r;
   GetWindowRect(window, &r);

@@ -26,6 +26,25 @@ XY WindowSizeOf(HWND window);
 XY ClientSizeOf(HWND window);
 XY ClientOriginOf(HWND window);
 
+// Until the result is destroyed, every dialog box this thread shows is
+// answered: `answer` where it offers that button, else OK, after typing
+// `typed` (when given) into its control `field`. The captions of the boxes
+// answered are kept.
+class DialogAnswerer {
+ public:
+  explicit DialogAnswerer(int answer = IDNO, const wchar_t* typed = nullptr, int field = 0);
+  ~DialogAnswerer();
+  const std::vector<std::wstring>& Captions() const { return captions_; }
+
+ private:
+  UINT_PTR timer_;
+  int answer_;
+  std::wstring typed_;
+  int field_;
+  HWND last_ = nullptr;
+  std::vector<std::wstring> captions_;
+};
+
 // The screen pixels of the window's client area, as R, G, B, A.
 std::vector<uint8_t> ClientPixels(HWND window);
 // The screen pixels of a rectangle, as R, G, B, A.
