@@ -19,6 +19,7 @@
 #include "settings/language.h"
 #include "settings/language_win.h"
 #include "settings/settings_store.h"
+#include "viewer/browser_window_win.h"
 #include "viewer/error_text.h"
 #include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
@@ -128,7 +129,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   viewer.settings = &settings;
   viewer.settingsChanged = [] { ApplySettings(*g_settings, pv::Viewer()); };
   viewer.openViewer = [](const wchar_t* file, HWND owner) { pv::OpenViewer(file, nullptr, owner); };
+  viewer.openBrowser = [](const wchar_t* path, HWND owner) { pv::OpenBrowser(path, nullptr, owner); };
   viewer.receiveHandOver = pv::ReceiveHandOver;
+  pv::Browser().options = &settings.options;
   viewer.fileOpened = FileOpened;
   viewer.frozenSessionEnd = FrozenSessionEnd;
   viewer.frozenOpened = FrozenOpened;

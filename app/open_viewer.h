@@ -13,6 +13,11 @@ namespace pv {
 // the loop ends.
 void OpenViewer(const wchar_t* file, const ArgumentList* arguments, HWND owner);
 
+// Opens a browser window on the folder of `path` (a folder, a file in it or
+// its ".pvi" index file; null: the current folder), with the title and
+// position options of `arguments`; runs the loop like OpenViewer.
+void OpenBrowser(const wchar_t* path, const ArgumentList* arguments, HWND owner);
+
 // A second start's WM_COPYDATA: a valid one opens its file.
 void ReceiveHandOver(uint32_t tag, const uint8_t* payload, size_t size);
 

@@ -15,6 +15,12 @@ FileHandle OpenFileForRead(const wchar_t* path);
 FileHandle CreateFileForWrite(const wchar_t* path);  // creates or truncates
 void CloseFile(FileHandle file);
 
+// Creates or replaces a hidden file with these bytes: the program's own
+// companion files in a user's folder.
+bool WriteHiddenFile(const wchar_t* path, const uint8_t* data, uint32_t size);
+// True when the file is gone afterwards.
+bool RemoveFile(const wchar_t* path);
+
 // True only when exactly count bytes were read or written.
 bool ReadExact(FileHandle file, void* buffer, uint32_t count);
 bool WriteExact(FileHandle file, const void* buffer, uint32_t count);

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +41,17 @@ bool WriteExact(FileHandle file, const void* buffer, uint32_t count) {
   }
   return true;
 }
+
+// There is no hidden attribute here; the file is written plainly.
+bool WriteHiddenFile(const wchar_t* path, const uint8_t* data, uint32_t size) {
+  const FileHandle file = CreateFileForWrite(path);
+  if (file == kNoFile) return false;
+  const bool ok = WriteExact(file, data, size);
+  CloseFile(file);
+  return ok;
+}
+
+bool RemoveFile(const wchar_t* path) { return unlink(WideToUtf8(path).c_str()) == 0 || errno == ENOENT; }
 
 int64_t SeekTo(FileHandle file, int64_t offset) {
   off_t r = lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET);

@@ -286,7 +286,25 @@ Status ExpandGrey(ImageBuffer& buffer, uint32_t bits, bool invert) {
   switch (buffer.Format()) {
     case PixelFormat::Grey8:
       if (bits == 0) return kStatusSizeMismatch;
-      if (bits < 8) {
+      if (bits == 1) {
+        // Two levels, any non-zero sample the top one: eight samples at a
+        // time in the rows' whole 16-byte units. A byte's top bit after the
+        // add says whether it was non-zero.
+        constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full, kTop = 0x8080808080808080ull;
+        const uint64_t flip = invert ? ~uint64_t{0} : 0;
+        for (uint32_t y = 0; y < height; ++y) {
+          uint8_t* row = buffer.Row(y);
+          for (uint32_t x = 0; x < width; x += 16) {
+            for (uint32_t half = 0; half < 16; half += 8) {
+              uint64_t v = 0;
+              std::memcpy(&v, row + x + half, 8);
+              const uint64_t top = (((v & kLow7) + kLow7) | v) & kTop;
+              v = ((top >> 7) * 0xFF) ^ flip;
+              std::memcpy(row + x + half, &v, 8);
+            }
+          }
+        }
+      } else if (bits < 8) {
         const uint32_t top = (1u << bits) - 1;
         // Samples above the depth only come from damaged data; they read as
         // the top level.

@@ -38,6 +38,11 @@
 #define PV_INFO_TEXT 1700
 #define PV_INFO_COPY 1701
 
+// The rename dialog: the old base name, and the field for the new one.
+#define PV_DIALOG_RENAME 14
+#define PV_RENAME_OLD 8000
+#define PV_RENAME_NEW 8001
+
 // The slideshow script dialog: name, delay choice, seconds and switches.
 #define PV_DIALOG_SCRIPT 12
 #define PV_SCRIPT_NAME 7000

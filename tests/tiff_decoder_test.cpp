@@ -134,17 +134,28 @@ Bytes LzwEncode(const Bytes& in) {
 }
 
 TEST(TiffCodings, LzwPackBitsAndFloats) {
-  // Enough distinct strings that the table passes 511 and 1023 entries.
-  Bytes data(6000);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * i / 7 + i / 3) & 0xFF);
-  const Bytes lzw = LzwEncode(data);
-  Bytes out(data.size());
-  EXPECT_EQ(pv::DecodeTiffLzw(pv::ByteReader(lzw.data(), lzw.size()), out.data(), out.size()), data.size());
-  EXPECT_EQ(out, data);
-  // A short output cuts the last string; the bytes before it are exact.
-  Bytes cut(100);
-  EXPECT_EQ(pv::DecodeTiffLzw(pv::ByteReader(lzw.data(), lzw.size()), cut.data(), cut.size()), 100u);
-  EXPECT_TRUE(std::equal(cut.begin(), cut.end(), data.begin()));
+  // Enough distinct strings that the table passes 511 and 1023 entries; and
+  // long runs, whose strings grow past 16 bytes and keep meeting codes not
+  // yet in the table.
+  Bytes varied(6000), runs(9000);
+  for (size_t i = 0; i < varied.size(); ++i) varied[i] = static_cast<uint8_t>((i * i / 7 + i / 3) & 0xFF);
+  for (size_t i = 0; i < runs.size(); ++i) runs[i] = static_cast<uint8_t>(i / 700 % 3 ? i / 700 : i % 5);
+  for (const Bytes& data : {varied, runs}) {
+    const Bytes lzw = LzwEncode(data);
+    // Every output size cuts the last string; every input size ends early.
+    // The bytes written are exact, and none outside the buffer.
+    for (size_t size = 0; size <= data.size(); size += 1 + size / 64) {
+      Bytes out(size);
+      EXPECT_EQ(pv::DecodeTiffLzw(pv::ByteReader(lzw.data(), lzw.size()), out.data(), size), size);
+      EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin())) << size;
+    }
+    for (size_t cut = 0; cut < lzw.size(); cut += 1 + cut / 64) {
+      Bytes out(data.size());
+      const size_t n = pv::DecodeTiffLzw(pv::ByteReader(lzw.data(), cut), out.data(), out.size());
+      ASSERT_LE(n, data.size());
+      EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<long>(n), data.begin())) << cut;
+    }
+  }
 
   struct PackCase {
     Bytes in, out;
@@ -172,6 +183,35 @@ TEST(TiffCodings, LzwPackBitsAndFloats) {
   for (const FloatCase& f : floats) {
     const float v = f.bits == 16 ? pv::HalfToFloat(static_cast<uint16_t>(f.value)) : pv::Float24ToFloat(f.value);
     EXPECT_EQ(std::bit_cast<uint32_t>(v), f.expected) << std::hex << f.value;
+  }
+}
+
+TEST(TiffPredictor, EverySampleIsTheSumOfItsColumn) {
+  // Each sample of a row is the wrapped sum of the differences before it at
+  // its place in the pixel, in the file's byte order.
+  for (uint32_t samples : {1u, 2u, 3u, 4u, 5u}) {
+    for (uint32_t bytes : {1u, 2u, 4u}) {
+      for (bool big : {false, true}) {
+        const uint32_t width = 37, step = samples * bytes;
+        Bytes row(width * step);
+        for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 97 + 13);
+        Bytes undone = row;
+        pv::UndoPredictor(undone.data(), width, samples, bytes, big);
+        for (uint32_t c = 0; c < samples; ++c) {
+          uint64_t sum = 0;
+          for (uint32_t x = 0; x < width; ++x) {
+            uint64_t diff = 0, got = 0;
+            for (uint32_t b = 0; b < bytes; ++b) {
+              const uint32_t at = x * step + c * bytes + (big ? b : bytes - 1 - b);
+              diff = diff << 8 | row[at];
+              got = got << 8 | undone[at];
+            }
+            sum = (sum + diff) & ((uint64_t{1} << (8 * bytes)) - 1);
+            ASSERT_EQ(got, sum) << samples << " samples of " << bytes << " bytes, pixel " << x;
+          }
+        }
+      }
+    }
   }
 }
 

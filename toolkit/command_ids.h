@@ -101,6 +101,7 @@ enum AppMessage : uint32_t {
   kMsgHandOver = 0x8000 + 1,     // a second start's command line, copied, waits to be opened
   kMsgFolderChanged = 0x8000 + 2,  // the shown image's folder changed
   kMsgSettingsChanged = 0x8000 + 3,  // the options sheet changed the settings: show them
+  kMsgThumbnailsMade = 0x8000 + 4,  // a browser window has finished thumbnails waiting
 };
 
 }  // namespace pv

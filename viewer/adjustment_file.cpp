@@ -6,7 +6,6 @@
 
 #include "core/endian.h"
 #include "core/file_io.h"
-#include "viewer/companion_file.h"
 
 namespace pv {
 

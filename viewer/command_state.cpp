@@ -6,9 +6,6 @@ namespace pv {
 
 bool CommandAvailable(uint32_t command, const CommandContext& c) {
   switch (command) {
-    // Not carried out by this version of the viewer.
-    case kCmdBrowse:
-      return false;
     // Folder steps and file commands need the file the image came from.
     case kCmdNextImage:
     case kCmdPreviousImage:

@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <string>
 
 #include "browse/file_names.h"
@@ -24,6 +25,23 @@ std::vector<HWND> FindPixvaneWindows() {
       },
       reinterpret_cast<LPARAM>(&found));
   return found;
+}
+
+void BringNextPixvaneWindow(HWND current, bool forward) {
+  std::vector<HWND> windows = FindPixvaneWindows();
+  if (windows.size() < 2) return;
+  auto titleOf = [](HWND w) {
+    wchar_t title[512];
+    return std::wstring(title, static_cast<size_t>(GetWindowTextW(w, title, 512)));
+  };
+  std::sort(windows.begin(), windows.end(), [&](HWND a, HWND b) {
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, titleOf(a).c_str(), -1, titleOf(b).c_str(), -1) ==
+           CSTR_LESS_THAN;
+  });
+  auto at = std::find(windows.begin(), windows.end(), current);
+  const size_t i = at == windows.end() ? 0 : static_cast<size_t>(at - windows.begin());
+  const size_t n = windows.size();
+  SetForegroundWindow(windows[forward ? (i + 1) % n : (i + n - 1) % n]);
 }
 
 void CloseAllPixvaneWindows() {

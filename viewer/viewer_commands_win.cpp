@@ -225,24 +225,15 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
     case kCmdOpenNewWindow:
       if (Viewer().openViewer) Viewer().openViewer(nullptr, Handle());
       return;
-    case kCmdWindowCycle:
-    case kCmdWindowCycleBack: {
-      std::vector<HWND> windows = FindPixvaneWindows();
-      if (windows.size() < 2) return;
-      auto titleOf = [](HWND w) {
-        wchar_t title[512];
-        return std::wstring(title, static_cast<size_t>(GetWindowTextW(w, title, 512)));
-      };
-      std::sort(windows.begin(), windows.end(), [&](HWND a, HWND b) {
-        return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, titleOf(a).c_str(), -1, titleOf(b).c_str(), -1) ==
-               CSTR_LESS_THAN;
-      });
-      auto at = std::find(windows.begin(), windows.end(), Handle());
-      const size_t i = at == windows.end() ? 0 : static_cast<size_t>(at - windows.begin());
-      const size_t n = windows.size();
-      SetForegroundWindow(windows[id == kCmdWindowCycle ? (i + 1) % n : (i + n - 1) % n]);
+    case kCmdBrowse: {
+      const wchar_t* path = CurrentFileName();
+      if (Viewer().openBrowser) Viewer().openBrowser(path && !IsPseudoPath(path) ? path : nullptr, Handle());
       return;
     }
+    case kCmdWindowCycle:
+    case kCmdWindowCycleBack:
+      BringNextPixvaneWindow(Handle(), id == kCmdWindowCycle);
+      return;
     case kCmdZoomToWindow:
       ZoomToFit(true, false);
       return;

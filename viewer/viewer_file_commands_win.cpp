@@ -9,6 +9,7 @@
 #include "core/file_io.h"
 #include "core/path_name.h"
 #include "toolkit/command_ids.h"
+#include "viewer/pixvane_windows.h"
 #include "viewer/viewer_window.h"
 
 #include <commdlg.h>
@@ -20,7 +21,16 @@ namespace {
 
 void Tell(HWND owner, FileText text) { MessageBoxW(owner, FileOperationText(text), kMessageCaption, MB_OK); }
 
-// The target the user chose in the save dialog, ending in ".bmp"; empty when cancelled.
+std::wstring WallpaperPath() {
+  PWSTR pictures = nullptr;
+  std::wstring path;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Pictures, 0, nullptr, &pictures))) path = pictures;
+  CoTaskMemFree(pictures);
+  return path.empty() ? path : path + L"\\Pixvane desktop.bmp";
+}
+
+}  // namespace
+
 std::wstring ChooseBitmapTarget(HWND owner, const wchar_t* current) {
   wchar_t name[kMaxPathUnits] = L"";
   if (current && !IsPseudoPath(current)) {
@@ -43,16 +53,6 @@ std::wstring ChooseBitmapTarget(HWND owner, const wchar_t* current) {
   if (!PathEndsWithNoCase(target, L".bmp")) target += L".bmp";
   return target;
 }
-
-std::wstring WallpaperPath() {
-  PWSTR pictures = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Pictures, 0, nullptr, &pictures))) path = pictures;
-  CoTaskMemFree(pictures);
-  return path.empty() ? path : path + L"\\Pixvane desktop.bmp";
-}
-
-}  // namespace
 
 void ViewerWindow::ForgetFile() {
   if (!view_) return;

@@ -52,6 +52,8 @@ struct ViewerProcess {
   void (*settingsChanged)() = nullptr;
   // Opens a further window (drops, commands); null file: the open dialog.
   void (*openViewer)(const wchar_t* file, HWND owner) = nullptr;
+  // Opens a browser window on the folder of the path (none: the current one).
+  void (*openBrowser)(const wchar_t* path, HWND owner) = nullptr;
   // A second start's hand-over (WM_COPYDATA).
   void (*receiveHandOver)(uint32_t tag, const uint8_t* payload, size_t size) = nullptr;
   // Every file opened puts its folder first among the recent ones, even when

@@ -352,8 +352,10 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   if (!path || !path[0] || wcslen(path) >= kMaxPathUnits) return false;
   const wchar_t* ext = ExtensionOf(path);
   if (wcslen(ext) == 3 && (ext[0] | 0x20) == L'p' && (ext[1] | 0x20) == L'v') {
-    // The program's own files: a script plays, an adjustment file stands for its image.
+    // The program's own files: a script plays, an index file opens the
+    // browser on its folder, an adjustment file stands for its image.
     if ((ext[2] | 0x20) == L's') return PlaySlideshow(path);
+    if ((ext[2] | 0x20) == L'i' && Viewer().openBrowser) Viewer().openBrowser(path, Handle());
     if ((ext[2] | 0x20) != L'a') return false;
     std::wstring image(path, static_cast<size_t>(ext - 1 - path));
     return OpenFile(image.c_str(), prefetch, reportErrors);

@@ -105,17 +105,29 @@ const Lookup& Codes() {
   return lookup;
 }
 
-uint8_t ReverseBits(uint8_t b) {
-  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-  return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-}
+constexpr std::array<uint8_t, 256> kReversed = [] {
+  std::array<uint8_t, 256> table{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t r = 0;
+    for (uint32_t b = 0; b < 8; ++b) r |= ((i >> b) & 1) << (7 - b);
+    table[i] = static_cast<uint8_t>(r);
+  }
+  return table;
+}();
 
-// Sets the bits of pixels from..to-1.
+// Sets the bits of pixels from..to-1: masks for the partial bytes at the
+// ends, whole bytes between.
 void SetBlack(uint8_t* row, uint32_t from, uint32_t to) {
-  for (; from < to && (from & 7); ++from) row[from >> 3] |= static_cast<uint8_t>(0x80 >> (from & 7));
-  for (; from + 8 <= to; from += 8) row[from >> 3] = 0xFF;
-  for (; from < to; ++from) row[from >> 3] |= static_cast<uint8_t>(0x80 >> (from & 7));
+  if (from >= to) return;
+  const uint32_t first = from >> 3, last = (to - 1) >> 3;
+  const uint8_t head = static_cast<uint8_t>(0xFF >> (from & 7)), tail = static_cast<uint8_t>(0xFF << (7 - ((to - 1) & 7)));
+  if (first == last) {
+    row[first] |= head & tail;
+    return;
+  }
+  row[first] |= head;
+  for (uint32_t i = first + 1; i < last; ++i) row[i] = 0xFF;
+  row[last] |= tail;
 }
 
 constexpr uint32_t kEol = 1;  // eleven zeros and a one, as a 12-bit window
@@ -166,12 +178,16 @@ void FaxDecoder::Begin(ByteReader in) {
 
 uint32_t FaxDecoder::Peek(uint32_t n) const {
   // Three bytes hold any 16 bits from any bit position; bits past the end read as 0.
-  uint32_t window = 0;
   const uint64_t byte = pos_ >> 3;
-  for (uint64_t i = byte; i < byte + 3; ++i) {
-    const uint8_t b = i * 8 < bitSize_ ? data_[i] : 0;
-    window = window << 8 | (reversed_ ? ReverseBits(b) : b);
+  uint32_t b0 = 0, b1 = 0, b2 = 0;
+  if (byte + 3 <= bitSize_ / 8) {
+    b0 = data_[byte], b1 = data_[byte + 1], b2 = data_[byte + 2];
+  } else {
+    auto at = [this](uint64_t i) { return i * 8 < bitSize_ ? uint32_t{data_[i]} : 0u; };
+    b0 = at(byte), b1 = at(byte + 1), b2 = at(byte + 2);
   }
+  if (reversed_) b0 = kReversed[b0], b1 = kReversed[b1], b2 = kReversed[b2];
+  const uint32_t window = b0 << 16 | b1 << 8 | b2;
   return (window >> (24 - (pos_ & 7) - n)) & ((1u << n) - 1);
 }
 

@@ -109,13 +109,47 @@ Status InflateStrip(ByteReader in, uint8_t* out, size_t size, size_t* got) {
   return status;
 }
 
+namespace {
+
+// The running sums of a pixel's (1, 3 or 4) samples stay in registers, so
+// each sample waits on one add, not on the store of the pixel before. They
+// wrap at 2^32, a multiple of the samples' range.
+template <uint32_t N, uint32_t Bytes>
+void UndoPredictorOf(uint8_t* row, uint32_t width, bool bigEndian) {
+  static_assert(N == 1 || N == 3 || N == 4);
+  auto load = [bigEndian](const uint8_t* p) { return Bytes == 1 ? uint32_t{*p} : LoadSample(p, Bytes, bigEndian); };
+  auto add = [bigEndian](uint8_t* p, uint32_t& sum) {
+    sum += Bytes == 1 ? uint32_t{*p} : LoadSample(p, Bytes, bigEndian);
+    if constexpr (Bytes == 1) {
+      *p = static_cast<uint8_t>(sum);
+    } else {
+      StoreSample(p, Bytes, bigEndian, sum);
+    }
+  };
+  uint32_t s0 = load(row), s1 = N > 1 ? load(row + Bytes) : 0, s2 = N > 2 ? load(row + 2 * Bytes) : 0,
+           s3 = N > 3 ? load(row + 3 * Bytes) : 0;
+  for (uint8_t *p = row + N * Bytes, *end = row + size_t{width} * N * Bytes; p < end; p += N * Bytes) {
+    add(p, s0);
+    if constexpr (N > 1) {
+      add(p + Bytes, s1);
+      add(p + 2 * Bytes, s2);
+    }
+    if constexpr (N > 3) add(p + 3 * Bytes, s3);
+  }
+}
+
+}  // namespace
+
 void UndoPredictor(uint8_t* row, uint32_t width, uint32_t samples, uint32_t bytes, bool bigEndian) {
+  if (width == 0) return;
+  if (bytes == 1 && samples == 1) return UndoPredictorOf<1, 1>(row, width, bigEndian);
+  if (bytes == 1 && samples == 3) return UndoPredictorOf<3, 1>(row, width, bigEndian);
+  if (bytes == 1 && samples == 4) return UndoPredictorOf<4, 1>(row, width, bigEndian);
+  if (bytes == 2 && samples == 1) return UndoPredictorOf<1, 2>(row, width, bigEndian);
+  if (bytes == 2 && samples == 3) return UndoPredictorOf<3, 2>(row, width, bigEndian);
+  if (bytes == 2 && samples == 4) return UndoPredictorOf<4, 2>(row, width, bigEndian);
   const size_t step = size_t{samples} * bytes;
   const size_t total = size_t{width} * step;
-  if (bytes == 1) {
-    for (size_t i = step; i < total; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
-    return;
-  }
   for (size_t i = step; i < total; i += bytes) {
     const uint32_t sum = LoadSample(row + i, bytes, bigEndian) + LoadSample(row + i - step, bytes, bigEndian);
     StoreSample(row + i, bytes, bigEndian, sum);

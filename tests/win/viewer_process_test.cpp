@@ -339,3 +339,31 @@ TEST_F(ViewerProcess, FrozenWindowComesBackOnceAfterTheSessionEnds) {
 }
 
 }  // namespace
+
+TEST_F(ViewerProcess, IndexOptionShowsTheFolderAsAGridOfThumbnails) {
+  Program browser(L"-index \"" + pvtest::Widen(dir_) + L"\"");
+  ASSERT_TRUE(browser.Started());
+  HWND window = browser.WaitForWindow();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(WaitFor([&] { return TitleOf(window).ends_with(L" | 4 | Index | Pixvane"); }, 10000))
+      << pv::WideToUtf8(TitleOf(window));
+  // The third cell (after ".." and broken.bmp) holds img1.bmp, centred in
+  // its 160 × 160 box: the cells start 12 pixels in and are 175 wide.
+  const std::vector<uint8_t>& img1 = images_["img1.bmp"];
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        std::vector<uint8_t> screen = ClientPixels(window);
+        const LONG width = ClientSizeOf(window).first, left = 12 + 2 * 175 + 2 + 30, top = 12 + 1 + 45;
+        if (screen.size() < static_cast<size_t>(width) * (top + 70) * 4 || width < left + 100) return false;
+        for (LONG y = 0; y < 70; ++y) {
+          if (!std::equal(img1.begin() + y * 400, img1.begin() + (y + 1) * 400,
+                          screen.begin() + ((top + y) * width + left) * 4))
+            return false;
+        }
+        return true;
+      },
+      10000))
+      << "the grid does not show img1.bmp's pixels in its cell";
+  PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_EQ(browser.WaitForExit(), 0u);
+}

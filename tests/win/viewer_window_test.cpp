@@ -319,14 +319,14 @@ TEST_F(ViewerWindowTest, ContextMenuFollowsTheWindowsState) {
     wchar_t text[128];
     GetMenuStringW(menu.get(), 3, text, 128, MF_BYPOSITION);
     EXPECT_NE(std::wstring(text).find(L'\t'), std::wstring::npos) << "the key beside the command";
-    // What the window cannot do now is greyed, not dead.
-    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdBrowse, MF_BYCOMMAND) & MF_GRAYED);
     EXPECT_FALSE(GetMenuState(menu.get(), pv::kCmdAdjust, MF_BYCOMMAND) & MF_GRAYED);
   }
   Command(pv::kCmdSlideshowFlag, 1);
   {
     pv::IconMenu menu = w->BuildContextMenu();
     EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{20052, 20051, 0}));
+    // What the window cannot do now is greyed, not dead: no show starts inside a show.
+    EXPECT_TRUE(GetMenuState(menu.get(), pv::kCmdSlideshowAlt, MF_BYCOMMAND) & MF_GRAYED);
     EXPECT_EQ(IdsWithBitmaps(menu.get()), (std::vector<int>{20052}));
   }
   Command(pv::kCmdSlideshowFlag, 0);
