@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "toolkit/window.h"
@@ -81,7 +82,9 @@ class RecordingWindow : public pv::ToolkitWindow {
     return nullptr;
   }
   void OnDpiChanged(UINT dpi, const RECT* r) override { Log(Format("DpiChanged(%u,%ld)", dpi, r->bottom)); }
+  std::vector<UINT> sizedBeforeCreate;  // the size messages of creation that came before WM_CREATE
   bool OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) override {
+    if (log.empty() && (message == WM_GETMINMAXINFO || message == WM_NCCALCSIZE)) sizedBeforeCreate.push_back(message);
     if (message < WM_APP) return false;
     Log(Format("Message(%u,%u)", message - WM_APP, static_cast<unsigned>(wParam)));
     *result = 4321;
@@ -105,6 +108,8 @@ TEST(ToolkitWindow, EachMessageReachesItsOperationWithItsArguments) {
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(w.log.front(), "Create");
   EXPECT_EQ(w.Handle(), h);
+  for (UINT m : {WM_GETMINMAXINFO, WM_NCCALCSIZE})
+    EXPECT_NE(std::find(w.sizedBeforeCreate.begin(), w.sizedBeforeCreate.end(), m), w.sizedBeforeCreate.end()) << m;
 
   NMHDR header = {h, 5, 99};
   HELPINFO help = {sizeof help, HELPINFO_WINDOW, 12, nullptr, 0, {}};
@@ -174,30 +179,16 @@ TEST(ToolkitWindow, EachMessageReachesItsOperationWithItsArguments) {
   SIZE client;
   ASSERT_TRUE(w.GetClientSize(&client));
   EXPECT_NE(std::find(w.log.begin(), w.log.end(), Format("Size(0,%ld,%ld)", client.cx, client.cy)), w.log.end());
+  // Placement keeps the coordinates marked to stay.
+  const LONG keep = pv::ToolkitWindow::kKeepCoordinate;
+  w.SetPlacement({40, keep}, {keep, 90}, 0);
+  RECT r;
+  GetWindowRect(h, &r);
+  EXPECT_EQ(std::make_tuple(r.left, r.top, r.right - r.left, r.bottom - r.top), std::make_tuple(40L, 10L, 300L, 90L));
 
   DestroyWindow(h);
   EXPECT_EQ(w.Last(), "Destroy");
   EXPECT_EQ(w.Handle(), nullptr);
-}
-
-// Records the size messages of creation and WM_CREATE, in their order.
-class CreationWindow : public pv::ToolkitWindow {
- public:
-  std::vector<UINT> seen;
-  void OnCreate() override { seen.push_back(WM_CREATE); }
-  bool OnMessage(UINT message, WPARAM, LPARAM, LRESULT*) override {
-    if (message == WM_GETMINMAXINFO || message == WM_NCCALCSIZE) seen.push_back(message);
-    return false;
-  }
-};
-
-TEST(ToolkitWindow, SizeMessagesOfCreationReachTheWindow) {
-  CreationWindow w;
-  ASSERT_NE(CreateTopLevel(w), nullptr);
-  const auto created = std::find(w.seen.begin(), w.seen.end(), UINT{WM_CREATE});
-  ASSERT_NE(created, w.seen.end());
-  EXPECT_NE(std::find(w.seen.begin(), created, UINT{WM_GETMINMAXINFO}), created);
-  EXPECT_NE(std::find(w.seen.begin(), created, UINT{WM_NCCALCSIZE}), created);
 }
 
 TEST(ToolkitWindow, ClassesAndStylesFollowTheSwitches) {
@@ -239,20 +230,6 @@ TEST(ToolkitWindow, ClassesAndStylesFollowTheSwitches) {
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(GetWindowLongW(c, GWL_STYLE) & WS_CHILD, WS_CHILD);
   EXPECT_EQ(GetParent(c), f);
-}
-
-TEST(ToolkitWindow, PlacementKeepsTheCoordinatesMarkedToStay) {
-  RecordingWindow w;
-  HWND h = CreateTopLevel(w);
-  ASSERT_NE(h, nullptr);
-  const LONG keep = pv::ToolkitWindow::kKeepCoordinate;
-  w.SetPlacement({40, keep}, {keep, 90}, 0);
-  RECT r;
-  GetWindowRect(h, &r);
-  EXPECT_EQ(r.left, 40);
-  EXPECT_EQ(r.top, 10);
-  EXPECT_EQ(r.right - r.left, 200);
-  EXPECT_EQ(r.bottom - r.top, 90);
 }
 
 // Keeps the base behaviour of the buttons (the recording window answers
