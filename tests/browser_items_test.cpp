@@ -27,15 +27,9 @@ std::wstring Names(const std::vector<BrowserItem>& items) {
 }
 
 TEST(BrowserItems, KindsAndSortOrders) {
-  std::vector<BrowserItem> items = Folder({{L"img10.png", false, 50, 3},
-                                           {L"notes.txt", false, 1, 1},
-                                           {L".", true, 0, 0},
-                                           {L"..", true, 0, 9},
-                                           {L"img9.jpg", false, 70, 1},
-                                           {L"show.pvs", false, 5, 7},
-                                           {L"Sub", true, 0, 2},
-                                           {L".git", true, 0, 5},
-                                           {L"Pixvane.pvi", false, 2, 2},
+  std::vector<BrowserItem> items = Folder({{L"img10.png", false, 50, 3}, {L"notes.txt", false, 1, 1}, {L".", true, 0, 0},
+                                           {L"..", true, 0, 9}, {L"img9.jpg", false, 70, 1}, {L"show.pvs", false, 5, 7},
+                                           {L"Sub", true, 0, 2}, {L".git", true, 0, 5}, {L"Pixvane.pvi", false, 2, 2},
                                            {L"big.bmp", false, 10, 8}});
   ASSERT_EQ(items.size(), 7u);
   EXPECT_EQ(items[5].kind, BrowserItemKind::Folder);
@@ -67,12 +61,8 @@ TEST(BrowserItems, KindsAndSortOrders) {
 TEST(BrowserItems, MultiFolderOrderGroupsByFolder) {
   pv::RegisterDecoders();
   std::vector<BrowserItem> items;
-  for (auto [folder, name, dir] : {std::tuple{L"/p/b/", L"x.png", false},
-                                   {L"/p/", L"b", true},
-                                   {L"/p/a/", L"z.png", false},
-                                   {L"/p/", L"a", true},
-                                   {L"/p/a/", L"c.png", false},
-                                   {L"/p/", L".hidden", true}})
+  for (auto [folder, name, dir] : {std::tuple{L"/p/b/", L"x.png", false}, {L"/p/", L"b", true}, {L"/p/a/", L"z.png", false},
+                                   {L"/p/", L"a", true}, {L"/p/a/", L"c.png", false}, {L"/p/", L".hidden", true}})
     items.push_back(*pv::MakeBrowserItem(folder, name, {0, 0, dir, false}));
   pv::SortBrowserItems(items, pv::BrowserSortOrder::Folder);
   EXPECT_EQ(Names(items), L".hidden a c.png z.png b x.png");
@@ -89,14 +79,7 @@ TEST(BrowserItems, GridLayoutCellsRowsAndHiddenItems) {
       // Defaults: one name line, the size line and the spaced line: 16 + 16 + 21.
       {"defaults", {}, 800, 175, 225, 4, 12 + 2 * 225 + 2, 7},
       {"no text at all", {{1, 0, 0, 0, 0, 0, 0, 0}}, 800, 175, 175, 4, 12 + 2 * 175 + 2, 7},
-      {"four name lines and every line",
-       {{1, 1, 4, 1, 1, 1, 1, 1}},
-       800,
-       175,
-       172 + 16 * 7 + 21,
-       4,
-       12 + 2 * 305 + 2,
-       8},
+      {"four name lines and every line", {{1, 1, 4, 1, 1, 1, 1, 1}}, 800, 175, 172 + 16 * 7 + 21, 4, 12 + 2 * 305 + 2, 8},
       {"no folders", {{0, 0, 1, 0, 0, 0, 0, 0}}, 800, 175, 188, 4, 12 + 2 * 188 + 2, 5},
       {"narrower than a cell", {}, 100, 175, 225, 1, 12 + 7 * 225 + 2, 7},
   };
@@ -140,23 +123,15 @@ TEST(BrowserItems, FocusMovesSkipHiddenItems) {
 
 TEST(BrowserItems, DisplayCommandsOpenOrderAndTitle) {
   pv::DisplaySwitches s;
-  for (auto [command, byte, value] : {std::tuple{22028u, 2, 0},
-                                      {22028u, 2, 1},
-                                      {22030u, 2, 3},
-                                      {22026u, 0, 0},
-                                      {22027u, 1, 1},
-                                      {22033u, 6, 1},
-                                      {22036u, 7, 0}}) {
+  for (auto [command, byte, value] : {std::tuple{22028u, 2, 0}, {22028u, 2, 1}, {22030u, 2, 3}, {22026u, 0, 0},
+                                      {22027u, 1, 1}, {22033u, 6, 1}, {22036u, 7, 0}}) {
     EXPECT_TRUE(pv::ApplyDisplayCommand(s, command));
     EXPECT_EQ(s.bytes[byte], value) << command;
   }
   EXPECT_FALSE(pv::ApplyDisplayCommand(s, 22037));
 
-  std::vector<BrowserItem> items = Folder({{L"a.png", false, 0, 0},
-                                           {L"F", true, 0, 0},
-                                           {L"G", true, 0, 0},
-                                           {L"b.pvs", false, 0, 0},
-                                           {L"c.png", false, 0, 0}});
+  std::vector<BrowserItem> items = Folder(
+      {{L"a.png", false, 0, 0}, {L"F", true, 0, 0}, {L"G", true, 0, 0}, {L"b.pvs", false, 0, 0}, {L"c.png", false, 0, 0}});
   EXPECT_EQ(pv::ItemsToOpen(items, 4), std::vector<size_t>{4});
   EXPECT_TRUE(pv::ItemsToOpen(items, -1).empty());
   for (size_t i : {1, 2, 3, 4}) items[i].selected = true;

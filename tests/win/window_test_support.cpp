@@ -25,9 +25,11 @@ std::vector<uint8_t> Gradient(uint32_t w, uint32_t h, uint8_t blue) {
 
 bool WaitFor(const std::function<bool()>& done, int milliseconds) {
   for (int waited = 0; waited < milliseconds; waited += 50) {
+    PumpMessages();
     if (done()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  PumpMessages();
   return done();
 }
 

@@ -14,7 +14,8 @@ namespace pvtest {
 // A w × h gradient as R, G, B, A with a blue of its own.
 std::vector<uint8_t> Gradient(uint32_t w, uint32_t h, uint8_t blue);
 
-// Polls until `done` or the time is up; the last answer of `done`.
+// Polls until `done` or the time is up, handling this thread's messages
+// meanwhile as the window's loop would; the last answer of `done`.
 bool WaitFor(const std::function<bool()>& done, int milliseconds = 20000);
 
 // Handles the waiting messages, then more as they come for `milliseconds`.
