@@ -6,6 +6,8 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <new>
+#include <utility>
 
 #include "toolkit/handles.h"
 
@@ -124,6 +126,17 @@ class ToolkitWindow {
   // meanwhile and the holder must now delete the object.
   void BeginHold() { ++nesting_; }
   [[nodiscard]] bool EndHold() { return --nesting_ == 0 && deletePending_; }
+  // A window whose constructor began a hold: null when it could not be
+  // made or was closed while it was being made.
+  template <class W, class... Args>
+  static W* MakeHeld(Args&&... args) {
+    W* window = new (std::nothrow) W(std::forward<Args>(args)...);
+    if (window && (window->EndHold() || !window->Handle())) {
+      delete window;
+      return nullptr;
+    }
+    return window;
+  }
   // The table the message loops translate this window's keys with; not owned.
   void SetAccelerators(const AcceleratorTable* table) { accelerators_ = table; }
   const AcceleratorTable* Accelerators() const { return accelerators_; }

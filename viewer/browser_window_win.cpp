@@ -81,14 +81,7 @@ BrowserProcess& Browser() {
 uint32_t BrowserWindow::OpenCount() { return g_openBrowsers; }
 
 BrowserWindow* BrowserWindow::Open(const wchar_t* path, const BrowserWindowOptions& options) {
-  if (!Browser().options) return nullptr;
-  auto* window = new (std::nothrow) BrowserWindow(path, options);
-  if (!window) return nullptr;
-  if (window->EndHold() || !window->Handle()) {
-    delete window;
-    return nullptr;
-  }
-  return window;
+  return Browser().options ? MakeHeld<BrowserWindow>(path, options) : nullptr;
 }
 
 BrowserWindow::BrowserWindow(const wchar_t* path, const BrowserWindowOptions& options)

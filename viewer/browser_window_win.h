@@ -114,6 +114,7 @@ class BrowserWindow : public ToolkitWindow, private FolderObserver {
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
+  friend class ToolkitWindow;  // MakeHeld
   BrowserWindow(const wchar_t* path, const BrowserWindowOptions& options);
 
   // A finished thumbnail on its way from a worker to the window.

@@ -130,6 +130,7 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
+  friend class ToolkitWindow;  // MakeHeld
   ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options);
   static constexpr UINT_PTR kAnimationTimer = 1;
   static constexpr UINT_PTR kHoverTimer = 42;

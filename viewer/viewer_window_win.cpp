@@ -79,13 +79,7 @@ ViewerProcess& Viewer() {
 }
 
 ViewerWindow* ViewerWindow::Open(const wchar_t* file, const ViewerWindowOptions& options) {
-  auto* window = new (std::nothrow) ViewerWindow(file, options);
-  if (!window) return nullptr;
-  if (window->EndHold() || !window->Handle()) {
-    delete window;
-    return nullptr;
-  }
-  return window;
+  return MakeHeld<ViewerWindow>(file, options);
 }
 
 ViewerWindow::ViewerWindow(const wchar_t* file, const ViewerWindowOptions& options)
