@@ -13,7 +13,7 @@
 #include "core/image_buffer.h"
 #include "core/path_name.h"
 #include "metadata/resolution_text.h"
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 
 namespace pv {
 

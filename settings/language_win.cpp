@@ -7,7 +7,7 @@
 
 #include "core/file_io.h"
 #include "core/text.h"
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "settings/language.h"
 
 #include <shellapi.h>

@@ -11,7 +11,7 @@
 #include "browse/folder_listing.h"
 #include "browse/image_cache.h"
 #include "core/file_io.h"
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "settings/language.h"
 #include "settings/language_win.h"
 #include "slideshow/script_player.h"

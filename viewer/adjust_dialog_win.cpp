@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "settings/language_win.h"
 #include "viewer/adjust_dialog.h"
 

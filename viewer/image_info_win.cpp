@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "settings/language_win.h"
 
 namespace pv {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/text.h"
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "settings/language.h"
 #include "settings/language_win.h"
 #include "settings/settings_store.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "viewer/render_stages.h"
 
 namespace pv {

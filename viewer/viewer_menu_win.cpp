@@ -2,7 +2,7 @@
 // variants (slideshow running, frozen window, otherwise).
 #include <string>
 
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "settings/key_bindings_win.h"
 #include "settings/language.h"
 #include "toolkit/command_ids.h"

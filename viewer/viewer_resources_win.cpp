@@ -1,7 +1,7 @@
 // The viewer window's cursor and icon, from the program's resources.
 #include <utility>
 
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "viewer/viewer_window.h"
 
 namespace pv {

@@ -13,7 +13,7 @@
 #include "browse/image_cache.h"
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "tests/test_support.h"
 #include "tests/win/window_test_support.h"
 #include "tools/image_writers.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "tests/win/icon_shape.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "app/startup_shortcut.h"
 #include "codecs/register_decoders.h"
 #include "core/text.h"
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "tests/test_support.h"
 #include "tools/image_writers.h"
 #include "tests/win/window_test_support.h"

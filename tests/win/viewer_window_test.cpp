@@ -19,7 +19,7 @@
 #include "core/cpu.h"
 #include "core/lzw.h"
 #include "core/text.h"
-#include "resources/resource_ids.h"
+#include "toolkit/resource_ids.h"
 #include "settings/language.h"
 #include "settings/language_win.h"
 #include "tests/test_support.h"
