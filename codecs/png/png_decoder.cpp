@@ -28,6 +28,9 @@ constexpr uint32_t kMaxPngDimension = 0x7FFFFFFF;
 // Bytes of filtered rows inflated at a time: enough to keep zlib in its
 // fast loop, small enough to stay in the cache while the rows are unfiltered.
 constexpr size_t kBatchBytes = 512 * 1024;
+// A stream in several chunks goes through libdeflate as one copy up to this
+// size; a larger one is inflated in batches by zlib instead.
+constexpr uint64_t kMaxJoinedBytes = uint64_t{256} << 20;
 
 constexpr uint32_t Tag(const char (&s)[5]) {
   return uint32_t{uint8_t(s[0])} << 24 | uint32_t{uint8_t(s[1])} << 16 | uint32_t{uint8_t(s[2])} << 8 | uint8_t(s[3]);
@@ -719,14 +722,15 @@ bool PngDecoder::InflateWhole(const std::vector<ByteReader>& chunks, RowWriter& 
   size_t areaBytes = 0;
   uint8_t* area = writer.WholeArea(&areaBytes);
   if (!area || chunks.empty()) return false;
-  // libdeflate takes the stream in one piece: a copy when it spans chunks.
+  // libdeflate takes the stream in one piece: a copy when it spans chunks,
+  // up to a size worth holding twice.
   std::unique_ptr<uint8_t[]> joined;
   const uint8_t* stream = chunks[0].Data();
   uint64_t size = chunks[0].Size();
   if (chunks.size() > 1) {
     size = 0;
     for (const ByteReader& c : chunks) size += c.Size();
-    if (size > SIZE_MAX) return false;
+    if (size > kMaxJoinedBytes) return false;
     joined.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
     if (!joined) return false;
     size_t at = 0;
@@ -735,6 +739,9 @@ bool PngDecoder::InflateWhole(const std::vector<ByteReader>& chunks, RowWriter& 
       at += static_cast<size_t>(c.Size());
     }
     stream = joined.get();
+    const uint8_t* first = chunks.front().Data();
+    source_->DoneWith(static_cast<uint64_t>(first - source_->Data()),
+                      static_cast<uint64_t>(chunks.back().Data() + chunks.back().Size() - first));
   }
   // The zlib header as zlib itself accepts it: deflate, a window of at most
   // 32 KB, no preset dictionary, a valid check. zlib judges anything else.
@@ -748,6 +755,8 @@ bool PngDecoder::InflateWhole(const std::vector<ByteReader>& chunks, RowWriter& 
       libdeflate_deflate_decompress(d, stream + 2, static_cast<size_t>(size - 2), area, areaBytes, &produced);
   libdeflate_free_decompressor(d);
   if (result != LIBDEFLATE_SUCCESS) return false;
+  // The copy goes before the rows are converted, which touch the rest of the buffer.
+  joined.reset();
   writer.UseWholeArea(area, areaBytes);
   writer.Consume(produced, cancel);
   return true;
