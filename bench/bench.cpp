@@ -33,12 +33,12 @@ double Seconds(const std::function<void()>& fn) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+}  // namespace
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
 }
-
-}  // namespace
 
 bool RegisterSuite(const char* name, const char* usage, SuiteFunction run) {
   Suites()[name] = {usage, std::move(run)};

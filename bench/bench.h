@@ -28,6 +28,8 @@ struct Timing {
 // of each) and returns the medians.
 Timing MeasurePair(const std::function<void()>& ours, const std::function<void()>& reference, int runs);
 
+double Median(std::vector<double> values);
+
 // PSNR in dB of two equally long 8-bit sample arrays (infinity when equal).
 double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
 // A PSNR as a table column: "exact", or dB with two decimals.

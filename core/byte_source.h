@@ -14,6 +14,21 @@ class ByteSource : public CountedObject {
   virtual const wchar_t* Path() const = 0;
   // Last-write time in 100 ns units since 1601-01-01.
   virtual bool LastWriteTime(uint64_t* fileTime) const = 0;
+
+  // The bytes [offset, offset + n) are read for the last time for now: a
+  // mapped file lets the system take those pages out of the process (a
+  // later read brings them back from the file), so a decoder that copied
+  // them does not hold them twice. Sources over other memory keep it.
+  void DoneWith(uint64_t offset, uint64_t n) const {
+    if (mappedFile_ && offset < Size()) ReleaseMappedPages(Data() + offset, n < Size() - offset ? n : Size() - offset);
+  }
+
+ protected:
+  bool mappedFile_ = false;
+
+ private:
+  // Platform part of DoneWith; only whole pages inside the range go.
+  static void ReleaseMappedPages(const uint8_t* p, uint64_t n);
 };
 
 // A file mapped into memory (a file mapping on Windows, mmap elsewhere).

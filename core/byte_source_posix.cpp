@@ -37,7 +37,17 @@ bool MappedFileSource::Open(const wchar_t* path) {
   if (view == MAP_FAILED) return false;
   mapping_ = view;
   view_ = static_cast<const uint8_t*>(view);
+  mappedFile_ = true;
   return true;
+}
+
+void ByteSource::ReleaseMappedPages(const uint8_t* p, uint64_t n) {
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
+  // The view is a private, never written mapping: dropped pages are read
+  // again from the file, not lost.
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 bool MappedFileSource::LastWriteTime(uint64_t* fileTime) const { return FileLastWriteTime(file_, fileTime); }

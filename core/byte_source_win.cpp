@@ -35,7 +35,13 @@ bool MappedFileSource::Open(const wchar_t* path) {
   mapping_ = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (!mapping_) return false;
   view_ = static_cast<const uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
-  return view_ != nullptr;
+  mappedFile_ = view_ != nullptr;
+  return mappedFile_;
+}
+
+void ByteSource::ReleaseMappedPages(const uint8_t* p, uint64_t n) {
+  // Unlocking pages that are not locked takes them out of the working set.
+  VirtualUnlock(const_cast<uint8_t*>(p), static_cast<SIZE_T>(n));
 }
 
 bool MappedFileSource::LastWriteTime(uint64_t* fileTime) const { return FileLastWriteTime(file_, fileTime); }

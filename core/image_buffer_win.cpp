@@ -93,6 +93,9 @@ class DibImageBuffer final : public ImageBuffer {
 
 }  // namespace
 
+// Heap blocks of Windows take no such advice.
+void AdviseLargeBlock(void*, size_t) {}
+
 ImageBuffer* CreateScreenImageBuffer(PixelFormat format, ImageSize size, const BufferGeometry& geometry) {
   Ref<DibImageBuffer> buffer(new (std::nothrow) DibImageBuffer(format, size));
   if (!buffer || !buffer->Create(geometry)) return nullptr;

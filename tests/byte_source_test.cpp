@@ -21,6 +21,10 @@ TEST(ByteSource, MapsAWholeFileAndKnowsItsTime) {
   ASSERT_TRUE(s->Open(path.c_str()));
   ASSERT_EQ(s->Size(), bytes.size());
   EXPECT_EQ(std::memcmp(s->Data(), bytes.data(), bytes.size()), 0);
+  // Pages a reader is done with come back unchanged when read again.
+  s->DoneWith(100, 60000);
+  s->DoneWith(69000, 5000);
+  EXPECT_EQ(std::memcmp(s->Data(), bytes.data(), bytes.size()), 0);
   EXPECT_EQ(std::wstring(s->Path()), path);
   uint64_t t = 0;
   ASSERT_TRUE(s->LastWriteTime(&t));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -292,8 +293,9 @@ TEST(PngDamaged, FaultsGiveStatus) {
 // Rows the data does not reach are transparent black: 0 in colour images,
 // the preset entry 253 in palette images whose palette leaves it free.
 TEST(PngDamaged, CutDataLeavesTheRestTransparent) {
-  struct Case { const char* name; uint8_t type, interlace; };
-  for (const Case& c : {Case{"RGB", 2, 0}, Case{"palette", 3, 0}, Case{"RGB interlaced", 2, 1}}) {
+  struct Case { const char* name; uint8_t type, interlace; size_t pieces; };
+  for (const Case& c : {Case{"RGB", 2, 0, 1}, Case{"palette", 3, 0, 1}, Case{"RGB interlaced", 2, 1, 1},
+                        Case{"RGB in several chunks", 2, 0, 5}}) {
     SCOPED_TRACE(c.name);
     Picture p{64, 64, 8, c.type, {}};
     std::mt19937 rng(3);
@@ -304,7 +306,9 @@ TEST(PngDamaged, CutDataLeavesTheRestTransparent) {
     data.resize(data.size() / 2);
     std::vector<Chunk> chunks = {Ihdr(64, 64, 8, c.type, c.interlace)};
     if (c.type == 3) chunks.push_back({"PLTE", {1, 2, 3, 4, 5, 6, 7, 8, 9}});
-    chunks.push_back({"IDAT", data});
+    const size_t piece = data.size() / c.pieces + 1;
+    for (size_t at = 0; at < data.size(); at += piece)
+      chunks.push_back({"IDAT", Bytes(data.begin() + at, data.begin() + std::min(data.size(), at + piece))});
     Decoded d = DecodeBytes(Png(chunks));
     ASSERT_EQ(d.decode, pv::kStatusOk);
     EXPECT_EQ(d.buffer->UsesAlpha(), 1);

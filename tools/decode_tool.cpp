@@ -78,12 +78,8 @@ int WriteDecoded(const std::wstring& file, const std::wstring& outPath, long fra
   ImageBuffer* chosen = image.get();
   for (long i = 0; i < frame && chosen; ++i) chosen = chosen->Frame().next;
   if (!chosen) return Fail(err, kStatusSizeMismatch);
-  std::vector<uint8_t> rgba;
-  s = ToStraightRgba(*chosen, &rgba);
+  s = WriteImageFile(outPath, *chosen, EndsWith(outPath, L".bmp") ? ImageFileKind::Bmp32 : ImageFileKind::Pam);
   if (Failed(s)) return Fail(err, s);
-  std::vector<uint8_t> bytes = EndsWith(outPath, L".bmp") ? EncodeBmp32(rgba, chosen->Width(), chosen->Height())
-                                                          : EncodePam(rgba, chosen->Width(), chosen->Height());
-  if (!WriteWholeFile(outPath, bytes)) return Fail(err, kStatusCannotWrite);
   return 0;
 }
 

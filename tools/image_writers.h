@@ -12,8 +12,15 @@ namespace pv {
 // image that does not use alpha has alpha 255.
 Status ToStraightRgba(ImageBuffer& image, std::vector<uint8_t>* rgba);
 
-// PAM (P7, RGB_ALPHA, MAXVAL 255) and 32-bit Windows bitmap files.
-std::vector<uint8_t> EncodePam(const std::vector<uint8_t>& rgba, uint32_t width, uint32_t height);
+// PAM (P7, RGB_ALPHA, MAXVAL 255) or top-down 32-bit Windows bitmap, both
+// with the straight alpha of ToStraightRgba.
+enum class ImageFileKind : uint8_t { Pam, Bmp32 };
+
+// Writes the image straight from its pixels: rows are converted into a small
+// block that goes to the file as it fills, so no second whole image exists
+// (except a converted copy when the pixels are not 8-bit B, G, R, A).
+Status WriteImageFile(const std::wstring& path, ImageBuffer& image, ImageFileKind kind);
+
 std::vector<uint8_t> EncodeBmp32(const std::vector<uint8_t>& rgba, uint32_t width, uint32_t height);
 
 bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes);

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "core/decoder.h"
 
@@ -41,6 +42,11 @@ class PngDecoder final : public ImageDecoder {
   // Reads an fcTL: the frame's place, timing and where its data begins.
   Status ReadFrameControl(ByteReader chunk, bool beforeImageData, uint64_t next, Frame* frame) const;
   void WritePalette(uint32_t* palette) const;
+  // The data chunks of this image or frame, in order, up to its end.
+  std::vector<ByteReader> DataChunks(const ByteReader& r) const;
+  // The whole stream at once into the pixel buffer, where the rows allow it
+  // and the stream is whole; false leaves the work to Inflate's zlib road.
+  bool InflateWhole(const std::vector<ByteReader>& chunks, RowWriter& writer, const CancelFlag* cancel) const;
   Status Inflate(const ByteReader& r, RowWriter& writer, const CancelFlag* cancel) const;
 
   Format format_;
