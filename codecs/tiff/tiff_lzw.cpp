@@ -70,8 +70,8 @@ size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
   // literals), so an entry is where it lies and its length; a string is
   // copied from there instead of being walked along its prefixes. The
   // lengths lie apart, in 8 KB that stay in the first-level cache: where the
-  // next string goes waits on them. One more entry than codes takes the
-  // writes of a full table, which are never read.
+  // next string goes waits on them. A spare entry past the last code takes
+  // the writes of a full table, which are never read.
   const uint8_t* starts[kTableSize + 1];
   uint16_t lengths[kTableSize + 1];
   for (uint32_t c = 0; c < 256; ++c) starts[c] = kLiterals.data() + c, lengths[c] = 1;
@@ -120,10 +120,13 @@ size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
       }
       starts[next] = previous;
       lengths[next] = static_cast<uint16_t>(previousLength + 1);
-      next += next < kTableSize;
-      if (next == widen) {
-        ++width;  // one code early
-        widen = width < 12 ? (1u << width) - 1 : kTableSize + 1;
+      if (++next == widen) {
+        if (next > kTableSize) {
+          next = kTableSize;  // full: the spare entry takes the writes until the next Clear
+        } else {
+          ++width;  // one code early
+          widen = width < 12 ? (1u << width) - 1 : kTableSize + 1;
+        }
       }
       previous = dst;
       previousLength = length;
