@@ -98,8 +98,9 @@ std::wstring Property(const pvtest::DecodedBytes& d, uint32_t id) {
 // ---------------------------------------------------------------------------
 // TIFF's LZW from a textbook encoder. The decoder adds its entries one
 // code later, so its width grows at 511, 1023 and 2047 free codes where
-// the encoder's grows at 512, 1024 and 2048.
-Bytes LzwEncode(const Bytes& in) {
+// the encoder's grows at 512, 1024 and 2048. Without clears the table
+// fills and stays full.
+Bytes LzwEncode(const Bytes& in, bool clears = true) {
   Bytes out;
   uint64_t bits = 0;
   uint32_t count = 0, width = 9, next = 258;
@@ -118,9 +119,9 @@ Bytes LzwEncode(const Bytes& in) {
       continue;
     }
     emit(code(w));
-    table[wc] = next++;
+    if (next < 4096) table[wc] = next++;
     width = next >= 2048 ? 12 : next >= 1024 ? 11 : next >= 512 ? 10 : 9;
-    if (next == 4093) {
+    if (clears && next == 4093) {
       emit(256);
       table.clear();
       next = 258, width = 9;
@@ -140,8 +141,8 @@ TEST(TiffCodings, LzwPackBitsAndFloats) {
   Bytes varied(6000), runs(9000);
   for (size_t i = 0; i < varied.size(); ++i) varied[i] = static_cast<uint8_t>((i * i / 7 + i / 3) & 0xFF);
   for (size_t i = 0; i < runs.size(); ++i) runs[i] = static_cast<uint8_t>(i / 700 % 3 ? i / 700 : i % 5);
-  for (const Bytes& data : {varied, runs}) {
-    const Bytes lzw = LzwEncode(data);
+  for (const auto& [data, clears] : {std::pair{varied, true}, {runs, true}, {varied, false}}) {
+    const Bytes lzw = LzwEncode(data, clears);
     // Every output size cuts the last string; every input size ends early.
     // The bytes written are exact, and none outside the buffer.
     for (size_t size = 0; size <= data.size(); size += 1 + size / 64) {

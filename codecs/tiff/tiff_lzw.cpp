@@ -9,10 +9,14 @@ namespace pv {
 
 namespace {
 
-constexpr uint32_t kClear = 256, kEnd = 257, kFirstFree = 258, kTableSize = 4096;
+constexpr uint32_t kClear = 256, kFirstFree = 258, kTableSize = 4096;
 // Strings are copied in 16-byte steps; a step may run up to 15 bytes past
 // the string, into output that the following codes write again.
 constexpr size_t kStep = 16;
+// The length of a code that has no string: Clear, End of Information and
+// the codes past the last entry. It sends them down the slow road with the
+// long strings, so the common case asks one question of a code.
+constexpr uint16_t kNoString = 0xFFFF;
 
 // The single-byte strings, with room for one whole step past the last.
 constexpr std::array<uint8_t, 256 + kStep> kLiterals = [] {
@@ -29,43 +33,34 @@ void CopyStep(uint8_t* dst, const uint8_t* src) {
   std::memcpy(dst, step, kStep);
 }
 
-// Codes taken most significant bit first; the next code is in the top bits
-// of `bits_`, of which `count_` are valid.
+// Codes taken most significant bit first, each from one 8-byte big-endian
+// load at its first byte while eight bytes remain there; only the bit
+// position carries from one code to the next.
 class CodeReader {
  public:
-  explicit CodeReader(ByteReader in) : data_(in.Data()), size_(static_cast<size_t>(in.Size())) {}
+  explicit CodeReader(ByteReader in)
+      : data_(in.Data()), bits_(in.Size() * 8), fastEnd_(in.Size() >= 8 ? (in.Size() - 7) * 8 : 0) {}
 
   // False at the end of the input.
   bool Next(uint32_t width, uint32_t* code) {
-    if (size_ - pos_ >= 8) {
-      // Topped up on every code, without a branch: eight bytes at once, of
-      // which the whole bytes that fit are counted as taken. The bits below
-      // count_ that this sets again are the same bits.
+    if (pos_ < fastEnd_) [[likely]] {
       uint64_t word = 0;
-      std::memcpy(&word, data_ + pos_, 8);
+      std::memcpy(&word, data_ + (pos_ >> 3), 8);
       if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
-      bits_ |= word >> count_;
-      pos_ += (63 - count_) >> 3;
-      count_ |= 56;
-    } else if (count_ < width) {
-      while (count_ <= 56 && pos_ < size_) {
-        bits_ |= uint64_t{data_[pos_++]} << (56 - count_);
-        count_ += 8;
-      }
-      if (count_ < width) return false;
+      *code = static_cast<uint32_t>((word << (pos_ & 7)) >> (64 - width));
+      pos_ += width;
+      return true;
     }
-    *code = static_cast<uint32_t>(bits_ >> (64 - width));
-    bits_ <<= width;
-    count_ -= width;
+    if (bits_ - pos_ < width) return false;
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < width; ++i, ++pos_) value = value << 1 | ((data_[pos_ >> 3] >> (7 - (pos_ & 7))) & 1);
+    *code = value;
     return true;
   }
 
  private:
   const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-  uint64_t bits_ = 0;
-  uint32_t count_ = 0;
+  uint64_t bits_, fastEnd_, pos_ = 0;
 };
 
 }  // namespace
@@ -75,58 +70,68 @@ size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
   // literals), so an entry is where it lies and its length; a string is
   // copied from there instead of being walked along its prefixes. The
   // lengths lie apart, in 8 KB that stay in the first-level cache: where the
-  // next string goes waits on them.
-  const uint8_t* starts[kTableSize];
-  uint16_t lengths[kTableSize];
+  // next string goes waits on them. A spare entry past the last code takes
+  // the writes of a full table, which are never read.
+  const uint8_t* starts[kTableSize + 1];
+  uint16_t lengths[kTableSize + 1];
   for (uint32_t c = 0; c < 256; ++c) starts[c] = kLiterals.data() + c, lengths[c] = 1;
+  std::fill(lengths + 256, lengths + kTableSize, kNoString);
+  // While done is below this, a string of up to one step is one step.
+  const size_t stepEnd = size >= kStep ? size - kStep + 1 : 0;
   CodeReader codes(in);
-  uint32_t width = 9, next = kFirstFree, code = 0;
-  const uint8_t* previous = nullptr;  // the previous string's output; none right after a Clear
-  size_t previousLength = 0, done = 0;
-  while (done < size && codes.Next(width, &code)) {
-    uint8_t* dst = out + done;
-    const size_t room = size - done;
-    size_t length = 0;
-    if (code < next) {
-      if (code == kClear || code == kEnd) {
-        if (code == kEnd) break;
-        width = 9;
-        next = kFirstFree;
-        previous = nullptr;
-        continue;
-      }
-      const uint8_t* start = starts[code];
-      length = lengths[code];
-      if (length + kStep <= room) {
-        // The string ends before dst, so each step reads bytes of the string
-        // or ones it does not need. Most strings take one step.
-        CopyStep(dst, start);
-        for (size_t i = kStep; i < length; i += kStep) CopyStep(dst + i, start + i);
+  uint32_t next = kFirstFree, code = 0;
+  size_t done = 0;
+  // The first code and every code after a Clear is a literal, which adds no entry.
+  while (done < size && codes.Next(9, &code)) {
+    if (code == kClear) continue;
+    if (code > 255) break;  // End of Information, or a code that cannot come first
+    std::fill(lengths + kFirstFree, lengths + next, kNoString);
+    next = kFirstFree;
+    uint32_t width = 9, widen = (1u << width) - 1;
+    out[done] = static_cast<uint8_t>(code);
+    const uint8_t* previous = out + done++;  // the previous string's output
+    size_t previousLength = 1;
+    for (;;) {
+      if (!codes.Next(width, &code)) return done;
+      uint8_t* dst = out + done;
+      size_t length = lengths[code];
+      if (length <= kStep && done < stepEnd) [[likely]] {
+        CopyStep(dst, starts[code]);
       } else {
-        std::memcpy(dst, start, std::min(length, room));  // cut at the end
+        const size_t room = size - done;
+        if (length == kNoString) {
+          if (code == kClear) break;  // the next segment starts
+          if (code != next) return done;  // End of Information, or a code that cannot occur
+          // Not yet in the table: the previous string, which ends at dst,
+          // then its own first byte.
+          length = previousLength + 1;
+          if (length + kStep <= room) {
+            for (size_t i = 0; i < previousLength; i += kStep) CopyStep(dst + i, previous + i);
+          } else {
+            std::memcpy(dst, previous, std::min(previousLength, room));
+          }
+          if (previousLength < room) dst[previousLength] = previous[0];
+        } else if (length + kStep <= room) {
+          for (size_t i = 0; i < length; i += kStep) CopyStep(dst + i, starts[code] + i);
+        } else {
+          std::memcpy(dst, starts[code], std::min(length, room));  // cut at the end
+        }
+        if (length >= room) return size;
       }
-    } else if (code == next && previous) {
-      // Not yet in the table: the previous string, which ends at dst, then
-      // its own first byte.
-      length = previousLength + 1;
-      if (length + kStep <= room) {
-        for (size_t i = 0; i < previousLength; i += kStep) CopyStep(dst + i, previous + i);
-      } else {
-        std::memcpy(dst, previous, std::min(previousLength, room));
-      }
-      if (previousLength < room) dst[previousLength] = previous[0];
-    } else {
-      break;
-    }
-    if (previous && next < kTableSize) {
-      // The previous string and this one's first byte follow each other in the output.
       starts[next] = previous;
-      lengths[next++] = static_cast<uint16_t>(previousLength + 1);
-      if (next == (1u << width) - 1 && width < 12) ++width;  // one code early
+      lengths[next] = static_cast<uint16_t>(previousLength + 1);
+      if (++next == widen) {
+        if (next > kTableSize) {
+          next = kTableSize;  // full: the spare entry takes the writes until the next Clear
+        } else {
+          ++width;  // one code early
+          widen = width < 12 ? (1u << width) - 1 : kTableSize + 1;
+        }
+      }
+      previous = dst;
+      previousLength = length;
+      done += length;
     }
-    previous = dst;
-    previousLength = length;
-    done += std::min(length, room);
   }
   return done;
 }
