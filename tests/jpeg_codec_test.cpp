@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/jpeg/huffman.h"
 #include "codecs/jpeg/jpeg_codec.h"
 #include "codecs/jpeg/mcu_writers.h"
 #include "core/cpu.h"
@@ -237,6 +238,69 @@ TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
   EXPECT_EQ(parallel.model, ColourModel::Rgb);
   EXPECT_EQ(serial.model, ColourModel::Rgb);
   EXPECT_TRUE(parallel.pixels == serial.pixels);
+}
+
+// ---------------------------------------------------------------------------
+// The table that decodes up to two symbols at once against decoding them one
+// by one, on every 11-bit prefix of the typical tables.
+
+TEST(JpegHuffman, FastEntriesMatchSymbolBySymbolDecoding) {
+  using pv::jpeg::AcFast;
+  using pv::jpeg::BitReader;
+  using pv::jpeg::HuffmanTable;
+  for (const bool dc : {true, false}) {
+    for (const int number : {0, 1}) {
+      HuffmanTable table;
+      table.SetDefault(dc, number);
+      table.Derive(dc);
+      for (uint32_t peek = 0; peek < (1u << HuffmanTable::kLookBits); ++peek) {
+        const uint32_t e = table.Fast(peek);
+        if (e == 0) continue;
+        SCOPED_TRACE(testing::Message() << (dc ? "DC " : "AC ") << number << " prefix " << peek);
+        // The prefix, then bits that tell how far each reader got.
+        std::vector<uint8_t> data;
+        for (const uint32_t b : {peek >> 3, (peek & 7) << 5 | 0x15, 0xA5u, 0x3Cu, 0x96u, 0x5Au, 0x11u, 0x2Eu}) {
+          data.push_back(static_cast<uint8_t>(b));
+          if (b == 0xFF) data.push_back(0);
+        }
+        BitReader fast, slow;
+        fast.Reset(data.data(), data.data() + data.size());
+        slow.Reset(data.data(), data.data() + data.size());
+        fast.Fill();
+        auto next = [&](int* run) {
+          const int rs = table.Decode(slow);
+          *run = rs >> 4;
+          return pv::jpeg::Extend(slow.Bits(rs & 15), rs & 15) + (rs & 15 ? 0 : 1 << 20);
+        };
+        int run = 0;
+        if (dc) {
+          fast.Consume(static_cast<int>(pv::jpeg::DcFast::Used(e)));
+          const int size = table.Decode(slow);
+          EXPECT_EQ(pv::jpeg::DcFast::Difference(e), pv::jpeg::Extend(slow.Bits(size), size));
+        } else {
+          fast.Consume(static_cast<int>(AcFast::UsedBoth(e)));
+          // Symbols without value bits come back as 1 << 20: an end of block
+          // (run below 15) or sixteen zeros.
+          const int32_t first = next(&run);
+          const bool ends = first == (1 << 20) && run != 15;
+          EXPECT_EQ(AcFast::Value1(e), ends || first == (1 << 20) ? 0 : first);
+          EXPECT_EQ(AcFast::Run1(e), ends ? 0u : static_cast<uint32_t>(run));
+          if (!ends && AcFast::UsedBoth(e) != AcFast::Used1(e)) {
+            const int32_t second = next(&run);
+            const bool ends2 = second == (1 << 20) && run != 15;
+            EXPECT_EQ(AcFast::Ends(e), ends2);
+            EXPECT_EQ(AcFast::Advance2(e), ends2 ? 0u : static_cast<uint32_t>(run) + 1);
+            EXPECT_EQ(AcFast::Value2(e), second == (1 << 20) ? 0 : second);
+          } else {
+            EXPECT_EQ(AcFast::Ends(e), ends);
+            EXPECT_EQ(AcFast::Advance2(e), 0u);
+          }
+        }
+        // Both readers took the same bits.
+        EXPECT_EQ(fast.Bits(16), slow.Bits(16));
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -55,7 +55,7 @@ bool HuffmanTable::Define(const uint8_t* bits, const uint8_t* values) {
   return true;
 }
 
-void HuffmanTable::Derive() {
+void HuffmanTable::Derive(bool dc) {
   if (derived_) return;
   std::memset(lookup_, 0, sizeof lookup_);
   int32_t code = 0;
@@ -78,16 +78,55 @@ void HuffmanTable::Derive() {
     code <<= 1;
   }
   maxCode_[17] = 0xFFFFF;
-  for (uint32_t peek = 0; peek < (1u << kLookBits); ++peek) {
-    const int length = lookup_[peek] >> 8, symbol = lookup_[peek] & 0xFF;
-    const int size = symbol & 15, used = length + size;
-    fastAc_[peek] = 0;
-    if (length == 0 || size == 0 || used > kLookBits) continue;
-    const uint32_t bits = (peek >> (kLookBits - used)) & ((1u << size) - 1);
-    const uint32_t value = static_cast<uint32_t>(Extend(bits, size));
-    fastAc_[peek] = static_cast<int32_t>(value << 16 | static_cast<uint32_t>(symbol >> 4) << 8 | static_cast<uint32_t>(used));
-  }
+  for (uint32_t peek = 0; peek < (1u << kLookBits); ++peek) fast_[peek] = dc ? FastDc(peek) : FastAc(peek);
   derived_ = true;
+}
+
+HuffmanTable::Symbol HuffmanTable::ShortSymbol(uint32_t peek, int bits) const {
+  const uint16_t e = lookup_[peek << (kLookBits - bits) & ((1u << kLookBits) - 1)];
+  Symbol s;
+  s.length = e >> 8;
+  s.value = e & 0xFF;
+  // A code longer than the bits left, or one that needs bits beyond them.
+  if (s.length > bits) s.length = 0;
+  return s;
+}
+
+uint32_t HuffmanTable::FastDc(uint32_t peek) const {
+  const Symbol code = ShortSymbol(peek, kLookBits);
+  // Sizes past 16 decode as 0, as on the slow road.
+  const int size = code.value > 16 ? 0 : code.value;
+  const int used = code.length + size;
+  if (code.length == 0 || used > kLookBits) return 0;
+  const uint32_t bits = (peek >> (kLookBits - used)) & ((1u << size) - 1);
+  return static_cast<uint32_t>(Extend(bits, size)) << 8 | static_cast<uint32_t>(used);
+}
+
+uint32_t HuffmanTable::FastAc(uint32_t peek) const {
+  // The first symbol: its value must fit 8 signed bits (sizes up to 7).
+  const Symbol first = ShortSymbol(peek, kLookBits);
+  const int run1 = first.value >> 4, size1 = first.value & 15;
+  const int used1 = first.length + size1;
+  if (first.length == 0 || used1 > kLookBits || size1 > 7) return 0;
+  if (size1 == 0 && run1 != 15) return AcFast::Make(first.length, first.length, 0, 0, true, 0, 0);
+  const int32_t value1 = Extend((peek >> (kLookBits - used1)) & ((1u << size1) - 1), size1);
+  const uint32_t single = AcFast::Make(used1, used1, run1, 0, false, value1, 0);
+  // The second symbol, from the bits that remain; its value must fit 6 signed bits.
+  const int left = kLookBits - used1;
+  if (left == 0) return single;
+  const uint32_t rest = peek & ((1u << left) - 1);
+  const Symbol second = ShortSymbol(rest, left);
+  const int run2 = second.value >> 4, size2 = second.value & 15;
+  const int used2 = second.length + size2;
+  if (second.length == 0 || used2 > left) return single;
+  const uint32_t both = static_cast<uint32_t>(used1 + used2);
+  if (size2 == 0) {
+    if (run2 != 15) return AcFast::Make(used1, both, run1, 0, true, value1, 0);
+    return AcFast::Make(used1, both, run1, 16, false, value1, 0);
+  }
+  const int32_t value2 = Extend((rest >> (left - used2)) & ((1u << size2) - 1), size2);
+  if (value2 < -32 || value2 > 31) return single;
+  return AcFast::Make(used1, both, run1, static_cast<uint32_t>(run2 + 1), false, value1, value2);
 }
 
 int HuffmanTable::DecodeLong(BitReader& r) const {

@@ -67,6 +67,11 @@ class BitReader {
     count_ -= n;
     if (count_ < 0) count_ = 0;
   }
+  // Skip for n bits known to be there (n <= Available()).
+  void Consume(int n) {
+    bits_ <<= n;
+    count_ -= n;
+  }
   // n bits (0..16) as an unsigned value.
   uint32_t Bits(int n) {
     if (n == 0) return 0;

@@ -289,7 +289,7 @@ bool JpegCodec::ValidateProgressiveScan() const {
   return al_ < 14;
 }
 
-bool JpegCodec::StartScan(bool eighthScale) {
+bool JpegCodec::StartScan() {
   uint32_t blocks = 0;
   for (uint32_t i = 0; i < ns_; ++i) {
     const Component& c = *scan_[i];
@@ -301,10 +301,9 @@ bool JpegCodec::StartScan(bool eighthScale) {
     if (ss_ == 0) scanKind_ = ah_ == 0 ? ScanKind::DcFirst : ScanKind::DcRefine;
     else scanKind_ = ah_ == 0 ? ScanKind::AcFirst : ScanKind::AcRefine;
   } else {
-    scanKind_ = eighthScale ? ScanKind::SequentialDc : ScanKind::Sequential;
+    scanKind_ = ScanKind::Sequential;
   }
-  const bool needDc = scanKind_ == ScanKind::Sequential || scanKind_ == ScanKind::SequentialDc ||
-                      scanKind_ == ScanKind::DcFirst;
+  const bool needDc = scanKind_ == ScanKind::Sequential || scanKind_ == ScanKind::DcFirst;
   const bool needAc = scanKind_ != ScanKind::DcFirst && scanKind_ != ScanKind::DcRefine;
   if (arithmetic_) {
     jpeg::ArithmeticScan scan;
@@ -335,7 +334,7 @@ bool JpegCodec::StartScan(bool eighthScale) {
         // Streams without DHT (motion-JPEG frames) rely on the typical tables.
         if (!t.Defined() && number < 2) t.SetDefault(dc, static_cast<int>(number));
         if (!t.Defined()) return false;
-        t.Derive();
+        t.Derive(dc);
       }
     }
   }
@@ -346,12 +345,20 @@ bool JpegCodec::StartScan(bool eighthScale) {
   return true;
 }
 
-bool JpegCodec::UsesPipeline(bool eighthScale) const {
-  if (progressive_ || eighthScale || !headerRead_) return false;
-  const uint32_t mcusPerRow = paddedWidth_ / (8 * hmax_), mcuRows = paddedHeight_ / (8 * vmax_);
-  return ParallelNesting.load(std::memory_order_relaxed) == 0 && mcusPerRow * componentCount_ >= 256 &&
-         mcuRows >= 32;
+uint32_t JpegCodec::PipelineBand(bool eighthScale) const {
+  if (progressive_ || eighthScale || !headerRead_ || ParallelNesting.load(std::memory_order_relaxed) != 0) return 0;
+  // A task of about a millisecond's work (a quarter of a megapixel) costs
+  // two thread wake-ups of about 0.1 ms; with fewer than four such tasks
+  // the rows that cannot overlap (the first band's decoding, the last
+  // band's writing) eat the gain, and the image is decoded serially.
+  constexpr uint64_t kBandPixels = 1 << 18, kMinBands = 4;
+  const uint64_t rowPixels = uint64_t{paddedWidth_} * 8 * vmax_;
+  const uint64_t rows = (kBandPixels + rowPixels - 1) / rowPixels;
+  const uint64_t mcuRows = paddedHeight_ / (8 * vmax_);
+  return mcuRows >= kMinBands * rows ? static_cast<uint32_t>(rows) : 0;
 }
+
+bool JpegCodec::UsesPipeline(bool eighthScale) const { return PipelineBand(eighthScale) != 0; }
 
 Status JpegCodec::PrepareGeometry(const JpegOutput& out) {
   if (!headerRead_) return kStatusDamaged;
@@ -406,32 +413,54 @@ void JpegCodec::RestartCheck() {
   --restartsToGo_;
 }
 
-void JpegCodec::DecodeSequentialBlock(int16_t* block, uint32_t scanIndex, bool dcOnly) {
+int32_t JpegCodec::DecodeDcDifference(const jpeg::HuffmanTable& dc) {
+  jpeg::BitReader& r = bits_;
+  if (r.Available() < 16) r.Fill();
+  const uint32_t e = dc.Fast(r.Peek(jpeg::HuffmanTable::kLookBits));
+  if (e && jpeg::DcFast::Used(e) <= static_cast<uint32_t>(r.Available())) {
+    r.Consume(static_cast<int>(jpeg::DcFast::Used(e)));
+    return jpeg::DcFast::Difference(e);
+  }
+  int s = dc.Decode(r);
+  if (s > 16) s = 0;
+  return jpeg::Extend(r.Bits(s), s);
+}
+
+void JpegCodec::DecodeSequentialBlock(int16_t* block, uint32_t scanIndex) {
+  using jpeg::AcFast;
   if (arithmetic_) return arith_.DecodeSequential(block, scanIndex);
   const Component& c = *scan_[scanIndex];
   jpeg::BitReader& r = bits_;
-  int s = dcTables_[c.td].Decode(r);
-  if (s > 16) s = 0;
-  const int32_t diff = jpeg::Extend(r.Bits(s), s);
-  predictions_[scanIndex] = Wrap16(predictions_[scanIndex] + diff);
+  predictions_[scanIndex] = Wrap16(predictions_[scanIndex] + DecodeDcDifference(dcTables_[c.td]));
   block[0] = predictions_[scanIndex];
+  // The block is zero, so storing zeros (for a run of 16, or at the end)
+  // changes nothing; eighth-scale decoding stores the values it does not
+  // need rather than branch on them.
   const jpeg::HuffmanTable& ac = acTables_[c.ta];
-  for (int k = 1; k < 64;) {
+  for (uint32_t k = 1; k < 64;) {
     if (r.Available() < 16) r.Fill();
-    const int32_t fast = ac.FastAc(r.Peek(jpeg::HuffmanTable::kLookBits));
-    if (fast && (fast & 0xFF) <= r.Available()) {
-      r.Skip(fast & 0xFF);
-      k += (fast >> 8) & 15;
-      if (!dcOnly) block[jpeg::kZigzag[k]] = static_cast<int16_t>(fast >> 16);
-      ++k;
+    const uint32_t e = ac.Fast(r.Peek(jpeg::HuffmanTable::kLookBits));
+    if (e && AcFast::UsedBoth(e) <= static_cast<uint32_t>(r.Available())) {
+      const uint32_t p1 = k + AcFast::Run1(e);
+      if (p1 >= 63 && AcFast::UsedBoth(e) != AcFast::Used1(e)) {
+        // The block is full after the first symbol; the second is the next block's.
+        r.Consume(static_cast<int>(AcFast::Used1(e)));
+        block[jpeg::kZigzag[p1]] = static_cast<int16_t>(AcFast::Value1(e));
+        break;
+      }
+      r.Consume(static_cast<int>(AcFast::UsedBoth(e)));
+      const uint32_t p2 = p1 + AcFast::Advance2(e);
+      block[jpeg::kZigzag[p2]] = static_cast<int16_t>(AcFast::Value2(e));
+      block[jpeg::kZigzag[p1]] = static_cast<int16_t>(AcFast::Value1(e));
+      if (AcFast::Ends(e)) break;
+      k = p2 + 1;
       continue;
     }
     const int rs = ac.Decode(r);
     const int run = rs >> 4, size = rs & 15;
     if (size) {
       k += run;
-      const uint32_t v = r.Bits(size);
-      if (!dcOnly) block[jpeg::kZigzag[k]] = Wrap16(jpeg::Extend(v, size));
+      block[jpeg::kZigzag[k]] = Wrap16(jpeg::Extend(r.Bits(size), size));
       ++k;
     } else if (run == 15) {
       k += 16;
@@ -442,10 +471,7 @@ void JpegCodec::DecodeSequentialBlock(int16_t* block, uint32_t scanIndex, bool d
 }
 
 void JpegCodec::DecodeDcFirst(int16_t* block, uint32_t scanIndex) {
-  const Component& c = *scan_[scanIndex];
-  int s = dcTables_[c.td].Decode(bits_);
-  if (s > 16) s = 0;
-  const int32_t diff = jpeg::Extend(bits_.Bits(s), s);
+  const int32_t diff = DecodeDcDifference(dcTables_[scan_[scanIndex]->td]);
   predictions_[scanIndex] = Wrap16(predictions_[scanIndex] + diff);
   block[0] = Wrap16(static_cast<int32_t>(static_cast<uint32_t>(predictions_[scanIndex]) << al_));
 }
@@ -462,11 +488,14 @@ void JpegCodec::DecodeAcFirst(int16_t* block, uint32_t scanIndex) {
   const jpeg::HuffmanTable& ac = acTables_[scan_[scanIndex]->ta];
   for (uint32_t k = ss_; k <= se_; ++k) {
     if (bits_.Available() < 16) bits_.Fill();
-    const int32_t fast = ac.FastAc(bits_.Peek(jpeg::HuffmanTable::kLookBits));
-    if (fast && (fast & 0xFF) <= bits_.Available()) {
-      bits_.Skip(fast & 0xFF);
-      k = std::min<uint32_t>(k + ((fast >> 8) & 15), 63);
-      block[jpeg::kZigzag[k]] = Wrap16(static_cast<int32_t>(static_cast<uint32_t>(fast >> 16) << al_));
+    // Only the first symbol of a fast entry, and only a coefficient: runs
+    // and ends of band differ here from sequential scans.
+    const uint32_t e = ac.Fast(bits_.Peek(jpeg::HuffmanTable::kLookBits));
+    const int32_t value = jpeg::AcFast::Value1(e);
+    if (value != 0 && jpeg::AcFast::Used1(e) <= static_cast<uint32_t>(bits_.Available())) {
+      bits_.Consume(static_cast<int>(jpeg::AcFast::Used1(e)));
+      k = std::min<uint32_t>(k + jpeg::AcFast::Run1(e), 63);
+      block[jpeg::kZigzag[k]] = Wrap16(static_cast<int32_t>(static_cast<uint32_t>(value) << al_));
       continue;
     }
     const int rs = ac.Decode(bits_);
@@ -531,7 +560,6 @@ void JpegCodec::DecodeBlock(int16_t* block, uint32_t scanIndex) {
   if (arithmetic_) {
     switch (scanKind_) {
       case ScanKind::Sequential:
-      case ScanKind::SequentialDc:
         std::memset(block, 0, 128);
         return arith_.DecodeSequential(block, scanIndex);
       case ScanKind::DcFirst:
@@ -546,9 +574,8 @@ void JpegCodec::DecodeBlock(int16_t* block, uint32_t scanIndex) {
   }
   switch (scanKind_) {
     case ScanKind::Sequential:
-    case ScanKind::SequentialDc:
       std::memset(block, 0, 128);
-      DecodeSequentialBlock(block, scanIndex, scanKind_ == ScanKind::SequentialDc);
+      DecodeSequentialBlock(block, scanIndex);
       break;
     case ScanKind::DcFirst:
       DecodeDcFirst(block, scanIndex);
@@ -567,10 +594,9 @@ void JpegCodec::DecodeBlock(int16_t* block, uint32_t scanIndex) {
 
 void JpegCodec::DecodeMcu(int16_t* mcu) {
   RestartCheck();
-  const bool dcOnly = scanKind_ == ScanKind::SequentialDc;
   for (uint32_t i = 0; i < ns_; ++i) {
     const Component& c = *scan_[i];
-    for (uint32_t b = 0; b < c.blocksPerMcu; ++b) DecodeSequentialBlock(mcu + (c.offset + b) * 64, i, dcOnly);
+    for (uint32_t b = 0; b < c.blocksPerMcu; ++b) DecodeSequentialBlock(mcu + (c.offset + b) * 64, i);
   }
 }
 
@@ -615,26 +641,18 @@ void JpegCodec::WriteMcuRow(int16_t* coefs, uint8_t* rowOut, bool clear) const {
 }
 
 Status JpegCodec::DecodeStreaming(const JpegOutput& out) {
-  const bool pipeline = UsesPipeline(out.eighthScale);
+  const uint32_t band = PipelineBand(out.eighthScale);
   const uint64_t rowBlocks = uint64_t{mcusPerRow_} * mcuBlocks_;
   CoefficientBuffer buffer;
-  if (!buffer.Allocate(pipeline ? 2 * rowBlocks : mcuBlocks_)) return kStatusOutOfMemory;
+  if (!buffer.Allocate(band ? 2 * band * rowBlocks : mcuBlocks_)) return kStatusOutOfMemory;
   const uint32_t scale = out.eighthScale ? 1 : 8;
-  const size_t bandBytes = size_t{scale} * vmax_ * out.stride;
+  const size_t rowBytes = size_t{scale} * vmax_ * out.stride;
   const size_t across = size_t{scale} * hmax_ * out.bytesPerPixel;
-  TaskGroup group;
-  for (uint32_t mr = 0; mr < mcuRows_; ++mr) {
-    if (IsCancelled(out.cancel)) break;
-    ReportProgress(out, mr, mcuRows_);
-    uint8_t* rowOut = out.pixels + mr * bandBytes;
-    if (pipeline) {
-      int16_t* half = buffer.data + (mr & 1) * rowBlocks * 64;
-      for (uint32_t mc = 0; mc < mcusPerRow_; ++mc) DecodeMcu(half + size_t{mc} * mcuBlocks_ * 64);
-      // The task of the previous row reads the other half; it must be done
-      // before this row's task may start, so one task runs at a time.
-      group.Wait();
-      group.Run([this, half, rowOut] { WriteMcuRow(half, rowOut, true); });
-    } else {
+  if (!band) {
+    for (uint32_t mr = 0; mr < mcuRows_; ++mr) {
+      if (IsCancelled(out.cancel)) break;
+      ReportProgress(out, mr, mcuRows_);
+      uint8_t* rowOut = out.pixels + mr * rowBytes;
       for (uint32_t mc = 0; mc < mcusPerRow_; ++mc) {
         DecodeMcu(buffer.data);
         ReconstructMcu(buffer.data);
@@ -643,6 +661,30 @@ Status JpegCodec::DecodeStreaming(const JpegOutput& out) {
       }
       FinishBand(rowOut, scale * vmax_);
     }
+    return kStatusOk;
+  }
+  TaskGroup group;
+  const size_t rowCoefs = rowBlocks * 64;
+  bool cancelled = false;
+  for (uint32_t first = 0; first < mcuRows_ && !cancelled; first += band) {
+    int16_t* half = buffer.data + (first / band % 2) * band * rowCoefs;
+    uint32_t rows = 0;
+    for (; rows < band && first + rows < mcuRows_; ++rows) {
+      if (IsCancelled(out.cancel)) {
+        cancelled = true;
+        break;
+      }
+      ReportProgress(out, first + rows, mcuRows_);
+      int16_t* row = half + rows * rowCoefs;
+      for (uint32_t mc = 0; mc < mcusPerRow_; ++mc) DecodeMcu(row + size_t{mc} * mcuBlocks_ * 64);
+    }
+    // The task of the previous band reads the other half; it must be done
+    // before this band's task may start, so one task runs at a time.
+    group.Wait();
+    uint8_t* bandOut = out.pixels + first * rowBytes;
+    group.Run([this, half, bandOut, rows, rowCoefs, rowBytes] {
+      for (uint32_t r = 0; r < rows; ++r) WriteMcuRow(half + r * rowCoefs, bandOut + r * rowBytes, true);
+    });
   }
   group.Wait();
   return kStatusOk;
@@ -692,7 +734,7 @@ Status JpegCodec::Decode(const JpegOutput& out) {
     const int m = NextMarker();
     if (m == kEoi) break;
     if (m != kSos || !ReadScanHeader() || (progressive_ && !ValidateProgressiveScan()) ||
-        !StartScan(out.eighthScale)) {
+        !StartScan()) {
       status = kStatusDamaged;
       break;
     }

@@ -78,7 +78,7 @@ class JpegCodec {
     uint32_t blocksPerMcu = 1, offset = 0;
     uint32_t blocksWide = 0, blocksHigh = 0;  // of the component alone
   };
-  enum class ScanKind : uint8_t { Sequential, SequentialDc, DcFirst, DcRefine, AcFirst, AcRefine };
+  enum class ScanKind : uint8_t { Sequential, DcFirst, DcRefine, AcFirst, AcRefine };
   static constexpr int kMarkerError = 256;
 
   // The next frame marker, SOI, EOI or SOS; tables on the way are read,
@@ -90,9 +90,11 @@ class JpegCodec {
   bool ReadDac(ByteReader& p);
   bool ReadScanHeader();
   bool ValidateProgressiveScan() const;
-  bool StartScan(bool eighthScale);
+  bool StartScan();
   Status PrepareGeometry(const JpegOutput& out);
 
+  // MCU rows per reconstruction task of the pipeline; 0: decode serially.
+  uint32_t PipelineBand(bool eighthScale) const;
   Status DecodeStreaming(const JpegOutput& out);
   bool DecodeBuffered(const JpegOutput& out, int16_t* coefs);
   void DecodeMcu(int16_t* mcu);
@@ -105,7 +107,8 @@ class JpegCodec {
   void FinishBand(uint8_t* rowOut, uint32_t rows) const;
   void ReportProgress(const JpegOutput& out, uint32_t done, uint32_t total) const;
 
-  void DecodeSequentialBlock(int16_t* block, uint32_t scanIndex, bool dcOnly);
+  int32_t DecodeDcDifference(const jpeg::HuffmanTable& dc);
+  void DecodeSequentialBlock(int16_t* block, uint32_t scanIndex);
   void DecodeDcFirst(int16_t* block, uint32_t scanIndex);
   void DecodeDcRefine(int16_t* block);
   void DecodeAcFirst(int16_t* block, uint32_t scanIndex);
