@@ -40,25 +40,11 @@ fuzz() {
     echo "clang is missing: fuzzing skipped"
     return 0
   fi
-  build build/fuzz -DPV_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ || return 1
-  local seeds=build/fuzz/seeds rc=0
-  mkdir -p "$seeds"
-  [ -d ../shared/testdata ] && find ../shared/testdata -type f ! -name '*.pam' ! -name '*.tsv' ! -name '*.md' \
-    -size -200k -exec cp -n {} "$seeds/" \;
-  cp -n samples/* "$seeds/"
-  # One budget for all targets, shared out evenly.
-  local targets seconds
-  targets=$(find build/fuzz -name '*_fuzz' -type f -perm -u+x | sort)
-  seconds=$(( ${PV_FUZZ_TOTAL_SECONDS:-480} / $(echo "$targets" | wc -l) ))
+  # One budget for all targets, shared out evenly, two targets at a time.
+  local seconds
+  seconds=$(( ${PV_FUZZ_TOTAL_SECONDS:-480} / $(find fuzz -name '*_fuzz.cpp' | wc -l) ))
   [ "$seconds" -ge 10 ] || seconds=10
-  for target in $targets; do
-    mkdir -p "$target.corpus"
-    echo "$target: $seconds s"
-    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=0 \
-      "$target.corpus" "$seeds" 2>"$target.log" >/dev/null || { rc=1; tail -40 "$target.log"; }
-    grep -E '^(Done|#[0-9]+ +DONE)' "$target.log" | tail -1
-  done
-  return $rc
+  scripts/fuzz-campaign.sh -seconds "$seconds" -jobs 2
 }
 
 step "native tests" native
