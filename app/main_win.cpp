@@ -16,7 +16,6 @@
 #include "codecs/register_decoders.h"
 #include "core/cpu.h"
 #include "core/text.h"
-#include "settings/key_bindings.h"
 #include "settings/language.h"
 #include "settings/language_win.h"
 #include "settings/settings_store.h"
@@ -47,9 +46,7 @@ void ApplySettings(const pv::AppSettings& settings, pv::ViewerProcess& viewer) {
   const pv::Options& o = settings.options;
   pv::SetOrdinalNameOrder(o.ordinalNameOrder);
   viewer.preferences = pv::PreferencesFrom(o);
-  if (auto bindings = pv::ParseKeyBindings(settings.keyBindings.data(), settings.keyBindings.size(),
-                                           o.keyBindingCount))
-    viewer.keyBindings = std::move(*bindings);
+  viewer.keyBindings = pv::ActiveKeyBindings(settings);
 }
 
 // A file's folder goes first among the recent ones whether or not the file

@@ -31,6 +31,27 @@ bool KeyBindingsValid(const uint8_t* data, size_t size, uint32_t count) {
   return data && ParseKeyBindings(data, size, count).has_value();
 }
 
+std::vector<KeyBinding> ActiveKeyBindings(const AppSettings& settings) {
+  if (auto user = ParseKeyBindings(settings.keyBindings.data(), settings.keyBindings.size(),
+                                   settings.options.keyBindingCount))
+    return std::move(*user);
+  return std::vector<KeyBinding>(std::begin(kBuiltInKeyBindings), std::end(kBuiltInKeyBindings));
+}
+
+bool ReplaceKeyBindings(AppSettings& settings, std::span<const KeyBinding> listed) {
+  listed = listed.first(std::min(listed.size(), kMaxKeyBindings));
+  if (SameKeyBindingSet(listed, ActiveKeyBindings(settings))) return false;
+  if (SameKeyBindingSet(listed, kBuiltInKeyBindings)) {
+    settings.keyBindings.clear();
+  } else {
+    settings.keyBindings = SerializeKeyBindings(listed);
+  }
+  // An emptied list cannot be stored (a count of 0 means the built-in
+  // table), so it brings the built-in table back.
+  settings.options.keyBindingCount = static_cast<uint8_t>(settings.keyBindings.size() / kStoredKeyBindingSize);
+  return true;
+}
+
 bool UnpackDictionary(const uint8_t* data, size_t size, uint32_t dictionaryBytes, std::vector<uint8_t>* out) {
   out->clear();
   if (!data || size == 0 || dictionaryBytes == 0 || dictionaryBytes > kMaxDictionaryBytes ||

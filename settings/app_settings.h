@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "core/file_io.h"
+#include "settings/key_bindings.h"
 #include "settings/options_block.h"
 #include "settings/recent_list.h"
 
@@ -37,6 +39,12 @@ bool IsFreshInstallation(std::wstring_view stored);
 // A stored "Keys1" value is usable when it holds exactly `count` records and
 // each names a command with known modifier bits.
 bool KeyBindingsValid(const uint8_t* data, size_t size, uint32_t count);
+// The active set: the user's stored set, or the built-in table.
+std::vector<KeyBinding> ActiveKeyBindings(const AppSettings& settings);
+// Makes `listed` (its first kMaxKeyBindings) the active set; false when it
+// is that set already. A set equal to the built-in table drops the user's:
+// the count becomes 0 and "Keys1" is to be deleted.
+bool ReplaceKeyBindings(AppSettings& settings, std::span<const KeyBinding> listed);
 
 // "Dictionary8": the dictionary packed by the LZW coder. Unpacking succeeds
 // only when exactly `dictionaryBytes` bytes come out of a stream no larger

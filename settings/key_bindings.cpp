@@ -204,6 +204,43 @@ std::optional<std::vector<KeyBinding>> ParseKeyBindings(const uint8_t* data, siz
   return bindings;
 }
 
+std::vector<uint8_t> SerializeKeyBindings(std::span<const KeyBinding> bindings) {
+  const size_t count = std::min(bindings.size(), kMaxKeyBindings);
+  std::vector<uint8_t> bytes(count * kStoredKeyBindingSize);
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t* p = bytes.data() + i * kStoredKeyBindingSize;
+    p[0] = bindings[i].modifiers;
+    p[1] = bindings[i].key;
+    StoreU16LE(p + 2, bindings[i].command);
+  }
+  return bytes;
+}
+
+bool SameKeyBindingSet(std::span<const KeyBinding> a, std::span<const KeyBinding> b) {
+  auto holdsAll = [](std::span<const KeyBinding> set, std::span<const KeyBinding> members) {
+    return std::all_of(members.begin(), members.end(),
+                       [&](const KeyBinding& m) { return std::find(set.begin(), set.end(), m) != set.end(); });
+  };
+  return a.size() == b.size() && holdsAll(a, b) && holdsAll(b, a);
+}
+
+std::optional<KeyBinding> RecordedKey(uint8_t key, bool shift, bool ctrl, bool alt) {
+  // Shift, Ctrl and Alt, then their left and right forms, then the two Windows keys.
+  constexpr uint8_t kModifierKeys[] = {0x10, 0x11, 0x12, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0x5B, 0x5C};
+  if (key == 0 || std::find(std::begin(kModifierKeys), std::end(kModifierKeys), key) != std::end(kModifierKeys))
+    return std::nullopt;
+  const uint8_t modifiers = (shift ? kKeyShift : 0) | (ctrl ? kKeyCtrl : 0) | (alt ? kKeyAlt : 0);
+  return KeyBinding{modifiers, key, 0};
+}
+
+uint32_t PackKeyBinding(const KeyBinding& binding) {
+  return binding.modifiers | uint32_t{binding.key} << 8 | uint32_t{binding.command} << 16;
+}
+
+KeyBinding UnpackKeyBinding(uint32_t packed) {
+  return {static_cast<uint8_t>(packed), static_cast<uint8_t>(packed >> 8), static_cast<uint16_t>(packed >> 16)};
+}
+
 size_t ComposeKeyName(uint8_t modifiers, const wchar_t* keyName, wchar_t* buffer, size_t capacity, bool longForm) {
   if (capacity == 0) return 0;
   struct Modifier {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace pv {
@@ -61,6 +62,17 @@ bool IsValidKeyBinding(const KeyBinding& binding);
 // not match the count, the count is 0 or above kMaxKeyBindings, or a record
 // is not valid; the built-in table then stays active.
 std::optional<std::vector<KeyBinding>> ParseKeyBindings(const uint8_t* data, size_t size, size_t expectedCount);
+// The stored form of a set: its first kMaxKeyBindings records.
+std::vector<uint8_t> SerializeKeyBindings(std::span<const KeyBinding> bindings);
+// True when the counts agree and each set holds every member of the other.
+bool SameKeyBindingSet(std::span<const KeyBinding> a, std::span<const KeyBinding> b);
+
+// The binding a key pressed while recording makes (command 0): none for
+// Shift, Ctrl, Alt and the Windows keys alone, which only modify the next key.
+std::optional<KeyBinding> RecordedKey(uint8_t key, bool shift, bool ctrl, bool alt);
+// A binding carried in one 32-bit message parameter, in its stored byte order.
+uint32_t PackKeyBinding(const KeyBinding& binding);
+KeyBinding UnpackKeyBinding(uint32_t packed);
 
 // Key names as the key page and the menus show them: the modifiers ("Shift-",
 // "Ctrl-", "Alt-", or "s-", "c-", "a-" in the short form), then the key's

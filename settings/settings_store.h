@@ -34,5 +34,8 @@ void SaveSettings(AppSettings& settings, const SettingsStoreOptions& store = {})
 // Writes the dictionary as "Dictionary8", or deletes that value when there
 // is none. False when nothing could be written.
 bool SaveDictionary(const AppSettings& settings, const SettingsStoreOptions& store = {});
+// Writes the user's key bindings as "Keys1", or deletes that value when the
+// built-in table is active. False when nothing could be written.
+bool SaveKeyBindings(const AppSettings& settings, const SettingsStoreOptions& store = {});
 
 }  // namespace pv

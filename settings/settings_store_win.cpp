@@ -258,4 +258,12 @@ bool SaveDictionary(const AppSettings& settings, const SettingsStoreOptions& sto
   return !packed.empty() && WriteValue(key.get(), kDictionaryValue, REG_BINARY, packed.data(), packed.size());
 }
 
+bool SaveKeyBindings(const AppSettings& settings, const SettingsStoreOptions& store) {
+  if (settings.options.notInstalled) return false;
+  RegistryKey key = CreateKey(SettingsKey(store));
+  if (!key) return false;
+  if (settings.options.keyBindingCount == 0) return DeleteValue(key.get(), kKeysValue);
+  return WriteValue(key.get(), kKeysValue, REG_BINARY, settings.keyBindings.data(), settings.keyBindings.size());
+}
+
 }  // namespace pv

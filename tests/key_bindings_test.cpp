@@ -75,6 +75,44 @@ TEST(KeyBindings, FrozenWindowsKeepTheKeysOfTheirCommandsInTheirOrder) {
   }
 }
 
+TEST(KeyBindings, ApplyingAListStoresOnlyARealChange) {
+  const std::vector<KeyBinding> builtIn(std::begin(pv::kBuiltInKeyBindings), std::end(pv::kBuiltInKeyBindings));
+  std::vector<KeyBinding> reversed(builtIn.rbegin(), builtIn.rend()), edited = builtIn, many;
+  edited[5] = {pv::kKeyAlt, 'Q', 20025};
+  const std::vector<KeyBinding> editedReversed(edited.rbegin(), edited.rend());
+  for (int i = 0; i < 300; ++i) many.push_back({0, static_cast<uint8_t>(i), static_cast<uint16_t>(20000 + i % 65)});
+  struct Case { const char* what; std::vector<KeyBinding> start, listed; bool changed; size_t count; };
+  const Case cases[] = {
+      {"built-in in another order", {}, reversed, false, 0},
+      {"one binding edited", {}, edited, true, 73},
+      {"the same user set in another order", edited, editedReversed, false, 73},
+      {"back to the built-in table", edited, reversed, true, 0},
+      {"one binding fewer", {}, {builtIn.begin() + 1, builtIn.end()}, true, 72},
+      {"300 kept as their first 255", {}, many, true, 255},
+  };
+  for (const Case& c : cases) {
+    pv::AppSettings settings;
+    if (!c.start.empty()) {
+      ASSERT_TRUE(pv::ReplaceKeyBindings(settings, c.start)) << c.what;
+    }
+    EXPECT_EQ(pv::ReplaceKeyBindings(settings, c.listed), c.changed) << c.what;
+    EXPECT_EQ(settings.options.keyBindingCount, c.count) << c.what;
+    const std::vector<KeyBinding> active = pv::ActiveKeyBindings(settings);
+    EXPECT_TRUE(pv::SameKeyBindingSet(active, c.count == 0 ? builtIn : std::span(c.listed).first(c.count))) << c.what;
+    EXPECT_EQ(settings.keyBindings.size(), c.count * 4) << c.what;
+    if (c.count && c.changed) {
+      EXPECT_EQ(active[0], c.listed[0]) << c.what << ": stored in the list's order";
+    }
+  }
+  // Recording: modifier keys alone are waited through; Ctrl and Shift held give 3.
+  EXPECT_FALSE(pv::RecordedKey(0x10, true, false, false));
+  EXPECT_FALSE(pv::RecordedKey(0x5B, false, false, false));
+  EXPECT_EQ(pv::RecordedKey('K', true, true, false), (KeyBinding{3, 'K', 0}));
+  EXPECT_EQ(pv::RecordedKey(0x73, false, false, true), (KeyBinding{pv::kKeyAlt, 0x73, 0}));
+  const KeyBinding sample{pv::kKeyCtrl, 0x22, 20006};
+  EXPECT_EQ(pv::UnpackKeyBinding(pv::PackKeyBinding(sample)), sample);
+}
+
 TEST(KeyBindings, KeyNames) {
   struct Case { uint8_t modifiers; const wchar_t* key; size_t capacity; bool longForm; const wchar_t* text; };
   const uint8_t all = pv::kKeyShift | pv::kKeyCtrl | pv::kKeyAlt;

@@ -65,7 +65,18 @@
 // program's table of options.
 #define PV_DIALOG_OPTIONS_PAGE 20
 
-// The rename dialog: the old base name, and the field for the new one.
-#define PV_DIALOG_RENAME 14
-#define PV_RENAME_OLD 8000
-#define PV_RENAME_NEW 8001
+// The key page of the options sheet: the bindings and what to do with them.
+#define PV_DIALOG_KEYS 24
+#define PV_KEYS_LIST 10055
+#define PV_KEYS_ADD 10056
+#define PV_KEYS_DELETE 10057
+#define PV_KEYS_EDIT 10058
+#define PV_KEYS_RESET 10059
+
+// The key dialog: the command, the key's name and the button that records
+// the next key pressed (which comes back as command PV_KEY_RECORDED).
+#define PV_DIALOG_KEY 26
+#define PV_KEY_COMMAND 10060
+#define PV_KEY_NAME 10061
+#define PV_KEY_RECORD 6
+#define PV_KEY_RECORDED 7

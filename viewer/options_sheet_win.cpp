@@ -5,14 +5,19 @@
 #include <prsht.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/text.h"
 #include "toolkit/resource_ids.h"
 #include "settings/language.h"
 #include "settings/language_win.h"
 #include "settings/settings_store.h"
+#include "toolkit/command_ids.h"
+#include "viewer/key_page_win.h"
 #include "viewer/options_pages.h"
+#include "viewer/pixvane_windows.h"
 
 namespace pv {
 
@@ -20,17 +25,22 @@ namespace {
 
 constexpr int kFirstControl = 11000;  // the control of kOptionControls[i] is kFirstControl + i
 constexpr int kLanguageList = 10053;
+// After the pages of the options table: the language page, then the key page.
+constexpr int kLanguagePage = kOptionPageCount;
+constexpr int kKeyPage = kOptionPageCount + 1;
+constexpr int kPageCount = kOptionPageCount + 2;
 
 struct Sheet {
   AppSettings* settings;
   Options working;
   std::string language;  // the language chosen on its page
   int shownPage;
+  std::optional<std::vector<KeyBinding>> keys;  // the key page's list once confirmed
 };
 
 struct Page {
   Sheet* sheet;
-  int page;  // an OptionPage, or kOptionPageCount for the language page
+  int page;  // an OptionPage, kLanguagePage or kKeyPage
 };
 
 HWND Place(HWND dialog, const wchar_t* cls, const wchar_t* text, DWORD style, int id, RECT r) {
@@ -45,7 +55,11 @@ HWND Place(HWND dialog, const wchar_t* cls, const wchar_t* text, DWORD style, in
 // One row of 16 dialog units per option of the page.
 void CreateControls(HWND dialog, const Page& p) {
   int top = 8;
-  if (p.page == kOptionPageCount) {
+  if (p.page == kKeyPage) {
+    InitKeyPage(dialog, ActiveKeyBindings(*p.sheet->settings));
+    return;
+  }
+  if (p.page == kLanguagePage) {
     Place(dialog, L"STATIC", L"Language of the program:", SS_LEFT, -1, {8, top + 2, 110, top + 12});
     Place(dialog, L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, kLanguageList, {112, top, 240, top + 120});
     FillLanguageList(GetDlgItem(dialog, kLanguageList), *p.sheet->settings);
@@ -80,7 +94,11 @@ void CreateControls(HWND dialog, const Page& p) {
 
 // The page's controls into the working copy; colours were taken when chosen.
 void ReadControls(HWND dialog, const Page& p) {
-  if (p.page == kOptionPageCount) {
+  if (p.page == kKeyPage) {
+    p.sheet->keys = ListedKeyBindings(dialog);
+    return;
+  }
+  if (p.page == kLanguagePage) {
     wchar_t name[64];
     GetDlgItemTextW(dialog, kLanguageList, name, 64);
     char utf8[64];
@@ -132,6 +150,7 @@ INT_PTR CALLBACK PageProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM 
       TranslateWindow(dialog);
       return TRUE;
     case WM_COMMAND: {
+      if (p->page == kKeyPage) return KeyPageMessage(dialog, message, wParam, lParam);
       const int index = LOWORD(wParam) - kFirstControl;
       if (index >= 0 && static_cast<size_t>(index) < kOptionControlCount &&
           kOptionControls[index].kind == OptionKind::Colour && HIWORD(wParam) == BN_CLICKED) {
@@ -142,6 +161,7 @@ INT_PTR CALLBACK PageProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM 
       return TRUE;
     }
     case WM_NOTIFY:
+      if (p->page == kKeyPage && KeyPageMessage(dialog, message, wParam, lParam)) return TRUE;
       if (reinterpret_cast<NMHDR*>(lParam)->code == PSN_SETACTIVE) p->sheet->shownPage = p->page;
       if (reinterpret_cast<NMHDR*>(lParam)->code == PSN_APPLY) {
         ReadControls(dialog, *p);
@@ -157,18 +177,20 @@ INT_PTR CALLBACK PageProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 }  // namespace
 
 bool RunOptionsSheet(HWND owner, AppSettings& settings, int startPage, int* shownPage) {
-  Sheet sheet{&settings, settings.options, settings.options.languageName, startPage};
-  Page pages[kOptionPageCount + 1];
-  std::wstring titles[kOptionPageCount + 1];
-  PROPSHEETPAGEW sheets[kOptionPageCount + 1] = {};
-  for (int i = 0; i <= kOptionPageCount; ++i) {
+  Sheet sheet{&settings, settings.options, settings.options.languageName, startPage, std::nullopt};
+  Page pages[kPageCount];
+  std::wstring titles[kPageCount];
+  PROPSHEETPAGEW sheets[kPageCount] = {};
+  for (int i = 0; i < kPageCount; ++i) {
     pages[i] = {&sheet, i};
-    titles[i] = Translate(i < kOptionPageCount ? OptionPageTitle(static_cast<OptionPage>(i)) : L"Language");
+    titles[i] = Translate(i < kOptionPageCount ? OptionPageTitle(static_cast<OptionPage>(i))
+                          : i == kLanguagePage ? L"Language"
+                                               : L"Keys");
     PROPSHEETPAGEW& s = sheets[i];
     s.dwSize = sizeof s;
     s.dwFlags = PSP_USETITLE;
     s.hInstance = GetModuleHandleW(nullptr);
-    s.pszTemplate = MAKEINTRESOURCEW(PV_DIALOG_OPTIONS_PAGE);
+    s.pszTemplate = MAKEINTRESOURCEW(i == kKeyPage ? PV_DIALOG_KEYS : PV_DIALOG_OPTIONS_PAGE);
     s.pszTitle = titles[i].c_str();
     s.pfnDlgProc = PageProcedure;
     s.lParam = reinterpret_cast<LPARAM>(&pages[i]);
@@ -180,8 +202,8 @@ bool RunOptionsSheet(HWND owner, AppSettings& settings, int startPage, int* show
   header.hwndParent = owner;
   header.hInstance = GetModuleHandleW(nullptr);
   header.pszCaption = caption.c_str();
-  header.nPages = kOptionPageCount + 1;
-  header.nStartPage = static_cast<UINT>(startPage >= 0 && startPage <= kOptionPageCount ? startPage : 0);
+  header.nPages = kPageCount;
+  header.nStartPage = static_cast<UINT>(startPage >= 0 && startPage < kPageCount ? startPage : 0);
   header.ppsp = sheets;
   const INT_PTR answer = PropertySheetW(&header);
   if (shownPage) *shownPage = sheet.shownPage;
@@ -191,6 +213,10 @@ bool RunOptionsSheet(HWND owner, AppSettings& settings, int startPage, int* show
     std::memcpy(settings.options.languageName, sheet.language.c_str(), sheet.language.size() + 1);
     LoadLanguage(settings);
     SaveDictionary(settings);
+  }
+  if (sheet.keys && ReplaceKeyBindings(settings, *sheet.keys)) {
+    SaveKeyBindings(settings);
+    for (HWND w : FindPixvaneWindows()) PostMessageW(w, WM_COMMAND, kCmdRebuildAccelerators, 0);
   }
   return true;
 }

@@ -77,6 +77,9 @@ bool ViewerWindow::PlaySlideshow(const wchar_t* path) {
     return false;
   }
   playing_ = true;
+  // A close handled by the show's own message reading destroys the window
+  // but leaves the object to this function.
+  BeginHold();
   ViewerPreferences& preferences = Viewer().preferences;
   SlideshowViewer show;
   show.window = Handle();
@@ -90,6 +93,8 @@ bool ViewerWindow::PlaySlideshow(const wchar_t* path) {
   show.cache = Viewer().cache;
   const bool played = PlaySlideshowScript(show, path);
   playing_ = false;
+  // Closed during a show that no handler held: every caller returns at once.
+  if (EndHold()) delete this;
   return played;
 }
 
@@ -149,7 +154,7 @@ void ViewerWindow::OnCommand(UINT id, UINT code, HWND control) {
       RefreshTitle();
       return;
     case kCmdRebuildAccelerators:
-      OnCreate();
+      RebuildAccelerators();
       return;
     default:
       break;

@@ -101,6 +101,8 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   void SetBorderless(bool borderless);
   // The one-pixel frame of a borderless window follows the preferences.
   void RefreshBorder();
+  // The keyboard table from the active key set (a frozen window's own part of it).
+  void RebuildAccelerators();
 
   // The context menu for the window's state, with its item icons.
   IconMenu BuildContextMenu() const;

@@ -455,9 +455,16 @@ void ViewerWindow::RefreshTitle() {
   SetWindowTextW(Handle(), title.c_str());
 }
 
-void ViewerWindow::OnCreate() {
+void ViewerWindow::OnCreate() { RebuildAccelerators(); }
+
+void ViewerWindow::RebuildAccelerators() {
   const std::span<const KeyBinding> bindings = Viewer().ActiveKeyBindings();
-  accelerators_ = BuildAcceleratorTable(bindings.data(), bindings.size());
+  if (options_.frozen) {
+    const std::vector<KeyBinding> reduced = FrozenWindowBindings(bindings.data(), bindings.size());
+    accelerators_ = BuildAcceleratorTable(reduced.data(), reduced.size());
+  } else {
+    accelerators_ = BuildAcceleratorTable(bindings.data(), bindings.size());
+  }
   SetAccelerators(&accelerators_);
 }
 
@@ -514,7 +521,7 @@ void ViewerWindow::Freeze(bool frozen) {
   if (!frozen) {
     // Back to an ordinary window: its keys, its frame mode.
     frozenPlace_ = {};
-    OnCreate();
+    RebuildAccelerators();
     ApplyFrameMode();
     return;
   }
@@ -522,9 +529,7 @@ void ViewerWindow::Freeze(bool frozen) {
   SetBorderless(true);
   SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   frozenPlace_ = ClientOnScreen();
-  const std::span<const KeyBinding> bindings = Viewer().ActiveKeyBindings();
-  const std::vector<KeyBinding> reduced = FrozenWindowBindings(bindings.data(), bindings.size());
-  accelerators_ = BuildAcceleratorTable(reduced.data(), reduced.size());
+  RebuildAccelerators();
 }
 
 void ViewerWindow::EndSizeMove() {
@@ -869,7 +874,7 @@ bool ViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
       return true;
     }
     case kMsgSettingsChanged:
-      OnCreate();
+      RebuildAccelerators();
       RefreshBorder();
       RefreshTitle();
       if (Viewer().preferences.autoSize) ZoomToFit(true, false);

@@ -5,7 +5,9 @@
 #include <prsht.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -22,6 +24,7 @@
 #include "toolkit/resource_ids.h"
 #include "settings/language.h"
 #include "settings/language_win.h"
+#include "settings/settings_store.h"
 #include "tests/test_support.h"
 #include "tests/win/icon_shape.h"
 #include "tests/webp_test_files.h"
@@ -884,6 +887,15 @@ TEST_F(ViewerWindowTest, SlideshowScriptsPlayWaitLoopStopAndCleanUp) {
   // A show started on its own closes its window when it ends.
   pv::ViewerWindow* alone = pv::ViewerWindow::Open(Path("three.pvs").c_str(), {});
   EXPECT_TRUE(pvtest::WaitFor([&] { return !alone || !IsWindow(alone->Handle()); }, 5000));
+
+  // Closed in the middle of an endless show: the show ends and the window goes.
+  static HWND closing;
+  pv::ViewerWindow* shower = pv::ViewerWindow::Open(Path("c.bmp").c_str(), {});
+  ASSERT_TRUE(shower);
+  closing = shower->Handle();
+  SetTimer(nullptr, 0, 400, [](HWND, UINT, UINT_PTR id, DWORD) { KillTimer(nullptr, id), PostMessageW(closing, WM_CLOSE, 0, 0); });
+  EXPECT_TRUE(shower->OpenFile(script("forever.pvs", "loop { display a.bmp; delay 0.1; display b.bmp; }").c_str(), true, true));
+  EXPECT_FALSE(IsWindow(closing));
   pv::Viewer().fileOpened = nullptr;
   pv::Viewer().settings = nullptr;
 }
@@ -914,6 +926,27 @@ TEST_F(ViewerWindowTest, LanguageFileTranslatesMenusDialogsAndTitle) {
     }
     EXPECT_TRUE(titles.count(L"Datei") && titles.count(L"Diashow")) << "the submenus' titles";
   }
+  // The menu as the user sees it, kept as translated-menu.bmp beside the tests.
+  static std::vector<uint8_t> shot;
+  static XY shotSize;
+  shot.clear();
+  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (HWND menu = FindWindowW(L"#32768", nullptr)) {
+      RECT r;
+      GetWindowRect(menu, &r);
+      shot = pvtest::ScreenPixels(r);
+      shotSize = {r.right - r.left, r.bottom - r.top};
+    }
+    EndMenu();
+  });
+  const XY origin = ClientOriginOf(window_);
+  SendMessageW(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window_), MAKELPARAM(origin.first + 5, origin.second + 5));
+  ASSERT_FALSE(shot.empty()) << "the menu showed";
+  EXPECT_GT(std::set<uint32_t>(reinterpret_cast<const uint32_t*>(shot.data()),
+                               reinterpret_cast<const uint32_t*>(shot.data() + shot.size())).size(), 2u)
+      << "the menu has its texts";
+  EXPECT_TRUE(pv::WriteWholeFile(L"translated-menu.bmp", pv::EncodeBmp32(shot, shotSize.first, shotSize.second)));
   Command(pv::kCmdSlideshowFlag, 1);
   EXPECT_EQ(TitleOf(window_), L"Diashow | a.bmp | Pixvane");
   Command(pv::kCmdSlideshowFlag, 0);
@@ -931,28 +964,98 @@ TEST_F(ViewerWindowTest, LanguageFileTranslatesMenusDialogsAndTitle) {
   pv::SetCurrentDictionary({});
 }
 
-TEST_F(ViewerWindowTest, OptionsSheetChangesEveryOpenWindow) {
+// Presses the keys through the system's input (the last first released).
+void PressKeys(std::initializer_list<WORD> keys) {
+  std::vector<INPUT> input;
+  for (WORD key : keys) input.push_back({INPUT_KEYBOARD, {.ki = {key, 0, 0, 0, 0}}});
+  for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
+    input.push_back({INPUT_KEYBOARD, {.ki = {*key, 0, KEYEVENTF_KEYUP, 0, 0}}});
+  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
+bool HasAccelerator(const pv::ToolkitWindow& w, BYTE flags, WORD key, WORD command) {
+  const pv::AcceleratorTable* table = w.Accelerators();
+  if (!table || !*table) return false;
+  std::vector<ACCEL> entries(CopyAcceleratorTableW(table->get(), nullptr, 0));
+  CopyAcceleratorTableW(table->get(), entries.data(), static_cast<int>(entries.size()));
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const ACCEL& a) { return a.fVirt == flags && a.key == key && a.cmd == command; });
+}
+
+TEST_F(ViewerWindowTest, OptionsAndARecordedKeyChangeEveryOpenWindowAndTheNextStart) {
+  // The program's own settings key, as at a first start of an installed copy.
+  RegDeleteTreeW(HKEY_CURRENT_USER, pv::SettingsKeyPath().c_str());
+  pv::SettingsStoreOptions store;
+  store.installed = pv::SettingsStoreOptions::Installed::Yes;
   pv::AppSettings settings;
+  pv::LoadSettings(settings, store);
   pv::Viewer().settings = &settings;
-  pv::Viewer().settingsChanged = [] { pv::Viewer().preferences = pv::PreferencesFrom(pv::Viewer().settings->options); };
-  Open("a.bmp");
+  pv::Viewer().settingsChanged = [] {
+    pv::Viewer().preferences = pv::PreferencesFrom(pv::Viewer().settings->options);
+    pv::Viewer().keyBindings = pv::ActiveKeyBindings(*pv::Viewer().settings);
+  };
+  pv::ViewerWindow* w = Open("a.bmp");
   pv::ViewerWindow* other = pv::ViewerWindow::Open(Path("b.bmp").c_str(), {});
   ASSERT_TRUE(other);
   int fullPath = -1;
   for (size_t i = 0; i < pv::kOptionControlCount; ++i) {
     if (std::wstring(pv::kOptionControls[i].label) == L"Show the full path in the title") fullPath = 11000 + int(i);
   }
+  std::wstring recorded;
   WhenDialogShows(L"Pixvane options", [&](HWND sheet) {
-    HWND page = PropSheet_GetCurrentPageHwnd(sheet);
-    SendDlgItemMessageW(page, fullPath, BM_CLICK, 0, 0);
-    PropSheet_PressButton(sheet, PSBTN_OK);
+    SendDlgItemMessageW(PropSheet_GetCurrentPageHwnd(sheet), fullPath, BM_CLICK, 0, 0);
+    PropSheet_SetCurSel(sheet, nullptr, 4);
+    HWND keys = PropSheet_GetCurrentPageHwnd(sheet);
+    EXPECT_EQ(SendDlgItemMessageW(keys, PV_KEYS_LIST, LVM_GETITEMCOUNT, 0, 0), 73);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(keys, PV_KEYS_RESET))) << "the list is the built-in table";
+    WhenDialogShows(L"Key", [&, sheet](HWND dialog) {
+      HWND commands = GetDlgItem(dialog, PV_KEY_COMMAND);
+      for (LRESULT i = 0; i < SendMessageW(commands, CB_GETCOUNT, 0, 0); ++i) {
+        if (SendMessageW(commands, CB_GETITEMDATA, i, 0) == pv::kCmdZoom50) SendMessageW(commands, CB_SETCURSEL, i, 0);
+      }
+      SendDlgItemMessageW(dialog, PV_KEY_RECORD, BM_CLICK, 0, 0);
+      // Ctrl alone is waited through; Ctrl held with Q is the key.
+      PressKeys({VK_CONTROL});
+      PressKeys({VK_CONTROL, 'Q'});
+      pvtest::WaitFor([&] { return TitleOf(GetDlgItem(dialog, PV_KEY_NAME)) == L"Ctrl-Q"; }, 5000);
+      recorded = TitleOf(GetDlgItem(dialog, PV_KEY_NAME));
+      PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+      PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    });
+    PostMessageW(keys, WM_COMMAND, MAKEWPARAM(PV_KEYS_ADD, BN_CLICKED), 0);
   });
   Command(pv::kCmdOptions);
   PumpMessages(100);
+  EXPECT_EQ(recorded, L"Ctrl-Q");
   EXPECT_TRUE(settings.options.showFullPath);
   EXPECT_EQ(TitleOf(window_), Path("a.bmp") + L" | Pixvane");
   EXPECT_EQ(TitleOf(other->Handle()), Path("b.bmp") + L" | Pixvane") << "every window shows the change";
+  EXPECT_TRUE(HasAccelerator(*other, FVIRTKEY | FCONTROL, 'Q', pv::kCmdZoom50)) << "every window has the key";
+
+  // The key pressed as the user would, through the program's own loop.
+  SetForegroundWindow(window_);
+  PressKeys({VK_CONTROL, 'Q'});
+  for (int waited = 0; waited < 5000 && !TitleOf(window_).ends_with(L" | 0.5x | Pixvane"); waited += 20) {
+    for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
+      if (msg.hwnd != window_ || !TranslateAcceleratorW(window_, w->Accelerators()->get(), &msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+    }
+    Sleep(20);
+  }
+  EXPECT_EQ(TitleOf(window_), Path("a.bmp") + L" | 0.5x | Pixvane") << "the recorded key ran its command";
+
+  // The next start reads the option and the key set back.
+  pv::SaveSettings(settings, store);
+  pv::AppSettings next;
+  pv::LoadSettings(next, store);
+  EXPECT_TRUE(next.options.showFullPath);
+  EXPECT_EQ(pv::ActiveKeyBindings(next).back(), (pv::KeyBinding{pv::kKeyCtrl, 'Q', pv::kCmdZoom50}));
+  EXPECT_EQ(pv::ActiveKeyBindings(next).size(), 74u);
+  RegDeleteTreeW(HKEY_CURRENT_USER, pv::SettingsKeyPath().c_str());
   DestroyWindow(other->Handle());
+  pv::Viewer().keyBindings.clear();
   pv::Viewer().settingsChanged = nullptr;
   pv::Viewer().settings = nullptr;
 }
