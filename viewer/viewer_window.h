@@ -15,6 +15,7 @@
 #include "toolkit/window.h"
 #include "viewer/command_state.h"
 #include "viewer/draw_view.h"
+#include "viewer/open_trace.h"
 #include "viewer/program_resources.h"
 #include "viewer/taskbar_indicator.h"
 #include "viewer/view_geometry.h"
@@ -205,6 +206,7 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   // On the watcher's thread: only posts kMsgFolderChanged.
   void FolderChanged() override;
   Ref<ProgressSink> progress_;
+  OpenTrace trace_;
   ViewerWindowOptions options_;
   BackgroundBrush brush_;
   AcceleratorTable accelerators_;

@@ -359,11 +359,13 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   if (taskbar) taskbar->SetProgress(Handle(), 0, 100);
   SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
   const bool busy = !cache.IsCached(path);
+  trace_.Begin(path, !busy);
   if (busy) SetBusy(true);
   SetWindowTextW(Handle(), NameOf(path));
 
   Ref<ImageBuffer> image;
   Status status = cache.LoadImageThroughCache(&image, path, progress_.get());
+  trace_.Decoded();
   if (Succeeded(status)) {
     if (taskbar) taskbar->SetProgress(Handle(), 100, 100);
     cache.AddToCache(*image, false);
@@ -372,7 +374,10 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
   if (Failed(status)) {
     RefreshTitle();  // the name shown while loading is not the image shown
-    if (reportErrors) ShowError(status, path);
+    if (reportErrors) {
+      trace_.Abandon();
+      ShowError(status, path);
+    }
   }
   if (Viewer().fileOpened) Viewer().fileOpened(path, Succeeded(status));
   if (taskbar) taskbar->Clear(Handle());
@@ -672,6 +677,7 @@ void ViewerWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
   const std::vector<OverlayText> overlays =
       ChooseOverlays(Viewer().preferences.overlays, view_->Source()->Properties());
   if (!overlays.empty()) DrawOverlays(dc, overlays, client_);
+  trace_.Painted(true);
 }
 
 bool ViewerWindow::OnPosChanging(WINDOWPOS* pos) {
