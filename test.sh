@@ -27,9 +27,22 @@ sanitized() {
     ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build/native-asan --output-on-failure
 }
-windows() {
+# The Windows tests spend most of their time waiting on Wine and the X
+# server, not on the processor: they run while the native builds and tests
+# do, and their result is collected afterwards.
+windows_pid=
+windows_start() {
   build build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" || return 1
-  xvfb-run -a -s "-screen 0 1280x1024x24" scripts/with-wine.sh ctest --test-dir build/win --output-on-failure
+  xvfb-run -a -s "-screen 0 1280x1024x24" scripts/with-wine.sh ctest --test-dir build/win --output-on-failure \
+    >build/win/test.log 2>&1 &
+  windows_pid=$!
+}
+windows_wait() {
+  [ -n "$windows_pid" ] || return 1
+  wait "$windows_pid"
+  local rc=$?
+  cat build/win/test.log
+  return $rc
 }
 same_output() {
   # Both builds of the tool give the same --info text and the same pixels.
@@ -40,30 +53,17 @@ fuzz() {
     echo "clang is missing: fuzzing skipped"
     return 0
   fi
-  build build/fuzz -DPV_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ || return 1
-  local seeds=build/fuzz/seeds rc=0
-  mkdir -p "$seeds"
-  [ -d ../shared/testdata ] && find ../shared/testdata -type f ! -name '*.pam' ! -name '*.tsv' ! -name '*.md' \
-    -size -200k -exec cp -n {} "$seeds/" \;
-  cp -n samples/* "$seeds/"
-  # One budget for all targets, shared out evenly.
-  local targets seconds
-  targets=$(find build/fuzz -name '*_fuzz' -type f -perm -u+x | sort)
-  seconds=$(( ${PV_FUZZ_TOTAL_SECONDS:-480} / $(echo "$targets" | wc -l) ))
+  # One budget for all targets, shared out evenly, two targets at a time.
+  local seconds
+  seconds=$(( ${PV_FUZZ_TOTAL_SECONDS:-480} / $(find fuzz -name '*_fuzz.cpp' | wc -l) ))
   [ "$seconds" -ge 10 ] || seconds=10
-  for target in $targets; do
-    mkdir -p "$target.corpus"
-    echo "$target: $seconds s"
-    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=0 \
-      "$target.corpus" "$seeds" 2>"$target.log" >/dev/null || { rc=1; tail -40 "$target.log"; }
-    grep -E '^(Done|#[0-9]+ +DONE)' "$target.log" | tail -1
-  done
-  return $rc
+  scripts/fuzz-campaign.sh -seconds "$seconds" -jobs 2
 }
 
+step "Windows build" windows_start
 step "native tests" native
 step "native tests under ASan and UBSan" sanitized
-step "Windows tests under Wine" windows
+step "Windows tests under Wine" windows_wait
 step "native and Windows decodes agree" same_output
 step "fuzzing" fuzz
 

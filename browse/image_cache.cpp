@@ -268,6 +268,11 @@ void ImageCache::CancelPrefetches() {
   cancelling_.store(0);
 }
 
+bool PrefetchFitsMemory(uint64_t fileBytes, uint64_t availableBytes) {
+  // Divided, not multiplied, so that no file size can wrap the estimate.
+  return availableBytes / 64 >= fileBytes;
+}
+
 void ImageCache::RunJob(PrefetchJob& job) {
   // Which file: the path itself, or its neighbour (wrapping when there is
   // none in the last direction).
@@ -292,8 +297,7 @@ void ImageCache::RunJob(PrefetchJob& job) {
     if (file != kNoFile) {
       int64_t size = FileSize64(file);
       CloseFile(file);
-      // Decoding may take many times the file's size.
-      if (size > 0 && AvailablePageFileBytes() / 64 < static_cast<uint64_t>(size)) return;
+      if (size > 0 && !PrefetchFitsMemory(static_cast<uint64_t>(size), AvailablePageFileBytes())) return;
     }
   }
   if (IsCancelled(cancel)) return;

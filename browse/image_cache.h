@@ -31,6 +31,10 @@ class PrefetchCompletion : public CountedObject {
 
 class PrefetchJob;
 
+// Decoding may take many times a file's size: a prefetch that checks memory
+// goes ahead only while 64 times the file's size is free.
+bool PrefetchFitsMemory(uint64_t fileBytes, uint64_t availableBytes);
+
 // The process's small most-recently-used store of decoded images, and the
 // background decoding of the image the user will most likely ask for next.
 // An image is cached under its path, last-write time text and size text;

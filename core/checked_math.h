@@ -9,6 +9,14 @@ inline constexpr uint32_t kMaxImageDimension = 1u << 18;
 inline constexpr uint64_t kMaxImagePixels = uint64_t{1} << 29;
 inline constexpr uint32_t kMaxFrameCount = 10000;
 
+// No coding this program reads makes more pixels than this of one file byte,
+// short of images of a single colour: a header that claims more than its
+// file could fill is damaged or hostile, and is refused before its buffers
+// are allocated. Images up to kAlwaysAllowedPixels are exempt, so that a
+// small truncated file still shows what it holds.
+inline constexpr uint64_t kMostPixelsPerFileByte = 1u << 14;
+inline constexpr uint64_t kAlwaysAllowedPixels = uint64_t{1} << 24;
+
 // Process-wide pixel limit; the fuzz targets lower it to keep allocations small.
 uint64_t ImagePixelLimit();
 void SetImagePixelLimit(uint64_t pixels);

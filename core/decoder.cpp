@@ -101,6 +101,16 @@ Status ImageDecoder::Open(uint32_t options) {
   Status s = ReadHeader(options, header);
   if (Failed(s)) return s;
   if (header.model == ColourModel::Undetermined) header.model = ColourModel::Rgb;
+  // Every frame and page counts, many small frames costing as much as one
+  // large one, and so does the canvas that animations are drawn on.
+  uint64_t pixels = uint64_t{header.size.width} * header.size.height +
+                    uint64_t{header.frame.canvasWidth} * header.frame.canvasHeight;
+  for (ImageDecoder* d = next_.get(); d; d = d->next_.get()) {
+    pixels += uint64_t{d->header_.size.width} * d->header_.size.height;
+  }
+  if (pixels > kAlwaysAllowedPixels && pixels > uint64_t{source_->Size()} * kMostPixelsPerFileByte) {
+    return kStatusDamaged;
+  }
   header_ = header;
   // The fields of the whole file are the first frame's in every frame.
   const FrameFields& first = header_.frame;

@@ -1,21 +1,12 @@
 // The stored settings values read from bytes: the options block, the recent
-// folders and their updates, key bindings, the packed dictionary and the
-// last file's name.
+// folders and their updates, and the last file's name. Key bindings and the
+// packed dictionary have targets of their own.
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "core/endian.h"
 #include "core/text.h"
 #include "settings/app_settings.h"
-#include "settings/key_bindings.h"
-
-namespace {
-
-// The fuzzer's dictionaries stay small; the size checks are the same.
-constexpr uint32_t kFuzzDictionaryBytes = 1u << 16;
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pv::DecodeOptions(data, size);
@@ -43,12 +34,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (recent.recentUsed() > pv::RecentList::kDirtyMark || recent.recentBytes()[recent.recentUsed() - 1] != 0 ||
       recent.recentCount() > recent.recentMax()) {
     __builtin_trap();
-  }
-
-  pv::KeyBindingsValid(data, size, static_cast<uint32_t>(size / pv::kStoredKeyBindingSize));
-  if (size >= 4) {
-    std::vector<uint8_t> dictionary;
-    pv::UnpackDictionary(data + 4, size - 4, pv::LoadU32LE(data) % kFuzzDictionaryBytes, &dictionary);
   }
 
   const std::wstring text = pv::Utf8ToWide(data, size);
