@@ -70,6 +70,10 @@ TEST(ResourceLimits, HugeDeclaredImagesFailFastAndPrefetchNeedsFreeMemory) {
     pv::Ref<pv::ImageBuffer> image;
     EXPECT_EQ(pv::LoadImageFile(path.c_str(), pv::LoadOptions(), &image), pv::kStatusDamaged);
   }
+  // A real file of that kind: a blank fax page at 600 dpi, 5100 x 6600 in 998 bytes.
+  pv::Ref<pv::ImageBuffer> blank;
+  EXPECT_EQ(pv::LoadImageFile(pvtest::Widen(dir + "/tiff-blank-fax-page-600-dpi.tif").c_str(), pv::LoadOptions(), &blank),
+            pv::kStatusOk);
 
   constexpr uint64_t kMiB = uint64_t{1} << 20;
   const struct {
