@@ -18,10 +18,11 @@ constexpr size_t kStep = 16;
 // long strings, so the common case asks one question of a code.
 constexpr uint16_t kNoString = 0xFFFF;
 
-// The single-byte strings, with room for one whole step past the last.
-constexpr std::array<uint8_t, 256 + kStep> kLiterals = [] {
-  std::array<uint8_t, 256 + kStep> bytes{};
-  for (size_t i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
+// The single-byte strings, each at the start of a step of its own: the
+// step read for a literal never straddles two cache lines.
+alignas(64) constexpr std::array<uint8_t, 256 * kStep> kLiterals = [] {
+  std::array<uint8_t, 256 * kStep> bytes{};
+  for (size_t i = 0; i < 256; ++i) bytes[i * kStep] = static_cast<uint8_t>(i);
   return bytes;
 }();
 
@@ -74,7 +75,7 @@ size_t DecodeTiffLzw(ByteReader in, uint8_t* out, size_t size) {
   // the writes of a full table, which are never read.
   const uint8_t* starts[kTableSize + 1];
   uint16_t lengths[kTableSize + 1];
-  for (uint32_t c = 0; c < 256; ++c) starts[c] = kLiterals.data() + c, lengths[c] = 1;
+  for (uint32_t c = 0; c < 256; ++c) starts[c] = kLiterals.data() + c * kStep, lengths[c] = 1;
   std::fill(lengths + 256, lengths + kTableSize, kNoString);
   // While done is below this, a string of up to one step is one step.
   const size_t stepEnd = size >= kStep ? size - kStep + 1 : 0;
