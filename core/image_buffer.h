@@ -140,4 +140,10 @@ ImageBuffer* CreateImageBuffer(PixelFormat format, ImageSize size, bool screenCo
 // Entry i = 0xFF000000 | i * 0x010101.
 void FillGreyRamp(uint32_t* palette);
 
+// Asks the system to back a large fresh block (pixels, a decoder's
+// coefficients) with huge pages, so that first touching it costs a few
+// faults instead of one per 4 KB page. One implementation per platform;
+// nothing where there is no such request.
+void AdviseLargeBlock(void* block, size_t bytes);
+
 }  // namespace pv

@@ -16,11 +16,6 @@ class HeapImageBuffer final : public ImageBuffer {
   uint8_t* block_ = nullptr;
 };
 
-// Asks the system to back a large fresh block with huge pages, so that
-// first touching it costs a few faults instead of one per 4 KB page.
-// One implementation per platform; nothing where there is no such request.
-void AdviseLargeBlock(void* block, size_t bytes);
-
 // The screen-compatible variant; one implementation per platform.
 ImageBuffer* CreateScreenImageBuffer(PixelFormat format, ImageSize size, const BufferGeometry& geometry);
 

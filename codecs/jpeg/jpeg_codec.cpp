@@ -11,6 +11,7 @@
 #include "codecs/jpeg/jpeg_markers.h"
 #include "codecs/jpeg/zigzag.h"
 #include "core/checked_math.h"
+#include "core/image_buffer.h"
 #include "core/row_helpers.h"
 #include "core/task_group.h"
 
@@ -30,8 +31,11 @@ struct CoefficientBuffer {
   int16_t* data = nullptr;
   bool Allocate(uint64_t blocks) {
     if (blocks > (uint64_t{1} << 28)) return false;
-    storage.reset(std::calloc(static_cast<size_t>(blocks * 64 + 8), sizeof(int16_t)));
+    const size_t bytes = static_cast<size_t>(blocks * 64 + 8) * sizeof(int16_t);
+    storage.reset(std::calloc(bytes, 1));
     if (!storage) return false;
+    // A progressive image's coefficients are the largest block the decoder touches.
+    AdviseLargeBlock(storage.get(), bytes);
     const uintptr_t address = reinterpret_cast<uintptr_t>(storage.get());
     data = static_cast<int16_t*>(storage.get()) + ((16 - (address & 15)) & 15) / 2;
     return true;
