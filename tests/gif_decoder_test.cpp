@@ -18,7 +18,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using pv::Status;
 
-// ---------------------------------------------------------------------------
 // A small GIF writer: the blocks are appended in the order a test gives.
 
 void Put16(Bytes& out, uint32_t v) { out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8)}); }
@@ -108,9 +107,6 @@ Bytes Join(const std::vector<Bytes>& parts) {
 
 const Bytes kTrailer = {0x3B};
 
-// ---------------------------------------------------------------------------
-// Decoding from memory with every frame.
-
 using Decoded = pvtest::DecodedBytes;
 
 Decoded DecodeBytes(const Bytes& file) { return pvtest::DecodeWith(pv::CreateGifDecoder, L"gif", file); }
@@ -130,7 +126,6 @@ Bytes Ramp(size_t n, uint32_t mod) {
 const std::vector<uint32_t> kGlobal = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
 const std::vector<uint32_t> kLocal = {0x101010, 0x202020, 0x303030, 0x404040, 0x505050, 0x606060, 0x707070, 0x808080};
 
-// ---------------------------------------------------------------------------
 // Frames: one file of four images, each row the fields its blocks give.
 
 TEST(GifFrames, EveryImageBecomesAFrameWithItsFields) {
@@ -256,9 +251,6 @@ TEST(GifDecode, InterlacedRowsReturnToTheirPlace) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Damaged files.
-
 // Pixels the data never reaches take the frame's transparent index, else
 // the preset transparent black entry 253 when the table leaves it free,
 // else index 0.
@@ -369,9 +361,6 @@ TEST(GifProbe, SignatureAndLength) {
     EXPECT_EQ(pv::ProbeGif(source), expected) << bytes.size();
   }
 }
-
-// ---------------------------------------------------------------------------
-// The shared corpus.
 
 // Frame counts as ImageMagick's identify reports them.
 struct CorpusFrames { const char* file; size_t frames; };

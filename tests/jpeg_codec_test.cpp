@@ -171,7 +171,6 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{"h2v2chromaH1V2Generic", 3, {2, 1, 2}, {2, 2, 1}, false}),
     [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
 
-// ---------------------------------------------------------------------------
 // Colour models from component identifiers and the Adobe segment, as
 // ReadHeader reports them. Grey, plain YCbCr and R, G, B identifiers are in
 // the corpus with reference decodes.
@@ -194,9 +193,6 @@ TEST(JpegColourModel, IdentifiersAndAdobeTransformChooseTheModel) {
     EXPECT_EQ(codec.Model(), c.model) << c.components << " components, ids " << int(c.ids[0]) << ", Adobe " << c.adobe;
   }
 }
-
-// ---------------------------------------------------------------------------
-// Different roads to the same pixels.
 
 TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
   const jpegtest::Planes p = Picture(61, 43);
@@ -240,7 +236,6 @@ TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
   EXPECT_TRUE(parallel.pixels == serial.pixels);
 }
 
-// ---------------------------------------------------------------------------
 // The table that decodes up to two symbols at once against decoding them one
 // by one, on every 11-bit prefix of the typical tables.
 
@@ -303,9 +298,6 @@ TEST(JpegHuffman, FastEntriesMatchSymbolBySymbolDecoding) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Cancel and progress.
-
 TEST(JpegCancel, StopsAtTheNextRowAndLeavesTheRest) {
   for (bool progressive : {false, true}) {
     SCOPED_TRACE(progressive ? "progressive" : "sequential");
@@ -321,7 +313,6 @@ TEST(JpegCancel, StopsAtTheNextRowAndLeavesTheRest) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // The writers that convert Y, Cb, Cr as they write against the plain writer
 // followed by the scalar conversion.
 

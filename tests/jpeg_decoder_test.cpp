@@ -57,8 +57,6 @@ pvtest::DecodedBytes Decode(const Bytes& file, const pv::CancelFlag* cancel = nu
 
 Bytes BaselineFile(uint32_t width = 48, uint32_t height = 32) { return jpegtest::Encode(Picture(width, height), {}); }
 
-// ---------------------------------------------------------------------------
-
 TEST(JpegProbe, SoiAtTheStartOr692BytesIn) {
   const Bytes jpeg = BaselineFile();
   Bytes late(692, 0x20);
@@ -103,7 +101,6 @@ TEST(JpegProperties, DensityCommentAndCompression) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // Faults in the markers, tables and headers. Everything before the first
 // scan is read once, when the file is opened: a fault there fails Open, and
 // a file that opens fails in Decode only for damage in its scans.
@@ -173,9 +170,6 @@ TEST(JpegFault, GivesItsStatusAtOneStep) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Progressive scan headers outside the rules.
-
 TEST(JpegProgressiveScan, Validation) {
   const Bytes file = jpegtest::Encode(Picture(32, 32), {.progressive = true});
   // Ss, Se, Ah/Al of an AC scan (AC 1-5 of component 1), or of the first,
@@ -204,9 +198,6 @@ TEST(JpegProgressiveScan, Validation) {
     EXPECT_EQ(d.decode, c.expected) << std::hex << d.decode;
   }
 }
-
-// ---------------------------------------------------------------------------
-// Damaged entropy data.
 
 // A file cut before its first scan's data fails at Open; cut anywhere after,
 // it opens and decodes.
@@ -261,8 +252,6 @@ TEST(JpegDamaged, CorruptedArithmeticStreamsNeverCrash) {
   }
 }
 
-// ---------------------------------------------------------------------------
-
 TEST(JpegPreview, EighthScaleOfA1000x600Picture) {
   // Detailed luma, slowly changing chroma (a preview pixel shares its chroma
   // with three others), and no colour that clamps.
@@ -289,9 +278,6 @@ TEST(JpegPreview, EighthScaleOfA1000x600Picture) {
   }
   EXPECT_LE(worst, 4);
 }
-
-// ---------------------------------------------------------------------------
-// The shared corpus.
 
 double Psnr(const Bytes& a, const Bytes& b) {
   double se = 0;

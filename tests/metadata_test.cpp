@@ -20,108 +20,40 @@ using pv::PropertySet;
 
 std::string Text(PropertySet& p, uint32_t id) { return p.Has(id) ? pv::WideToUtf8(p.GetText(id)) : "(none)"; }
 
-// A TIFF structure in either byte order: directories of entries whose
-// out-of-line values follow at the end.
-class TiffWriter {
- public:
-  explicit TiffWriter(bool big) : big_(big) {
-    bytes_ = {uint8_t(big ? 'M' : 'I'), uint8_t(big ? 'M' : 'I')};
-    Put(42, 2);
-    Put(8, 4);
-  }
-  struct Entry {
-    uint16_t tag, type;
-    uint32_t count;
-    std::vector<uint8_t> data;  // already in the file's byte order
-  };
-  std::vector<uint8_t> Short(uint16_t v) const { return Bytes(v, 2); }
-  std::vector<uint8_t> Long(uint32_t v) const { return Bytes(v, 4); }
-  std::vector<uint8_t> Rationals(std::initializer_list<std::pair<uint32_t, uint32_t>> values) const {
-    std::vector<uint8_t> out;
-    for (auto [n, d] : values) {
-      for (uint32_t v : {n, d}) for (uint8_t b : Bytes(v, 4)) out.push_back(b);
-    }
-    return out;
-  }
-  // Writes a directory at the end and returns its offset; values that do
-  // not fit in an entry go after it.
-  uint32_t Directory(const std::vector<Entry>& entries) {
-    const uint32_t at = static_cast<uint32_t>(bytes_.size());
-    uint32_t extra = at + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
-    Put(static_cast<uint32_t>(entries.size()), 2);
-    std::vector<uint8_t> tail;
-    for (const Entry& e : entries) {
-      Put(e.tag, 2), Put(e.type, 2), Put(e.count, 4);
-      if (e.data.size() <= 4) {
-        bytes_.insert(bytes_.end(), e.data.begin(), e.data.end());
-        bytes_.resize(bytes_.size() + 4 - e.data.size());
-      } else {
-        Put(extra + static_cast<uint32_t>(tail.size()), 4);
-        tail.insert(tail.end(), e.data.begin(), e.data.end());
-      }
-    }
-    Put(0, 4);
-    bytes_.insert(bytes_.end(), tail.begin(), tail.end());
-    return at;
-  }
-  std::vector<uint8_t>& bytes() { return bytes_; }
-
- private:
-  std::vector<uint8_t> Bytes(uint32_t v, int n) const {
-    std::vector<uint8_t> b(n);
-    for (int i = 0; i < n; ++i) b[big_ ? n - 1 - i : i] = static_cast<uint8_t>(v >> (8 * i));
-    return b;
-  }
-  void Put(uint32_t v, int n) { for (uint8_t b : Bytes(v, n)) bytes_.push_back(b); }
-  bool big_;
-  std::vector<uint8_t> bytes_;
-};
-
-std::vector<uint8_t> Ascii(const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s) + 1); }
-
 // A camera's block: IFD0 points at the EXIF and GPS directories, which are
 // written first so that their offsets are known.
-std::vector<uint8_t> CameraExif(bool big, std::pair<uint32_t, uint32_t> latitudeDegrees,
-                                std::pair<uint32_t, uint32_t> latitudeMinutes) {
-  TiffWriter w(big);  // the offset of IFD0 is patched in below
-  const uint32_t exif = w.Directory({{33434, pv::kTiffRational, 1, w.Rationals({{1, 250}})},
-                                     {37386, pv::kTiffRational, 1, w.Rationals({{50, 1}})},
-                                     {34855, pv::kTiffShort, 1, w.Short(200)},
-                                     {37380, pv::kTiffSRational, 1, w.Rationals({{0xFFFFFFFFu, 3}})},
-                                     {37385, pv::kTiffLong, 1, w.Long(9)},  // wrong type: ignored
-                                     {36867, pv::kTiffAscii, 20, Ascii("2024:05:01 10:20:30")}});
-  const uint32_t gps = w.Directory({{1, pv::kTiffAscii, 2, Ascii("N")},
-                                    {2, pv::kTiffRational, 3, w.Rationals({latitudeDegrees, latitudeMinutes, {0, 1}})},
-                                    {3, pv::kTiffAscii, 2, Ascii("E")},
-                                    {4, pv::kTiffRational, 3, w.Rationals({{2, 1}, {17, 1}, {403, 10}})},
-                                    {5, pv::kTiffByte, 1, {1}},
-                                    {6, pv::kTiffRational, 1, w.Rationals({{35, 1}})}});
-  const uint32_t ifd0 = w.Directory({{271, pv::kTiffAscii, 6, Ascii("Canon")},
-                                     {271, pv::kTiffAscii, 6, Ascii("Nikon")},  // the first one wins
-                                     {272, pv::kTiffAscii, 4, Ascii("R5 ")},
-                                     {274, pv::kTiffShort, 1, w.Short(6)},
-                                     {34665, pv::kTiffLong, 1, w.Long(exif)},
-                                     {34853, pv::kTiffLong, 1, w.Long(gps)}});
-  std::vector<uint8_t> block = {'E', 'x', 'i', 'f', 0, 0};
-  std::vector<uint8_t>& b = w.bytes();
-  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<uint8_t>(big ? ifd0 >> (24 - 8 * i) : ifd0 >> (8 * i));
-  block.insert(block.end(), b.begin(), b.end());
-  return block;
+std::vector<uint8_t> CameraExif(bool big, const std::vector<uint32_t>& latitude) {
+  using pvtest::TiffAscii;
+  pvtest::TiffBuilder w(big);
+  const uint32_t exif = w.Directory({{33434, pv::kTiffRational, {1, 250}},
+                                     {37386, pv::kTiffRational, {50, 1}},
+                                     {34855, pv::kTiffShort, {200}},
+                                     {37380, pv::kTiffSRational, {0xFFFFFFFFu, 3}},
+                                     {37385, pv::kTiffLong, {9}},  // wrong type: ignored
+                                     TiffAscii(36867, "2024:05:01 10:20:30")}, false);
+  const uint32_t gps = w.Directory({TiffAscii(1, "N"),
+                                    {2, pv::kTiffRational, latitude},
+                                    TiffAscii(3, "E"),
+                                    {4, pv::kTiffRational, {2, 1, 17, 1, 403, 10}},
+                                    {5, pv::kTiffByte, {1}},
+                                    {6, pv::kTiffRational, {35, 1}}}, false);
+  w.Directory({TiffAscii(271, "Canon"), TiffAscii(271, "Nikon"),  // the first one wins
+               TiffAscii(272, "R5 "), {274, pv::kTiffShort, {6}}, {34665, pv::kTiffLong, {exif}},
+               {34853, pv::kTiffLong, {gps}}});
+  w.bytes.insert(w.bytes.begin(), {'E', 'x', 'i', 'f', 0, 0});
+  return w.bytes;
 }
 
 TEST(Metadata, ExifBlockGivesCameraExposureOrientationAndPosition) {
-  struct Case {
-    bool big;
-    std::pair<uint32_t, uint32_t> degrees, minutes;
-    const char* gps;
-  };
+  // Byte order, the latitude's degrees, minutes and seconds, the position shown.
+  struct Case { bool big; std::vector<uint32_t> latitude; const char* gps; };
   const Case cases[] = {
-      {false, {48, 1}, {515, 10}, "48\u00B051'30.00\" N, 2\u00B017'40.30\" E, -35m"},
-      {true, {488584, 10000}, {0, 1}, "48\u00B051'30.24\" N, 2\u00B017'40.30\" E, -35m"},
+      {false, {48, 1, 515, 10, 0, 1}, "48\u00B051'30.00\" N, 2\u00B017'40.30\" E, -35m"},
+      {true, {488584, 10000, 0, 1, 0, 1}, "48\u00B051'30.24\" N, 2\u00B017'40.30\" E, -35m"},
   };
   for (const Case& c : cases) {
     PropertySet p;
-    const std::vector<uint8_t> block = CameraExif(c.big, c.degrees, c.minutes);
+    const std::vector<uint8_t> block = CameraExif(c.big, c.latitude);
     pv::ReadExifBlock(pv::ByteReader(block.data(), block.size()), p);
     SCOPED_TRACE(c.big ? "big-endian" : "little-endian");
     EXPECT_EQ(Text(p, pv::kPropCameraMaker), "Canon");
@@ -141,7 +73,7 @@ TEST(Metadata, ExifBlockGivesCameraExposureOrientationAndPosition) {
 // Every cut of a block and every flipped byte reads without a fault (the
 // address sanitizer watches the exact-size copies).
 TEST(Metadata, DamagedBlocksAreReadSafely) {
-  const std::vector<uint8_t> exif = CameraExif(false, {48, 1}, {515, 10});
+  const std::vector<uint8_t> exif = CameraExif(false, {48, 1, 515, 10, 0, 1});
   const std::string xmp =
       "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><rdf:Description xmlns:dc='http://purl.org/dc/elements/1.1/' "
       "xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:GPSLatitude='48,51.5N' exif:GPSLongitude='2,17.6E'>"

@@ -20,7 +20,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using pv::Status;
 
-// ---------------------------------------------------------------------------
 // A small PNG writer: chunks with their CRCs, scanlines filtered by the
 // textbook definitions, zlib from the library.
 
@@ -156,7 +155,6 @@ std::array<uint32_t, 4> ReadPixel(pv::ImageBuffer& b, uint32_t x, uint32_t y) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // Colour types and depths, plain and interlaced, every filter. 8-bit and
 // smaller files without a key, and the common keyed ones, are in the corpus
 // with reference decodes; these rows keep what those do not reach: 16-bit
@@ -229,9 +227,6 @@ TEST(PngFormats, SamplesArriveAsTheFormatSays) {
     }
   }
 }
-
-// ---------------------------------------------------------------------------
-// Damaged files.
 
 std::vector<Chunk> SmallRgb() {
   Picture p{3, 2, 8, 2, {}};
@@ -343,9 +338,6 @@ TEST(PngDamaged, EveryPrefixDecodesOrFails) {
   for (const std::vector<Chunk>& chunks : files) pvtest::CheckEveryPrefix(pv::CreatePngDecoder, L"png", Png(chunks), true);
 }
 
-// ---------------------------------------------------------------------------
-// Ancillary chunks.
-
 Bytes Joined(std::initializer_list<std::string> parts) {
   Bytes out;
   for (const std::string& s : parts) {
@@ -429,7 +421,6 @@ TEST(PngProperties, BackgroundColour) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // Animation. Frames are 4 x 3 canvases of RGBA pictures of one colour each.
 
 Chunk FrameControl(uint32_t seq, uint32_t w, uint32_t h, uint32_t x, uint32_t y, uint16_t num, uint16_t den,

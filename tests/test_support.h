@@ -40,17 +40,16 @@ std::vector<uint8_t> PamAsRgba(const Pam& pam);
 // (the status goes to `rejected` when given). For each decoded file with a
 // reference decode of the same size, `compare` gets our R, G, B, A pixels and
 // the reference's. Returns the number of references compared.
+using CorpusCompare =
+    std::function<void(const CorpusCase&, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference)>;
 struct CorpusChecks {
   std::function<void(const CorpusCase&, pv::Status)> rejected;
-  std::function<void(const CorpusCase&, const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference)>
-      compare;
+  CorpusCompare compare;
 };
 size_t CheckCorpus(const std::string& dir, const CorpusChecks& checks);
-// CheckCorpus with exact pixels, comparing at least `atLeast` references;
-// `adjust` may turn a reference into what the program rightly shows, or
-// return false to leave it uncompared.
-using ReferenceAdjust = std::function<bool(const CorpusCase&, std::vector<uint8_t>& reference)>;
-void CheckCorpusPixels(const char* format, const ReferenceAdjust& adjust = {}, size_t atLeast = 1);
+// CheckCorpus over one format's folder (skipped when it is absent), comparing
+// at least `atLeast` references by `compare`, or pixel for pixel without one.
+void CheckCorpusPixels(const char* format, const CorpusCompare& compare = {}, size_t atLeast = 1);
 // Pixel-exact comparison; where both alphas are 0 the colour carries no meaning.
 void ExpectSamePixels(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference);
 
@@ -94,6 +93,25 @@ struct PixelCase {
   size_t frames = 1;
 };
 void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const std::vector<PixelCase>& cases);
+
+// A TIFF structure built in file order: blocks of data and directories,
+// each directory followed by the values that do not fit in its entries.
+struct TiffTag {
+  uint16_t tag, type;            // type 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG, 5 and 10 RATIONAL
+  std::vector<uint32_t> values;  // RATIONAL: numerator, denominator pairs
+  uint32_t count = 0;            // written instead of the value count when not 0
+};
+TiffTag TiffAscii(uint16_t tag, const std::string& text);
+struct TiffBuilder {
+  explicit TiffBuilder(bool big = false);
+  uint32_t Append(const std::vector<uint8_t>& data);  // gives the data's offset
+  // A linked directory is the next of the last linked one (the header's first).
+  uint32_t Directory(const std::vector<TiffTag>& tags, bool linked = true);
+  void Put(size_t at, uint32_t v, int bytes);
+  bool big;
+  size_t link = 4;
+  std::vector<uint8_t> bytes;
+};
 
 // Sets a process-wide value (a processor flag or count) for one scope.
 template <class T>

@@ -65,12 +65,12 @@ TEST(TgaDamaged, ExtentsAreCheckedAgainstTheFile) {
 TEST(TgaCorpus, ManifestOutcomesAndReferencePixels) {
   // Rows are placed by the header's origin; the references keep the file's
   // row order, so those of bottom-left files are turned over here.
-  pvtest::CheckCorpusPixels("tga", [](const pvtest::CorpusCase& c, std::vector<uint8_t>& want) {
+  pvtest::CheckCorpusPixels("tga", [](const pvtest::CorpusCase& c, const Bytes& ours, Bytes want) {
     const Bytes file = pvtest::ReadFileBytes(pvtest::CorpusDir("tga") + "/" + c.file);
     const size_t row = size_t{pv::LoadU16LE(&file[12])} * 4, rows = want.size() / row;
     for (size_t y = 0; !(file[17] & 0x20) && y < rows / 2; ++y)
       std::swap_ranges(want.begin() + y * row, want.begin() + (y + 1) * row, want.begin() + (rows - 1 - y) * row);
-    return true;
+    pvtest::ExpectSamePixels(ours, want);
   });
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -19,65 +20,24 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using pv::Status;
 
-// ---------------------------------------------------------------------------
-// A small little-endian TIFF writer: each page's strip, then its directory
-// and the values that do not fit in their entries. StripOffsets and
-// StripByteCounts are added for the strip unless the page gives its own.
-
-struct Tag {
-  uint16_t tag, type;
-  std::vector<uint32_t> values;  // RATIONAL: numerator, denominator pairs
-  uint32_t count = 0;            // written instead of the value count when not 0
-};
+// Each page's strip, then its directory; StripOffsets and StripByteCounts
+// are added for the strip unless the page gives its own.
+using Tag = pvtest::TiffTag;
 struct Page {
   std::vector<Tag> tags;
   Bytes strip;
 };
 
-void Put(Bytes& out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void Patch32(Bytes& out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 Bytes Tiff(const std::vector<Page>& pages) {
-  Bytes out = {'I', 'I', 42, 0, 0, 0, 0, 0};
-  size_t link = 4;
+  pvtest::TiffBuilder b;
   for (const Page& page : pages) {
     std::vector<Tag> tags = page.tags;
-    bool own = false;
-    for (const Tag& t : tags) own |= t.tag == 273;
-    if (!own) {
-      tags.push_back({273, 4, {static_cast<uint32_t>(out.size())}});
-      tags.push_back({279, 4, {static_cast<uint32_t>(page.strip.size())}});
-    }
-    out.insert(out.end(), page.strip.begin(), page.strip.end());
-    Patch32(out, link, static_cast<uint32_t>(out.size()));
-    const size_t ifd = out.size();
-    Put(out, static_cast<uint32_t>(tags.size()), 2);
-    out.resize(ifd + 2 + 12 * tags.size() + 4);
-    link = ifd + 2 + 12 * tags.size();
-    for (size_t i = 0; i < tags.size(); ++i) {
-      const Tag& t = tags[i];
-      const int size = t.type == 3 ? 2 : t.type == 4 ? 4 : t.type == 5 ? 4 : 1;
-      Bytes values;
-      for (uint32_t v : t.values) Put(values, v, size);
-      const uint32_t count =
-          t.count ? t.count : static_cast<uint32_t>(t.type == 5 ? t.values.size() / 2 : t.values.size());
-      const size_t at = ifd + 2 + 12 * i;
-      out[at] = static_cast<uint8_t>(t.tag), out[at + 1] = static_cast<uint8_t>(t.tag >> 8);
-      out[at + 2] = static_cast<uint8_t>(t.type), out[at + 3] = 0;
-      Patch32(out, at + 4, count);
-      if (values.size() <= 4) {
-        std::copy(values.begin(), values.end(), out.begin() + static_cast<long>(at + 8));
-      } else {
-        Patch32(out, at + 8, static_cast<uint32_t>(out.size()));
-        out.insert(out.end(), values.begin(), values.end());
-      }
-    }
+    const uint32_t strip = b.Append(page.strip);
+    if (std::none_of(tags.begin(), tags.end(), [](const Tag& t) { return t.tag == 273; }))
+      tags.insert(tags.end(), {{273, 4, {strip}}, {279, 4, {static_cast<uint32_t>(page.strip.size())}}});
+    b.Directory(tags);
   }
-  return out;
+  return b.bytes;
 }
 
 // A grey page of width x height, 8 bits unless told, uncompressed.
@@ -95,7 +55,6 @@ std::wstring Property(const pvtest::DecodedBytes& d, uint32_t id) {
   return d.decoder->Has(id) ? d.decoder->GetText(id) : L"";
 }
 
-// ---------------------------------------------------------------------------
 // TIFF's LZW from a textbook encoder. The decoder adds its entries one
 // code later, so its width grows at 511, 1023 and 2047 free codes where
 // the encoder's grows at 512, 1024 and 2048. Without clears the table
@@ -216,7 +175,6 @@ TEST(TiffPredictor, EverySampleIsTheSumOfItsColumn) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // Fax rows: runs fitted to the row, the two-dimensional modes against the
 // row before. Rows are '0' white and '1' black; the row buffer has exactly
 // the row's bytes, so a write past it is an error under the sanitizer.
@@ -264,16 +222,8 @@ TEST(TiffFax, RowsStopAtTheirWidth) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // The container: pages, the preview page, resolution texts, text tags,
 // colour models and depths.
-
-Tag Ascii(uint16_t tag, const std::string& text) {
-  Tag t{tag, 2, {}};
-  for (char ch : text) t.values.push_back(static_cast<uint8_t>(ch));
-  t.values.push_back(0);
-  return t;
-}
 
 Page With(Page p, std::vector<Tag> more) {
   p.tags.insert(p.tags.end(), more.begin(), more.end());
@@ -298,7 +248,7 @@ TEST(TiffContainer, PagesPropertiesAndModels) {
        pv::ColourModel::L, L"30000 x 30000 ppm", L""},
       {"inches give ppi", {With(full, {{282, 5, {144, 2}}, {283, 5, {96, 1}}})}, pv::kStatusOk, 1,
        pv::ColourModel::L, L"72 x 96 ppi", L""},
-      {"the first Make wins", {With(full, {Ascii(271, "First  "), Ascii(271, "Second")})}, pv::kStatusOk, 1,
+      {"the first Make wins", {With(full, {pvtest::TiffAscii(271, "First  "), pvtest::TiffAscii(271, "Second")})}, pv::kStatusOk, 1,
        pv::ColourModel::L, L"", L"First"},
       {"1 bit, photometric 0, is K", {With(Grey(8, 2, 1), {{262, 3, {0}}})}, pv::kStatusOk, 1, pv::ColourModel::K,
        L"", L""},
@@ -333,7 +283,6 @@ TEST(TiffContainer, PagesPropertiesAndModels) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // Damaged files: every extent is checked against the file, huge sizes are
 // refused before anything is allocated, and pixels a strip does not reach
 // are filled, never left as they were.
@@ -403,16 +352,8 @@ TEST(TiffDamaged, ExtentsSizesAndShortStrips) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// The shared corpus: outcomes from its manifest, pixels against reference
-// decodes where they exist.
-
 TEST(TiffCorpus, ManifestOutcomesAndReferencePixels) {
-  const std::string dir = pvtest::CorpusDir("tiff");
-  if (dir.empty()) GTEST_SKIP() << "no corpus at " PV_CORPUS_DIR "/tiff: every TIFF corpus case skipped";
-  pvtest::CorpusChecks checks;
-  checks.compare = [](const pvtest::CorpusCase& c, const std::vector<uint8_t>& ours,
-                      const std::vector<uint8_t>& want) {
+  pvtest::CheckCorpusPixels("tiff", [](const pvtest::CorpusCase& c, const Bytes& ours, const Bytes& want) {
     if (c.file.find("jpeg") != std::string::npos) {
       // Lossy: another decoder's rounding may differ by a level.
       for (size_t i = 0; i < want.size(); ++i) ASSERT_LE(std::abs(ours[i] - want[i]), 1) << "sample " << i;
@@ -428,8 +369,7 @@ TEST(TiffCorpus, ManifestOutcomesAndReferencePixels) {
       }
     }
     pvtest::ExpectSamePixels(ours, expected);
-  };
-  EXPECT_GT(pvtest::CheckCorpus(dir, checks), 0u);
+  });
 }
 
 }  // namespace
