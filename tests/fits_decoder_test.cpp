@@ -30,15 +30,6 @@ pvtest::DecodedBytes Decode(const std::vector<uint8_t>& f) {
   return pvtest::DecodeWith(pv::CreateFitsDecoder, L"fits", f);
 }
 
-// One sample of the buffer, whatever its format.
-double Sample(const pvtest::DecodedBytes& d, uint32_t x, uint32_t y) {
-  const uint8_t* row = d.buffer->Row(y);
-  const pv::PixelFormat f = d.buffer->Format();
-  return f == pv::PixelFormat::Grey8    ? row[x]
-         : f == pv::PixelFormat::Grey16 ? reinterpret_cast<const uint16_t*>(row)[x]
-                                        : reinterpret_cast<const float*>(row)[x];
-}
-
 // The file's first row of a 2 x 2 image lands at the bottom.
 TEST(FitsDecoder, DepthsAndScaling) {
   struct Case { int bitpix; Cards more; std::vector<uint8_t> firstRow; double expected[2]; };
@@ -56,7 +47,7 @@ TEST(FitsDecoder, DepthsAndScaling) {
     data.resize(data.size() * 2, 0);
     pvtest::DecodedBytes d = Decode(Fits(Image(c.bitpix, 2, 2, c.more), data));
     ASSERT_EQ(d.decode, pv::kStatusOk) << c.bitpix;
-    for (uint32_t x = 0; x < 2; ++x) EXPECT_EQ(Sample(d, x, 1), c.expected[x]) << c.bitpix << " " << x;
+    for (uint32_t x = 0; x < 2; ++x) EXPECT_EQ(pvtest::SampleAt(*d.buffer, 1, x), c.expected[x]) << c.bitpix << " " << x;
   }
 }
 
@@ -81,7 +72,8 @@ TEST(FitsDecoder, DamagedInput) {
   for (const auto& [file, status] : opens) EXPECT_EQ(Decode(file).open, status);
   // Data cut inside its second sample: the first decodes at the bottom, the rest is black.
   pvtest::DecodedBytes d = Decode(Fits(Image(16, 2, 3), {0x7F, 0xFF, 0x7F}));
-  const std::vector<double> got = {Sample(d, 0, 2), Sample(d, 1, 2), Sample(d, 0, 0)};
+  const std::vector<double> got = {pvtest::SampleAt(*d.buffer, 2, 0), pvtest::SampleAt(*d.buffer, 2, 1),
+                                   pvtest::SampleAt(*d.buffer, 0, 0)};
   EXPECT_EQ(got, (std::vector<double>{65535, 0, 0}));
 }
 

@@ -234,20 +234,13 @@ TEST(GifDecode, NoColourTableGivesGrey) {
   EXPECT_EQ(Pixels(*d.buffer), img.indices);
 }
 
-// Interlaced and plain storage of the same picture give the same pixels, for
-// heights that end in every pass.
+// Interlaced rows return to their place, for heights that end in every pass.
 TEST(GifDecode, InterlacedRowsReturnToTheirPlace) {
   for (uint16_t h = 1; h <= 17; ++h) {
-    SCOPED_TRACE(h);
-    GifImage plain{0, 0, 5, h, Ramp(5u * h, 4), {}, false, nullptr};
-    GifImage laced = plain;
-    laced.interlaced = true;
-    Decoded a = DecodeBytes(Join({Header(5, h, kGlobal), Image(plain), kTrailer}));
-    Decoded b = DecodeBytes(Join({Header(5, h, kGlobal), Image(laced), kTrailer}));
-    ASSERT_EQ(a.decode, pv::kStatusOk);
-    ASSERT_EQ(b.decode, pv::kStatusOk);
-    EXPECT_EQ(Pixels(*a.buffer), plain.indices);
-    EXPECT_EQ(Pixels(*b.buffer), plain.indices);
+    GifImage laced{0, 0, 5, h, Ramp(5u * h, 4), {}, true, nullptr};
+    Decoded d = DecodeBytes(Join({Header(5, h, kGlobal), Image(laced), kTrailer}));
+    ASSERT_EQ(d.decode, pv::kStatusOk) << h;
+    EXPECT_EQ(Pixels(*d.buffer), laced.indices) << h;
   }
 }
 

@@ -40,16 +40,6 @@ Bytes Write(const Doc& d) {
 
 pvtest::DecodedBytes Decode(const Bytes& file) { return pvtest::DecodeWith(pv::CreatePsdDecoder, L"psd", file); }
 
-// Pixel x of the first row as 0xAARRGGBB; a Grey16 sample as it is.
-uint32_t Colour(const pvtest::DecodedBytes& d, uint32_t x) {
-  switch (d.buffer->Format()) {
-    case pv::PixelFormat::Indexed8: return d.buffer->Palette()[d.Index(x, 0)];
-    case pv::PixelFormat::Grey8: return 0xFF000000u | d.Index(x, 0) * 0x010101u;
-    case pv::PixelFormat::Grey16: return reinterpret_cast<const uint16_t*>(d.buffer->Row(0))[x];
-    default: return d.Pixel(x, 0);
-  }
-}
-
 TEST(PsdDecode, ModesDepthsAndCodings) {
   // Version 2: an 8-byte layer length and 4-byte row counts; -128 is no run.
   Doc large{.version = 2, .compression = 1};
@@ -72,8 +62,8 @@ TEST(PsdDecode, ModesDepthsAndCodings) {
     SCOPED_TRACE(c.what);
     const pvtest::DecodedBytes d = Decode(Write(c.doc));
     ASSERT_EQ(d.decode, pv::kStatusOk);
-    EXPECT_EQ(Colour(d, 0), c.first);
-    EXPECT_EQ(Colour(d, 1), c.second);
+    EXPECT_EQ(d.Colour(0, 0), c.first);
+    EXPECT_EQ(d.Colour(1, 0), c.second);
   }
   EXPECT_STREQ(Decode(Write(cases[7].doc)).decoder->GetText(pv::kPropDensity), L"72 x 150 ppi");
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -109,36 +108,21 @@ TEST(RowHelpers, VectorFormsMatchScalarTwins) {
   }
 }
 
+// 16-bit samples: their vector twins and the PNG decodes reach only some of these.
 TEST(RowHelpers, SampleCopies) {
-  const uint32_t one = std::bit_cast<uint32_t>(1.0f);
-  const uint32_t quarter = std::bit_cast<uint32_t>(0.25f), half = std::bit_cast<uint32_t>(0.5f);
-  struct Case { uint32_t bits, channels; bool swap; Bytes in; std::vector<uint32_t> out; };
+  struct Case { uint32_t channels; bool swap; Bytes in; std::vector<uint16_t> out; };
   const Case cases[] = {
-      {16, 1, false, {0x34, 0x12, 0x78, 0x56}, {0x1234, 0x5678}},
-      {16, 1, true, {0x34, 0x12, 0x78, 0x56}, {0x3412, 0x7856}}, {16, 3, false, {1, 0, 2, 0, 3, 0}, {3, 2, 1, 0xFFFF}},
-      {16, 3, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}, {0x9ABC, 0x5678, 0x1234, 0xFFFF}},
-      {16, 4, false, {1, 0, 2, 0, 3, 0, 4, 0}, {3, 2, 1, 4}},
-      {16, 4, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}, {0x9ABC, 0x5678, 0x1234, 0xDEF0}},
+      {1, false, {0x34, 0x12, 0x78, 0x56}, {0x1234, 0x5678}}, {1, true, {0x34, 0x12, 0x78, 0x56}, {0x3412, 0x7856}},
+      {3, true, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}, {0x9ABC, 0x5678, 0x1234, 0xFFFF}},
+      {4, false, {1, 0, 2, 0, 3, 0, 4, 0}, {3, 2, 1, 4}},
       // A sample that does not complete a pixel is not written anywhere.
-      {16, 3, false, {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0}, {3, 2, 1, 0xFFFF, 6, 5, 4, 0xFFFF}},
-      {32, 1, false, {0x78, 0x56, 0x34, 0x12}, {0x12345678}}, {32, 1, true, {0x78, 0x56, 0x34, 0x12}, {0x78563412}},
-      // Floats 0.25, 0.5, 1.0 as R, G, B; no alpha, which reads as 1.0.
-      {32, 3, false, {0, 0, 0x80, 0x3E, 0, 0, 0, 0x3F, 0, 0, 0x80, 0x3F}, {one, half, quarter, one}},
-      {32, 3, true, {0x3E, 0x80, 0, 0, 0x3F, 0, 0, 0, 0x3F, 0x80, 0, 0}, {one, half, quarter, one}},
-      {32, 4, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
-       {0x090A0B0C, 0x05060708, 0x01020304, 0x0D0E0F10}},
+      {3, false, {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0}, {3, 2, 1, 0xFFFF, 6, 5, 4, 0xFFFF}},
   };
   ScopedValue<bool> flag(CpuHasSsse3, false);
   for (const Case& c : cases) {
-    std::vector<uint32_t> got(c.out.size());
-    if (c.bits == 16) {
-      std::vector<uint16_t> out(c.out.size());
-      Copy16(out.data(), c.in.data(), c.in.size() / 2, c.channels, c.swap);
-      got.assign(out.begin(), out.end());
-    } else {
-      Copy32(got.data(), c.in.data(), c.in.size() / 4, c.channels, c.swap);
-    }
-    EXPECT_EQ(got, c.out) << c.bits << " bits, " << c.channels << " channels" << (c.swap ? ", swapped" : "");
+    std::vector<uint16_t> got(c.out.size());
+    Copy16(got.data(), c.in.data(), c.in.size() / 2, c.channels, c.swap);
+    EXPECT_EQ(got, c.out) << c.channels << " channels" << (c.swap ? ", swapped" : "");
   }
 }
 
@@ -222,14 +206,10 @@ TEST(RowHelpers, YccToRgbInBandsMatchesScalar) {
 TEST(RowHelpers, ExpandGrey) {
   struct Case { PixelFormat format; uint32_t bits; bool invert; std::vector<double> in, out; Status status; };
   const Case cases[] = {
-      {PixelFormat::Grey8, 1, false, {0, 1}, {0, 255}, kStatusOk},
-      {PixelFormat::Grey8, 1, true, {0, 1}, {255, 0}, kStatusOk},
+      // 1, 4 and 8 bits of L and K are in the decoder's colour model test.
       {PixelFormat::Grey8, 2, false, {0, 1, 2, 3}, {0, 85, 170, 255}, kStatusOk},
-      {PixelFormat::Grey8, 4, false, {15, 1, 0, 8}, {255, 17, 0, 136}, kStatusOk},
       {PixelFormat::Grey8, 4, true, {15, 1}, {0, 238}, kStatusOk},
       {PixelFormat::Grey8, 7, false, {127, 64}, {255, 128}, kStatusOk},
-      {PixelFormat::Grey8, 8, true, {0, 0x12, 255}, {255, 0xED, 0}, kStatusOk},
-      {PixelFormat::Grey8, 8, false, {0x12, 200}, {0x12, 200}, kStatusOk},
       {PixelFormat::Grey16, 16, true, {0, 0x1234}, {65535, 0xEDCB}, kStatusOk},
       {PixelFormat::Grey16, 16, false, {0x1234}, {0x1234}, kStatusOk},
       {PixelFormat::GreyF, 32, true, {0.25, 1.0, 0.0}, {0.75, 0.0, 1.0}, kStatusOk},
@@ -237,8 +217,6 @@ TEST(RowHelpers, ExpandGrey) {
       // A depth of no bits has no levels to stretch; colour has no grey.
       {PixelFormat::Grey8, 0, false, {7}, {7}, kStatusSizeMismatch},
       {PixelFormat::Indexed8, 8, true, {7}, {7}, kStatusColourFormat},
-      {PixelFormat::Rgba8, 8, true, {1, 2, 3, 4}, {1, 2, 3, 4}, kStatusColourFormat},
-      {PixelFormat::Rgba16, 8, true, {1, 2, 3, 4}, {1, 2, 3, 4}, kStatusColourFormat},
       {PixelFormat::RgbaF, 8, true, {1, 2, 3, 4}, {1, 2, 3, 4}, kStatusColourFormat},
   };
   for (const Case& c : cases) {

@@ -230,6 +230,7 @@ uint32_t DecodedBytes::Colour(uint32_t x, uint32_t y) const {
   switch (buffer->Format()) {
     case pv::PixelFormat::Indexed8: return buffer->Palette()[Index(x, y)];
     case pv::PixelFormat::Grey8: return 0xFF000000u | Index(x, y) * 0x010101u;
+    case pv::PixelFormat::Grey16: return reinterpret_cast<const uint16_t*>(buffer->Row(y))[x];
     default: return Pixel(x, y);
   }
 }

@@ -66,7 +66,8 @@ struct DecodedBytes {
   size_t DecoderCount() const;
   uint32_t Pixel(uint32_t x, uint32_t y) const;  // an Rgba8 pixel as 0xAARRGGBB
   uint8_t Index(uint32_t x, uint32_t y) const;
-  uint32_t Colour(uint32_t x, uint32_t y) const;  // any 8-bit format as 0xAARRGGBB
+  // Any 8-bit format as 0xAARRGGBB, a Grey16 sample as it is.
+  uint32_t Colour(uint32_t x, uint32_t y) const;
 };
 
 // Creates the decoder for `extension`'s entry straight from the bytes (no
