@@ -274,12 +274,10 @@ TEST(PngDamaged, FaultsGiveStatus) {
   EXPECT_EQ(DecodeBytes(badCrc).decode, pv::kStatusOk);
   const Bytes cut(badCrc.begin(), badCrc.end() - 14);  // inside the IDAT's CRC
   EXPECT_EQ(DecodeBytes(cut).open, pv::kStatusDamaged);
-  // The probe wants the signature and the IHDR's length and type (22 bytes).
-  Bytes textMode = badCrc;
-  textMode[4] = 0x0A;  // CR LF turned into LF
+  // The probe wants the signature and the IHDR's length and type (22 bytes); signatures
+  // damaged in text-mode transfers are corpus files.
   for (const auto& [bytes, expected] : {std::pair{Bytes(cut.begin(), cut.begin() + 22), pv::kStatusOk},
-                                        {Bytes(cut.begin(), cut.begin() + 21), pv::kStatusUnknownFormat},
-                                        {textMode, pv::kStatusUnknownFormat}}) {
+                                        {Bytes(cut.begin(), cut.begin() + 21), pv::kStatusUnknownFormat}}) {
     pv::MemorySource source(bytes.data(), static_cast<uint32_t>(bytes.size()));
     EXPECT_EQ(pv::ProbePng(source), expected) << bytes.size();
   }
