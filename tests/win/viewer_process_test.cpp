@@ -266,14 +266,22 @@ class InstalledCopy {
   static constexpr const wchar_t* kAppPaths = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pixvane.exe";
 };
 
-TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
+TEST_F(ViewerProcess, SettingsWrittenAtExitOrStoredMeanwhileAreReadAtTheNextStart) {
   InstalledCopy installed;
   const fs::path x = fs::path(dir_) / "x", y = fs::path(dir_) / "y";
   fs::create_directories(x);
   fs::create_directories(y);
   ASSERT_TRUE(pv::WriteWholeFile((x / "one.bmp").wstring(), pv::EncodeBmp32(Gradient(8, 8, 1), 8, 8)));
-  ASSERT_TRUE(pv::WriteWholeFile((y / "two.bmp").wstring(), pv::EncodeBmp32(Gradient(8, 8, 2), 8, 8)));
+  ASSERT_TRUE(pv::WriteWholeFile((y / "two.bmp").wstring(), pv::EncodeBmp32(Gradient(60, 40, 2), 60, 40)));
   for (const fs::path& file : {x / "one.bmp", y / "two.bmp"}) {
+    if (file == y / "two.bmp") {
+      // Stored meanwhile: the choice of no title bar, which shows the image alone.
+      pv::Options options;
+      options.viewerTitleMode = pv::kNoTitleBar;
+      uint8_t block[pv::kOptionsBlockSize];
+      pv::EncodeOptions(options, block);
+      InstalledCopy::Set(L"Options8", REG_BINARY, block, sizeof block);
+    }
     Program viewer(L"\"" + file.wstring() + L"\"");
     if (file == x / "one.bmp") {
       // The first start of an installed copy asks for its language first.
@@ -286,6 +294,11 @@ TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
     }
     HWND window = viewer.WaitForWindow();
     ASSERT_TRUE(window);
+    if (file == y / "two.bmp") {
+      ASSERT_TRUE(TitleBecomes(window, L"two.bmp | Pixvane"));
+      EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
+      EXPECT_EQ(WindowSizeOf(window), XY(60, 40));
+    }
     PostMessageW(window, WM_CLOSE, 0, 0);
     ASSERT_EQ(viewer.WaitForExit(), 0u);
   }
@@ -300,24 +313,6 @@ TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
   ASSERT_GE(folders.size(), 2u);
   EXPECT_EQ(folders[0], pv::WideToUtf8(y.wstring()));
   EXPECT_EQ(folders[1], pv::WideToUtf8(x.wstring()));
-}
-
-TEST_F(ViewerProcess, StoredChoiceWithoutTitleBarShowsTheImageAlone) {
-  InstalledCopy installed;
-  InstalledCopy::Set(L"Pixvane-Ver", REG_SZ, L"9.3", 8);
-  pv::Options options;
-  options.viewerTitleMode = pv::kNoTitleBar;
-  uint8_t block[pv::kOptionsBlockSize];
-  pv::EncodeOptions(options, block);
-  InstalledCopy::Set(L"Options8", REG_BINARY, block, sizeof block);
-  Program viewer(Quoted("img2.bmp"));
-  HWND window = viewer.WaitForWindow();
-  ASSERT_TRUE(window);
-  ASSERT_TRUE(TitleBecomes(window, L"img2.bmp | Pixvane"));
-  EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
-  EXPECT_EQ(WindowSizeOf(window), XY(120, 80));
-  PostMessageW(window, WM_CLOSE, 0, 0);
-  EXPECT_EQ(viewer.WaitForExit(), 0u);
 }
 
 TEST_F(ViewerProcess, FrozenWindowComesBackOnceAfterTheSessionEnds) {
