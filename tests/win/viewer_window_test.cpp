@@ -484,9 +484,9 @@ TEST_F(ViewerWindowTest, FrozenWindowTakesOnlyItsShortListAndThaws) {
     EXPECT_EQ(HasExStyle(window_, WS_EX_NOACTIVATE), frozen);
     EXPECT_EQ(GetWindow(window_, GW_OWNER) != nullptr, frozen);
   }
-  const LONG width = ClientSizeOf(window_).first;
   Command(pv::kCmdTurnRight);
-  EXPECT_EQ(ClientSizeOf(window_).second, width) << "thawed, it turns";
+  EXPECT_EQ(w->View()->BaseSize(), (pv::ImageSize{80, 120})) << "thawed, it turns";
+  EXPECT_EQ(ClientSizeOf(window_).second, 143) << "120 at 1.189x";
 }
 
 class RecordingTaskbar : public pv::TaskbarIndicator {
