@@ -331,8 +331,6 @@ TEST_F(ViewerProcess, FrozenWindowComesBackOnceAfterTheSessionEnds) {
   EXPECT_EQ(again.WaitForExit(), 0u);
 }
 
-}  // namespace
-
 TEST_F(ViewerProcess, IndexOptionShowsTheFolderAsAGridOfThumbnails) {
   Program browser(L"-index \"" + pvtest::Widen(dir_) + L"\"");
   ASSERT_TRUE(browser.Started());
@@ -360,8 +358,6 @@ TEST_F(ViewerProcess, IndexOptionShowsTheFolderAsAGridOfThumbnails) {
   PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_EQ(browser.WaitForExit(), 0u);
 }
-
-namespace {
 
 // What a process holds: committed memory, kernel handles, GDI and USER
 // objects. (Wine counts no GDI or USER objects: those stay 0 there.)
