@@ -96,13 +96,14 @@ bool PrefetchCompletion::WaitFor(uint32_t milliseconds) {
 class PrefetchJob : public std::enable_shared_from_this<PrefetchJob> {
  public:
   PrefetchJob(ImageCache& owner, const wchar_t* path, NavigationMode mode, bool checkMemory,
-              Ref<PrefetchCompletion> completion, Ref<ProgressSink> progress)
+              Ref<PrefetchCompletion> completion, Ref<ProgressSink> progress, PrefetchPreparer prepare)
       : owner_(owner),
         mode_(mode),
         decodeOption_(owner.decodeOption_[0].load()),
         checkMemory_(checkMemory),
         completion_(std::move(completion)),
-        progress_(new JobProgress) {
+        progress_(new JobProgress),
+        prepare_(std::move(prepare)) {
     wcsncpy(path_, path, kMaxPathUnits - 1);
     path_[kMaxPathUnits - 1] = 0;
     progress_->SetTarget(std::move(progress));
@@ -127,6 +128,7 @@ class PrefetchJob : public std::enable_shared_from_this<PrefetchJob> {
   bool checkMemory_;
   Ref<PrefetchCompletion> completion_;
   Ref<JobProgress> progress_;
+  PrefetchPreparer prepare_;
 };
 
 ImageCache::ImageCache() : listings_(new FolderListingManager) {}
@@ -144,7 +146,7 @@ uint32_t ImageCache::CapacityForWindows(uint32_t windows) {
 
 void ImageCache::SetCapacity(uint32_t capacity) {
   capacity = std::clamp(capacity, 1u, kMaxCapacity);
-  std::vector<Ref<ImageBuffer>> dropped;
+  std::vector<Entry> dropped;
   {
     std::lock_guard<std::mutex> lock(lock_);
     capacity_ = capacity;
@@ -172,7 +174,7 @@ uint8_t ImageCache::SetDecodeOption(uint32_t which, uint8_t value) {
 int ImageCache::FindCachedIndex(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText) {
   if (!path || !path[0] || entries_.empty()) return -1;
   for (size_t i = 0; i < entries_.size(); ++i) {
-    PropertySet& p = entries_[i]->Properties();
+    PropertySet& p = entries_[i].image->Properties();
     if (SameText(p.GetText(kPropPath), path) && SameText(p.GetText(kPropFileTime), timeText) &&
         SameText(p.GetText(kPropFileSize), sizeText)) {
       return static_cast<int>(i);
@@ -200,18 +202,18 @@ Ref<ImageBuffer> ImageCache::TakeCachedImage(const wchar_t* path, const wchar_t*
   }
   std::lock_guard<std::mutex> lock(lock_);
   int i = FindCachedIndex(path, timeText, sizeText);
-  if (i >= 0 && !makeRecent) return entries_[static_cast<size_t>(i)];
+  if (i >= 0 && !makeRecent) return entries_[static_cast<size_t>(i)].image;
   if (i < 0) return Ref<ImageBuffer>();
   std::rotate(entries_.begin(), entries_.begin() + i, entries_.begin() + i + 1);
-  return entries_.front();
+  return entries_.front().image;
 }
 
-void ImageCache::InsertLocked(ImageBuffer& head, bool atEnd) {
+void ImageCache::InsertLocked(ImageBuffer& head, bool atEnd, Ref<CountedObject> prepared) {
   PropertySet& p = head.Properties();
   const wchar_t* path = KeyText(p, kPropPath);
   if (!path[0] || FindCachedIndex(path, KeyText(p, kPropFileTime), KeyText(p, kPropFileSize)) >= 0) return;
   if (entries_.size() >= capacity_) entries_.pop_back();
-  Ref<ImageBuffer> entry = Ref<ImageBuffer>::Retain(&head);
+  Entry entry{Ref<ImageBuffer>::Retain(&head), std::move(prepared)};
   if (atEnd) {
     entries_.push_back(std::move(entry));
   } else {
@@ -224,11 +226,19 @@ void ImageCache::AddToCache(ImageBuffer& image, bool atEnd) {
   InsertLocked(ChainHead(image), atEnd);
 }
 
+Ref<CountedObject> ImageCache::TakePrepared(const ImageBuffer& image) {
+  std::lock_guard<std::mutex> lock(lock_);
+  for (Entry& e : entries_) {
+    if (e.image.get() == &image) return std::move(e.prepared);
+  }
+  return Ref<CountedObject>();
+}
+
 void ImageCache::EvictFromCache(const wchar_t* path) {
-  Ref<ImageBuffer> evicted;
+  Entry evicted;
   std::lock_guard<std::mutex> lock(lock_);
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    if (SameText((*it)->Properties().GetText(kPropPath), path)) {
+    if (SameText(it->image->Properties().GetText(kPropPath), path)) {
       evicted = std::move(*it);
       entries_.erase(it);
       return;
@@ -242,11 +252,13 @@ void ImageCache::ClearImageCache() {
 }
 
 bool ImageCache::SchedulePrefetch(const wchar_t* path, NavigationMode mode, bool checkMemory,
-                                  Ref<PrefetchCompletion> completion, Ref<ProgressSink> progress) {
+                                  Ref<PrefetchCompletion> completion, Ref<ProgressSink> progress,
+                                  PrefetchPreparer prepare) {
   if (!path || !path[0] || mode > NavLast) return false;
   if (mode == NavExisting && IsCached(path)) return false;
   auto job = std::shared_ptr<PrefetchJob>(
-      new (std::nothrow) PrefetchJob(*this, path, mode, checkMemory, std::move(completion), std::move(progress)));
+      new (std::nothrow) PrefetchJob(*this, path, mode, checkMemory, std::move(completion), std::move(progress),
+                                     std::move(prepare)));
   if (!job) return false;
   {
     std::lock_guard<std::mutex> lock(jobsLock_);
@@ -308,7 +320,10 @@ void ImageCache::RunJob(PrefetchJob& job) {
   if (Failed(decoder->Decode(*image, true, job.progress_.get(), cancel))) return;
   job.progress_->Progress(100, 100);
   decoder.Reset();
-  AddToCache(*image, true);
+  Ref<CountedObject> prepared;
+  if (job.prepare_) prepared = job.prepare_(*image, cancel);
+  std::lock_guard<std::mutex> lock(lock_);
+  InsertLocked(*image, true, std::move(prepared));
 }
 
 void ImageCache::SettlePrefetchesFor(const wchar_t* path, ProgressSink* progress) {

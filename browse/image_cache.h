@@ -2,6 +2,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -30,6 +31,11 @@ class PrefetchCompletion : public CountedObject {
 };
 
 class PrefetchJob;
+
+// Runs on the prefetch worker after a decode: what a window will want of the
+// image besides its pixels (its display, built ahead), kept beside the cached
+// image until taken. Null when there is nothing to keep.
+using PrefetchPreparer = std::function<Ref<CountedObject>(ImageBuffer& image, const CancelFlag* cancel)>;
 
 // Decoding may take many times a file's size: a prefetch that checks memory
 // goes ahead only while 64 times the file's size is free.
@@ -81,7 +87,11 @@ class ImageCache {
   // False when path is empty, the image is already cached (NavExisting) or
   // no job can be made.
   bool SchedulePrefetch(const wchar_t* path, NavigationMode mode, bool checkMemory,
-                        Ref<PrefetchCompletion> completion = {}, Ref<ProgressSink> progress = {});
+                        Ref<PrefetchCompletion> completion = {}, Ref<ProgressSink> progress = {},
+                        PrefetchPreparer prepare = {});
+  // What the prefetch's preparer made for this cached image, once: the
+  // entry no longer holds it.
+  Ref<CountedObject> TakePrepared(const ImageBuffer& image);
   bool HasPendingPrefetches();
   // Makes running jobs give up, drops queued ones and waits for them all.
   void CancelPrefetches();
@@ -97,11 +107,16 @@ class ImageCache {
 
  private:
   friend class PrefetchJob;
+
+// Runs on the prefetch worker after a decode: what a window will want of the
+// image besides its pixels (its display, built ahead), kept beside the cached
+// image until taken. Null when there is nothing to keep.
+using PrefetchPreparer = std::function<Ref<CountedObject>(ImageBuffer& image, const CancelFlag* cancel)>;
   // Caller holds lock_; the key texts are read before taking it.
   int FindCachedIndex(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText);
   Ref<ImageBuffer> TakeCachedImage(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText,
                                    bool makeRecent);
-  void InsertLocked(ImageBuffer& head, bool atEnd);
+  void InsertLocked(ImageBuffer& head, bool atEnd, Ref<CountedObject> prepared = {});
   Status DecodeWith(ImageDecoder& decoder, Ref<ImageBuffer>* out, ProgressSink* progress, const CancelFlag* cancel);
   // Waits for the prefetch that decodes this path, if one does; else
   // cancels the others.
@@ -109,7 +124,11 @@ class ImageCache {
   void RunJob(PrefetchJob& job);
 
   std::mutex lock_;
-  std::vector<Ref<ImageBuffer>> entries_;  // index 0 is the most recently used
+  struct Entry {
+    Ref<ImageBuffer> image;
+    Ref<CountedObject> prepared;
+  };
+  std::vector<Entry> entries_;  // index 0 is the most recently used
   uint32_t capacity_ = 3;
   TaskGroup prefetch_;
   CancelFlag cancelling_{0};

@@ -58,6 +58,9 @@ struct ImageHeader {
   // the least row pitch in bytes and number of rows of its target.
   uint32_t minRowBytes = 0, minRows = 0;
   ImageSize preview;  // a smaller rendition decoded cheaply; 0 x 0 when none
+  // The preview skips most of the data (a progressive file's first scans),
+  // so it costs a small part of the full decode, not most of it.
+  bool quickPreview = false;
   // Palette images: how many entries the file's palette gives (the others
   // are free), and an entry the file itself marks transparent (-1: none).
   uint32_t paletteEntries = 256;

@@ -139,7 +139,14 @@ TEST_F(ImageCacheTest, PrefetchDecodesTheNeighbourForTheNextLoad) {
   Keep("a.bmp");
   pv::Ref<pv::PrefetchCompletion> done(new pv::PrefetchCompletion);
   pv::Ref<pvtest::ProgressLog> progress(new pvtest::ProgressLog);
-  ASSERT_TRUE(Prefetch("a.bmp", pv::NavContinue, true, done, pv::Ref<pv::ProgressSink>::Retain(progress.get())));
+  // The preparer sees the decoded image; what it makes waits beside it, once.
+  pv::ImageBuffer* seen = nullptr;
+  pv::PrefetchPreparer prepare = [&seen](pv::ImageBuffer& image, const pv::CancelFlag*) {
+    seen = &image;
+    return pv::Ref<pv::CountedObject>(pvtest::SolidImage(1, 1, 0).Detach());
+  };
+  ASSERT_TRUE(cache.SchedulePrefetch(Path("a.bmp").c_str(), pv::NavContinue, true, done,
+                                     pv::Ref<pv::ProgressSink>::Retain(progress.get()), prepare));
   ASSERT_TRUE(done->WaitFor(20000));
   EXPECT_FALSE(cache.HasPendingPrefetches());
   ASSERT_TRUE(Cached("b.bmp"));
@@ -147,6 +154,9 @@ TEST_F(ImageCacheTest, PrefetchDecodesTheNeighbourForTheNextLoad) {
   EXPECT_EQ(progress->calls.back(), std::make_pair(100, 100));
   pv::Ref<pv::ImageBuffer> cached = cache.TakeCachedImage(Path("b.bmp").c_str());
   EXPECT_EQ(Load("b.bmp").get(), cached.get()) << "the load takes the prefetched image";
+  EXPECT_EQ(seen, cached.get());
+  EXPECT_TRUE(cache.TakePrepared(*cached));
+  EXPECT_FALSE(cache.TakePrepared(*cached));
   // Prefetch of something already cached, or of nothing, is refused.
   EXPECT_FALSE(Prefetch("b.bmp", pv::NavExisting));
   EXPECT_FALSE(cache.SchedulePrefetch(L"", pv::NavNext, false));

@@ -141,17 +141,21 @@ TEST_P(JpegWriterLayout, FullScaleSamplesFollowTheUpsamplingRule) {
 TEST_P(JpegWriterLayout, EighthScaleGivesEachBlockItsMean) {
   const LayoutCase& c = GetParam();
   const jpegtest::Planes p = LayoutPlanes(c, 70, 45);
-  const Result r = DecodeJpeg(jpegtest::Encode(p, {}), {.eighthScale = true});
-  ASSERT_EQ(r.status, pv::kStatusOk);
-  const uint32_t w = (p.width + 7) / 8, h = (p.height + 7) / 8;
-  for (uint32_t k = 0; k < c.components; ++k) {
-    const uint32_t sx = p.Hmax() / p.h[k], sy = p.Vmax() / p.v[k];
-    for (uint32_t y = 0; y < h; ++y) {
-      for (uint32_t x = 0; x < w; ++x) {
-        const uint32_t bx = x / sx, by = y / sy;
-        int sum = 0;
-        for (int i = 0; i < 64; ++i) sum += PlaneAt(p, k, int(bx * 8 + i % 8), int(by * 8 + i / 8));
-        EXPECT_NEAR(Sample(r, c.components, k, x, y), (sum + 32) / 64, 1) << "component " << k << " at " << x << "," << y;
+  // A progressive frame keeps only the DC coefficients for it.
+  for (bool progressive : {false, true}) {
+    const Result r = DecodeJpeg(jpegtest::Encode(p, {.progressive = progressive}), {.eighthScale = true});
+    ASSERT_EQ(r.status, pv::kStatusOk);
+    const uint32_t w = (p.width + 7) / 8, h = (p.height + 7) / 8;
+    for (uint32_t k = 0; k < c.components; ++k) {
+      const uint32_t sx = p.Hmax() / p.h[k], sy = p.Vmax() / p.v[k];
+      for (uint32_t y = 0; y < h; ++y) {
+        for (uint32_t x = 0; x < w; ++x) {
+          const uint32_t bx = x / sx, by = y / sy;
+          int sum = 0;
+          for (int i = 0; i < 64; ++i) sum += PlaneAt(p, k, int(bx * 8 + i % 8), int(by * 8 + i / 8));
+          EXPECT_NEAR(Sample(r, c.components, k, x, y), (sum + 32) / 64, 1)
+              << (progressive ? "progressive, " : "") << "component " << k << " at " << x << "," << y;
+        }
       }
     }
   }

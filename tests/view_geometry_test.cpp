@@ -148,6 +148,41 @@ TEST(ViewGeometry, FitWindowToImageLimitsHeightFirstAndCentres) {
   EXPECT_EQ(pv::FitWindowToImage(r).client, (Rect{100, 200, 100, 60}));
 }
 
+// The zoom the decode ahead builds a display for must be the one the next
+// layout chooses: a framed window sizes itself, a maximized one fits to its
+// client as the settings say, a frozen one keeps its place.
+TEST(ViewGeometry, GuessedLayoutZoomIsTheNextLayoutsZoom) {
+  pv::LayoutGuess framed;
+  framed.fit.area = {0, 0, 1000, 700};
+  framed.fit.framed = true;
+  framed.fit.metrics = {8, 8, 23, 120};
+  framed.fit.autoSize = true;
+  pv::LayoutGuess fixed = framed;
+  fixed.fit.autoSize = false;
+  pv::LayoutGuess maximized = framed;
+  maximized.maximized = true;
+  maximized.monitor = {0, 0, 1000, 740};
+  maximized.client = {1000, 720};
+  pv::LayoutGuess maximizedGrow = maximized;
+  maximizedGrow.shrinkOnly = false;
+  pv::LayoutGuess frozen = framed;
+  frozen.frozen = true;
+  frozen.frozenPlace = {10, 10, 400, 300};
+  struct Row { const char* what; const pv::LayoutGuess& guess; ImageSize base; double zoom; };
+  const Row rows[] = {
+      {"fits the usable 984 x 661", framed, {900, 600}, 1},
+      {"sized down by its height", framed, {1200, 1000}, 793.0 / 1200},
+      {"sized down by its width", framed, {4000, 1000}, 984.0 / 4000},
+      {"no auto-size: scrolled", fixed, {4000, 3000}, 1},
+      {"maximized, smaller than the monitor", maximized, {600, 400}, 1},
+      {"maximized, larger than the monitor", maximized, {2000, 1000}, 0.5},
+      {"maximized, grown to the client", maximizedGrow, {500, 200}, 2},
+      {"frozen, fits its place", frozen, {300, 200}, 1},
+      {"frozen, fitted to its place", frozen, {800, 300}, 0.5},
+  };
+  for (const Row& r : rows) EXPECT_DOUBLE_EQ(pv::GuessLayoutZoom(r.guess, r.base), r.zoom) << r.what;
+}
+
 TEST(ViewGeometry, TurnCommandsChangeTheOrientationBits) {
   struct Row { uint8_t o; uint32_t command; uint8_t expected; };
   const Row rows[] = {

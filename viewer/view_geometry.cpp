@@ -122,6 +122,30 @@ FitResult FitWindowToImage(const FitRequest& r) {
   return result;
 }
 
+bool MaximizedFitsImage(bool autoSize, bool shrinkOnly, bool shrinkLargeWhenMaximized, ImageSize base, Rect monitor) {
+  const bool larger = base.width > static_cast<uint32_t>(monitor.width) ||
+                      base.height > static_cast<uint32_t>(monitor.height);
+  return (autoSize && !shrinkOnly) || ((autoSize || shrinkLargeWhenMaximized) && larger);
+}
+
+double GuessLayoutZoom(const LayoutGuess& g, ImageSize base) {
+  const Rect& place = g.frozenPlace;
+  if (g.frozen && place.width > 0 &&
+      (base.width > static_cast<uint32_t>(place.width) || base.height > static_cast<uint32_t>(place.height))) {
+    return FitZoom(base, {place.width, place.height}, false);
+  }
+  if (g.maximized && !g.frozen) {
+    return MaximizedFitsImage(g.fit.autoSize, g.shrinkOnly, g.shrinkLargeWhenMaximized, base, g.monitor)
+               ? FitZoom(base, g.client, false)
+               : 1;
+  }
+  FitRequest request = g.fit;
+  request.displayed = base;
+  request.fixedZoomExceeds = false;
+  const FitResult fit = FitWindowToImage(request);
+  return fit.scaled ? FitZoom(base, {fit.client.width, fit.client.height}, false) : 1;
+}
+
 uint8_t OrientationForCode(uint8_t code) {
   // By code 0-8. Code 6 (half a turn and a flip) is the same picture as the
   // mirror, code 8.

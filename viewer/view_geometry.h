@@ -109,6 +109,26 @@ struct FitResult {
 // displayed.
 FitResult FitWindowToImage(const FitRequest& request);
 
+// Whether a maximized window fits a new image to its client: always when
+// images are sized to the screen both ways, else only an image larger than
+// the monitor when large ones are shrunk.
+bool MaximizedFitsImage(bool autoSize, bool shrinkOnly, bool shrinkLargeWhenMaximized, ImageSize base, Rect monitor);
+
+// What a window knows, before its next image is decoded, of the layout that
+// will show it: the decode ahead builds the display at the zoom this guesses,
+// and a wrong guess only costs the time it would have saved.
+struct LayoutGuess {
+  FitRequest fit;  // area, framed, metrics and autoSize of a window that sizes itself
+  bool maximized = false;
+  bool shrinkOnly = true, shrinkLargeWhenMaximized = true;
+  Rect monitor;
+  Extent client;
+  bool frozen = false;
+  Rect frozenPlace;  // width 0 until the first layout placed the frozen window
+};
+// The zoom the layout after a new image of this (oriented) size will choose.
+double GuessLayoutZoom(const LayoutGuess& guess, ImageSize base);
+
 // The orientation after a turn command: bits 0-1 quarter turns, bit 2
 // mirror, bit 3 flip. Other commands leave it.
 uint8_t TurnOrientation(uint8_t orientation, uint32_t command);

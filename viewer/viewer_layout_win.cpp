@@ -125,13 +125,27 @@ void ViewerWindow::ApplyLayout() {
 
 bool ViewerWindow::FitMaximized() {
   const ViewerPreferences& p = Viewer().preferences;
-  const ImageSize base = view_->BaseSize();
-  const Rect monitor = Area(true);
-  const bool larger = base.width > static_cast<uint32_t>(monitor.width) ||
-                      base.height > static_cast<uint32_t>(monitor.height);
-  if (!(p.autoSize && !p.shrinkOnly) && !((p.autoSize || p.shrinkLargeInFullScreen) && larger)) return false;
+  if (!MaximizedFitsImage(p.autoSize, p.shrinkOnly, p.shrinkLargeInFullScreen, view_->BaseSize(), Area(true)))
+    return false;
   ZoomToFit(false, false);
   return true;
+}
+
+LayoutGuess ViewerWindow::NextLayoutGuess() const {
+  const ViewerPreferences& p = Viewer().preferences;
+  LayoutGuess g;
+  g.fit.area = LayoutArea();
+  g.fit.framed = !borderless_;
+  g.fit.metrics = metrics_;
+  g.fit.autoSize = p.autoSize;
+  g.maximized = IsMaximized();
+  g.shrinkOnly = p.shrinkOnly;
+  g.shrinkLargeWhenMaximized = p.shrinkLargeInFullScreen;
+  g.monitor = Area(true);
+  g.client = client_;
+  g.frozen = options_.frozen;
+  g.frozenPlace = frozenPlace_;
+  return g;
 }
 
 void ViewerWindow::ResetZoom() {

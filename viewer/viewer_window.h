@@ -170,6 +170,8 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   // A maximized window's image is zoomed to fit when the settings ask for
   // it (always, or when it is larger than the monitor); false otherwise.
   bool FitMaximized();
+  // The layout this window will give its next image, as far as it is known now.
+  LayoutGuess NextLayoutGuess() const;
   void ScheduleAnimation();
   void AdvanceAnimation();
   // Stops an animation on its frame, or lets it run on.
@@ -183,8 +185,12 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   // Loaded cursors have the size of the DPI scale they were loaded at.
   void DropCursors();
   void BuildDisplay();
-  // A new view of the image, laid out later by the caller.
-  void SetImage(ImageBuffer& image, const wchar_t* path);
+  // A new view of the image, laid out later by the caller; a view the
+  // decode ahead prepared for this very image is taken as it is.
+  void SetImage(ImageBuffer& image, const wchar_t* path, Ref<CountedObject> prepared = {});
+  // A file whose preview costs little and that the layout will shrink shows
+  // its preview at the size the whole image will have, painted at once.
+  void ShowQuickPreview(ImageDecoder& decoder, const wchar_t* path);
   // The file commands: save, rename, copy, move, delete, wipe, wallpaper,
   // clipboard and capture.
   void RunFileCommand(UINT id);
@@ -216,6 +222,10 @@ class ViewerWindow : public ToolkitWindow, private FolderObserver {
   double startZoom_;
   bool autoPosition_;
   bool hadClient_ = false;
+  // While a preview stands in for the image being decoded: the view it
+  // replaced, which comes back when the decode fails.
+  bool previewShown_ = false;
+  Ref<ViewState> beforePreview_;
   bool exceedsScreen_ = false;
   bool topmost_ = false;
   bool borderless_ = false;

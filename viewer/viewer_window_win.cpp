@@ -30,6 +30,32 @@ uint32_t ScreenColourDepth() {
   const int bits = screen.get() ? GetDeviceCaps(screen.get(), BITSPIXEL) * GetDeviceCaps(screen.get(), PLANES) : 0;
   return bits > 0 ? static_cast<uint32_t>(bits) : 32;
 }
+
+// The view of a freshly loaded image: upright as its orientation says, with
+// its adjustment file's values.
+Ref<ViewState> NewView(ImageBuffer& image, const wchar_t* path, uint32_t screenDepth) {
+  ViewOptions options;
+  options.screenDepth = screenDepth;
+  PropertySet& properties = image.Properties();
+  const uint8_t start =
+      OrientationForCode(OrientationCode(properties.Has(kPropOrientation) ? properties.GetText(kPropOrientation) : nullptr));
+  Ref<ViewState> view(new (std::nothrow) ViewState(&image, start, options));
+  if (view) view->LoadAdjustments(path);
+  return view;
+}
+
+// The decode ahead builds the next image's display at the zoom the window's
+// layout will choose, so that a step shows it without scaling it first.
+PrefetchPreparer DisplayPreparer(const LayoutGuess& guess, uint32_t screenDepth) {
+  return [guess, screenDepth](ImageBuffer& image, const CancelFlag* cancel) -> Ref<CountedObject> {
+    const wchar_t* path = image.Properties().GetText(kPropPath);
+    Ref<ViewState> view = NewView(image, path ? path : L"", screenDepth);
+    if (!view || !view->SetZoom(GuessLayoutZoom(guess, view->BaseSize()))) return Ref<CountedObject>();
+    view->BuildDisplayImage(cancel);
+    if (IsCancelled(cancel) || !view->Final()) return Ref<CountedObject>();
+    return Ref<CountedObject>(view.Detach());
+  };
+}
 // Frozen windows are owned by one hidden window, so they stay off the
 // taskbar; it lives while any viewer window does.
 ToolkitWindow* g_frozenOwner = nullptr;
@@ -364,15 +390,31 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   SetWindowTextW(Handle(), NameOf(path));
 
   Ref<ImageBuffer> image;
-  Status status = cache.LoadImageThroughCache(&image, path, progress_.get());
+  Status status;
+  if (busy && view_ && hadClient_) {
+    // A window on the screen may show a preview while the rest decodes.
+    Ref<ImageDecoder> decoder;
+    status = OpenImage(path, true, &decoder);
+    if (Succeeded(status)) {
+      ShowQuickPreview(*decoder, path);
+      status = cache.LoadImageThroughCache(&image, *decoder, progress_.get(), nullptr);
+    }
+  } else {
+    status = cache.LoadImageThroughCache(&image, path, progress_.get());
+  }
   trace_.Decoded();
   if (Succeeded(status)) {
     if (taskbar) taskbar->SetProgress(Handle(), 100, 100);
     cache.AddToCache(*image, false);
-    SetImage(*image, path);
+    SetImage(*image, path, cache.TakePrepared(*image));
   }
   SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
   if (Failed(status)) {
+    if (previewShown_) {
+      view_ = std::move(beforePreview_);
+      previewShown_ = false;
+      ApplyLayout();
+    }
     RefreshTitle();  // the name shown while loading is not the image shown
     if (reportErrors) {
       trace_.Abandon();
@@ -388,28 +430,51 @@ bool ViewerWindow::OpenFile(const wchar_t* path, bool prefetch, bool reportError
   if (Failed(status) || !view_) return false;
 
   WatchFolderOf(path);
-  if (prefetch && !IsPseudoPath(path)) cache.SchedulePrefetch(path, NavContinue, true);
+  if (prefetch && !IsPseudoPath(path))
+    cache.SchedulePrefetch(path, NavContinue, true, {}, {}, DisplayPreparer(NextLayoutGuess(), ScreenColourDepth()));
   return true;
 }
 
-void ViewerWindow::SetImage(ImageBuffer& image, const wchar_t* path) {
+void ViewerWindow::SetImage(ImageBuffer& image, const wchar_t* path, Ref<CountedObject> prepared) {
   KillTimer(Handle(), kAnimationTimer);
   animationDue_ = 0;
   paused_ = false;
+  previewShown_ = false;
+  beforePreview_.Reset();
   view_.Reset();
-  ViewOptions viewOptions;
-  viewOptions.screenDepth = ScreenColourDepth();
-  // Upright as the image's orientation says.
-  PropertySet& properties = image.Properties();
-  const uint8_t start =
-      OrientationForCode(OrientationCode(properties.Has(kPropOrientation) ? properties.GetText(kPropOrientation) : nullptr));
-  view_ = Ref<ViewState>(new (std::nothrow) ViewState(&image, start, viewOptions));
+  auto* ready = dynamic_cast<ViewState*>(prepared.get());
+  view_ = ready && ready->First() == &image ? Ref<ViewState>::Retain(ready) : NewView(image, path, ScreenColourDepth());
   if (view_) {
-    view_->LoadAdjustments(path);
     view_->SetBorder(borderless_ && Viewer().preferences.border, Viewer().preferences.borderColour);
-    BuildDisplay();
+    view_->BuildDisplayImage();  // only what a prepared view lacks
     scroll_ = {};
   }
+}
+
+void ViewerWindow::ShowQuickPreview(ImageDecoder& decoder, const wchar_t* path) {
+  if (!decoder.HasPreview() || !decoder.Header().quickPreview) return;
+  Ref<ImageBuffer> small;
+  if (Failed(CreateBufferFor(decoder, true, true, &small)) || Failed(decoder.Decode(*small, false, nullptr, nullptr)))
+    return;
+  // A pseudo name: the adjustment file's crop is in the whole image's pixels.
+  Ref<ViewState> view = NewView(*small, L"<preview>", ScreenColourDepth());
+  if (!view) return;
+  const ImageSize shown = view->BaseSize();
+  const ImageSize whole = shown.width == small->Width() ? ImageSize{decoder.Width(), decoder.Height()}
+                                                        : ImageSize{decoder.Height(), decoder.Width()};
+  const double zoom = GuessLayoutZoom(NextLayoutGuess(), whole);
+  if (zoom >= 1 || !view->SetZoom(zoom * whole.width / shown.width)) return;
+  view->SetBorder(borderless_ && Viewer().preferences.border, Viewer().preferences.borderColour);
+  view->BuildDisplayImage();
+  KillTimer(Handle(), kAnimationTimer);
+  animationDue_ = 0;
+  beforePreview_ = std::move(view_);
+  view_ = std::move(view);
+  previewShown_ = true;
+  scroll_ = {};
+  ApplyLayout();
+  SetWindowTextW(Handle(), NameOf(path));
+  UpdateWindow(Handle());
 }
 
 bool ViewerWindow::ShowPseudoImage(ImageBuffer& image, const wchar_t* name) {
@@ -677,7 +742,7 @@ void ViewerWindow::OnPaint(HDC dc, const PAINTSTRUCT& paint) {
   const std::vector<OverlayText> overlays =
       ChooseOverlays(Viewer().preferences.overlays, view_->Source()->Properties());
   if (!overlays.empty()) DrawOverlays(dc, overlays, client_);
-  trace_.Painted(true);
+  trace_.Painted(!previewShown_);
 }
 
 bool ViewerWindow::OnPosChanging(WINDOWPOS* pos) {

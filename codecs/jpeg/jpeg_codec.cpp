@@ -122,10 +122,15 @@ bool JpegCodec::ReadDac(ByteReader& p) {
 
 int JpegCodec::NextMarker(const JpegSegmentVisitor* visit) {
   for (;;) {
-    uint8_t b = 0;
-    do {
-      if (!in_.U8(b)) return kEoi;
-    } while (b != 0xFF);
+    // Entropy-coded data (a skipped scan's too) up to the next FF in one search.
+    const void* ff =
+        in_.AtEnd() ? nullptr : std::memchr(in_.Data() + in_.Offset(), 0xFF, static_cast<size_t>(in_.Remaining()));
+    if (!ff) {
+      in_.Seek(in_.Size());
+      return kEoi;
+    }
+    in_.Seek(static_cast<uint64_t>(static_cast<const uint8_t*>(ff) - in_.Data()) + 1);
+    uint8_t b = 0xFF;
     do {
       if (!in_.U8(b)) return kEoi;
     } while (b == 0xFF);
@@ -694,8 +699,8 @@ Status JpegCodec::DecodeStreaming(const JpegOutput& out) {
   return kStatusOk;
 }
 
-bool JpegCodec::DecodeBuffered(const JpegOutput& out, int16_t* coefs) {
-  const size_t mcuStride = size_t{mcuBlocks_} * 64;
+bool JpegCodec::DecodeBuffered(const JpegOutput& out, int16_t* coefs, uint32_t blockCoefs) {
+  const size_t mcuStride = size_t{mcuBlocks_} * blockCoefs;
   for (uint32_t mr = 0; mr < mcuRows_; ++mr) {
     if (IsCancelled(out.cancel)) return false;
     ReportProgress(out, mr, 2 * mcuRows_);
@@ -710,7 +715,7 @@ bool JpegCodec::DecodeBuffered(const JpegOutput& out, int16_t* coefs) {
           for (uint32_t cc = 0; cc < c.h; ++cc) {
             if (mc * c.h + cc >= c.blocksWide) continue;
             RestartCheck();
-            DecodeBlock(row + mc * mcuStride + (c.offset + r * c.h + cc) * 64, 0);
+            DecodeBlock(row + mc * mcuStride + (c.offset + r * c.h + cc) * blockCoefs, 0);
           }
         }
       }
@@ -720,7 +725,7 @@ bool JpegCodec::DecodeBuffered(const JpegOutput& out, int16_t* coefs) {
         int16_t* mcu = row + mc * mcuStride;
         for (uint32_t i = 0; i < ns_; ++i) {
           const Component& c = *scan_[i];
-          for (uint32_t b = 0; b < c.blocksPerMcu; ++b) DecodeBlock(mcu + (c.offset + b) * 64, i);
+          for (uint32_t b = 0; b < c.blocksPerMcu; ++b) DecodeBlock(mcu + (c.offset + b) * blockCoefs, i);
         }
       }
     }
@@ -732,6 +737,10 @@ Status JpegCodec::Decode(const JpegOutput& out) {
   Status status = PrepareGeometry(out);
   if (Failed(status)) return status;
   const uint64_t imageBlocks = uint64_t{mcusPerRow_} * mcuRows_ * mcuBlocks_;
+  // An eighth-scale picture of a progressive frame needs only the DC scans,
+  // and of each block only its DC coefficient.
+  const bool dcOnly = out.eighthScale && progressive_;
+  const uint32_t blockCoefs = dcOnly ? 1 : 64;
   CoefficientBuffer whole;
   bool buffered = false, decoded = false, stopped = false;
   for (;;) {
@@ -756,13 +765,12 @@ Status JpegCodec::Decode(const JpegOutput& out) {
     if (!buffered) {
       // Progressive frames and sequential frames in several scans gather
       // the coefficients of the whole image first.
-      if (!whole.Allocate(imageBlocks)) return kStatusOutOfMemory;
+      if (!whole.Allocate(dcOnly ? (imageBlocks + 63) / 64 : imageBlocks)) return kStatusOutOfMemory;
       buffered = true;
     }
     decoded = true;
-    // An eighth-scale picture needs only the DC scans.
-    if (out.eighthScale && progressive_ && ss_ != 0) continue;
-    if (!DecodeBuffered(out, whole.data)) {
+    if (dcOnly && ss_ != 0) continue;
+    if (!DecodeBuffered(out, whole.data, blockCoefs)) {
       stopped = true;
       break;
     }
@@ -774,10 +782,20 @@ Status JpegCodec::Decode(const JpegOutput& out) {
   if (buffered && Succeeded(status) && !stopped) {
     const uint32_t scale = out.eighthScale ? 1 : 8;
     const size_t bandBytes = size_t{scale} * vmax_ * out.stride;
+    const size_t rowBlocks = size_t{mcusPerRow_} * mcuBlocks_;
+    // DC coefficients alone go out through one row of whole blocks, which
+    // the writer clears again behind itself.
+    CoefficientBuffer dcRow;
+    if (dcOnly && !dcRow.Allocate(rowBlocks)) return kStatusOutOfMemory;
     for (uint32_t mr = 0; mr < mcuRows_; ++mr) {
       if (IsCancelled(out.cancel)) break;
       ReportProgress(out, mcuRows_ + mr, 2 * mcuRows_);
-      WriteMcuRow(whole.data + size_t{mr} * mcusPerRow_ * mcuBlocks_ * 64, out.pixels + mr * bandBytes, false);
+      int16_t* row = whole.data + mr * rowBlocks * blockCoefs;
+      if (dcOnly) {
+        for (size_t b = 0; b < rowBlocks; ++b) dcRow.data[b * 64] = row[b];
+        row = dcRow.data;
+      }
+      WriteMcuRow(row, out.pixels + mr * bandBytes, dcOnly);
     }
   }
   if (componentCount_ == 3 && out.bytesPerPixel == 4) model_ = ColourModel::Rgb;

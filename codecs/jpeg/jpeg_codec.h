@@ -96,7 +96,8 @@ class JpegCodec {
   // MCU rows per reconstruction task of the pipeline; 0: decode serially.
   uint32_t PipelineBand(bool eighthScale) const;
   Status DecodeStreaming(const JpegOutput& out);
-  bool DecodeBuffered(const JpegOutput& out, int16_t* coefs);
+  // One scan into the coefficients of the whole image, blockCoefs apart per block.
+  bool DecodeBuffered(const JpegOutput& out, int16_t* coefs, uint32_t blockCoefs);
   void DecodeMcu(int16_t* mcu);
   void DecodeBlock(int16_t* block, uint32_t scanIndex);
   void RestartCheck();

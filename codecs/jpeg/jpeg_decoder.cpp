@@ -96,6 +96,9 @@ Status JpegDecoder::ReadHeader(uint32_t, ImageHeader& h) {
   h.minRowBytes = codec->PaddedWidth() * BytesPerPixel(h.format);
   h.minRows = codec->PaddedHeight();
   h.preview = {(h.size.width + 7) / 8, (h.size.height + 7) / 8};
+  // One pixel per block needs only the DC scans, which come first; a
+  // sequential file must still be entropy-decoded whole.
+  h.quickPreview = codec->Progressive();
   parsed_ = std::move(codec);
   return kStatusOk;
 }
