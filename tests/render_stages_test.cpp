@@ -22,11 +22,6 @@ using pvtest::NewImage;
 
 uint32_t& Px(ImageBuffer& b, uint32_t x, uint32_t y) { return pvtest::PixelAt(b, x, y); }
 
-// Raises the processor count so that bands really run on the pool.
-struct ManyProcessors : pvtest::ScopedValue<uint32_t> {
-  ManyProcessors() : ScopedValue(pv::ProcessorCount, 4) {}
-};
-
 // Each row: one pixel (B, G, R, A) or a few grey samples through one
 // adjustment set, with the result worked out by hand from the formulas.
 TEST(RenderStages, AdjustmentsFollowTheFormulasInEveryFormat) {
@@ -72,7 +67,7 @@ TEST(RenderStages, AdjustmentsFollowTheFormulasInEveryFormat) {
 }
 
 TEST(RenderStages, AdjustmentBandsGiveTheSamePixelsAsOneBand) {
-  ManyProcessors many;
+  pvtest::ScopedValue<uint32_t> many(pv::ProcessorCount, 4);  // so that bands really run on the pool
   const ColourAdjustments a{.contrast = 0.3f, .hue = 0.2f, .blue = -0.1f, .gamma = 0.8f};
   for (PixelFormat f : {PixelFormat::Rgba8, PixelFormat::Rgba16, PixelFormat::Grey8}) {
     Ref<ImageBuffer> src = pvtest::RandomImage(f, 37, 53, 7), one = NewImage(f, 37, 53);
@@ -83,18 +78,6 @@ TEST(RenderStages, AdjustmentBandsGiveTheSamePixelsAsOneBand) {
       EXPECT_TRUE(pvtest::SamePixels(*one, *banded)) << "format " << int(f) << " bands " << bands;
     }
   }
-}
-
-TEST(RenderStages, BandCountFollowsProcessorsAndImageSize) {
-  {
-    ManyProcessors many;
-    EXPECT_EQ(pv::AdjustmentBandCount({1000, 1000}), 32u);  // 8 per processor
-    EXPECT_EQ(pv::AdjustmentBandCount({100, 100}), 4u);     // 10000 / 2048
-    EXPECT_EQ(pv::AdjustmentBandCount({10, 10}), 1u);
-    EXPECT_EQ(pv::AdjustmentBandCount({5000, 3}), 3u);      // rows of 5000 pixels each
-  }
-  pvtest::ScopedValue<uint32_t> one(pv::ProcessorCount, 1);
-  EXPECT_EQ(pv::AdjustmentBandCount({1000, 1000}), 1u);
 }
 
 // 3 × 2 grey image 0 1 2 / 3 4 5 under the codes no EXIF value leads to

@@ -354,8 +354,10 @@ bool JpegCodec::StartScan() {
   return true;
 }
 
-uint32_t JpegCodec::PipelineBand(bool eighthScale) const {
-  if (progressive_ || eighthScale || !headerRead_ || ParallelNesting.load(std::memory_order_relaxed) != 0) return 0;
+uint32_t JpegCodec::PipelineBand(bool eighthScale) const { return progressive_ ? 0 : ParallelBand(eighthScale); }
+
+uint32_t JpegCodec::ParallelBand(bool eighthScale) const {
+  if (eighthScale || !headerRead_ || ParallelNesting.load(std::memory_order_relaxed) != 0) return 0;
   // A task of about a millisecond's work (a quarter of a megapixel) costs
   // two thread wake-ups of about 0.1 ms; with fewer than four such tasks
   // the rows that cannot overlap (the first band's decoding, the last
@@ -787,15 +789,28 @@ Status JpegCodec::Decode(const JpegOutput& out) {
     // the writer clears again behind itself.
     CoefficientBuffer dcRow;
     if (dcOnly && !dcRow.Allocate(rowBlocks)) return kStatusOutOfMemory;
-    for (uint32_t mr = 0; mr < mcuRows_; ++mr) {
-      if (IsCancelled(out.cancel)) break;
-      ReportProgress(out, mcuRows_ + mr, 2 * mcuRows_);
-      int16_t* row = whole.data + mr * rowBlocks * blockCoefs;
-      if (dcOnly) {
-        for (size_t b = 0; b < rowBlocks; ++b) dcRow.data[b * 64] = row[b];
-        row = dcRow.data;
+    if (const uint32_t band = ParallelBand(out.eighthScale)) {
+      // MCU rows are written independently: bands of them on the pool.
+      ReportProgress(out, mcuRows_, 2 * mcuRows_);
+      TaskGroup group;
+      for (uint32_t first = 0; first < mcuRows_; first += band) {
+        group.Run([this, &out, &whole, first, band, rowBlocks, bandBytes] {
+          for (uint32_t mr = first; mr < first + band && mr < mcuRows_ && !IsCancelled(out.cancel); ++mr)
+            WriteMcuRow(whole.data + mr * rowBlocks * 64, out.pixels + mr * bandBytes, false);
+        });
       }
-      WriteMcuRow(row, out.pixels + mr * bandBytes, dcOnly);
+      group.Wait();
+    } else {
+      for (uint32_t mr = 0; mr < mcuRows_; ++mr) {
+        if (IsCancelled(out.cancel)) break;
+        ReportProgress(out, mcuRows_ + mr, 2 * mcuRows_);
+        int16_t* row = whole.data + mr * rowBlocks * blockCoefs;
+        if (dcOnly) {
+          for (size_t b = 0; b < rowBlocks; ++b) dcRow.data[b * 64] = row[b];
+          row = dcRow.data;
+        }
+        WriteMcuRow(row, out.pixels + mr * bandBytes, dcOnly);
+      }
     }
   }
   if (componentCount_ == 3 && out.bytesPerPixel == 4) model_ = ColourModel::Rgb;

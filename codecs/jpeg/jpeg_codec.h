@@ -95,6 +95,9 @@ class JpegCodec {
 
   // MCU rows per reconstruction task of the pipeline; 0: decode serially.
   uint32_t PipelineBand(bool eighthScale) const;
+  // MCU rows per task when reconstruction may be split over the pool (an
+  // image large enough to gain from it); 0: one thread.
+  uint32_t ParallelBand(bool eighthScale) const;
   Status DecodeStreaming(const JpegOutput& out);
   // One scan into the coefficients of the whole image, blockCoefs apart per block.
   bool DecodeBuffered(const JpegOutput& out, int16_t* coefs, uint32_t blockCoefs);

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,15 +16,15 @@ namespace {
 using pv::MouseAction;
 using pv::MouseButton;
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[200];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
+// "Name(a,b,c)": one line of the log per call; handles as numbers.
+template <typename... Args>
+std::string Call(const char* name, Args... args) {
+  std::string line = std::string(name) + "(";
+  ((line += std::to_string(args) + ","), ...);
+  if constexpr (sizeof...(args) > 0) line.pop_back();
+  return line + ")";
 }
+uintptr_t Id(HWND window) { return reinterpret_cast<uintptr_t>(window); }
 
 // Writes one line per call into the log; answers with the configured results.
 // Messages that are only passed on as they come are left to the window tests.
@@ -42,51 +40,35 @@ class RecordingWindow : public pv::ToolkitWindow {
   }
 
   // True lets the default processing go on.
-  bool OnActivate(HWND other, UINT state) override {
-    return !Log(Format("Activate(%p,%u)", static_cast<void*>(other), state));
-  }
+  bool OnActivate(HWND other, UINT state) override { return !Log(Call("Activate", Id(other), state)); }
   void OnCreate() override { Log("Create"); }
-  void OnCommand(UINT id, UINT code, HWND control) override {
-    Log(Format("Command(%u,%u,%p)", id, code, static_cast<void*>(control)));
-  }
+  void OnCommand(UINT id, UINT code, HWND control) override { Log(Call("Command", id, code, Id(control))); }
   void OnDestroy() override { Log("Destroy"); }
   bool OnEraseBackground(HDC) override { return Log("EraseBackground"); }
-  void OnHelp(const HELPINFO* info) override { Log(Format("Help(%d)", info->iCtrlId)); }
-  void OnKey(UINT key, bool down, bool repeat, bool alt) override {
-    Log(Format("Key(%u,%d,%d,%d)", key, down, repeat, alt));
-  }
-  void OnMouseMove(POINT p, UINT keys) override { Log(Format("MouseMove(%ld,%ld,%u)", p.x, p.y, keys)); }
+  void OnHelp(const HELPINFO* info) override { Log(Call("Help", info->iCtrlId)); }
+  void OnKey(UINT key, bool down, bool repeat, bool alt) override { Log(Call("Key", key, down, repeat, alt)); }
+  void OnMouseMove(POINT p, UINT keys) override { Log(Call("MouseMove", p.x, p.y, keys)); }
   bool OnMouseButton(MouseButton b, MouseAction a, POINT p, UINT keys) override {
-    return Log(Format("MouseButton(%d,%d,%ld,%ld,%u)", int(b), int(a), p.x, p.y, keys));
+    return Log(Call("MouseButton", int(b), int(a), p.x, p.y, keys));
   }
-  void OnMouseWheel(int delta, POINT p, UINT keys) override {
-    Log(Format("MouseWheel(%d,%ld,%ld,%u)", delta, p.x, p.y, keys));
-  }
-  LRESULT OnNotify(UINT id, const NMHDR* header) override {
-    Log(Format("Notify(%u,%u)", id, header->code));
-    return 77;
-  }
-  void OnScroll(bool vertical, UINT code, UINT position, HWND) override {
-    Log(Format("Scroll(%d,%u,%u)", vertical, code, position));
-  }
+  void OnMouseWheel(int delta, POINT p, UINT keys) override { Log(Call("MouseWheel", delta, p.x, p.y, keys)); }
+  LRESULT OnNotify(UINT id, const NMHDR* header) override { return Log(Call("Notify", id, header->code)), 77; }
+  void OnScroll(bool vertical, UINT code, UINT position, HWND) override { Log(Call("Scroll", vertical, code, position)); }
   bool OnSetCursor(HWND window, UINT hitTest, UINT message) override {
-    return Log(Format("SetCursor(%d,%u,%u)", window == Handle(), hitTest, message));
+    return Log(Call("SetCursor", window == Handle(), hitTest, message));
   }
-  bool OnPosChanging(WINDOWPOS* pos) override { return Log(Format("PosChanging(%d,%d)", pos->x, pos->y)); }
-  bool OnPosChanged(const WINDOWPOS* pos) override { return Log(Format("PosChanged(%d,%d)", pos->cx, pos->cy)); }
-  bool OnSizing(UINT edge, RECT* r) override { return Log(Format("Sizing(%u,%ld)", edge, r->right)); }
-  void OnSize(UINT kind, SIZE s) override { Log(Format("Size(%u,%ld,%ld)", kind, s.cx, s.cy)); }
-  bool OnMoving(RECT* r) override { return Log(Format("Moving(%ld)", r->left)); }
-  HICON OnGetIcon(bool big, UINT dpi) override {
-    Log(Format("GetIcon(%d,%u)", big, dpi));
-    return nullptr;
-  }
-  void OnDpiChanged(UINT dpi, const RECT* r) override { Log(Format("DpiChanged(%u,%ld)", dpi, r->bottom)); }
+  bool OnPosChanging(WINDOWPOS* pos) override { return Log(Call("PosChanging", pos->x, pos->y)); }
+  bool OnPosChanged(const WINDOWPOS* pos) override { return Log(Call("PosChanged", pos->cx, pos->cy)); }
+  bool OnSizing(UINT edge, RECT* r) override { return Log(Call("Sizing", edge, r->right)); }
+  void OnSize(UINT kind, SIZE s) override { Log(Call("Size", kind, s.cx, s.cy)); }
+  bool OnMoving(RECT* r) override { return Log(Call("Moving", r->left)); }
+  HICON OnGetIcon(bool big, UINT dpi) override { return Log(Call("GetIcon", big, dpi)), nullptr; }
+  void OnDpiChanged(UINT dpi, const RECT* r) override { Log(Call("DpiChanged", dpi, r->bottom)); }
   std::vector<UINT> sizedBeforeCreate;  // the size messages of creation that came before WM_CREATE
   bool OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) override {
     if (log.empty() && (message == WM_GETMINMAXINFO || message == WM_NCCALCSIZE)) sizedBeforeCreate.push_back(message);
     if (message < WM_APP) return false;
-    Log(Format("Message(%u,%u)", message - WM_APP, static_cast<unsigned>(wParam)));
+    Log(Call("Message", message - WM_APP, static_cast<unsigned>(wParam)));
     *result = 4321;
     return true;
   }
@@ -127,9 +109,9 @@ TEST(ToolkitWindow, EachMessageReachesItsOperationWithItsArguments) {
   };
   auto at = [](auto* p) { return reinterpret_cast<LPARAM>(p); };
   const Row rows[] = {
-      {WM_COMMAND, MAKEWPARAM(20016, 1), 0, "Command(20016,1,0000000000000000)", 0},
-      {WM_ACTIVATE, WA_CLICKACTIVE, at(other), "Activate(0000000000001234,2)", 0},
-      {WM_ACTIVATE, WA_INACTIVE, 0, "Activate(0000000000000000,0)", 0, true},
+      {WM_COMMAND, MAKEWPARAM(20016, 1), 0, "Command(20016,1,0)", 0},
+      {WM_ACTIVATE, WA_CLICKACTIVE, at(other), "Activate(4660,2)", 0},
+      {WM_ACTIVATE, WA_INACTIVE, 0, "Activate(0,0)", 0, true},
       {WM_HELP, 0, at(&help), "Help(12)", TRUE},
       // Repeat from bit 30, Alt from bit 29; key-up messages report down 0.
       {WM_KEYDOWN, VK_NUMPAD8, 0x40000001, "Key(104,1,1,0)", 0},
@@ -178,7 +160,7 @@ TEST(ToolkitWindow, EachMessageReachesItsOperationWithItsArguments) {
   SetWindowPos(h, nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   SIZE client;
   ASSERT_TRUE(w.GetClientSize(&client));
-  EXPECT_NE(std::find(w.log.begin(), w.log.end(), Format("Size(0,%ld,%ld)", client.cx, client.cy)), w.log.end());
+  EXPECT_NE(std::find(w.log.begin(), w.log.end(), Call("Size", 0u, client.cx, client.cy)), w.log.end());
   // Placement keeps the coordinates marked to stay.
   const LONG keep = pv::ToolkitWindow::kKeepCoordinate;
   w.SetPlacement({40, keep}, {keep, 90}, 0);
@@ -237,9 +219,7 @@ TEST(ToolkitWindow, ClassesAndStylesFollowTheSwitches) {
 class PlainWindow : public pv::ToolkitWindow {
  public:
   std::vector<std::string> log;
-  void OnContextMenu(POINT p, bool keyboard) override {
-    log.push_back(Format("ContextMenu(%ld,%ld,%d)", p.x, p.y, keyboard));
-  }
+  void OnContextMenu(POINT p, bool keyboard) override { log.push_back(Call("ContextMenu", p.x, p.y, keyboard)); }
 };
 
 TEST(ToolkitWindow, PopupsCloseOnClicksElsewhereApplicationSwitchesAndContextMenus) {
@@ -277,7 +257,7 @@ TEST(ToolkitWindow, PopupsCloseOnClicksElsewhereApplicationSwitchesAndContextMen
   GetCursorPos(&cursor);
   main.log.clear();
   SendMessageW(m, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m), -1);
-  EXPECT_EQ(main.log, std::vector<std::string>{Format("ContextMenu(%ld,%ld,1)", cursor.x, cursor.y)});
+  EXPECT_EQ(main.log, std::vector<std::string>{Call("ContextMenu", cursor.x, cursor.y, 1)});
 }
 
 // Counts its destruction, and closes itself from inside its own command.
@@ -330,7 +310,7 @@ TEST(ToolkitWindow, WindowLoopTranslatesTheWindowsAccelerators) {
   w.log.clear();
   pv::ToolkitWindow::RunWindowLoop(w);
   // The accelerator sends the command (code 1); the keys are dispatched as well.
-  EXPECT_EQ(w.log, (std::vector<std::string>{"Command(20031,1,0000000000000000)", "Key(116,1,0,0)",
+  EXPECT_EQ(w.log, (std::vector<std::string>{"Command(20031,1,0)", "Key(116,1,0,0)",
                                              "Key(117,1,0,0)"}));
 }
 
@@ -371,7 +351,7 @@ TEST(ToolkitWindow, MainLoopServesItsWindowsUntilTheLastIsDestroyed) {
 
   // Only the listed window's own messages are translated, and a translated
   // key is not delivered as a key as well.
-  EXPECT_EQ(first.log, (std::vector<std::string>{"Command(20002,1,0000000000000000)", "joined", "Destroy"}));
+  EXPECT_EQ(first.log, (std::vector<std::string>{"Command(20002,1,0)", "joined", "Destroy"}));
   EXPECT_EQ(std::count(child.log.begin(), child.log.end(), "Key(113,1,0,0)"), 1);
   EXPECT_EQ(std::count_if(child.log.begin(), child.log.end(),
                           [](const std::string& line) { return line.rfind("Command", 0) == 0; }),

@@ -219,19 +219,13 @@ TEST_F(ViewerProcess, DamagedFileShowsItsMessageAndEndsCleanly) {
   ASSERT_TRUE(WaitFor([&] { return !(boxes = WindowsOf(viewer.Id(), L"#32770")).empty(); }));
   HWND box = boxes.front();
   EXPECT_EQ(TitleOf(box), L"Pixvane");
-  std::wstring text;
-  EnumChildWindows(
-      box,
-      [](HWND child, LPARAM p) -> BOOL {
-        if (ClassOf(child) == L"Static" && !TitleOf(child).empty()) *reinterpret_cast<std::wstring*>(p) = TitleOf(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&text));
+  wchar_t text[512] = L"";
+  GetDlgItemTextW(box, 0xFFFF, text, 512);  // a message box's text control
   pv::RegisterDecoders();
   pv::Ref<pv::ImageBuffer> image;
   const pv::Status status = pv::LoadImageFile(Path("broken.bmp").c_str(), pv::LoadOptions(), &image);
   ASSERT_TRUE(pv::Failed(status));
-  EXPECT_EQ(text, pv::ErrorMessage(status, pv::ErrorText(status), Path("broken.bmp")));
+  EXPECT_EQ(std::wstring(text), pv::ErrorMessage(status, pv::ErrorText(status), Path("broken.bmp")));
   SendMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(viewer.WaitForExit(), 0u);
 }
@@ -266,14 +260,22 @@ class InstalledCopy {
   static constexpr const wchar_t* kAppPaths = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pixvane.exe";
 };
 
-TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
+TEST_F(ViewerProcess, SettingsWrittenAtExitOrStoredMeanwhileAreReadAtTheNextStart) {
   InstalledCopy installed;
   const fs::path x = fs::path(dir_) / "x", y = fs::path(dir_) / "y";
   fs::create_directories(x);
   fs::create_directories(y);
   ASSERT_TRUE(pv::WriteWholeFile((x / "one.bmp").wstring(), pv::EncodeBmp32(Gradient(8, 8, 1), 8, 8)));
-  ASSERT_TRUE(pv::WriteWholeFile((y / "two.bmp").wstring(), pv::EncodeBmp32(Gradient(8, 8, 2), 8, 8)));
+  ASSERT_TRUE(pv::WriteWholeFile((y / "two.bmp").wstring(), pv::EncodeBmp32(Gradient(60, 40, 2), 60, 40)));
   for (const fs::path& file : {x / "one.bmp", y / "two.bmp"}) {
+    if (file == y / "two.bmp") {
+      // Stored meanwhile: the choice of no title bar, which shows the image alone.
+      pv::Options options;
+      options.viewerTitleMode = pv::kNoTitleBar;
+      uint8_t block[pv::kOptionsBlockSize];
+      pv::EncodeOptions(options, block);
+      InstalledCopy::Set(L"Options8", REG_BINARY, block, sizeof block);
+    }
     Program viewer(L"\"" + file.wstring() + L"\"");
     if (file == x / "one.bmp") {
       // The first start of an installed copy asks for its language first.
@@ -286,6 +288,11 @@ TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
     }
     HWND window = viewer.WaitForWindow();
     ASSERT_TRUE(window);
+    if (file == y / "two.bmp") {
+      ASSERT_TRUE(TitleBecomes(window, L"two.bmp | Pixvane"));
+      EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
+      EXPECT_EQ(WindowSizeOf(window), XY(60, 40));
+    }
     PostMessageW(window, WM_CLOSE, 0, 0);
     ASSERT_EQ(viewer.WaitForExit(), 0u);
   }
@@ -300,24 +307,6 @@ TEST_F(ViewerProcess, SettingsWrittenAtExitAreReadAtTheNextStart) {
   ASSERT_GE(folders.size(), 2u);
   EXPECT_EQ(folders[0], pv::WideToUtf8(y.wstring()));
   EXPECT_EQ(folders[1], pv::WideToUtf8(x.wstring()));
-}
-
-TEST_F(ViewerProcess, StoredChoiceWithoutTitleBarShowsTheImageAlone) {
-  InstalledCopy installed;
-  InstalledCopy::Set(L"Pixvane-Ver", REG_SZ, L"9.3", 8);
-  pv::Options options;
-  options.viewerTitleMode = pv::kNoTitleBar;
-  uint8_t block[pv::kOptionsBlockSize];
-  pv::EncodeOptions(options, block);
-  InstalledCopy::Set(L"Options8", REG_BINARY, block, sizeof block);
-  Program viewer(Quoted("img2.bmp"));
-  HWND window = viewer.WaitForWindow();
-  ASSERT_TRUE(window);
-  ASSERT_TRUE(TitleBecomes(window, L"img2.bmp | Pixvane"));
-  EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
-  EXPECT_EQ(WindowSizeOf(window), XY(120, 80));
-  PostMessageW(window, WM_CLOSE, 0, 0);
-  EXPECT_EQ(viewer.WaitForExit(), 0u);
 }
 
 TEST_F(ViewerProcess, FrozenWindowComesBackOnceAfterTheSessionEnds) {
@@ -341,8 +330,6 @@ TEST_F(ViewerProcess, FrozenWindowComesBackOnceAfterTheSessionEnds) {
   PostMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(again.WaitForExit(), 0u);
 }
-
-}  // namespace
 
 TEST_F(ViewerProcess, IndexOptionShowsTheFolderAsAGridOfThumbnails) {
   Program browser(L"-index \"" + pvtest::Widen(dir_) + L"\"");
@@ -371,8 +358,6 @@ TEST_F(ViewerProcess, IndexOptionShowsTheFolderAsAGridOfThumbnails) {
   PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_EQ(browser.WaitForExit(), 0u);
 }
-
-namespace {
 
 // What a process holds: committed memory, kernel handles, GDI and USER
 // objects. (Wine counts no GDI or USER objects: those stay 0 there.)
