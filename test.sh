@@ -55,7 +55,7 @@ fuzz() {
   fi
   # One budget for all targets, shared out evenly, two targets at a time.
   local seconds
-  seconds=$(( ${PV_FUZZ_TOTAL_SECONDS:-480} / $(find fuzz -name '*_fuzz.cpp' | wc -l) ))
+  seconds=$(( ${PV_FUZZ_TOTAL_SECONDS:-360} / $(find fuzz -name '*_fuzz.cpp' | wc -l) ))
   [ "$seconds" -ge 10 ] || seconds=10
   scripts/fuzz-campaign.sh -seconds "$seconds" -jobs 2
 }

@@ -62,8 +62,14 @@ class JobProgress final : public ProgressSink {
     target_ = std::move(target);
   }
   void Progress(int32_t done, int32_t total) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (target_) target_->Progress(done, total);
+    // Called outside the lock: a slow sink would otherwise hold the lock
+    // nearly all the time and starve a load handing over its own sink.
+    Ref<ProgressSink> target;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      target = target_;
+    }
+    if (target) target->Progress(done, total);
   }
 
  private:

@@ -24,8 +24,6 @@ bool RemoveFile(const wchar_t* path);
 // True only when exactly count bytes were read or written.
 bool ReadExact(FileHandle file, void* buffer, uint32_t count);
 bool WriteExact(FileHandle file, const void* buffer, uint32_t count);
-// New position from the start, or -1.
-int64_t SeekTo(FileHandle file, int64_t offset);
 // Size in bytes, or -1.
 int64_t FileSize64(FileHandle file);
 // Last-write time in 100 ns units since 1601-01-01 (FILETIME); false when unknown.

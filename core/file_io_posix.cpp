@@ -53,11 +53,6 @@ bool WriteHiddenFile(const wchar_t* path, const uint8_t* data, uint32_t size) {
 
 bool RemoveFile(const wchar_t* path) { return unlink(WideToUtf8(path).c_str()) == 0 || errno == ENOENT; }
 
-int64_t SeekTo(FileHandle file, int64_t offset) {
-  off_t r = lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET);
-  return r < 0 ? -1 : static_cast<int64_t>(r);
-}
-
 int64_t FileSize64(FileHandle file) {
   struct stat st;
   if (fstat(static_cast<int>(file), &st) != 0) return -1;

@@ -44,13 +44,6 @@ bool WriteHiddenFile(const wchar_t* path, const uint8_t* data, uint32_t size) {
 
 bool RemoveFile(const wchar_t* path) { return DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND; }
 
-int64_t SeekTo(FileHandle file, int64_t offset) {
-  LONG high = static_cast<LONG>(offset >> 32);
-  DWORD low = SetFilePointer(H(file), static_cast<LONG>(offset & 0xFFFFFFFF), &high, FILE_BEGIN);
-  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
-  return (static_cast<int64_t>(high) << 32) | low;
-}
-
 bool FileLastWriteTime(FileHandle file, uint64_t* fileTime) {
   FILETIME ft;
   if (!GetFileTime(H(file), nullptr, nullptr, &ft)) return false;

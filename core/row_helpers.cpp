@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -218,11 +217,6 @@ void Copy16(uint16_t* dst, const uint8_t* src, size_t n, uint32_t channels, bool
   } else {
     scalar::Copy16(dst, src, n, channels, swap);
   }
-}
-
-// 32-bit samples fill the floating formats, so a missing alpha is 1.0f.
-void Copy32(uint32_t* dst, const uint8_t* src, size_t n, uint32_t channels, bool swap) {
-  CopySamples<uint32_t>(dst, src, n, channels, swap, std::bit_cast<uint32_t>(1.0f));
 }
 
 void RelayoutRows(uint8_t* dst, const uint8_t* src, size_t dstPitch, size_t srcPitch, uint32_t rows) {

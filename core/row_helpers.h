@@ -32,7 +32,6 @@ void RgbToRgba8(uint32_t* dst, const uint8_t* src, size_t n);
 // are regrouped into the buffer's 4-sample B, G, R, A pixels (alpha full
 // when the source has 3 channels).
 void Copy16(uint16_t* dst, const uint8_t* src, size_t n, uint32_t channels, bool swap);
-void Copy32(uint32_t* dst, const uint8_t* src, size_t n, uint32_t channels, bool swap);
 // Rows of srcPitch bytes to rows of dstPitch bytes (min of both copied);
 // in place (dst == src) the rows move last row first.
 void RelayoutRows(uint8_t* dst, const uint8_t* src, size_t dstPitch, size_t srcPitch, uint32_t rows);
