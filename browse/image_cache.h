@@ -107,11 +107,6 @@ class ImageCache {
 
  private:
   friend class PrefetchJob;
-
-// Runs on the prefetch worker after a decode: what a window will want of the
-// image besides its pixels (its display, built ahead), kept beside the cached
-// image until taken. Null when there is nothing to keep.
-using PrefetchPreparer = std::function<Ref<CountedObject>(ImageBuffer& image, const CancelFlag* cancel)>;
   // Caller holds lock_; the key texts are read before taking it.
   int FindCachedIndex(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText);
   Ref<ImageBuffer> TakeCachedImage(const wchar_t* path, const wchar_t* timeText, const wchar_t* sizeText,
