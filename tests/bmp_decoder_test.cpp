@@ -249,12 +249,9 @@ TEST(BmpProbe, SignatureAndHeaderSize) {
   Put32(os2v2, 14, 64);
   BmpFile array = SmallEightBit();
   array.arrayPrefix = true;
-  for (const auto& [bytes, expected] : {std::pair{good, pv::kStatusOk}, {Write(array), pv::kStatusOk},
-                                        {badSignature, pv::kStatusUnknownFormat}, {os2v2, pv::kStatusUnsupported},
-                                        {Bytes(good.begin(), good.begin() + 43), pv::kStatusUnknownFormat}}) {
-    pv::MemorySource source(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    EXPECT_EQ(pv::ProbeBmp(source), expected) << bytes.size();
-  }
+  pvtest::CheckProbe(pv::ProbeBmp, {{good, pv::kStatusOk}, {Write(array), pv::kStatusOk},
+                                    {badSignature, pv::kStatusUnknownFormat}, {os2v2, pv::kStatusUnsupported},
+                                    {Bytes(good.begin(), good.begin() + 43), pv::kStatusUnknownFormat}});
 }
 
 TEST(BmpDamaged, HeaderFaultsGiveStatus) {

@@ -57,13 +57,14 @@ TEST(DdsDecoder, BlocksAndMasks) {
 
 TEST(DdsDecoder, DamagedInput) {
   const Bytes dxt5 = Dds(8, 8, 4, "DXT5", 0, {}, pvtest::RandomBytes(5, 64));
-  const std::pair<Bytes, pv::Status> opens[] = {{Dds(4, 4, 4, "DXT1", 0, {}, {}, 0), pv::kStatusUnsupported},
-                                                {Dds(4, 4, 4, "ATI2", 0, {}, {}), pv::kStatusUnsupported},
-                                                {Dds(4, 4, 0x40, 0, 33, {}, {}), pv::kStatusUnsupported},
-                                                {Dds(0, 4, 4, "DXT1", 0, {}, {}), pv::kStatusUnknownFormat},
-                                                {Dds(1 << 30, 9, 4, "DXT1", 0, {}, {}), pv::kStatusUnsupported},
-                                                {Bytes(dxt5.begin(), dxt5.begin() + 127), pv::kStatusUnknownFormat}};
-  for (const auto& [file, status] : opens) EXPECT_EQ(Decode(file).open, status) << file.size();
+  pvtest::CheckPixelCases(pv::CreateDdsDecoder, L"dds", {
+      {"no texture caps", Dds(4, 4, 4, "DXT1", 0, {}, {}, 0), pv::kStatusUnsupported},
+      {"ATI2", Dds(4, 4, 4, "ATI2", 0, {}, {}), pv::kStatusUnsupported},
+      {"33 bits", Dds(4, 4, 0x40, 0, 33, {}, {}), pv::kStatusUnsupported},
+      {"zero width", Dds(0, 4, 4, "DXT1", 0, {}, {}), pv::kStatusUnknownFormat},
+      {"huge", Dds(1 << 30, 9, 4, "DXT1", 0, {}, {}), pv::kStatusUnsupported},
+      {"header cut", Bytes(dxt5.begin(), dxt5.begin() + 127), pv::kStatusUnknownFormat},
+  });
   // Surface data cut anywhere: the blocks that are there decode, the rest is transparent black.
   for (size_t n = 128; n <= dxt5.size(); n += 7) {
     pvtest::DecodedBytes d = Decode(Bytes(dxt5.begin(), dxt5.begin() + n));

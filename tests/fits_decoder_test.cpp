@@ -62,14 +62,15 @@ TEST(FitsDecoder, TextProperties) {
 }
 
 TEST(FitsDecoder, DamagedInput) {
-  const std::pair<std::vector<uint8_t>, pv::Status> opens[] = {
-      {Fits({"SIMPLE  =                    F"}, {}), pv::kStatusUnsupported},
-      {Fits({"SIMPLER =                    T"}, {}), pv::kStatusUnknownFormat},
-      {Fits(Image(64, 1, 1), {}), pv::kStatusUnsupported}, {Fits(Image(8, 0, 1), {}), pv::kStatusUnsupported},
-      {Fits(Image(8, 99999999, 99999999), {}), pv::kStatusUnsupported},
-      {Fits(Image(0, 1, 1), {}), pv::kStatusDamaged},
-      {Fits(Image(8, 1, 1), {}, false), pv::kStatusDamaged}};  // without END the data has no start
-  for (const auto& [file, status] : opens) EXPECT_EQ(Decode(file).open, status);
+  pvtest::CheckPixelCases(pv::CreateFitsDecoder, L"fits", {
+      {"not simple", Fits({"SIMPLE  =                    F"}, {}), pv::kStatusUnsupported},
+      {"not FITS", Fits({"SIMPLER =                    T"}, {}), pv::kStatusUnknownFormat},
+      {"64-bit integers", Fits(Image(64, 1, 1), {}), pv::kStatusUnsupported},
+      {"zero width", Fits(Image(8, 0, 1), {}), pv::kStatusUnsupported},
+      {"huge", Fits(Image(8, 99999999, 99999999), {}), pv::kStatusUnsupported},
+      {"BITPIX 0", Fits(Image(0, 1, 1), {}), pv::kStatusDamaged},
+      {"without END the data has no start", Fits(Image(8, 1, 1), {}, false), pv::kStatusDamaged},
+  });
   // Data cut inside its second sample: the first decodes at the bottom, the rest is black.
   pvtest::DecodedBytes d = Decode(Fits(Image(16, 2, 3), {0x7F, 0xFF, 0x7F}));
   const std::vector<double> got = {pvtest::SampleAt(*d.buffer, 2, 0), pvtest::SampleAt(*d.buffer, 2, 1),

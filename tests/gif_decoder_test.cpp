@@ -346,13 +346,9 @@ TEST(GifFrames, FrameCapEndsTheChain) {
 }
 
 TEST(GifProbe, SignatureAndLength) {
-  for (const auto& [bytes, expected] :
-       {std::pair{Bytes{'G', 'I', 'F', '0', '0', '0', 1, 0, 1, 0, 0, 0, 0, 0}, pv::kStatusOk},  // any version
-        {Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, pv::kStatusUnknownFormat},
-        {Bytes{'P', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0}, pv::kStatusUnknownFormat}}) {
-    pv::MemorySource source(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    EXPECT_EQ(pv::ProbeGif(source), expected) << bytes.size();
-  }
+  pvtest::CheckProbe(pv::ProbeGif, {{{'G', 'I', 'F', '0', '0', '0', 1, 0, 1, 0, 0, 0, 0, 0}, pv::kStatusOk},  // any version
+                                    {{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, pv::kStatusUnknownFormat},
+                                    {{'P', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0}, pv::kStatusUnknownFormat}});
 }
 
 // Frame counts as ImageMagick's identify reports them.

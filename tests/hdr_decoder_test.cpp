@@ -67,13 +67,14 @@ TEST(HdrDecoder, ResolutionLineAndOrientation) {
 }
 
 TEST(HdrDecoder, DamagedInput) {
-  const std::pair<std::string, pv::Status> opens[] = {
-      {"#?RADIANCE\nFORMAT=32-bit_rle_rgbx\n\n-Y 1 +X 1\n", pv::kStatusUnsupported},
-      {kRgbe, pv::kStatusUnknownFormat},
-      {"#?RADIANCE\n\x01\n-Y 1 +X 1\n", pv::kStatusUnknownFormat},
-      {"#?RADIANCE\n\n-Y 0 +X 1\n", pv::kStatusUnknownFormat},
-      {"#?RADIANCE\n\n-Y 999999999 +X 999999999\n", pv::kStatusUnsupported}};
-  for (const auto& [header, status] : opens) EXPECT_EQ(Decode(header).open, status) << header;
+  auto file = [](const std::string& header) { return std::vector<uint8_t>(header.begin(), header.end()); };
+  pvtest::CheckPixelCases(pv::CreateHdrDecoder, L"hdr", {
+      {"rgbx", file("#?RADIANCE\nFORMAT=32-bit_rle_rgbx\n\n-Y 1 +X 1\n"), pv::kStatusUnsupported},
+      {"no resolution", file(kRgbe), pv::kStatusUnknownFormat},
+      {"control character", file("#?RADIANCE\n\x01\n-Y 1 +X 1\n"), pv::kStatusUnknownFormat},
+      {"zero height", file("#?RADIANCE\n\n-Y 0 +X 1\n"), pv::kStatusUnknownFormat},
+      {"huge", file("#?RADIANCE\n\n-Y 999999999 +X 999999999\n"), pv::kStatusUnsupported},
+  });
   // A repeat of 255 stops at the row end; scanlines that end early leave the rest transparent black.
   const std::pair<std::vector<uint8_t>, Floats> rows[] = {{{1, 2, 3, 140, 1, 1, 1, 255}, Srgb(56, 40, 24)},
                                                           {{2, 2, 0, 3, 128 + 100, 7}, {0, 0, 0}}};

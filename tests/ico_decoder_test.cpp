@@ -84,9 +84,9 @@ Bytes Patched(Bytes f, size_t at, uint32_t v) {
 TEST(IcoDamaged, ExtentsAreCheckedAgainstTheFile) {
   const Bytes good = Ico({Solid(2, 4, 3)});
   pvtest::CheckPixelCases(pv::CreateIcoDecoder, L"ico", {
-      {"info header size past the data", Patched(good, 22, 0x7FFFFFFF), pv::kStatusUnknownFormat, 1, {}},
-      {"data offset past the end", Patched(good, 18, 0xFFFFFF00), pv::kStatusUnknownFormat, 1, {}},
-      {"width 2^20", Patched(good, 26, 1u << 20), pv::kStatusUnknownFormat, 1, {}},
+      {"info header size past the data", Patched(good, 22, 0x7FFFFFFF), pv::kStatusUnknownFormat},
+      {"data offset past the end", Patched(good, 18, 0xFFFFFF00), pv::kStatusUnknownFormat},
+      {"width 2^20", Patched(good, 26, 1u << 20), pv::kStatusUnknownFormat},
       {"byte count past the end", Patched(good, 14, 0xFFFFFFF0), pv::kStatusOk, 2, {Entry(3), Entry(3)}},
       {"colour rows cut", Bytes(good.begin(), good.begin() + 22 + 108), pv::kStatusOk, 2,
        {0x00FFFFFF, 0x00FFFFFF, Entry(3), Entry(3)}},

@@ -85,16 +85,15 @@ TEST(IffDecoder, PlanesAndModes) {
 
 TEST(IffDecoder, DamagedInput) {
   const Bytes body = Body({0, 0});
-  const std::pair<Bytes, pv::Status> opens[] = {
-      {Form("ILBM", {Map({1}), body, Chunk("TEXT", Bytes(20, 'a'))}), pv::kStatusDamaged},
-      {Form("ILBM", {Bmhd(2, 1, 1), Map({1})}), pv::kStatusDamaged},
-      {Form("ILBM", {Bmhd(2, 1, 9), body}), pv::kStatusUnsupported},
-      {Form("ILBM", {Bmhd(2, 1, 1, 0, 2), body}), pv::kStatusUnsupported},
-      {Form("ILBM", {Bmhd(0, 1, 1), body}), pv::kStatusUnknownFormat},
-      {Form("ILBM", {Chunk("BMHD", Bytes(10, 1)), body, Map({1, 2, 3})}), pv::kStatusDamaged},
-      {Form("ACBM", {Bmhd(2, 1, 1), body}), pv::kStatusUnknownFormat},
-  };
-  for (const auto& [file, status] : opens) EXPECT_EQ(Decode(file).open, status);
+  pvtest::CheckPixelCases(pv::CreateIffDecoder, L"iff", {
+      {"no header", Form("ILBM", {Map({1}), body, Chunk("TEXT", Bytes(20, 'a'))}), pv::kStatusDamaged},
+      {"no body", Form("ILBM", {Bmhd(2, 1, 1), Map({1})}), pv::kStatusDamaged},
+      {"9 planes", Form("ILBM", {Bmhd(2, 1, 9), body}), pv::kStatusUnsupported},
+      {"packing 2", Form("ILBM", {Bmhd(2, 1, 1, 0, 2), body}), pv::kStatusUnsupported},
+      {"zero width", Form("ILBM", {Bmhd(0, 1, 1), body}), pv::kStatusUnknownFormat},
+      {"short header", Form("ILBM", {Chunk("BMHD", Bytes(10, 1)), body, Map({1, 2, 3})}), pv::kStatusDamaged},
+      {"ACBM", Form("ACBM", {Bmhd(2, 1, 1), body}), pv::kStatusUnknownFormat},
+  });
   // Every prefix of a packed file, with its chunk sizes left as they were.
   const Bytes whole = Form("ILBM", {Bmhd(16, 3, 4, 0, 1), Map({1, 2, 3}), Body(pvtest::RandomBytes(3, 40))});
   pvtest::CheckEveryPrefix(pv::CreateIffDecoder, L"iff", whole, true);

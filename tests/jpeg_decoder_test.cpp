@@ -63,11 +63,7 @@ TEST(JpegProbe, SoiAtTheStartOr692BytesIn) {
   late.insert(late.end(), jpeg.begin(), jpeg.end());
   Bytes short693(693, 0x20);
   short693[692] = 0xFF;
-  for (const auto& [bytes, expected] : {std::pair{jpeg, pv::kStatusOk}, {late, pv::kStatusOk},
-                                        {short693, pv::kStatusUnknownFormat}}) {
-    pv::MemorySource source(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    EXPECT_EQ(pv::ProbeJpeg(source), expected) << bytes.size();
-  }
+  pvtest::CheckProbe(pv::ProbeJpeg, {{jpeg, pv::kStatusOk}, {late, pv::kStatusOk}, {short693, pv::kStatusUnknownFormat}});
   const pvtest::DecodedBytes d = Decode(late);
   ASSERT_EQ(d.decode, pv::kStatusOk);
   EXPECT_EQ(d.buffer->Width(), 48u);

@@ -57,10 +57,10 @@ TEST(PcxDamaged, ExtentsAreCheckedAgainstTheFile) {
   Bytes markerInHeader = Pcx(5, 0, 8, 1, 2, 1, 2, Bytes(760, 1));
   markerInHeader[markerInHeader.size() - 769] = 12;  // the marker's place lies inside the header
   pvtest::CheckPixelCases(pv::CreatePcxDecoder, L"pcx", {
-      {"three planes, line shorter than the width", Pcx(5, 0, 8, 3, 4, 1, 2, Bytes(12)), pv::kStatusDamaged, 1, {}},
-      {"1-bit plane, line shorter than the width", Pcx(5, 0, 1, 1, 20, 1, 2, Bytes(4)), pv::kStatusDamaged, 1, {}},
-      {"one plane of 32 bits", Pcx(5, 0, 32, 1, 1, 1, 4, Bytes(4)), pv::kStatusUnsupported, 1, {}},
-      {"65536 x 65536", Pcx(5, 1, 8, 1, 0, 0, 0, {0xC1, 1}), pv::kStatusUnsupported, 1, {}},
+      {"three planes, line shorter than the width", Pcx(5, 0, 8, 3, 4, 1, 2, Bytes(12)), pv::kStatusDamaged},
+      {"1-bit plane, line shorter than the width", Pcx(5, 0, 1, 1, 20, 1, 2, Bytes(4)), pv::kStatusDamaged},
+      {"one plane of 32 bits", Pcx(5, 0, 32, 1, 1, 1, 4, Bytes(4)), pv::kStatusUnsupported},
+      {"65536 x 65536", Pcx(5, 1, 8, 1, 0, 0, 0, {0xC1, 1}), pv::kStatusUnsupported},
       {"VGA marker inside the header", markerInHeader, pv::kStatusOk, 2, {H(1), H(1)}},
       {"runs end early", Pcx(5, 1, 8, 1, 2, 2, 2, {0xC1, 5}), pv::kStatusOk, 2, {H(5), 0, 0, 0}, 1},
   });

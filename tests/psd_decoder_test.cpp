@@ -46,26 +46,23 @@ TEST(PsdDecode, ModesDepthsAndCodings) {
   for (int c = 0; c < 3; ++c) Put(large.data, 3, 4);
   for (uint8_t v : {0x11, 0x22, 0x33}) large.data.insert(large.data.end(), {0x80, 0xFF, v});
   const Bytes resolution = {'8', 'B', 'I', 'M', 3, 0xED, 0, 0, 0, 0, 0, 16, 0, 72, 0, 0, 0, 1, 0, 1, 0, 150, 0, 0, 0, 1, 0, 1};
-  const struct { const char* what; Doc doc; uint32_t first, second; } cases[] = {
-      {"RGB with alpha channel decodes opaque", {.channels = 4, .data = {1, 2, 3, 4, 5, 6, 0, 0}}, 0xFF010305, 0xFF020406},
-      {"CMYK all 255 in the file is white", {.channels = 4, .mode = 4, .data = Bytes(8, 255)}, 0xFFFFFFFF, 0xFFFFFFFF},
-      {"Lab: L full, a and b neutral", {.mode = 9, .data = {255, 0, 128, 128, 128, 128}}, 0xFFFEFFFF, 0xFF000000},
-      {"indexed: planar palette", {.channels = 1, .mode = 2, .colourData = {10, 20, 30, 40, 50, 60}, .data = {1, 0}},
-       0xFF14283C, 0xFF0A1E32},
-      {"bitmap: a set bit is black", {.channels = 1, .depth = 1, .mode = 0, .data = {0x80}}, 0xFF000000, 0xFFFFFFFF},
-      {"16-bit grey swapped", {.channels = 1, .depth = 16, .mode = 1, .data = {0x12, 0x34, 0xFE, 0xDC}}, 0x1234, 0xFEDC},
-      {"version 2 with PackBits", large, 0xFF112233, 0xFF112233},
-      {"layers and resources skipped", {.resources = resolution, .layers = {9, 9}, .data = {1, 2, 3, 4, 5, 6}},
-       0xFF010305, 0xFF020406},
+  const Doc withResources{.resources = resolution, .layers = {9, 9}, .data = {1, 2, 3, 4, 5, 6}};
+  // Two pixels, 0xAARRGGBB (16-bit grey: the sample).
+  auto two = [](const char* what, const Doc& doc, uint32_t first, uint32_t second) {
+    return pvtest::PixelCase{what, Write(doc), pv::kStatusOk, 2, {first, second}};
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const pvtest::DecodedBytes d = Decode(Write(c.doc));
-    ASSERT_EQ(d.decode, pv::kStatusOk);
-    EXPECT_EQ(d.Colour(0, 0), c.first);
-    EXPECT_EQ(d.Colour(1, 0), c.second);
-  }
-  EXPECT_STREQ(Decode(Write(cases[7].doc)).decoder->GetText(pv::kPropDensity), L"72 x 150 ppi");
+  pvtest::CheckPixelCases(pv::CreatePsdDecoder, L"psd", {
+      two("RGB with alpha channel decodes opaque", {.channels = 4, .data = {1, 2, 3, 4, 5, 6, 0, 0}}, 0xFF010305, 0xFF020406),
+      two("CMYK all 255 in the file is white", {.channels = 4, .mode = 4, .data = Bytes(8, 255)}, 0xFFFFFFFF, 0xFFFFFFFF),
+      two("Lab: L full, a and b neutral", {.mode = 9, .data = {255, 0, 128, 128, 128, 128}}, 0xFFFEFFFF, 0xFF000000),
+      two("indexed: planar palette", {.channels = 1, .mode = 2, .colourData = {10, 20, 30, 40, 50, 60}, .data = {1, 0}},
+          0xFF14283C, 0xFF0A1E32),
+      two("bitmap: a set bit is black", {.channels = 1, .depth = 1, .mode = 0, .data = {0x80}}, 0xFF000000, 0xFFFFFFFF),
+      two("16-bit grey swapped", {.channels = 1, .depth = 16, .mode = 1, .data = {0x12, 0x34, 0xFE, 0xDC}}, 0x1234, 0xFEDC),
+      two("version 2 with PackBits", large, 0xFF112233, 0xFF112233),
+      two("layers and resources skipped", withResources, 0xFF010305, 0xFF020406),
+  });
+  EXPECT_STREQ(Decode(Write(withResources)).decoder->GetText(pv::kPropDensity), L"72 x 150 ppi");
 }
 
 TEST(PsdDamaged, ExtentsAreCheckedAgainstTheFile) {
@@ -78,7 +75,7 @@ TEST(PsdDamaged, ExtentsAreCheckedAgainstTheFile) {
   const Doc packed{.compression = 1, .data = {0, 3}};
   const Doc floats{.channels = 1, .depth = 32, .mode = 1, .width = 1, .compression = 1, .data = {0, 3, 3, 0, 0, 0, 0}};
   const Doc v2huge{.version = 2, .extraLayerLength = uint64_t{1} << 40, .data = {1, 2, 3, 4, 5, 6}};
-  const struct { const char* what; Bytes file; pv::Status open; } cases[] = {
+  pvtest::CheckPixelCases(pv::CreatePsdDecoder, L"psd", {
       {"colour data past the end", patched(26, {0, 0x10, 0, 0}), pv::kStatusDamaged},
       {"resources past the end", patched(30, {0xFF, 0xFF, 0xFF, 0xF0}), pv::kStatusDamaged},
       {"layer section past the end", patched(34, {0, 0, 1, 0}), pv::kStatusDamaged},
@@ -90,10 +87,9 @@ TEST(PsdDamaged, ExtentsAreCheckedAgainstTheFile) {
       {"CMYK with 3 channels", patched(24, {0, 4}), pv::kStatusUnsupported},
       {"compression 2", patched(38, {0, 2}), pv::kStatusUnsupported},
       {"pixel data cut: what is there decodes", Bytes(good.begin(), good.end() - 3), pv::kStatusOk},
-      {"32-bit PackBits", Write(floats), pv::kStatusOk},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Decode(c.file).open, c.open) << c.what;
-  EXPECT_EQ(Decode(Write(floats)).decode, static_cast<pv::Status>(0x80028019));
+      {.name = "32-bit PackBits", .file = Write(floats), .open = pv::kStatusOk,
+       .decode = static_cast<pv::Status>(0x80028019)},
+  });
   // Every prefix: refused up to the compression word, decoded as far as it goes after it.
   for (size_t n = 0; n < good.size(); ++n) {
     const pvtest::DecodedBytes d = Decode(Bytes(good.begin(), good.begin() + static_cast<long>(n)));

@@ -273,13 +273,24 @@ void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const 
     DecodedBytes d = DecodeWith(create, extension, c.file);
     ASSERT_EQ(d.open, c.open) << std::hex << d.open;
     if (pv::Failed(c.open)) continue;
-    ASSERT_EQ(d.decode, pv::kStatusOk) << std::hex << d.decode;
-    ASSERT_EQ(d.buffer->Width(), c.width);
+    ASSERT_EQ(d.decode, c.decode) << std::hex << d.decode;
+    if (pv::Failed(c.decode)) continue;
+    if (c.width) {
+      ASSERT_EQ(d.buffer->Width(), c.width);
+    }
+    EXPECT_EQ(d.DecoderCount(), c.frames);
     EXPECT_EQ(d.Frames().size(), c.frames);
     if (c.usesAlpha >= 0) {
       EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha);
     }
     for (uint32_t i = 0; i < c.pixels.size(); ++i) EXPECT_EQ(d.Colour(i % c.width, i / c.width), c.pixels[i]) << i;
+  }
+}
+
+void CheckProbe(pv::Status (*probe)(pv::ByteSource&), const std::vector<std::pair<std::vector<uint8_t>, pv::Status>>& cases) {
+  for (const auto& [bytes, expected] : cases) {
+    pv::MemorySource source(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    EXPECT_EQ(probe(source), expected) << bytes.size() << " bytes";
   }
 }
 

@@ -82,18 +82,23 @@ DecodedBytes DecodeWith(pv::CreateFunction create, const wchar_t* extension, con
 void CheckEveryPrefix(pv::CreateFunction create, const wchar_t* extension, const std::vector<uint8_t>& whole,
                       bool damagedDecodes = false);
 
-// A file, its open status and, on success, its first frame's width, pixels
-// (Colour, top row first) and uses-alpha flag (-1: not checked), and its frames.
+// The damaged-input and pixel driver of every decoder test: a file, its
+// open status and, when it opens, its decode status; on success its first
+// frame's width (0: not checked), pixels (Colour, top row first), uses-alpha
+// flag (-1: not checked) and frame count.
 struct PixelCase {
   const char* name;
   std::vector<uint8_t> file;
   pv::Status open;
-  uint32_t width;
-  std::vector<uint32_t> pixels;
+  uint32_t width = 0;
+  std::vector<uint32_t> pixels = {};
   int usesAlpha = -1;
   size_t frames = 1;
+  pv::Status decode = pv::kStatusOk;
 };
 void CheckPixelCases(pv::CreateFunction create, const wchar_t* extension, const std::vector<PixelCase>& cases);
+// The probe's status for each file.
+void CheckProbe(pv::Status (*probe)(pv::ByteSource&), const std::vector<std::pair<std::vector<uint8_t>, pv::Status>>& cases);
 
 // A TIFF structure built in file order: blocks of data and directories,
 // each directory followed by the values that do not fit in its entries.

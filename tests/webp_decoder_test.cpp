@@ -90,8 +90,9 @@ TEST(WebpDamaged, ExtentsAndHeadersGiveStatus) {
   badStart[23] = 0;
   Bytes notRiff = Riff({red});
   notRiff[0] = 'X';
-  const struct { const char* what; Bytes file; pv::Status open; } cases[] = {
-      {"first chunk neither VP8, VP8L nor VP8X", Riff({Chunk("JUNK", Bytes(30)), red}), pv::kStatusDamaged},
+  const Bytes junk = Riff({Chunk("JUNK", Bytes(30)), red});
+  pvtest::CheckPixelCases(pv::CreateWebpDecoder, L"webp", {
+      {"first chunk neither VP8, VP8L nor VP8X", junk, pv::kStatusDamaged},
       {"not RIFF", notRiff, pv::kStatusUnknownFormat},
       {"chunk size past the end", hugeChunk, pv::kStatusDamaged},
       {"VP8 start code wrong", badStart, pv::kStatusDamaged},
@@ -102,10 +103,8 @@ TEST(WebpDamaged, ExtentsAndHeadersGiveStatus) {
       {"ANMF without bitstream", Riff({Vp8x(2, 8, 8), Anim(0, 0), Anmf(0, 0, 4, 4, 0, 0, {})}), pv::kStatusDamaged},
       {"huge canvas", Riff({Vp8x(2, 1 << 24, 1 << 24), Anim(0, 0), Anmf(0, 0, 4, 4, 0, 0, red)}),
        pv::kStatusUnsupported},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Decode(c.file).open, c.open) << c.what;
-  pv::MemorySource junk(cases[0].file.data(), static_cast<uint32_t>(cases[0].file.size()));
-  EXPECT_EQ(pv::ProbeWebp(junk), pv::kStatusDamaged);
+  });
+  pvtest::CheckProbe(pv::ProbeWebp, {{junk, pv::kStatusDamaged}});
   // Every prefix of an animation: refused, or decoded with the frames it holds.
   const Bytes anim = Riff({Vp8x(2, 8, 8), Anim(0, 0), Anmf(0, 0, 4, 4, 0, 0, red), Anmf(4, 4, 4, 4, 0, 0, lossy)});
   const size_t firstFrameEnd = 12 + 18 + 14 + 8 + 16 + red.size();
