@@ -192,17 +192,12 @@ TEST(TiffFax, RowsStopAtTheirWidth) {
     std::string bits;
     std::vector<std::string> rows;
   };
+  // Whole rows of every coding are in the corpus with reference decodes:
+  // gen-bilevel-rle.tif, gen-bilevel-g3-1d.tif, gen-bilevel-g3-2d.tif, gen-bilevel-g4.tif.
   const Case cases[] = {
-      {"modified Huffman, byte-aligned rows", 2, 0, "1000" "11" "1100" "000000" "0111" "011" "0111" "11",
-       {"0001100000", "0011110011"}},
       {"a white run past the width is cut", 2, 0, "11011" "00110101", {"0000000000"}},
       {"a black run past the width is cut", 2, 0, "0111" "0000001111" "0000110111", {"0011111111"}},
-      {"T.4 with EOLs and fill", 3, 0, "0000" "000000000001" "1000" "11" "1100" "000000000001" "0111" "11" "0111" "11" "0111",
-       {"0001100000", "0011001100"}},
-      {"T.6: horizontal, vertical and pass modes", 4, 0, "001" "1000" "11" "1" "111" "011" "1" "1" "0001" "1",
-       {"0001100000", "0001100000", "0000100000", "0000000000"}},
-      {"T.4 two-dimensional, a 1-D row first", 3, 1, "000000000001" "1" "1000" "11" "1100" "000000000001" "0" "010" "1" "1",
-       {"0001100000", "0011100000"}},
+      {"T.6: a run past the width is cut", 4, 0, "001" "11011" "00110101" "0000110111", {"0000000000"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
