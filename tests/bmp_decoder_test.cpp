@@ -12,7 +12,6 @@
 
 namespace {
 
-using pv::Status;
 using Bytes = std::vector<uint8_t>;
 
 // A small bitmap writer: array prefix, file header, info header, the bytes
@@ -255,37 +254,36 @@ TEST(BmpProbe, SignatureAndHeaderSize) {
 }
 
 TEST(BmpDamaged, HeaderFaultsGiveStatus) {
-  struct Case { const char* name; void (*change)(BmpFile&); Status expected; };
-  const Case cases[] = {
-      {"header size 64", [](BmpFile& f) { f.headerSize = 64; }, pv::kStatusUnsupported},
-      {"header size 20", [](BmpFile& f) { f.headerSize = 20; }, pv::kStatusUnsupported},
-      {"two planes", [](BmpFile& f) { f.planes = 2; }, pv::kStatusUnsupported},
-      {"two bits", [](BmpFile& f) { f.bits = 2; }, pv::kStatusUnsupported},
-      {"zero bits", [](BmpFile& f) { f.bits = 0; }, pv::kStatusUnsupported},
-      {"compression 4", [](BmpFile& f) { f.compression = 4; }, pv::kStatusUnsupported},
-      {"RLE8 at 24 bits", [](BmpFile& f) { f.compression = 1, f.bits = 24; }, pv::kStatusUnsupported},
-      {"RLE4 at 1 bit", [](BmpFile& f) { f.compression = 2, f.bits = 1; }, pv::kStatusUnsupported},
-      {"bit fields at 8 bits", [](BmpFile& f) { f.compression = 3; }, pv::kStatusUnsupported},
-      {"bit fields at 24 bits", [](BmpFile& f) { f.compression = 3, f.bits = 24; }, pv::kStatusUnsupported},
-      {"zero width", [](BmpFile& f) { f.width = 0; }, pv::kStatusUnknownFormat},
-      {"zero height", [](BmpFile& f) { f.height = 0; }, pv::kStatusUnknownFormat},
-      {"negative width", [](BmpFile& f) { f.width = -3; }, pv::kStatusDamaged},
-      {"huge width", [](BmpFile& f) { f.width = 0x7FFFFFFF; }, pv::kStatusUnsupported},
-      {"most negative height", [](BmpFile& f) { f.height = INT32_MIN; }, pv::kStatusUnsupported},
-      {"too many pixels", [](BmpFile& f) { f.width = 1 << 18, f.height = 1 << 18; }, pv::kStatusUnsupported},
-      // The core header's sizes are unsigned 16-bit values.
-      {"core width 0xFFFF", [](BmpFile& f) { f.headerSize = 12, f.width = 0xFFFF; }, pv::kStatusOk},
-  };
-  for (const Case& c : cases) {
+  auto changed = [](void (*change)(BmpFile&)) {
     BmpFile f = SmallEightBit();
-    c.change(f);
-    EXPECT_EQ(DecodeBytes(Write(f)).open, c.expected) << c.name;
-  }
+    change(f);
+    return Write(f);
+  };
   BmpFile v5 = SmallEightBit();
   v5.headerSize = 124;
   Bytes cut = Write(v5);
-  cut.resize(14 + 100);  // inside the info header
-  EXPECT_EQ(DecodeBytes(cut).open, pv::kStatusDamaged);
+  cut.resize(14 + 100);
+  pvtest::CheckPixelCases(pv::CreateBmpDecoder, L"bmp", {
+      {"header size 64", changed([](BmpFile& f) { f.headerSize = 64; }), pv::kStatusUnsupported},
+      {"header size 20", changed([](BmpFile& f) { f.headerSize = 20; }), pv::kStatusUnsupported},
+      {"two planes", changed([](BmpFile& f) { f.planes = 2; }), pv::kStatusUnsupported},
+      {"two bits", changed([](BmpFile& f) { f.bits = 2; }), pv::kStatusUnsupported},
+      {"zero bits", changed([](BmpFile& f) { f.bits = 0; }), pv::kStatusUnsupported},
+      {"compression 4", changed([](BmpFile& f) { f.compression = 4; }), pv::kStatusUnsupported},
+      {"RLE8 at 24 bits", changed([](BmpFile& f) { f.compression = 1, f.bits = 24; }), pv::kStatusUnsupported},
+      {"RLE4 at 1 bit", changed([](BmpFile& f) { f.compression = 2, f.bits = 1; }), pv::kStatusUnsupported},
+      {"bit fields at 8 bits", changed([](BmpFile& f) { f.compression = 3; }), pv::kStatusUnsupported},
+      {"bit fields at 24 bits", changed([](BmpFile& f) { f.compression = 3, f.bits = 24; }), pv::kStatusUnsupported},
+      {"zero width", changed([](BmpFile& f) { f.width = 0; }), pv::kStatusUnknownFormat},
+      {"zero height", changed([](BmpFile& f) { f.height = 0; }), pv::kStatusUnknownFormat},
+      {"negative width", changed([](BmpFile& f) { f.width = -3; }), pv::kStatusDamaged},
+      {"huge width", changed([](BmpFile& f) { f.width = 0x7FFFFFFF; }), pv::kStatusUnsupported},
+      {"most negative height", changed([](BmpFile& f) { f.height = INT32_MIN; }), pv::kStatusUnsupported},
+      {"too many pixels", changed([](BmpFile& f) { f.width = 1 << 18, f.height = 1 << 18; }), pv::kStatusUnsupported},
+      // The core header's sizes are unsigned 16-bit values.
+      {"core width 0xFFFF", changed([](BmpFile& f) { f.headerSize = 12, f.width = 0xFFFF; }), pv::kStatusOk, 0xFFFF},
+      {"cut inside the info header", cut, pv::kStatusDamaged},
+  });
 }
 
 // Of a file cut anywhere in its pixel data, every pixel whose bytes are all

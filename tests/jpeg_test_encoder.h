@@ -93,8 +93,7 @@ class Coder {
   }
   void Dc(int diff) {
     const int s = Category(diff);
-    Put(static_cast<uint32_t>(s), 4);
-    Put(ValueBits(diff, s), s);
+    Put(static_cast<uint32_t>(s), 4), Put(ValueBits(diff, s), s);
   }
   void AcSymbol(int symbol) { Put(static_cast<uint32_t>(acCode_[symbol]), 8); }
   // Coefficients ss..se (zig-zag) of a block, with an EOB when zeros end it.
@@ -123,11 +122,8 @@ class Coder {
 };
 
 inline void Segment(std::vector<uint8_t>& out, uint8_t marker, const std::vector<uint8_t>& payload) {
-  out.push_back(0xFF);
-  out.push_back(marker);
   const size_t n = payload.size() + 2;
-  out.push_back(static_cast<uint8_t>(n >> 8));
-  out.push_back(static_cast<uint8_t>(n));
+  out.insert(out.end(), {0xFF, marker, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
   out.insert(out.end(), payload.begin(), payload.end());
 }
 
@@ -193,9 +189,8 @@ inline std::vector<uint8_t> Encode(const Planes& p, const Options& o) {
   std::vector<uint8_t> dqt = {0};
   dqt.insert(dqt.end(), 64, static_cast<uint8_t>(o.quant));
   Segment(out, 0xDB, dqt);
-  std::vector<uint8_t> sof = {8, static_cast<uint8_t>(p.height >> 8), static_cast<uint8_t>(p.height),
-                              static_cast<uint8_t>(p.width >> 8), static_cast<uint8_t>(p.width),
-                              static_cast<uint8_t>(p.components)};
+  std::vector<uint8_t> sof = {8, uint8_t(p.height >> 8), uint8_t(p.height), uint8_t(p.width >> 8), uint8_t(p.width),
+                              uint8_t(p.components)};
   for (uint32_t k = 0; k < p.components; ++k) sof.insert(sof.end(), {p.ids[k], static_cast<uint8_t>(p.h[k] << 4 | p.v[k]), 0});
   Segment(out, o.progressive ? 0xC2 : 0xC0, sof);
   std::vector<uint8_t> dht = {0x00, 0, 0, 0, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
