@@ -192,9 +192,11 @@ TEST(TiffFax, RowsStopAtTheirWidth) {
     std::string bits;
     std::vector<std::string> rows;
   };
-  // Whole rows of every coding are in the corpus with reference decodes:
-  // gen-bilevel-rle.tif, gen-bilevel-g3-1d.tif, gen-bilevel-g3-2d.tif, gen-bilevel-g4.tif.
+  // Whole rows of the T.4 and T.6 codings are in the corpus with reference decodes:
+  // gen-bilevel-g3-1d.tif, gen-bilevel-g3-2d.tif, gen-bilevel-g4.tif.
   const Case cases[] = {
+      {"modified Huffman, byte-aligned rows", 2, 0, "1000" "11" "1100" "000000" "0111" "011" "0111" "11",
+       {"0001100000", "0011110011"}},
       {"a white run past the width is cut", 2, 0, "11011" "00110101", {"0000000000"}},
       {"a black run past the width is cut", 2, 0, "0111" "0000001111" "0000110111", {"0011111111"}},
       {"T.6: a run past the width is cut", 4, 0, "001" "11011" "00110101" "0000110111", {"0000000000"}},
