@@ -27,32 +27,28 @@ const Bytes kRedBlue = {0x00, 0xF8, 0x1F, 0x00, 0xE4, 0, 0, 0}, kBlueRed = {0x1F
 Bytes Before(Bytes first) { return first.insert(first.end(), kRedBlue.begin(), kRedBlue.end()), first; }
 
 TEST(DdsDecoder, BlocksAndMasks) {
-  struct Case { const char* name; Bytes file; uint32_t y; std::vector<uint32_t> pixels; uint8_t usesAlpha; };
-  const Case cases[] = {
-      {"DXT1", Dds(4, 4, 4, "DXT1", 0, {}, kRedBlue), 0, {0xFFFF0000, 0xFF0000FF, 0xFFAA0055, 0xFF5500AA}, 2},
-      {"DXT1 c0 <= c1", Dds(4, 4, 4, "DXT1", 0, {}, kBlueRed), 0, {0xFF0000FF, 0xFFFF0000, 0xFF800080, 0}, 2},
-      // 5 x 5 takes 2 x 2 whole blocks: the last one's first pixel lands at (4, 4).
-      {"DXT1 5 x 5", Dds(5, 5, 4, "DXT1", 0, {}, Before(Bytes(24, 0))), 4, {0xFF000000, 0xFF000000, 0xFF000000,
-                                                                           0xFF000000, 0xFFFF0000}, 2},
-      {"DXT3", Dds(4, 4, 4, "DXT3", 0, {}, Before({0xF0, 0x18, 0, 0, 0, 0, 0, 0})), 0,
-       {0x00FF0000, 0xFF0000FF, 0x88AA0055, 0x115500AA}, 1},
+  // 5 x 5 takes 2 x 2 whole blocks: the last one's first pixel lands at (4, 4).
+  std::vector<uint32_t> fiveByFive(25, 0xFF000000);
+  fiveByFive.back() = 0xFFFF0000;
+  const uint32_t r = 0xFFFF0000, b = 0xFF0000FF;
+  pvtest::CheckPixelCases(pv::CreateDdsDecoder, L"dds", {
+      {"DXT1", Dds(4, 4, 4, "DXT1", 0, {}, kRedBlue), pv::kStatusOk, 4, {r, b, 0xFFAA0055, 0xFF5500AA}, 2},
+      {"DXT1 c0 <= c1", Dds(4, 4, 4, "DXT1", 0, {}, kBlueRed), pv::kStatusOk, 4, {b, r, 0xFF800080, 0}, 2},
+      {"DXT1 5 x 5", Dds(5, 5, 4, "DXT1", 0, {}, Before(Bytes(24, 0))), pv::kStatusOk, 5, fiveByFive, 2},
+      {"DXT3", Dds(4, 4, 4, "DXT3", 0, {}, Before({0xF0, 0x18, 0, 0, 0, 0, 0, 0})), pv::kStatusOk, 4,
+       {0x00FF0000, b, 0x88AA0055, 0x115500AA}, 1},
       // Alpha indices 0, 1, 2, 7: a0 > a1 gives sevenths, otherwise fifths, then 0 and 255.
-      {"DXT5", Dds(4, 4, 4, "DXT5", 0, {}, Before({255, 0, 0x88, 0x0E, 0, 0, 0, 0})), 0,
-       {0xFFFF0000, 0x000000FF, 0xDBAA0055, 0x245500AA}, 1},
-      {"DXT4", Dds(4, 4, 4, "DXT4", 0, {}, Before({0, 255, 0x88, 0x0E, 0, 0, 0, 0})), 0,
-       {0x00FF0000, 0xFF0000FF, 0x33AA0055, 0xFF5500AA}, 2},
+      {"DXT5", Dds(4, 4, 4, "DXT5", 0, {}, Before({255, 0, 0x88, 0x0E, 0, 0, 0, 0})), pv::kStatusOk, 4,
+       {r, 0x000000FF, 0xDBAA0055, 0x245500AA}, 1},
+      {"DXT4", Dds(4, 4, 4, "DXT4", 0, {}, Before({0, 255, 0x88, 0x0E, 0, 0, 0, 0})), pv::kStatusOk, 4,
+       {0x00FF0000, b, 0x33AA0055, 0xFF5500AA}, 2},
       // Fields stretch to the full range (31 and 63 give 255); no mask reads 0, a 32-bit mask its top half.
-      {"565", Dds(3, 1, 0x40, 0, 16, {0xF800, 0x7E0, 0x1F}, {0xFF, 0xFF, 0, 0xF8, 0xE0, 7, 0, 0}), 0,
-       {0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00}, 0},
-      {"4444", Dds(1, 1, 0x41, 0, 16, {0xF00, 0xF0, 0xF, 0xF000}, {0x21, 0x83, 0, 0}), 0, {0x88332211}, 1},
-      {"no masks", Dds(1, 1, 0x40, 0, 24, {0, 0, 0, 0}, {0x12, 0x34, 0x56, 0}), 0, {0xFF000000}, 0},
-      {"32-bit mask", Dds(1, 1, 0x40, 0, 32, {0xFFFFFFFF, 0, 0, 0}, {0, 0, 0, 0x80}), 0, {0xFF7F0000}, 0}};
-  for (const Case& c : cases) {
-    pvtest::DecodedBytes d = Decode(c.file);
-    ASSERT_EQ(d.decode, pv::kStatusOk) << c.name;
-    EXPECT_EQ(d.buffer->UsesAlpha(), c.usesAlpha) << c.name;
-    for (uint32_t x = 0; x < c.pixels.size(); ++x) EXPECT_EQ(d.Pixel(x, c.y), c.pixels[x]) << c.name << " " << x;
-  }
+      {"565", Dds(3, 1, 0x40, 0, 16, {0xF800, 0x7E0, 0x1F}, {0xFF, 0xFF, 0, 0xF8, 0xE0, 7, 0, 0}), pv::kStatusOk, 3,
+       {0xFFFFFFFF, r, 0xFF00FF00}, 0},
+      {"4444", Dds(1, 1, 0x41, 0, 16, {0xF00, 0xF0, 0xF, 0xF000}, {0x21, 0x83, 0, 0}), pv::kStatusOk, 1, {0x88332211}, 1},
+      {"no masks", Dds(1, 1, 0x40, 0, 24, {0, 0, 0, 0}, {0x12, 0x34, 0x56, 0}), pv::kStatusOk, 1, {0xFF000000}, 0},
+      {"32-bit mask", Dds(1, 1, 0x40, 0, 32, {0xFFFFFFFF, 0, 0, 0}, {0, 0, 0, 0x80}), pv::kStatusOk, 1, {0xFF7F0000}, 0},
+  });
 }
 
 TEST(DdsDecoder, DamagedInput) {

@@ -492,25 +492,20 @@ TEST(PngAnimation, FramesCarryTheirPlaceTimingAndPixels) {
 }
 
 TEST(PngAnimation, FaultyFramesEndTheAnimation) {
-  // second: the second fcTL
-  struct Case { const char* name; Chunk second; size_t frames; };
-  const Case cases[] = {
-      {"inside the canvas", FrameControl(1, 2, 2, 2, 1, 1, 1, 0, 0), 3},
-      {"past the right edge", FrameControl(1, 2, 2, 3, 1, 1, 1, 0, 0), 1},
-      {"past the bottom", FrameControl(1, 2, 3, 0, 1, 1, 1, 0, 0), 1},
-      {"offset far out", FrameControl(1, 2, 2, 0xFFFFFFF0, 0, 1, 1, 0, 0), 1},
-      {"zero width", FrameControl(1, 0, 2, 0, 0, 1, 1, 0, 0), 1},
-      {"short", {"fcTL", Bytes(20, 0)}, 1},
+  // The frames kept when the second fcTL is this one.
+  auto withSecond = [](const Chunk& second) {
+    return Png({Ihdr(4, 3, 8, 6), {"acTL", Be({3, 0})}, FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0),
+                {"IDAT", Solid(4, 3, 0x112233FF)}, second, FrameData(2, Solid(2, 2, 0x44556680)),
+                FrameControl(3, 4, 3, 0, 0, 1, 1, 0, 0), FrameData(4, Solid(4, 3, 0x44556680)), {"IEND", {}}});
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Decoded d = DecodeBytes(Png({Ihdr(4, 3, 8, 6), {"acTL", Be({3, 0})}, FrameControl(0, 4, 3, 0, 0, 1, 1, 0, 0),
-                                 {"IDAT", Solid(4, 3, 0x112233FF)}, c.second, FrameData(2, Solid(2, 2, 0x44556680)),
-                                 FrameControl(3, 4, 3, 0, 0, 1, 1, 0, 0), FrameData(4, Solid(4, 3, 0x44556680)),
-                                 {"IEND", {}}}));
-    ASSERT_EQ(d.decode, pv::kStatusOk);
-    EXPECT_EQ(d.Frames().size(), c.frames);
-  }
+  pvtest::CheckPixelCases(pv::CreatePngDecoder, L"png", {
+      {"inside the canvas", withSecond(FrameControl(1, 2, 2, 2, 1, 1, 1, 0, 0)), pv::kStatusOk, 4, {}, -1, 3},
+      {"past the right edge", withSecond(FrameControl(1, 2, 2, 3, 1, 1, 1, 0, 0)), pv::kStatusOk, 4},
+      {"past the bottom", withSecond(FrameControl(1, 2, 3, 0, 1, 1, 1, 0, 0)), pv::kStatusOk, 4},
+      {"offset far out", withSecond(FrameControl(1, 2, 2, 0xFFFFFFF0, 0, 1, 1, 0, 0)), pv::kStatusOk, 4},
+      {"zero width", withSecond(FrameControl(1, 0, 2, 0, 0, 1, 1, 0, 0)), pv::kStatusOk, 4},
+      {"short", withSecond({"fcTL", Bytes(20, 0)}), pv::kStatusOk, 4},
+  });
 }
 
 // The vector filters against their scalar twins (the layout twins are in the
