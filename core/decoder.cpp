@@ -204,6 +204,13 @@ Status ImageDecoder::Decode(ImageBuffer& target, bool decodeRest, ProgressSink* 
   return kStatusOk;
 }
 
+Ref<ByteSource> ImageDecoder::EmbeddedImage() const {
+  const ImageHeader& h = header_;
+  if (!h.embeddedBytes || h.embeddedOffset > source_->Size() || h.embeddedBytes > source_->Size() - h.embeddedOffset)
+    return Ref<ByteSource>();
+  return Ref<ByteSource>(new (std::nothrow) MemorySource(source_->Data() + h.embeddedOffset, h.embeddedBytes));
+}
+
 Status CreateBufferFor(const ImageDecoder& decoder, bool screenCompatible, bool usePreview, Ref<ImageBuffer>* out) {
   if (uint64_t{decoder.Width()} * decoder.Height() == 0) return kStatusUnknownFormat;
   PixelFormat format = decoder.OutputFormat();

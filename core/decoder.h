@@ -61,6 +61,11 @@ struct ImageHeader {
   // The preview skips most of the data (a progressive file's first scans),
   // so it costs a small part of the full decode, not most of it.
   bool quickPreview = false;
+  // A whole smaller image file inside this one (a camera's thumbnail), by
+  // its place in the source: something to show while the image decodes.
+  // 0 bytes when there is none.
+  uint64_t embeddedOffset = 0;
+  uint32_t embeddedBytes = 0;
   // Palette images: how many entries the file's palette gives (the others
   // are free), and an entry the file itself marks transparent (-1: none).
   uint32_t paletteEntries = 256;
@@ -93,6 +98,9 @@ class ImageDecoder : public CountedObject, public PropertySet {
   uint32_t PreviewWidth() const { return header_.preview.width; }
   uint32_t PreviewHeight() const { return header_.preview.height; }
   const FormatEntry& Entry() const { return entry_; }
+  // The header's embedded image as a source of its own, which this
+  // decoder must outlive; null when there is none.
+  Ref<ByteSource> EmbeddedImage() const;
 
   virtual Status Open(uint32_t options);
   // Decodes into target (any format and size: the base converts or rescales);

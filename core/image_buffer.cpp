@@ -111,7 +111,6 @@ bool HeapImageBuffer::Allocate(const BufferGeometry& g, uint32_t dataOffset) {
   if (g.totalBytes > SIZE_MAX) return false;
   block_ = static_cast<uint8_t*>(::operator new[](static_cast<size_t>(g.totalBytes), kPixelAlignment, std::nothrow));
   if (!block_) return false;
-  AdviseLargeBlock(block_, static_cast<size_t>(g.totalBytes));
   stride_ = g.stride;
   // The screen geometry keeps a guard row above row 0.
   rowCount_ = screen_ ? g.rowCount - 1 : g.rowCount;

@@ -140,10 +140,11 @@ ImageBuffer* CreateImageBuffer(PixelFormat format, ImageSize size, bool screenCo
 // Entry i = 0xFF000000 | i * 0x010101.
 void FillGreyRamp(uint32_t* palette);
 
-// Asks the system to back a large fresh block (pixels, a decoder's
-// coefficients) with huge pages, so that first touching it costs a few
-// faults instead of one per 4 KB page. One implementation per platform;
-// nothing where there is no such request.
-void AdviseLargeBlock(void* block, size_t bytes);
+// Asks the system to give the pages of a fresh block (pixels, a decoder's
+// coefficients) their memory now, so that first writes to them do not
+// fault: for a thread with nothing else to do while another decodes. The
+// contents do not change, so other threads may write the block meanwhile.
+// One implementation per platform; nothing where there is no such request.
+void PopulateBlock(void* block, size_t bytes);
 
 }  // namespace pv

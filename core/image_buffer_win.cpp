@@ -93,8 +93,9 @@ class DibImageBuffer final : public ImageBuffer {
 
 }  // namespace
 
-// Heap blocks of Windows take no such advice.
-void AdviseLargeBlock(void*, size_t) {}
+// Windows has no request that backs private pages for writing without
+// writing them, which would race the decoder.
+void PopulateBlock(void*, size_t) {}
 
 ImageBuffer* CreateScreenImageBuffer(PixelFormat format, ImageSize size, const BufferGeometry& geometry) {
   Ref<DibImageBuffer> buffer(new (std::nothrow) DibImageBuffer(format, size));

@@ -1,4 +1,4 @@
-// The metadata readers on their own: EXIF, XMP, IPTC and Photoshop resources,
+// The metadata readers on their own: EXIF (and its thumbnail), XMP, IPTC and Photoshop resources,
 // each over the same bytes, every property read back.
 #include "core/property_set.h"
 #include "metadata/exif_reader.h"
@@ -10,6 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const pv::ByteReader bytes(data, size);
   pv::PropertySet properties;
   pv::ReadExifBlock(bytes, properties);
+  // The thumbnail's last byte is read, so a range past the input shows.
+  const pv::ByteReader thumbnail = pv::ExifThumbnail(bytes);
+  if (thumbnail.Size()) static_cast<void>(*static_cast<const volatile uint8_t*>(thumbnail.Data() + thumbnail.Size() - 1));
   pv::TiffStructure tiff;
   uint32_t first = 0;
   if (tiff.Open(bytes, &first)) pv::ReadExifIfd0(tiff, first, properties);

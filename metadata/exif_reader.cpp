@@ -86,14 +86,41 @@ Shown Normalise(const Coordinate& c) {
 
 }  // namespace
 
-void ReadExifBlock(ByteReader block, PropertySet& properties) {
-  if (block.Size() < 11 || !block.StartsWith("Exif", 4)) return;
+namespace {
+
+// The TIFF structure of a block that begins "Exif", and its first directory.
+bool OpenExifBlock(ByteReader block, TiffStructure* tiff, uint32_t* first) {
+  if (block.Size() < 11 || !block.StartsWith("Exif", 4)) return false;
   uint64_t start = 4;
   uint8_t a = 1, b = 1;
   if (block.U8At(4, a) && block.U8At(5, b) && a == 0 && b == 0) start = 6;
+  return tiff->Open(block.From(start), first);
+}
+
+}  // namespace
+
+void ReadExifBlock(ByteReader block, PropertySet& properties) {
   TiffStructure tiff;
   uint32_t first = 0;
-  if (tiff.Open(block.From(start), &first)) ReadExifIfd0(tiff, first, properties);
+  if (OpenExifBlock(block, &tiff, &first)) ReadExifIfd0(tiff, first, properties);
+}
+
+ByteReader ExifThumbnail(ByteReader block) {
+  TiffStructure tiff;
+  uint32_t first = 0, second = 0;
+  uint16_t count = 0;
+  if (!OpenExifBlock(block, &tiff, &first) || !tiff.EntryCount(first, &count) ||
+      !tiff.NextDirectory(first, count, &second) || second == 0 || second == first)
+    return {};
+  uint32_t offset = 0, length = 0;
+  ForEachEntry(tiff, second, [&](const TiffEntry& e) {
+    if ((e.tag == 513 || e.tag == 514) && e.count == 1) tiff.Value(e, 0, e.tag == 513 ? &offset : &length);
+  });
+  ByteReader thumbnail;
+  uint16_t soi = 0;
+  if (length < 4 || !tiff.Bytes().Sub(offset, length, &thumbnail) || !thumbnail.U16BEAt(0, soi) || soi != 0xFFD8)
+    return {};
+  return thumbnail;
 }
 
 void ReadExifData(ByteReader block, PropertySet& properties) {

@@ -15,6 +15,10 @@ void ReadExifBlock(ByteReader block, PropertySet& properties);
 // An EXIF block as Photoshop and WebP keep it: usually the TIFF structure
 // itself, from some writers with JPEG's "Exif" in front.
 void ReadExifData(ByteReader block, PropertySet& properties);
+// The JPEG thumbnail that an "Exif" block's second directory points to
+// (JPEGInterchangeFormat and its length), when it lies wholly inside the
+// block and begins as a JPEG file does; empty otherwise.
+ByteReader ExifThumbnail(ByteReader block);
 // The first directory of an EXIF block: text tags, the orientation, and the
 // EXIF and GPS directories it points to.
 void ReadExifIfd0(const TiffStructure& tiff, uint32_t directory, PropertySet& properties);

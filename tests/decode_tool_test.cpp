@@ -66,6 +66,24 @@ TEST(DecodeTool, UsageAndFailuresExitWithTheirCodes) {
   }
 }
 
+#if defined(__SSE2__)
+TEST(StraightRows, VectorFormMatchesScalar) {
+  std::vector<uint8_t> in(4 * 37);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 89 + 7);
+  for (uint32_t width : {0u, 1u, 3u, 4u, 5u, 8u, 37u}) {
+    for (uint8_t usesAlpha : {0, 1, 2}) {
+      for (bool swap : {false, true}) {
+        SCOPED_TRACE(testing::Message() << width << " pixels, alpha " << int{usesAlpha} << ", swap " << swap);
+        std::vector<uint8_t> vector(4 * 37 + 4, 0xEE), scalar(vector);
+        pv::sse2::StraightRow(vector.data(), in.data(), width, usesAlpha, swap);
+        pv::scalar::StraightRow(scalar.data(), in.data(), width, usesAlpha, swap);
+        EXPECT_EQ(vector, scalar);
+      }
+    }
+  }
+}
+#endif
+
 TEST(DecodeTool, InfoListsTheHeaderAndOutWritesStraightRgba) {
   const std::string dir = pvtest::ScratchDir("tool-out");
   const std::wstring file = pvtest::Widen(dir + "/pic.bmp");

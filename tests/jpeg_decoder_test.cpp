@@ -9,8 +9,10 @@
 
 #include "codecs/jpeg/jpeg_codec.h"
 #include "codecs/jpeg/jpeg_decoder.h"
+#include "codecs/register_decoders.h"
 #include "core/cpu.h"
 #include "core/decoder.h"
+#include "core/format_registry.h"
 #include "tests/jpeg_test_encoder.h"
 #include "tests/test_support.h"
 
@@ -277,6 +279,29 @@ TEST(JpegPreview, EighthScaleOfA1000x600Picture) {
     }
   }
   EXPECT_LE(worst, 4);
+}
+
+TEST(JpegPreview, ACamerasThumbnailIsTheEmbeddedImage) {
+  const Bytes thumbnail = jpegtest::Encode(Picture(32, 20), {});
+  const pvtest::DecodedBytes with =
+      Decode(jpegtest::Encode(Picture(320, 200), {.segments = {jpegtest::ExifThumbnailSegment(thumbnail)}}));
+  ASSERT_EQ(with.decode, pv::kStatusOk);
+  pv::Ref<pv::ByteSource> embedded = with.decoder->EmbeddedImage();
+  ASSERT_TRUE(embedded);
+  EXPECT_EQ(Bytes(embedded->Data(), embedded->Data() + embedded->Size()), thumbnail);
+  EXPECT_FALSE(Decode(BaselineFile()).decoder->EmbeddedImage());
+
+  const std::string dir = pvtest::CorpusDir("jpeg");
+  if (dir.empty()) GTEST_SKIP() << "no corpus at " PV_CORPUS_DIR "/jpeg";
+  // A camera's file: its thumbnail opens as an image of the picture's shape.
+  const pvtest::DecodedBytes camera = Decode(pvtest::ReadFileBytes(dir + "/jdec-ycck.jpg"));
+  ASSERT_EQ(camera.decode, pv::kStatusOk);
+  embedded = camera.decoder->EmbeddedImage();
+  ASSERT_TRUE(embedded);
+  pv::RegisterDecoders();
+  pv::Ref<pv::ImageDecoder> inner;
+  ASSERT_EQ(pv::OpenImageSource(pv::Formats(), *embedded, L"", true, &inner), pv::kStatusOk);
+  EXPECT_EQ(std::make_pair(inner->Width(), inner->Height()), std::make_pair(160u, 107u));
 }
 
 double Psnr(const Bytes& a, const Bytes& b) {

@@ -274,4 +274,23 @@ inline std::vector<uint8_t> Encode(const Planes& p, const Options& o) {
   return out;
 }
 
+// An APP1 "Exif" segment as cameras write it for a thumbnail: a
+// little-endian TIFF structure whose empty first directory links to a
+// second one that gives the thumbnail's offset (513) and length (514).
+// The thumbnail follows at TIFF offset 44.
+inline std::vector<uint8_t> ExifThumbnailSegment(const std::vector<uint8_t>& thumbnail) {
+  auto u16 = [](std::vector<uint8_t>& b, uint32_t v) { b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); };
+  auto u32 = [&](std::vector<uint8_t>& b, uint32_t v) { u16(b, v & 0xFFFF), u16(b, v >> 16); };
+  std::vector<uint8_t> block = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0};
+  u32(block, 8);
+  u16(block, 0), u32(block, 14);  // the first directory, then the second
+  u16(block, 2);
+  for (uint32_t tag : {513u, 514u}) u16(block, tag), u16(block, 4), u32(block, 1), u32(block, tag == 513 ? 44 : static_cast<uint32_t>(thumbnail.size()));
+  u32(block, 0);
+  block.insert(block.end(), thumbnail.begin(), thumbnail.end());
+  std::vector<uint8_t> segment;
+  detail::Segment(segment, 0xE1, block);
+  return segment;
+}
+
 }  // namespace jpegtest

@@ -12,6 +12,7 @@
 #include "metadata/iptc_reader.h"
 #include "metadata/photoshop_resources.h"
 #include "metadata/xmp_reader.h"
+#include "tests/jpeg_test_encoder.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -87,11 +88,33 @@ TEST(Metadata, DamagedBlocksAreReadSafely) {
         PropertySet p;
         const pv::ByteReader r(cut.data(), cut.size());
         pv::ReadExifBlock(r, p);
+        pv::ExifThumbnail(r);
         pv::ReadXmpPacket(r, p);
         pv::ReadIptc(r, p);
         pv::ReadPhotoshopResources(r, p);
       }
     }
+  }
+}
+
+TEST(Metadata, ExifThumbnailOnlyWhereItLiesWhole) {
+  const std::vector<uint8_t> thumbnail = {0xFF, 0xD8, 0xFF, 0xD9, 7};
+  const std::vector<uint8_t> segment = jpegtest::ExifThumbnailSegment(thumbnail);
+  // Offsets in the block (the segment without its marker and length): the
+  // first directory's link at 16, the thumbnail's length at 42, its first byte at 50.
+  struct Case { const char* what; size_t at; uint8_t value; bool found; };
+  const Case cases[] = {{"whole", 0, 'E', true},
+                        {"not a JPEG file", 50, 0, false},
+                        {"length past the end", 42, 6, false},
+                        {"length too short for a file", 42, 3, false},
+                        {"no second directory", 16, 0, false},
+                        {"the first directory again", 16, 8, false}};
+  for (const Case& c : cases) {
+    std::vector<uint8_t> block(segment.begin() + 4, segment.end());
+    block[c.at] = c.value;
+    const pv::ByteReader found = pv::ExifThumbnail(pv::ByteReader(block.data(), block.size()));
+    EXPECT_EQ(std::vector<uint8_t>(found.Data(), found.Data() + found.Size()),
+              c.found ? thumbnail : std::vector<uint8_t>()) << c.what;
   }
 }
 

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/endian.h"
 #include "core/file_io.h"
@@ -11,14 +14,8 @@
 
 namespace pv {
 
-namespace {
+namespace scalar {
 
-// Bytes gathered before each write: few system calls, and the block stays
-// in the cache between the conversion and the copy into the file.
-constexpr size_t kBlockBytes = 256 * 1024;
-
-// One row of 8-bit B, G, R, A pixels as straight R, G, B, A (swapRedBlue)
-// or B, G, R, A.
 void StraightRow(uint8_t* out, const uint8_t* p, uint32_t width, uint8_t usesAlpha, bool swapRedBlue) {
   uint32_t* dst = reinterpret_cast<uint32_t*>(out);
   const uint32_t opaque = usesAlpha ? 0 : 0xFF000000u;
@@ -35,6 +32,49 @@ void StraightRow(uint8_t* out, const uint8_t* p, uint32_t width, uint8_t usesAlp
     std::memcpy(dst + x, &v, 4);
   }
 }
+
+}  // namespace scalar
+
+#if defined(__SSE2__)
+namespace sse2 {
+
+// Four pixels at a time; premultiplied rows, which need a division per
+// channel, and the last few pixels go through the scalar form.
+void StraightRow(uint8_t* out, const uint8_t* p, uint32_t width, uint8_t usesAlpha, bool swapRedBlue) {
+  uint32_t x = 0;
+  if (usesAlpha != 2) {
+    const __m128i opaque = _mm_set1_epi32(usesAlpha ? 0 : static_cast<int>(0xFF000000u));
+    const __m128i greenAlpha = _mm_set1_epi32(static_cast<int>(0xFF00FF00u)), low = _mm_set1_epi32(0xFF);
+    for (; x + 4 <= width; x += 4) {
+      __m128i v = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * x)), opaque);
+      if (swapRedBlue) {
+        const __m128i redBlue = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), low),
+                                             _mm_slli_epi32(_mm_and_si128(v, low), 16));
+        v = _mm_or_si128(_mm_and_si128(v, greenAlpha), redBlue);
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), v);
+    }
+  }
+  scalar::StraightRow(out + 4 * x, p + 4 * x, width - x, usesAlpha, swapRedBlue);
+}
+
+}  // namespace sse2
+#endif
+
+namespace {
+
+// The fastest form this build has.
+void StraightRow(uint8_t* out, const uint8_t* p, uint32_t width, uint8_t usesAlpha, bool swapRedBlue) {
+#if defined(__SSE2__)
+  sse2::StraightRow(out, p, width, usesAlpha, swapRedBlue);
+#else
+  scalar::StraightRow(out, p, width, usesAlpha, swapRedBlue);
+#endif
+}
+
+// Bytes gathered before each write: few system calls, and the block stays
+// in the cache between the conversion and the copy into the file.
+constexpr size_t kBlockBytes = 256 * 1024;
 
 constexpr uint32_t kBmpHeaderBytes = 54;
 

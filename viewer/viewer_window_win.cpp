@@ -7,6 +7,7 @@
 
 #include "browse/file_names.h"
 #include "browse/image_cache.h"
+#include "core/format_registry.h"
 #include "core/text.h"
 #include "metadata/exif_reader.h"
 #include "viewer/animation_timer.h"
@@ -42,6 +43,31 @@ Ref<ViewState> NewView(ImageBuffer& image, const wchar_t* path, uint32_t screenD
   Ref<ViewState> view(new (std::nothrow) ViewState(&image, start, options));
   if (view) view->LoadAdjustments(path);
   return view;
+}
+
+// Something to show while the image decodes: the decoder's own preview
+// when it is quick (a progressive JPEG's first scans), else an image the
+// file embeds (a camera's thumbnail) of the image's shape; null when there
+// is neither.
+Ref<ImageBuffer> QuickPreviewOf(ImageDecoder& decoder) {
+  Ref<ImageBuffer> small;
+  if (decoder.HasPreview() && decoder.Header().quickPreview) {
+    if (Failed(CreateBufferFor(decoder, true, true, &small)) || Failed(decoder.Decode(*small, false, nullptr, nullptr)))
+      return Ref<ImageBuffer>();
+    return small;
+  }
+  Ref<ByteSource> embedded = decoder.EmbeddedImage();
+  Ref<ImageDecoder> inner;
+  if (!embedded || Failed(OpenImageSource(Formats(), *embedded, L"", true, &inner))) return Ref<ImageBuffer>();
+  // Smaller than the image, and not letterboxed (some cameras pad their
+  // thumbnails to 4:3): its height within a pixel of the image's shape.
+  const uint64_t w = decoder.Width(), h = decoder.Height(), tw = inner->Width(), th = inner->Height();
+  if (tw >= w || th >= h || std::max(tw * h, th * w) - std::min(tw * h, th * w) > w) return Ref<ImageBuffer>();
+  if (Failed(CreateBufferFor(*inner, true, false, &small)) || Failed(inner->Decode(*small, false, nullptr, nullptr)))
+    return Ref<ImageBuffer>();
+  // The thumbnail is stored as the image is: the image's orientation turns both.
+  if (decoder.Has(kPropOrientation)) small->Properties().SetText(kPropOrientation, decoder.GetText(kPropOrientation));
+  return small;
 }
 
 // The decode ahead builds the next image's display at the zoom the window's
@@ -452,10 +478,8 @@ void ViewerWindow::SetImage(ImageBuffer& image, const wchar_t* path, Ref<Counted
 }
 
 void ViewerWindow::ShowQuickPreview(ImageDecoder& decoder, const wchar_t* path) {
-  if (!decoder.HasPreview() || !decoder.Header().quickPreview) return;
-  Ref<ImageBuffer> small;
-  if (Failed(CreateBufferFor(decoder, true, true, &small)) || Failed(decoder.Decode(*small, false, nullptr, nullptr)))
-    return;
+  Ref<ImageBuffer> small = QuickPreviewOf(decoder);
+  if (!small) return;
   // A pseudo name: the adjustment file's crop is in the whole image's pixels.
   Ref<ViewState> view = NewView(*small, L"<preview>", ScreenColourDepth());
   if (!view) return;

@@ -29,13 +29,12 @@ struct CoefficientBuffer {
   };
   std::unique_ptr<void, Free> storage;
   int16_t* data = nullptr;
+  size_t bytes = 0;
   bool Allocate(uint64_t blocks) {
     if (blocks > (uint64_t{1} << 28)) return false;
-    const size_t bytes = static_cast<size_t>(blocks * 64 + 8) * sizeof(int16_t);
+    bytes = static_cast<size_t>(blocks * 64 + 8) * sizeof(int16_t);
     storage.reset(std::calloc(bytes, 1));
     if (!storage) return false;
-    // A progressive image's coefficients are the largest block the decoder touches.
-    AdviseLargeBlock(storage.get(), bytes);
     const uintptr_t address = reinterpret_cast<uintptr_t>(storage.get());
     data = static_cast<int16_t*>(storage.get()) + ((16 - (address & 15)) & 15) / 2;
     return true;
@@ -51,6 +50,26 @@ void RgbToBgra(uint8_t* p, size_t n) {
 }
 
 int16_t Wrap16(int32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
+
+// Gives a block its memory a megabyte at a time (from its far end when
+// backwards), until the group that runs this is cancelled.
+void PopulateInSteps(void* block, size_t bytes, bool backwards, const TaskGroup& group) {
+  constexpr uintptr_t kStep = uintptr_t{1} << 20;
+  const uintptr_t first = reinterpret_cast<uintptr_t>(block), last = first + bytes;
+  for (uintptr_t done = 0; done < bytes && !group.IsCancelled();) {
+    // Steps end on megabyte boundaries, so no page falls between two steps.
+    uintptr_t begin, end;
+    if (backwards) {
+      end = last - done;
+      begin = std::max(first, (end - 1) & ~(kStep - 1));
+    } else {
+      begin = first + done;
+      end = std::min(last, (begin + kStep) & ~(kStep - 1));
+    }
+    PopulateBlock(reinterpret_cast<void*>(begin), end - begin);
+    done += end - begin;
+  }
+}
 
 }  // namespace
 
@@ -744,6 +763,7 @@ Status JpegCodec::Decode(const JpegOutput& out) {
   const bool dcOnly = out.eighthScale && progressive_;
   const uint32_t blockCoefs = dcOnly ? 1 : 64;
   CoefficientBuffer whole;
+  TaskGroup populate;
   bool buffered = false, decoded = false, stopped = false;
   for (;;) {
     const int m = NextMarker();
@@ -769,6 +789,15 @@ Status JpegCodec::Decode(const JpegOutput& out) {
       // the coefficients of the whole image first.
       if (!whole.Allocate(dcOnly ? (imageBlocks + 63) / 64 : imageBlocks)) return kStatusOutOfMemory;
       buffered = true;
+      if (!dcOnly) {
+        // The scans are decoded on this thread alone; meanwhile a worker
+        // faults in the coefficients (from the end, meeting the first
+        // scan's writes) and the output rows the last pass will write.
+        populate.Run([&whole, &out, &populate] {
+          PopulateInSteps(whole.storage.get(), whole.bytes, true, populate);
+          PopulateInSteps(out.pixels, out.stride * out.rows, false, populate);
+        });
+      }
     }
     decoded = true;
     if (dcOnly && ss_ != 0) continue;
@@ -782,6 +811,7 @@ Status JpegCodec::Decode(const JpegOutput& out) {
   }
   if (Succeeded(status) && !decoded && !stopped) status = kStatusDamaged;
   if (buffered && Succeeded(status) && !stopped) {
+    populate.Wait();
     const uint32_t scale = out.eighthScale ? 1 : 8;
     const size_t bandBytes = size_t{scale} * vmax_ * out.stride;
     const size_t rowBlocks = size_t{mcusPerRow_} * mcuBlocks_;

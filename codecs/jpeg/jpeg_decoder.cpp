@@ -55,6 +55,7 @@ void JpegDecoder::ReadSegment(uint8_t marker, ByteReader p) {
   } else if (marker == jpeg::kApp1) {
     if (p.Size() >= 7 && p.StartsWith(kExif, sizeof kExif)) {
       ReadExifBlock(p, *this);
+      if (!thumbnail_.Size()) thumbnail_ = ExifThumbnail(p);
     } else if (p.Size() > sizeof kXmp && p.StartsWith(kXmp, sizeof kXmp)) {
       ReadXmpPacket(p.From(sizeof kXmp), *this);
     }
@@ -99,6 +100,10 @@ Status JpegDecoder::ReadHeader(uint32_t, ImageHeader& h) {
   // One pixel per block needs only the DC scans, which come first; a
   // sequential file must still be entropy-decoded whole.
   h.quickPreview = codec->Progressive();
+  if (thumbnail_.Size()) {
+    h.embeddedOffset = static_cast<uint64_t>(thumbnail_.Data() - r.Data());
+    h.embeddedBytes = static_cast<uint32_t>(thumbnail_.Size());
+  }
   parsed_ = std::move(codec);
   return kStatusOk;
 }

@@ -9,7 +9,8 @@ namespace pv {
 
 // JPEG files (.jpeg, .jfif, .jpe, .jpg, .jif) through JpegCodec. Grey frames
 // come out as Grey8, all others as Rgba8; the preview is the eighth scale,
-// one pixel per 8x8 block, decoded from the DC levels alone.
+// one pixel per 8x8 block, decoded from the DC levels alone. A camera's
+// EXIF thumbnail is the embedded image.
 class JpegDecoder final : public ImageDecoder {
  public:
   JpegDecoder(ByteSource& source, const FormatEntry& entry);
@@ -25,6 +26,8 @@ class JpegDecoder final : public ImageDecoder {
 
   // The stream read up to its first scan; every decode works on a copy.
   std::unique_ptr<JpegCodec> parsed_;
+  // The first EXIF block's thumbnail, inside the source.
+  ByteReader thumbnail_;
 };
 
 // 0 when the source starts with an SOI, or holds one 692 bytes in.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include "settings/language.h"
 #include "settings/language_win.h"
 #include "settings/settings_store.h"
+#include "tests/jpeg_test_encoder.h"
 #include "tests/test_support.h"
 #include "tests/win/icon_shape.h"
 #include "tests/win/window_test_support.h"
@@ -994,6 +996,46 @@ TEST_F(ViewerWindowTest, ClipboardDeleteWallpaperAndCapture) {
   Command(pv::kCmdCaptureScreen);
   EXPECT_EQ(std::wstring(w->CurrentFileName()), L"<capture>");
   EXPECT_EQ(w->View()->BaseSize(), (pv::ImageSize{uint32_t(GetSystemMetrics(SM_CXSCREEN)), uint32_t(GetSystemMetrics(SM_CYSCREEN))}));
+}
+
+// A large JPEG opened into a window already on the screen paints a preview
+// before its decode ends: a progressive file its first scans, a camera's
+// file its thumbnail. A file with neither, or whose thumbnail has another
+// shape, is painted once decoded. The trace gives the order.
+TEST_F(ViewerWindowTest, LargeJpegPaintsItsQuickPreviewBeforeItsDecodeEnds) {
+  const auto thumbnail = [](uint32_t w, uint32_t h) {
+    return jpegtest::ExifThumbnailSegment(jpegtest::Encode(jpegtest::Picture(w, h), {}));
+  };
+  struct Case { const char* name; jpegtest::Options options; bool preview; };
+  const Case cases[] = {{"progressive.jpg", {.progressive = true}, true},
+                        {"camera.jpg", {.segments = {thumbnail(160, 120)}}, true},
+                        {"letterboxed.jpg", {.segments = {thumbnail(160, 160)}}, false},
+                        {"plain.jpg", {}, false}};
+  // In a folder of their own, which no decode ahead reaches.
+  fs::create_directories(Path("large"));
+  const jpegtest::Planes picture = jpegtest::Picture(1600, 1200);
+  for (const Case& c : cases)
+    ASSERT_TRUE(pv::WriteWholeFile(Path("large") + L"\\" + pvtest::Widen(c.name), jpegtest::Encode(picture, c.options)));
+  const std::wstring trace = Path("trace.txt");
+  SetEnvironmentVariableW(L"PIXVANE_TRACE", trace.c_str());
+  pv::ViewerWindow* w = Open("a.bmp");
+  SetEnvironmentVariableW(L"PIXVANE_TRACE", nullptr);
+  ASSERT_TRUE(w && w->HasImage());
+  for (const Case& c : cases) {
+    ASSERT_TRUE(w->OpenFile((Path("large") + L"\\" + pvtest::Widen(c.name)).c_str(), false, false));
+    UpdateWindow(window_);  // the full paint ends the open's line
+  }
+
+  // A line per image: path, cached, then milliseconds to the decode's end, the first paint and the full paint.
+  const std::vector<uint8_t> bytes = pvtest::ReadFileBytes(fs::path(trace).string());
+  const std::string text(bytes.begin(), bytes.end());
+  for (const Case& c : cases) {
+    const size_t at = text.find(std::string(c.name) + "\t0\t");
+    ASSERT_NE(at, std::string::npos) << c.name << " in " << text;
+    double decoded = 0, first = 0;
+    ASSERT_EQ(std::sscanf(text.c_str() + at + std::strlen(c.name) + 3, "%lf\t%lf", &decoded, &first), 2);
+    EXPECT_EQ(first < decoded, c.preview) << c.name << ": decoded at " << decoded << " ms, first paint " << first;
+  }
 }
 
 }  // namespace
