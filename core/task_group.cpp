@@ -152,6 +152,40 @@ void TaskGroup::Wait() {
   idle_.wait(lock, [this] { return pending_ == 0; });
 }
 
+TaskLane::~TaskLane() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.clear();
+  }
+  group_.Wait();
+}
+
+void TaskLane::Add(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(std::move(task));
+    if (draining_) return;
+    draining_ = true;
+  }
+  group_.Run([this] { Drain(); });
+}
+
+void TaskLane::Drain() {
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (queue_.empty()) {
+        draining_ = false;
+        return;
+      }
+      task = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    task();
+  }
+}
+
 void TaskGroup::Cancel() {
   cancelled_.store(true, std::memory_order_release);
   uint32_t dropped = TaskPool::Instance().Drop(this);

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -44,6 +45,30 @@ class TaskGroup {
   std::condition_variable idle_;
   uint32_t pending_ = 0;
   std::atomic<bool> cancelled_{false};
+};
+
+// Tasks that run one at a time in the order they were added, on the shared
+// pool, while the thread that adds them goes on. Only one thread adds and
+// waits. Destroying a lane drops the tasks not started and waits for the
+// running one.
+class TaskLane {
+ public:
+  TaskLane() = default;
+  TaskLane(const TaskLane&) = delete;
+  TaskLane& operator=(const TaskLane&) = delete;
+  ~TaskLane();
+
+  void Add(std::function<void()> task);
+  // Waits until every task added has run.
+  void Wait() { group_.Wait(); }
+
+ private:
+  void Drain();
+
+  std::mutex mutex_;
+  std::deque<std::function<void()>> queue_;
+  bool draining_ = false;  // a task of the group takes the queue's tasks
+  TaskGroup group_;
 };
 
 // Runs body(band) for band in [0, bands): on the calling thread when there is

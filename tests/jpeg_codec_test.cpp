@@ -218,26 +218,30 @@ TEST(JpegRoads, ProgressiveSeparateAndRestartScansMatchBaseline) {
   }
 }
 
-TEST(JpegRoads, PipelineAndSerialDecodesAgree) {
-  jpegtest::Planes p = Picture(1920, 1040);
-  const std::vector<uint8_t> file = jpegtest::Encode(p, {.quant = 8});
-  // 120 MCUs x 3 components per row and 65 MCU rows take the pipeline,
-  // unless another parallel job runs.
-  pv::JpegCodec codec;
-  codec.SetInput(file.data(), file.size());
-  ASSERT_EQ(codec.ReadHeader(), pv::kStatusOk);
-  ASSERT_TRUE(codec.UsesPipeline(false));
-  EXPECT_FALSE(codec.UsesPipeline(true));
-  const Result parallel = DecodeJpeg(file);
-  pv::ParallelNesting.fetch_add(1);
-  EXPECT_FALSE(codec.UsesPipeline(false));
-  const Result serial = DecodeJpeg(file);
-  pv::ParallelNesting.fetch_sub(1);
-  ASSERT_EQ(parallel.status, pv::kStatusOk);
-  ASSERT_EQ(serial.status, pv::kStatusOk);
-  EXPECT_EQ(parallel.model, ColourModel::Rgb);
-  EXPECT_EQ(serial.model, ColourModel::Rgb);
-  EXPECT_TRUE(parallel.pixels == serial.pixels);
+TEST(JpegRoads, ParallelAndSerialDecodesAgree) {
+  const jpegtest::Planes p = Picture(1920, 1040);
+  for (bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive ? "progressive" : "sequential");
+    const std::vector<uint8_t> file = jpegtest::Encode(p, {.quant = 8, .progressive = progressive});
+    // 120 MCUs x 3 components per row and 65 MCU rows: the sequential frame
+    // takes the pipeline, the progressive one decodes its chroma scans and
+    // its last pass on the pool, unless another parallel job runs.
+    pv::JpegCodec codec;
+    codec.SetInput(file.data(), file.size());
+    ASSERT_EQ(codec.ReadHeader(), pv::kStatusOk);
+    ASSERT_EQ(codec.UsesPipeline(false), !progressive);
+    EXPECT_FALSE(codec.UsesPipeline(true));
+    const Result parallel = DecodeJpeg(file);
+    pv::ParallelNesting.fetch_add(1);
+    EXPECT_FALSE(codec.UsesPipeline(false));
+    const Result serial = DecodeJpeg(file);
+    pv::ParallelNesting.fetch_sub(1);
+    ASSERT_EQ(parallel.status, pv::kStatusOk);
+    ASSERT_EQ(serial.status, pv::kStatusOk);
+    EXPECT_EQ(parallel.model, ColourModel::Rgb);
+    EXPECT_EQ(serial.model, ColourModel::Rgb);
+    EXPECT_TRUE(parallel.pixels == serial.pixels);
+  }
 }
 
 // The table that decodes up to two symbols at once against decoding them one

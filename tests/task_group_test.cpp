@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "core/cpu.h"
 #include "core/task_group.h"
@@ -24,6 +25,30 @@ TEST(TaskGroup, RunsEveryTaskLongRunningOnesTooBeforeWaitReturns) {
   for (int i = 1; i <= 1000; ++i) group.Run([&sum, i] { sum += i; });
   group.Wait();
   EXPECT_EQ(sum.load(), 501500);
+}
+
+TEST(TaskLane, RunsItsTasksOneAtATimeInOrder) {
+  std::vector<int> order, expected;
+  std::atomic<int> running{0}, most{0};
+  pv::TaskLane lane;
+  for (int i = 0; i < 300; ++i) {
+    lane.Add([&, i] {
+      const int now = ++running;
+      if (now > most) most = now;
+      order.push_back(i);
+      --running;
+    });
+    expected.push_back(i);
+    // The lane runs dry now and then and starts again.
+    if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (i == 150) {
+      lane.Wait();
+      EXPECT_EQ(order, expected);
+    }
+  }
+  lane.Wait();
+  EXPECT_EQ(order, expected);
+  EXPECT_EQ(most.load(), 1);
 }
 
 TEST(TaskGroup, CancelDropsQueuedTasksAndMarksTheGroup) {

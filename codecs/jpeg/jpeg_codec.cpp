@@ -1,6 +1,7 @@
 #include "codecs/jpeg/jpeg_codec.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -764,6 +765,11 @@ Status JpegCodec::Decode(const JpegOutput& out) {
   const uint32_t blockCoefs = dcOnly ? 1 : 64;
   CoefficientBuffer whole;
   TaskGroup populate;
+  // Progress comes from this thread alone.
+  JpegOutput quiet = out;
+  quiet.progress = nullptr;
+  std::atomic<bool> chromaStopped{false};
+  TaskLane chroma;
   bool buffered = false, decoded = false, stopped = false;
   for (;;) {
     const int m = NextMarker();
@@ -790,9 +796,9 @@ Status JpegCodec::Decode(const JpegOutput& out) {
       if (!whole.Allocate(dcOnly ? (imageBlocks + 63) / 64 : imageBlocks)) return kStatusOutOfMemory;
       buffered = true;
       if (!dcOnly) {
-        // The scans are decoded on this thread alone; meanwhile a worker
-        // faults in the coefficients (from the end, meeting the first
-        // scan's writes) and the output rows the last pass will write.
+        // While the scans are decoded, a worker faults in the coefficients
+        // (from the end, meeting the first scan's writes) and the output
+        // rows the last pass will write.
         populate.Run([&whole, &out, &populate] {
           PopulateInSteps(whole.storage.get(), whole.bytes, true, populate);
           PopulateInSteps(out.pixels, out.stride * out.rows, false, populate);
@@ -801,6 +807,22 @@ Status JpegCodec::Decode(const JpegOutput& out) {
     }
     decoded = true;
     if (dcOnly && ss_ != 0) continue;
+    const bool lumaAlone = ns_ == 1 && scan_[0] == &components_[0];
+    if (ns_ == 1 && !lumaAlone && progressive_ && !arithmetic_ && !dcOnly && ParallelBand(false)) {
+      // A scan of one chroma component writes only that component's
+      // blocks: a copy of the codec decodes it on the pool, in stream order
+      // with the others like it, while this thread skips its data and goes
+      // on with the luma scans.
+      std::shared_ptr<JpegCodec> scan(new (std::nothrow) JpegCodec(*this));
+      if (scan) {
+        scan->scan_[0] = &scan->components_[scan_[0] - components_];
+        chroma.Add([scan, &quiet, &whole, &chromaStopped] {
+          if (!scan->DecodeBuffered(quiet, whole.data, 64)) chromaStopped = true;
+        });
+        continue;
+      }
+    }
+    if (!lumaAlone) chroma.Wait();
     if (!DecodeBuffered(out, whole.data, blockCoefs)) {
       stopped = true;
       break;
@@ -809,6 +831,8 @@ Status JpegCodec::Decode(const JpegOutput& out) {
     in_.Seek(static_cast<uint64_t>(end - in_.Data()));
     if (in_.AtEnd()) break;
   }
+  chroma.Wait();
+  if (chromaStopped) stopped = true;
   if (Succeeded(status) && !decoded && !stopped) status = kStatusDamaged;
   if (buffered && Succeeded(status) && !stopped) {
     populate.Wait();

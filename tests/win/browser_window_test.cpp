@@ -78,6 +78,12 @@ class BrowserWindowTest : public ::testing::Test {
     return SIZE_MAX;
   }
   void Key(HWND w, WPARAM key) { SendMessageW(w, WM_KEYDOWN, key, 1); }
+  // Whether the screen comes to show the file's own pixels in its thumbnail.
+  bool ShowsThumbnail(const pv::BrowserWindow& w, const char* name) {
+    RECT r = w.ThumbnailRect(IndexOf(w, pvtest::Widen(name).c_str()));
+    MapWindowPoints(w.Handle(), nullptr, reinterpret_cast<POINT*>(&r), 2);
+    return pvtest::WaitFor([&] { return pvtest::ScreenPixels(r) == images_[name]; }, 5000);
+  }
 
   pv::ImageCache cache_;
   pv::Options options_;
@@ -91,12 +97,7 @@ TEST_F(BrowserWindowTest, GridShowsTheFolderSortedWithTheImagesOwnPixels) {
   const HWND window = w->Handle();
   EXPECT_EQ(Names(*w), L".. a9.bmp a10.bmp b.bmp sub") << "scripts are left out by default";
   EXPECT_EQ(pvtest::TitleOf(window), L"browser-window | 3 | Index | Pixvane");
-  for (const char* name : {"a9.bmp", "a10.bmp", "b.bmp"}) {
-    SCOPED_TRACE(name);
-    RECT r = w->ThumbnailRect(IndexOf(*w, pvtest::Widen(name).c_str()));
-    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    EXPECT_TRUE(pvtest::WaitFor([&] { return pvtest::ScreenPixels(r) == images_[name]; }, 5000));
-  }
+  for (const char* name : {"a9.bmp", "a10.bmp", "b.bmp"}) EXPECT_TRUE(ShowsThumbnail(*w, name)) << name;
   // Sorting by file size puts the smallest file first; folders weigh nothing.
   SendMessageW(window, WM_COMMAND, pv::kBrSortSize, 0);
   EXPECT_EQ(Names(*w), L".. sub a10.bmp b.bmp a9.bmp");
@@ -135,10 +136,10 @@ TEST_F(BrowserWindowTest, GridShowsTheFolderSortedWithTheImagesOwnPixels) {
   EXPECT_EQ(thumb, images_["a9.bmp"]);
 }
 
-TEST_F(BrowserWindowTest, KeysMoveTheFocusAndEnterOpensAViewer) {
+TEST_F(BrowserWindowTest, KeysMoveTheFocusEnterOpensAViewerAndCloseOnOpenLeavesIt) {
   pv::BrowserWindow* w = Open();
   ASSERT_TRUE(w);
-  const HWND window = w->Handle();
+  HWND window = w->Handle();
   struct Step {
     WPARAM key;
     const wchar_t* focused;
@@ -161,13 +162,14 @@ TEST_F(BrowserWindowTest, KeysMoveTheFocusAndEnterOpensAViewer) {
   SendMessageW(window, WM_LBUTTONUP, 0, at);
   EXPECT_EQ(w->Folder(), Path("sub") + L"\\");
   EXPECT_EQ(Names(*w), L"..");
-}
 
-TEST_F(BrowserWindowTest, CloseOnOpenLeavesTheViewerAndAnIndexFileOpensTheBrowser) {
+  SCOPED_TRACE("close on open leaves the viewer, and an index file opens the browser");
   options_.indexCloseOnOpen = true;
-  pv::BrowserWindow* w = Open();
+  opened.clear();
+  for (HWND v : pv::FindPixvaneWindows()) DestroyWindow(v);
+  w = Open();
   ASSERT_TRUE(w);
-  const HWND window = w->Handle();
+  window = w->Handle();
   for (WPARAM key : {VK_RIGHT, VK_RIGHT, VK_RETURN}) Key(window, key);
   EXPECT_TRUE(pvtest::WaitFor([&] { return !IsWindow(window); }, 5000)) << "the browser closes after the open";
   EXPECT_EQ(opened, std::vector<std::wstring>{Path("a9.bmp")});
@@ -196,9 +198,7 @@ TEST_F(BrowserWindowTest, FolderChangesRefillAndTheIndexFileServesTheSecondOpeni
   w = Open();
   ASSERT_TRUE(w);
   EXPECT_EQ(w->ThumbnailsFromIndex(), 4u);
-  RECT r = w->ThumbnailRect(IndexOf(*w, L"c.bmp"));
-  MapWindowPoints(w->Handle(), nullptr, reinterpret_cast<POINT*>(&r), 2);
-  EXPECT_TRUE(pvtest::WaitFor([&] { return pvtest::ScreenPixels(r) == images_["c.bmp"]; }, 5000));
+  EXPECT_TRUE(ShowsThumbnail(*w, "c.bmp"));
   // A browser asking for another box size makes its thumbnails anew.
   DestroyWindow(w->Handle());
   options_.indexCacheSizeWins = false;

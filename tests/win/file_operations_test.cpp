@@ -5,20 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>
 
 #include "browse/image_cache.h"
-#include "codecs/register_decoders.h"
-#include "core/cpu.h"
 #include "toolkit/resource_ids.h"
 #include "tests/test_support.h"
 #include "tests/win/window_test_support.h"
-#include "tools/image_writers.h"
-#include "toolkit/command_ids.h"
-#include "viewer/viewer_window.h"
 
 namespace fs = std::filesystem;
 
@@ -134,60 +128,6 @@ TEST(FileOperationsOnDisk, EachOperationLeavesExactlyWhatWasAsked) {
     }
     for (const auto& f : before) SetFileAttributesW(path(f.first.c_str()).c_str(), FILE_ATTRIBUTE_NORMAL);
   }
-}
-
-TEST(FileCommands, ClipboardDeleteAndCaptureInAViewerWindow) {
-  pv::ReadProcessorFeatures();
-  pv::RegisterDecoders();
-  pv::ImageCache cache;
-  pv::Viewer().cache = &cache;
-  const fs::path dir = pvtest::ScratchDir("file-commands");
-  for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
-    const uint32_t w = name[0] == 'a' ? 61 : 40;
-    ASSERT_TRUE(pv::WriteWholeFile((dir / name).wstring(), pv::EncodeBmp32(pvtest::Gradient(w, 30, 90), w, 30)));
-  }
-  pv::ViewerWindow* w = pv::ViewerWindow::Open((dir / "a.bmp").c_str(), {});
-  ASSERT_TRUE(w);
-  const HWND window = w->Handle();
-  auto command = [&](UINT id) { SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); };
-  // The number of boxes the command showed, answered so.
-  auto answered = [&](UINT id, int answer) {
-    pvtest::DialogAnswerer a(answer);
-    command(id);
-    return a.Captions().size();
-  };
-  pvtest::PumpMessages(200);
-  const std::vector<uint8_t> shown = pvtest::ClientPixels(window);
-  command(pv::kCmdCopy);
-  command(pv::kCmdNextImage);
-  EXPECT_EQ(w->View()->BaseSize().width, 40u);
-  command(pv::kCmdPaste);
-  pvtest::PumpMessages(200);
-  EXPECT_NE(pvtest::TitleOf(window).find(L"<clipboard>"), std::wstring::npos);
-  EXPECT_EQ(pvtest::ClientPixels(window), shown) << "the pasted image shows the copied pixels";
-  EXPECT_FALSE(fs::exists(fs::temp_directory_path() / "pvclipb.bmp")) << "the file it came through is gone";
-  EXPECT_EQ(answered(pv::kCmdDelete, IDYES), 0u) << "greyed for an image that is no file";
-
-  ASSERT_TRUE(w->OpenFile((dir / "a.bmp").c_str(), false, false));
-  EXPECT_EQ(answered(pv::kCmdDeleteAndNext, IDNO), 1u);
-  EXPECT_TRUE(fs::exists(dir / "a.bmp")) << "answered No";
-  EXPECT_EQ(answered(pv::kCmdDeleteAndNext, IDYES), 1u);
-  EXPECT_FALSE(fs::exists(dir / "a.bmp"));
-  EXPECT_EQ(std::wstring(w->CurrentFileName()), (dir / "b.bmp").wstring()) << "the next image is shown";
-  EXPECT_EQ(answered(pv::kCmdWipe, IDYES), 1u);
-  EXPECT_EQ(ReadTree(dir).size(), 1u) << "c.bmp only";
-  EXPECT_EQ(w->CurrentFileName(), nullptr) << "the wiped file is no longer named";
-
-  command(pv::kCmdSetWallpaper);
-  wchar_t wallpaper[MAX_PATH] = L"";
-  SystemParametersInfoW(SPI_GETDESKWALLPAPER, MAX_PATH, wallpaper, 0);
-  EXPECT_TRUE(std::wstring(wallpaper).ends_with(L"\\Pixvane desktop.bmp") && fs::exists(wallpaper));
-  command(pv::kCmdCaptureScreen);
-  EXPECT_EQ(std::wstring(w->CurrentFileName()), L"<capture>");
-  EXPECT_EQ(w->View()->BaseSize(), (pv::ImageSize{uint32_t(GetSystemMetrics(SM_CXSCREEN)), uint32_t(GetSystemMetrics(SM_CYSCREEN))}));
-  DestroyWindow(window);
-  cache.CancelPrefetches();
-  pv::Viewer().cache = nullptr;
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ std::wstring Entry(BYTE flags, WORD key, WORD command) {
   return std::to_wstring(flags) + L' ' + std::to_wstring(key) + L' ' + std::to_wstring(command);
 }
 
-TEST(KeyAccelerators, Tables) {
+TEST(KeyAccelerators, TablesAndKeyNames) {
   EXPECT_EQ(Entries({pv::kBuiltInKeyBindings, pv::kBuiltInKeyBindings + pv::kBuiltInKeyBindingCount}).size(),
             pv::kBuiltInKeyBindingCount);
   struct Case { const char* what; std::vector<KeyBinding> bindings; std::vector<std::wstring> expected; };
@@ -54,16 +54,15 @@ TEST(KeyAccelerators, Tables) {
       {"nothing usable", {{0, 0, 20001}}, {}},
   };
   for (const Case& c : cases) EXPECT_EQ(Entries(c.bindings), c.expected) << c.what;
-}
 
-TEST(KeyAccelerators, KeyNames) {
+  SCOPED_TRACE("key names");
   wchar_t text[64];
-  const std::pair<KeyBinding, std::wstring> cases[] = {
+  const std::pair<KeyBinding, std::wstring> names[] = {
       {{pv::kKeyCtrl | pv::kKeyAlt, 'X', 20063}, L"Ctrl-Alt-X"},
       {{pv::kKeyShift, '7', 20022}, L"Shift-7"},
       {{pv::kKeyCtrl, VK_F1 + 4, 20034}, L"Ctrl-F5"},
   };
-  for (const auto& [binding, name] : cases) {
+  for (const auto& [binding, name] : names) {
     EXPECT_EQ(pv::FormatKeyName(binding, text, std::size(text), true), name.size());
     EXPECT_EQ(text, name);
   }

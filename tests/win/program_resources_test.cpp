@@ -12,7 +12,7 @@ namespace {
 using pvtest::ShapeOf;
 using Shape = pvtest::IconShape;
 
-TEST(ProgramResources, IconsAndCursorsLoadAtTheSizeAsked) {
+TEST(ProgramResources, IconsAndCursorsLoadAtTheSizeAskedAndOnceAtTheScaleInForce) {
   const int icons[] = {PV_ICON_PROGRAM,  PV_ICON_OPTIONS, PV_ICON_NEW_WINDOW, PV_ICON_STOP_SLIDESHOW, PV_ICON_HELP,
                        PV_ICON_OPEN,     PV_ICON_CLOSE,   PV_ICON_NEXT,       PV_ICON_PREVIOUS,       PV_ICON_ZOOM_IN,
                        PV_ICON_ZOOM_OUT, PV_ICON_FREEZE,  PV_ICON_BROWSE,     PV_ICON_ADJUST};
@@ -30,6 +30,15 @@ TEST(ProgramResources, IconsAndCursorsLoadAtTheSizeAsked) {
   }
   EXPECT_FALSE(pv::LoadProgramIcon(2999, 32));
   EXPECT_FALSE(pv::LoadProgramCursor(PV_ICON_HELP + 1, 32));
+
+  SCOPED_TRACE("the viewer's cursors load once at the scale in force");
+  pv::ViewerCursors cursors;
+  EXPECT_EQ(cursors.Get(pv::ViewCursor::Arrow, 1.0), LoadCursorW(nullptr, IDC_ARROW));
+  HCURSOR wide = cursors.Get(pv::ViewCursor::HandWide, 1.5);
+  EXPECT_EQ(ShapeOf(wide), (Shape{48, 48, 24, 28}));
+  EXPECT_EQ(cursors.Get(pv::ViewCursor::HandWide, 1.5), wide);
+  EXPECT_NE(cursors.Get(pv::ViewCursor::HandTall, 1.5), wide);
+  EXPECT_EQ(cursors.Get(pv::ViewCursor::Wait, 1.5), LoadCursorW(nullptr, IDC_WAIT));
 }
 
 TEST(ProgramResources, MenuBitmapIsTopDownAndPremultiplied) {
@@ -52,16 +61,6 @@ TEST(ProgramResources, MenuBitmapIsTopDownAndPremultiplied) {
   }
   EXPECT_GT(partial, 0) << "edges are smoothed, so some pixels are partly transparent";
   EXPECT_FALSE(pv::IconBitmap(2999, 16));
-}
-
-TEST(ProgramResources, CursorsLoadOnceAtTheScaleInForce) {
-  pv::ViewerCursors cursors;
-  EXPECT_EQ(cursors.Get(pv::ViewCursor::Arrow, 1.0), LoadCursorW(nullptr, IDC_ARROW));
-  HCURSOR wide = cursors.Get(pv::ViewCursor::HandWide, 1.5);
-  EXPECT_EQ(ShapeOf(wide), (Shape{48, 48, 24, 28}));
-  EXPECT_EQ(cursors.Get(pv::ViewCursor::HandWide, 1.5), wide);
-  EXPECT_NE(cursors.Get(pv::ViewCursor::HandTall, 1.5), wide);
-  EXPECT_EQ(cursors.Get(pv::ViewCursor::Wait, 1.5), LoadCursorW(nullptr, IDC_WAIT));
 }
 
 }  // namespace

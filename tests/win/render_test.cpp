@@ -108,22 +108,6 @@ TEST(RenderDrawView, ImagesWithAlphaOrAConstantAlphaAreBlendedButNotThoseWithAPa
   }
 }
 
-TEST(RenderDrawView, BorderIsDrawnOnePixelAroundTheImage) {
-  Ref<ImageBuffer> image = PatternImage(3, 2);
-  Ref<ViewState> view = ReadyView(image.get());
-  view->SetBorder(true, 0x00FF00);
-  ASSERT_TRUE(view->HasBorder());
-  Surface surface(6, 5, RGB(0, 0, 255));
-  ASSERT_TRUE(pv::DrawView(*view, surface.dc(), {1, 1}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, 255));
-  for (int y = 0; y < 5; ++y) {
-    for (int x = 0; x < 6; ++x) {
-      const bool image = x >= 1 && x <= 3 && y >= 1 && y <= 2;
-      const bool ring = !image && x <= 4 && y <= 3;
-      EXPECT_EQ(surface.At(x, y), image ? Pattern(x - 1, y - 1) : ring ? 0x00FF00u : 0x0000FFu) << x << "," << y;
-    }
-  }
-}
-
 // How many pixels of a rectangle differ from the fill, and how many are black and white.
 struct Counts {
   int changed = 0, black = 0, white = 0;
@@ -168,7 +152,7 @@ TEST(RenderDrawView, OverlaysAreDrawnInTheirCornerWhenTheyFit) {
   EXPECT_EQ(CountPixels(low, {0, 0, 200, 12}, grey).changed, 0);
 }
 
-TEST(RenderDrawView, PaintCentresSmallImagesAndScrollsLargeOnes) {
+TEST(RenderDrawView, PaintCentresSmallImagesScrollsLargeOnesAndDrawsTheBorderAround) {
   Ref<ImageBuffer> image = PatternImage(32, 24);
   Ref<ViewState> view = ReadyView(image.get());
   Surface surface(100, 80, RGB(255, 255, 255));
@@ -193,6 +177,21 @@ TEST(RenderDrawView, PaintCentresSmallImagesAndScrollsLargeOnes) {
   EXPECT_EQ(pv::PaintView(*view, surface.dc(), client, request, brush), (pv::Point{28, 10}));
   for (POINT p : {POINT{0, 0}, POINT{99, 79}}) {
     EXPECT_EQ(surface.At(p.x, p.y), pvtest::PixelAt(*view->Final(), p.x + 28, p.y + 10) & 0xFFFFFF);
+  }
+
+  SCOPED_TRACE("the border is drawn one pixel around the image");
+  image = PatternImage(3, 2);
+  view = ReadyView(image.get());
+  view->SetBorder(true, 0x00FF00);
+  ASSERT_TRUE(view->HasBorder());
+  Surface framed(6, 5, RGB(0, 0, 255));
+  ASSERT_TRUE(pv::DrawView(*view, framed.dc(), {1, 1}, {0, 0}, {pv::kWholeImage, pv::kWholeImage}, 255));
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 6; ++x) {
+      const bool inside = x >= 1 && x <= 3 && y >= 1 && y <= 2;
+      const bool ring = !inside && x <= 4 && y <= 3;
+      EXPECT_EQ(framed.At(x, y), inside ? Pattern(x - 1, y - 1) : ring ? 0x00FF00u : 0x0000FFu) << x << "," << y;
+    }
   }
 }
 

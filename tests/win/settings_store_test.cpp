@@ -95,8 +95,8 @@ class SettingsStore : public testing::Test {
   int firstRuns_ = 0;
 };
 
-TEST_F(SettingsStore, FreshKeyGivesDefaultsAndWritesTheVersion) {
-  const pv::AppSettings s = Load();
+TEST_F(SettingsStore, FreshKeyGivesDefaultsWritesTheVersionAndSavesOnlyChanges) {
+  pv::AppSettings s = Load();
   EXPECT_EQ(firstRuns_, 1);
   EXPECT_EQ(Encode(s.options), Encode(pv::Options()));
   EXPECT_EQ(s.scriptName, L"Slide");
@@ -110,13 +110,26 @@ TEST_F(SettingsStore, FreshKeyGivesDefaultsAndWritesTheVersion) {
   // Without recent folders the Pictures folder is the last one, and heads the list.
   EXPECT_EQ(s.recent.recentCount(), 1u);
   EXPECT_EQ(s.lastPath.back(), L'\\');
-  Load();
+  s = Load();
   EXPECT_EQ(firstRuns_, 1);
-}
 
-TEST_F(SettingsStore, NotInstalledWritesNothing) {
+  SCOPED_TRACE("saving twice writes the options at most once more");
+  s.options.slideNotepad = true;
+  pv::SaveSettings(s, store_);
+  EXPECT_EQ(StoredCrc(), 0u);  // written with the CRC of the save before
+  pv::SaveSettings(s, store_);
+  EXPECT_EQ(StoredCrc(), 0u);
+
+  const uint32_t before = s.options.crc;
+  s.options.slideNotepad = false;
+  pv::SaveSettings(s, store_);
+  EXPECT_EQ(StoredCrc(), before);
+
+  SCOPED_TRACE("a copy that is not installed writes nothing");
   store_.installed = pv::SettingsStoreOptions::Installed::No;
-  pv::AppSettings s = Load();
+  DeleteKeys();
+  firstRuns_ = 0;
+  s = Load();
   EXPECT_TRUE(s.options.notInstalled);
   EXPECT_EQ(firstRuns_, 0);
   s.options.slideLoop = true;
@@ -156,20 +169,6 @@ TEST_F(SettingsStore, EveryValueRoundTrips) {
   // Only the policy value 1 means ordinal order.
   SetRaw(store_.policyKey, L"NoStrCmpLogical", REG_SZ, TextBytes(L"1", true));
   EXPECT_FALSE(Load().options.ordinalNameOrder);
-}
-
-TEST_F(SettingsStore, SavingTwiceWritesTheOptionsAtMostOnceMore) {
-  pv::AppSettings s = Load();
-  s.options.slideNotepad = true;
-  pv::SaveSettings(s, store_);
-  EXPECT_EQ(StoredCrc(), 0u);  // written with the CRC of the save before
-  pv::SaveSettings(s, store_);
-  EXPECT_EQ(StoredCrc(), 0u);
-
-  const uint32_t before = s.options.crc;
-  s.options.slideNotepad = false;
-  pv::SaveSettings(s, store_);
-  EXPECT_EQ(StoredCrc(), before);
 }
 
 TEST_F(SettingsStore, KeepRecentOffDeletesRecentFoldersAndLastFile) {

@@ -264,7 +264,7 @@ TEST(ToolkitWindow, PopupsCloseOnClicksElsewhereApplicationSwitchesAndContextMen
 class ClosingWindow : public pv::ToolkitWindow {
  public:
   static inline int destroyed = 0;
-  static inline bool destroyedInsideCommand = true;
+  static inline bool destroyedInsideCommand = false;
   ~ClosingWindow() override { ++destroyed; }
   void OnCommand(UINT, UINT, HWND) override {
     // A nested loop handing WM_CLOSE to this window, as a dialog's would.
@@ -276,42 +276,20 @@ class ClosingWindow : public pv::ToolkitWindow {
 };
 
 TEST(ToolkitWindow, SelfOwnedWindowClosedInsideItsOwnCommandIsDeletedAfterIt) {
-  ClosingWindow::destroyed = 0;
-  ClosingWindow* w = new ClosingWindow;
-  w->SetSelfOwned(true);
-  HWND h = CreateTopLevel(*w);
-  ASSERT_NE(h, nullptr);
-  SendMessageW(h, WM_COMMAND, 20000, 0);
-  EXPECT_FALSE(ClosingWindow::destroyedInsideCommand);  // not deleted while its command ran
-  EXPECT_EQ(ClosingWindow::destroyed, 1);               // deleted once the command returned
-  EXPECT_FALSE(IsWindow(h));
-
-  // Closed from outside any of its handlers, it goes at once.
-  ClosingWindow::destroyed = 0;
-  ClosingWindow* other = new ClosingWindow;
-  other->SetSelfOwned(true);
-  HWND o = CreateTopLevel(*other);
-  ASSERT_NE(o, nullptr);
-  SendMessageW(o, WM_CLOSE, 0, 0);
-  EXPECT_EQ(ClosingWindow::destroyed, 1);
-}
-
-TEST(ToolkitWindow, WindowLoopTranslatesTheWindowsAccelerators) {
-  RecordingWindow w;
-  HWND h = CreateTopLevel(w);
-  ASSERT_NE(h, nullptr);
-  ACCEL keys[] = {{FVIRTKEY, VK_F5, 20031}};
-  pv::AcceleratorTable table(CreateAcceleratorTableW(keys, 1));
-  ASSERT_TRUE(table);
-  w.SetAccelerators(&table);
-  PostMessageW(h, WM_KEYDOWN, VK_F5, 1);
-  PostMessageW(h, WM_KEYDOWN, VK_F6, 1);
-  PostQuitMessage(0);
-  w.log.clear();
-  pv::ToolkitWindow::RunWindowLoop(w);
-  // The accelerator sends the command (code 1); the keys are dispatched as well.
-  EXPECT_EQ(w.log, (std::vector<std::string>{"Command(20031,1,0)", "Key(116,1,0,0)",
-                                             "Key(117,1,0,0)"}));
+  // Closed from inside its own command it goes once the command returned;
+  // closed from outside any of its handlers, at once.
+  for (UINT message : {UINT(WM_COMMAND), UINT(WM_CLOSE)}) {
+    ClosingWindow::destroyed = 0;
+    ClosingWindow::destroyedInsideCommand = false;
+    ClosingWindow* w = new ClosingWindow;
+    w->SetSelfOwned(true);
+    HWND h = CreateTopLevel(*w);
+    ASSERT_NE(h, nullptr);
+    SendMessageW(h, message, 20000, 0);
+    EXPECT_FALSE(ClosingWindow::destroyedInsideCommand) << message;
+    EXPECT_EQ(ClosingWindow::destroyed, 1) << message;
+    EXPECT_FALSE(IsWindow(h)) << message;
+  }
 }
 
 // Joins a second window to the running loop from inside it, then closes both.
@@ -327,7 +305,7 @@ class JoiningWindow : public RecordingWindow {
   }
 };
 
-TEST(ToolkitWindow, MainLoopServesItsWindowsUntilTheLastIsDestroyed) {
+TEST(ToolkitWindow, WindowAndMainLoopsTranslateTheirWindowsAccelerators) {
   JoiningWindow first;
   RecordingWindow second, child, unlisted;
   HWND a = CreateTopLevel(first);
@@ -335,9 +313,22 @@ TEST(ToolkitWindow, MainLoopServesItsWindowsUntilTheLastIsDestroyed) {
   HWND u = CreateTopLevel(unlisted);
   HWND c = CreateChild(child, a);
   ASSERT_TRUE(a && b && c && u);
-  first.other = &second;
   ACCEL keys[] = {{FVIRTKEY, VK_F2, 20002}};
   pv::AcceleratorTable table(CreateAcceleratorTableW(keys, 1));
+  ASSERT_TRUE(table);
+  // A window's own loop: the accelerator sends the command (code 1); the
+  // keys are dispatched as well.
+  second.SetAccelerators(&table);
+  PostMessageW(b, WM_KEYDOWN, VK_F2, 1);
+  PostMessageW(b, WM_KEYDOWN, VK_F6, 1);
+  PostQuitMessage(0);
+  second.log.clear();
+  pv::ToolkitWindow::RunWindowLoop(second);
+  EXPECT_EQ(second.log, (std::vector<std::string>{"Command(20002,1,0)", "Key(113,1,0,0)", "Key(117,1,0,0)"}));
+  second.SetAccelerators(nullptr);
+
+  // The main loop serves its windows until the last is destroyed.
+  first.other = &second;
   for (pv::ToolkitWindow* w : std::initializer_list<pv::ToolkitWindow*>{&first, &child, &unlisted})
     w->SetAccelerators(&table);
 

@@ -20,6 +20,7 @@
 #include "app/startup_shortcut.h"
 #include "codecs/register_decoders.h"
 #include "core/text.h"
+#include "settings/settings_store.h"
 #include "toolkit/command_ids.h"
 #include "toolkit/resource_ids.h"
 #include "tests/test_support.h"
@@ -79,7 +80,6 @@ class Program {
     CloseHandle(pi_.hThread);
     CloseHandle(pi_.hProcess);
   }
-  bool Started() const { return started_; }
   DWORD Id() const { return pi_.dwProcessId; }
   // The exit code, or STILL_ACTIVE when it did not end in time.
   DWORD WaitForExit(DWORD milliseconds = 20000) {
@@ -88,9 +88,10 @@ class Program {
     GetExitCodeProcess(pi_.hProcess, &code);
     return code;
   }
-  HWND WaitForWindow(size_t count = 1) {
+  // The first of `count` visible windows of the class, once there are so many.
+  HWND WaitForWindow(size_t count = 1, const wchar_t* className = L"muiWindow") {
     std::vector<HWND> w;
-    WaitFor([&] { return (w = WindowsOf(Id())).size() >= count; });
+    WaitFor([&] { return (w = WindowsOf(Id(), className)).size() >= count; });
     return w.size() >= count ? w.front() : nullptr;
   }
 
@@ -131,9 +132,9 @@ bool TitleBecomes(HWND w, const std::wstring& expected) {
   return WaitFor([&] { return TitleOf(w) == expected; }, 10000);
 }
 
-TEST_F(ViewerProcess, ShowsTheFileSizedToItsPixelsAndStepsThroughTheFolder) {
+// A start on a file, on a damaged file and on a folder's index.
+TEST_F(ViewerProcess, ShowsTheFileStepsThroughTheFolderTellsTheDamageAndIndexesTheFolder) {
   Program viewer(Quoted("img2.bmp"));
-  ASSERT_TRUE(viewer.Started());
   HWND window = viewer.WaitForWindow();
   ASSERT_TRUE(window);
   ASSERT_TRUE(TitleBecomes(window, L"img2.bmp | Pixvane")) << pv::WideToUtf8(TitleOf(window));
@@ -154,6 +155,30 @@ TEST_F(ViewerProcess, ShowsTheFileSizedToItsPixelsAndStepsThroughTheFolder) {
   }
   PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_EQ(viewer.WaitForExit(), 0u) << "the last window closed ends the process";
+
+  SCOPED_TRACE("a damaged file shows its message and the process ends cleanly");
+  Program damaged(Quoted("broken.bmp"));
+  HWND box = damaged.WaitForWindow(1, L"#32770");
+  ASSERT_TRUE(box);
+  EXPECT_EQ(TitleOf(box), L"Pixvane");
+  wchar_t text[512] = L"";
+  GetDlgItemTextW(box, 0xFFFF, text, 512);  // a message box's text control
+  pv::RegisterDecoders();
+  pv::Ref<pv::ImageBuffer> image;
+  const pv::Status status = pv::LoadImageFile(Path("broken.bmp").c_str(), pv::LoadOptions(), &image);
+  ASSERT_TRUE(pv::Failed(status));
+  EXPECT_EQ(std::wstring(text), pv::ErrorMessage(status, pv::ErrorText(status), Path("broken.bmp")));
+  SendMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(damaged.WaitForExit(), 0u);
+
+  SCOPED_TRACE("the index option shows the folder as a grid of thumbnails");
+  Program browser(L"-index \"" + pvtest::Widen(dir_) + L"\"");
+  window = browser.WaitForWindow();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(WaitFor([&] { return TitleOf(window).ends_with(L" | 4 | Index | Pixvane"); }, 10000))
+      << pv::WideToUtf8(TitleOf(window));
+  PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_EQ(browser.WaitForExit(), 0u);
 }
 
 // A second start hands its file and options over to the first and ends.
@@ -162,11 +187,11 @@ TEST_F(ViewerProcess, HandOverIsAnsweredWhileTheFirstShowsItsOpenDialog) {
   ASSERT_TRUE(first.WaitForWindow());
   Program noFile(L"");
   EXPECT_EQ(noFile.WaitForExit(5000), 0u) << "answered at once; the first shows its open dialog after the answer";
-  std::vector<HWND> dialogs;
-  ASSERT_TRUE(WaitFor([&] { return !(dialogs = WindowsOf(first.Id(), L"#32770")).empty(); }));
+  HWND dialog = first.WaitForWindow(1, L"#32770");
+  ASSERT_TRUE(dialog);
   Program withFile(Quoted("img2.bmp") + L" -title=Second");
   EXPECT_EQ(withFile.WaitForExit(5000), 0u) << "answered while the dialog is up";
-  PostMessageW(dialogs.front(), WM_COMMAND, IDCANCEL, 0);
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   ASSERT_TRUE(first.WaitForWindow(2)) << "the same process opens the handed-over file";
   EXPECT_TRUE(WaitFor([&] {
     for (HWND w : WindowsOf(first.Id()))
@@ -178,7 +203,11 @@ TEST_F(ViewerProcess, HandOverIsAnsweredWhileTheFirstShowsItsOpenDialog) {
   EXPECT_EQ(first.WaitForExit(), 0u) << "every window closed";
 }
 
+// Each start with its options; a frozen window comes back once after the session ends.
 TEST_F(ViewerProcess, OptionsTakeEffect) {
+  const fs::path lnk = fs::path(pv::StartupFolder()) / "img2.bmp.lnk";
+  std::error_code ec;
+  fs::remove(lnk, ec);
   struct Case {
     const wchar_t* options;
     std::function<void(HWND)> check;
@@ -197,7 +226,14 @@ TEST_F(ViewerProcess, OptionsTakeEffect) {
          EXPECT_TRUE(TitleBecomes(w, L"My picture - Pixvane"));
          EXPECT_TRUE(WaitFor([&] { return IsZoomed(w) != 0; }));
        }},
-      {L"-freeze", [](HWND w) { EXPECT_TRUE(GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_NOACTIVATE); }},
+      {L"-freeze -pos=30,40",
+       [&](HWND w) {
+         EXPECT_TRUE(GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
+         SendMessageW(w, WM_ENDSESSION, TRUE, 0);
+         EXPECT_TRUE(fs::exists(lnk)) << "the session end leaves a Startup shortcut";
+       }},
+      {L"-freeze -pos=30,40",
+       [&](HWND) { EXPECT_TRUE(WaitFor([&] { return !fs::exists(lnk); })) << "opened again, the window removes it"; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(pv::WideToUtf8(c.options));
@@ -213,51 +249,18 @@ TEST_F(ViewerProcess, OptionsTakeEffect) {
   }
 }
 
-TEST_F(ViewerProcess, DamagedFileShowsItsMessageAndEndsCleanly) {
-  Program viewer(Quoted("broken.bmp"));
-  std::vector<HWND> boxes;
-  ASSERT_TRUE(WaitFor([&] { return !(boxes = WindowsOf(viewer.Id(), L"#32770")).empty(); }));
-  HWND box = boxes.front();
-  EXPECT_EQ(TitleOf(box), L"Pixvane");
-  wchar_t text[512] = L"";
-  GetDlgItemTextW(box, 0xFFFF, text, 512);  // a message box's text control
-  pv::RegisterDecoders();
-  pv::Ref<pv::ImageBuffer> image;
-  const pv::Status status = pv::LoadImageFile(Path("broken.bmp").c_str(), pv::LoadOptions(), &image);
-  ASSERT_TRUE(pv::Failed(status));
-  EXPECT_EQ(std::wstring(text), pv::ErrorMessage(status, pv::ErrorText(status), Path("broken.bmp")));
-  SendMessageW(box, WM_COMMAND, IDOK, 0);
-  EXPECT_EQ(viewer.WaitForExit(), 0u);
-}
-
-// The App Paths entry an installation makes: without it nothing is saved.
-class InstalledCopy {
- public:
+// The App Paths entry an installation makes (without it nothing is saved),
+// over a fresh settings key.
+struct InstalledCopy {
+  static constexpr const wchar_t* kAppPaths = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pixvane.exe";
   InstalledCopy() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kSettings);
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAppPaths, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == 0)
-      RegCloseKey(key);
+    RegDeleteTreeW(HKEY_CURRENT_USER, pv::SettingsKeyPath().c_str());
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kAppPaths, nullptr, REG_SZ, L"", sizeof(wchar_t));
   }
   ~InstalledCopy() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kSettings);
+    RegDeleteTreeW(HKEY_CURRENT_USER, pv::SettingsKeyPath().c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kAppPaths);
   }
-  static std::vector<uint8_t> Value(const wchar_t* name) {
-    DWORD size = 0;
-    if (RegGetValueW(HKEY_CURRENT_USER, kSettings, name, RRF_RT_ANY, nullptr, nullptr, &size) != 0) return {};
-    std::vector<uint8_t> data(size);
-    if (RegGetValueW(HKEY_CURRENT_USER, kSettings, name, RRF_RT_ANY, nullptr, data.data(), &size) != 0) return {};
-    data.resize(size);
-    return data;
-  }
-  static void Set(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, kSettings, name, type, data, size);
-  }
-
- private:
-  static constexpr const wchar_t* kSettings = L"Software\\Kestrow-Software\\Pixvane";
-  static constexpr const wchar_t* kAppPaths = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pixvane.exe";
 };
 
 TEST_F(ViewerProcess, SettingsWrittenAtExitOrStoredMeanwhileAreReadAtTheNextStart) {
@@ -267,96 +270,43 @@ TEST_F(ViewerProcess, SettingsWrittenAtExitOrStoredMeanwhileAreReadAtTheNextStar
   fs::create_directories(y);
   ASSERT_TRUE(pv::WriteWholeFile((x / "one.bmp").wstring(), pv::EncodeBmp32(Gradient(8, 8, 1), 8, 8)));
   ASSERT_TRUE(pv::WriteWholeFile((y / "two.bmp").wstring(), pv::EncodeBmp32(Gradient(60, 40, 2), 60, 40)));
-  for (const fs::path& file : {x / "one.bmp", y / "two.bmp"}) {
-    if (file == y / "two.bmp") {
-      // Stored meanwhile: the choice of no title bar, which shows the image alone.
-      pv::Options options;
-      options.viewerTitleMode = pv::kNoTitleBar;
-      uint8_t block[pv::kOptionsBlockSize];
-      pv::EncodeOptions(options, block);
-      InstalledCopy::Set(L"Options8", REG_BINARY, block, sizeof block);
-    }
-    Program viewer(L"\"" + file.wstring() + L"\"");
-    if (file == x / "one.bmp") {
-      // The first start of an installed copy asks for its language first.
-      std::vector<HWND> dialogs;
-      ASSERT_TRUE(WaitFor([&] { return !(dialogs = WindowsOf(viewer.Id(), L"#32770")).empty(); }));
-      EXPECT_EQ(TitleOf(dialogs[0]), L"Pixvane - initial settings");
-      EXPECT_GE(SendDlgItemMessageW(dialogs[0], PV_LANGUAGE_LIST, CB_GETCOUNT, 0, 0), 1);
-      SendDlgItemMessageW(dialogs[0], PV_LANGUAGE_ASSOCIATE, BM_SETCHECK, BST_UNCHECKED, 0);
-      PostMessageW(dialogs[0], WM_COMMAND, IDOK, 0);
-    }
-    HWND window = viewer.WaitForWindow();
-    ASSERT_TRUE(window);
-    if (file == y / "two.bmp") {
-      ASSERT_TRUE(TitleBecomes(window, L"two.bmp | Pixvane"));
-      EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
-      EXPECT_EQ(WindowSizeOf(window), XY(60, 40));
-    }
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    ASSERT_EQ(viewer.WaitForExit(), 0u);
-  }
-  const std::vector<uint8_t> lastFile = InstalledCopy::Value(L"LastFile");
-  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(lastFile.data()), lastFile.size() / 2).c_str(),
-            std::wstring(L"two.bmp"));
-  // The folder of the first start was read back, then the second put before it.
-  const std::vector<uint8_t> recent = InstalledCopy::Value(L"RecentList");
-  std::vector<std::string> folders;
-  for (size_t i = 0; i < recent.size() && recent[i]; i += folders.back().size() + 1)
-    folders.emplace_back(reinterpret_cast<const char*>(&recent[i]));
-  ASSERT_GE(folders.size(), 2u);
-  EXPECT_EQ(folders[0], pv::WideToUtf8(y.wstring()));
-  EXPECT_EQ(folders[1], pv::WideToUtf8(x.wstring()));
-}
-
-TEST_F(ViewerProcess, FrozenWindowComesBackOnceAfterTheSessionEnds) {
-  const fs::path lnk = fs::path(pv::StartupFolder()) / "img2.bmp.lnk";
-  std::error_code ec;
-  fs::remove(lnk, ec);
   {
-    Program frozen(L"-freeze -pos=30,40 " + Quoted("img2.bmp"));
-    HWND window = frozen.WaitForWindow();
+    Program first(L"\"" + (x / "one.bmp").wstring() + L"\"");
+    // The first start of an installed copy asks for its language first.
+    HWND dialog = first.WaitForWindow(1, L"#32770");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(TitleOf(dialog), L"Pixvane - initial settings");
+    EXPECT_GE(SendDlgItemMessageW(dialog, PV_LANGUAGE_LIST, CB_GETCOUNT, 0, 0), 1);
+    SendDlgItemMessageW(dialog, PV_LANGUAGE_ASSOCIATE, BM_SETCHECK, BST_UNCHECKED, 0);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    HWND window = first.WaitForWindow();
     ASSERT_TRUE(window);
-    ASSERT_TRUE(WaitFor([&] { return TitleOf(window).ends_with(L"| Pixvane"); }));
-    SendMessageW(window, WM_ENDSESSION, TRUE, 0);
-    EXPECT_TRUE(fs::exists(lnk)) << "the session end leaves a Startup shortcut";
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(frozen.WaitForExit(), 0u);
+    ASSERT_EQ(first.WaitForExit(), 0u);
   }
-  Program again(L"-freeze -pos=30,40 " + Quoted("img2.bmp"));
-  HWND window = again.WaitForWindow();
+  // Stored meanwhile: the choice of no title bar, which shows the image alone.
+  pv::Options options;
+  options.viewerTitleMode = pv::kNoTitleBar;
+  uint8_t block[pv::kOptionsBlockSize];
+  pv::EncodeOptions(options, block);
+  RegSetKeyValueW(HKEY_CURRENT_USER, pv::SettingsKeyPath().c_str(), L"Options8", REG_BINARY, block, sizeof block);
+  Program second(L"\"" + (y / "two.bmp").wstring() + L"\"");
+  HWND window = second.WaitForWindow();
   ASSERT_TRUE(window);
-  EXPECT_TRUE(WaitFor([&] { return !fs::exists(lnk); })) << "opened again, the window removes its shortcut";
+  ASSERT_TRUE(TitleBecomes(window, L"two.bmp | Pixvane"));
+  EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
+  EXPECT_EQ(WindowSizeOf(window), XY(60, 40));
   PostMessageW(window, WM_CLOSE, 0, 0);
-  EXPECT_EQ(again.WaitForExit(), 0u);
-}
+  ASSERT_EQ(second.WaitForExit(), 0u);
 
-TEST_F(ViewerProcess, IndexOptionShowsTheFolderAsAGridOfThumbnails) {
-  Program browser(L"-index \"" + pvtest::Widen(dir_) + L"\"");
-  ASSERT_TRUE(browser.Started());
-  HWND window = browser.WaitForWindow();
-  ASSERT_TRUE(window);
-  EXPECT_TRUE(WaitFor([&] { return TitleOf(window).ends_with(L" | 4 | Index | Pixvane"); }, 10000))
-      << pv::WideToUtf8(TitleOf(window));
-  // The third cell (after ".." and broken.bmp) holds img1.bmp, centred in
-  // its 160 × 160 box: the cells start 12 pixels in and are 175 wide.
-  const std::vector<uint8_t>& img1 = images_["img1.bmp"];
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        std::vector<uint8_t> screen = ClientPixels(window);
-        const LONG width = ClientSizeOf(window).first, left = 12 + 2 * 175 + 2 + 30, top = 12 + 1 + 45;
-        if (screen.size() < static_cast<size_t>(width) * (top + 70) * 4 || width < left + 100) return false;
-        for (LONG y = 0; y < 70; ++y) {
-          if (!std::equal(img1.begin() + y * 400, img1.begin() + (y + 1) * 400,
-                          screen.begin() + ((top + y) * width + left) * 4))
-            return false;
-        }
-        return true;
-      },
-      10000))
-      << "the grid does not show img1.bmp's pixels in its cell";
-  PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
-  EXPECT_EQ(browser.WaitForExit(), 0u);
+  pv::SettingsStoreOptions store;
+  store.installed = pv::SettingsStoreOptions::Installed::Yes;
+  pv::AppSettings next;
+  pv::LoadSettings(next, store);
+  EXPECT_EQ(next.lastPath, (y / "two.bmp").wstring());
+  // The folder of the first start was read back, then the second put before it.
+  EXPECT_EQ(next.recent.Entry(0), pv::WideToUtf8(y.wstring()));
+  EXPECT_EQ(next.recent.Entry(1), pv::WideToUtf8(x.wstring()));
 }
 
 // What a process holds: committed memory, kernel handles, GDI and USER

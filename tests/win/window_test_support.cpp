@@ -68,6 +68,22 @@ DialogAnswerer::~DialogAnswerer() {
   g_answerer = nullptr;
 }
 
+namespace {
+std::function<void(HWND)> g_dialogAction;
+const wchar_t* g_dialogTitle = nullptr;
+}  // namespace
+
+void WhenDialogShows(const wchar_t* title, std::function<void(HWND)> action) {
+  g_dialogTitle = title;
+  g_dialogAction = std::move(action);
+  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dialog = FindWindowW(L"#32770", g_dialogTitle);
+    if (!dialog) return;
+    KillTimer(nullptr, id);
+    g_dialogAction(dialog);
+  });
+}
+
 XY WindowSizeOf(HWND window) {
   RECT r;
   GetWindowRect(window, &r);

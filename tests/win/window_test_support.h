@@ -47,6 +47,10 @@ class DialogAnswerer {
   std::vector<std::wstring> captions_;
 };
 
+// Works a dialog box of this thread once one with this title shows, from
+// inside its modal loop.
+void WhenDialogShows(const wchar_t* title, std::function<void(HWND)> action);
+
 // The screen pixels of the window's client area, as R, G, B, A.
 std::vector<uint8_t> ClientPixels(HWND window);
 // The screen pixels of a rectangle, as R, G, B, A.
