@@ -118,8 +118,12 @@ Status TiffDecoder::ReadHeader(uint32_t, ImageHeader& h) {
   const ByteReader r = Reader();
   if (!r.StartsWith("II", 2) && !r.StartsWith("MM", 2)) return kStatusUnknownFormat;
   uint32_t first = 0, next = 0;
-  // Another magic (BigTIFF's 43) or a header cut short.
-  if (!tiff_.Open(r, &first)) return kStatusUnsupported;
+  if (!tiff_.Open(r, &first)) {
+    // Another magic (BigTIFF's 43) is another format; a header cut short is damage.
+    uint16_t magic = 0;
+    const bool read = r.StartsWith("II", 2) ? r.U16LEAt(2, magic) : r.U16BEAt(2, magic);
+    return read && magic != 42 ? kStatusUnsupported : kStatusDamaged;
+  }
   Status s = ReadPage(tiff_, first, h, &next);
   if (Failed(s)) return s;
 
